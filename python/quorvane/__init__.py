@@ -1,0 +1,1 @@
+"""Quorvane: a native CTP trading runtime driven from Python through ctypes."""
