@@ -4477,7 +4477,10 @@ const std::vector<SlotRow>& compiledSlots() {
 }
 
 // A virtual function declared after all inherited ones takes the slot one past the last of
-// them, so its slot is the number of virtual slots the class has.
+// them, so its slot is the number of virtual slots the class has. The probes are never
+// instantiated; the Spi classes, as published, have no virtual destructor.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 struct CThostFtdcTraderSpiProbe : CThostFtdcTraderSpi {
   virtual int probeSlot() { return 0; }
   virtual ~CThostFtdcTraderSpiProbe() = default;
@@ -4494,6 +4497,7 @@ struct CThostFtdcMdApiProbe : CThostFtdcMdApi {
   virtual int probeSlot() { return 0; }
   virtual ~CThostFtdcMdApiProbe() = default;
 };
+#pragma GCC diagnostic pop
 
 const std::vector<SlotRow>& compiledSlotCounts() {
   static const std::vector<SlotRow> rows = {
