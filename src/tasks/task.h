@@ -1,0 +1,56 @@
+// Task: one queued request of a trading client (a query command or a session step) with its
+// pacing, time-out and repetition state, and TaskOwner, the client that runs a queue's tasks.
+//
+// A Task is allocated zero-filled by TaskQueue::submit and owned by its queue until the queue
+// destroys it; every field is guarded by the queue's lock. The owner's runQueryCommand runs on the
+// worker thread inside TaskQueue::executeStep with that lock held, so it may read and change the task
+// it is given (the request operations store the user id, cut a currency pair, rename task 36) but
+// must not keep the reference past the call.
+#ifndef QV_TASKS_TASK_H
+#define QV_TASKS_TASK_H
+
+#include <cstdint>
+
+#include "records/cqv_records.h"
+
+namespace qv {
+
+struct Task {
+  uint8_t retry;                 // kept at the front on error / time-out / refused send
+  int32_t runs;                  // completed runs: responses, time-outs and refused sends
+  int32_t repeatCount;           // runs wanted
+  int64_t sentAt;                // µs; -1 when nothing outstanding
+  int64_t timeout;               // µs; longest wait for a response
+  int64_t answeredAt;            // µs; -1 while a request is outstanding
+  int64_t gap;                   // µs; least time after the previous exchange before the next send
+  int32_t taskId;                // also the event id of its responses
+  char userId[16];               // filled by the request operation; user text of the time-out event
+  CQVQueryCommandField command;  // TradingDay and UserID are never copied into it
+};
+
+// Who runs a queue's tasks: the trading client. Both operations are called by the worker thread
+// with the queue lock held; they may take the interpreter lock (queue lock first, never the reverse)
+// but must not call back into the same queue.
+class TaskOwner {
+ public:
+  // 0 sent, -1003200 no request for the task id (the queue drops the task), other: refused.
+  virtual int64_t runQueryCommand(Task& task) = 0;
+  // Raises the response event of a task (no record, is-last true), e.g. the time-out event.
+  virtual void raiseTaskEvent(int32_t eventId, const char* userId, int32_t errorId, const char* message) = 0;
+
+ protected:
+  ~TaskOwner() = default;
+};
+
+// Results and event texts shared by the queue and the request operations.
+inline constexpr int64_t kInvalidTaskId = -1003200;
+inline constexpr int32_t kResponseTimeout = -1002300;
+inline constexpr int32_t kNoMarketDataClient = -1002100;
+inline constexpr int32_t kLogoutTaskId = 35;
+inline constexpr const char* kResponseTimeoutMessage = "Error:Response Timeout.";
+inline constexpr const char* kInvalidTaskIdMessage = "Error:Invalid TaskID.";
+inline constexpr const char* kFailToSendMessage = "Error:Fail To Sended.";
+
+}  // namespace qv
+
+#endif  // QV_TASKS_TASK_H
