@@ -1,0 +1,73 @@
+#include <Python.h>
+
+#include "bridge/interpreter_lock.h"
+
+namespace qv::bridge {
+namespace {
+
+bool interpreterFinalizing() {
+#if PY_VERSION_HEX >= 0x030D0000
+  return Py_IsFinalizing() != 0;
+#else
+  return _Py_IsFinalizing() != 0;
+#endif
+}
+
+// The state a thread keeps between events. Its destructor runs at thread exit (thread_local), on
+// the thread that owns the state, which is what PyGILState_Release requires.
+class KeptThreadState {
+ public:
+  KeptThreadState() = default;
+  KeptThreadState(const KeptThreadState&) = delete;
+  KeptThreadState& operator=(const KeptThreadState&) = delete;
+
+  ~KeptThreadState() {
+    if (saved_ == nullptr) return;
+    // After finalisation began, taking the lock would end this thread inside the interpreter;
+    // the interpreter reclaims its thread states itself.
+    if (!Py_IsInitialized() || interpreterFinalizing()) return;
+    PyEval_RestoreThread(saved_);
+    // Balances the outstanding Ensure: the count drops to zero, so the state is cleared and
+    // deleted and the lock released.
+    PyGILState_Release(outer_);
+  }
+
+  void keep() {
+    outer_ = PyGILState_Ensure();
+    saved_ = PyEval_SaveThread();
+  }
+
+  bool kept() const { return saved_ != nullptr; }
+
+ private:
+  PyGILState_STATE outer_ = PyGILState_UNLOCKED;
+  PyThreadState* saved_ = nullptr;
+};
+
+// Trivially destructible, so the per-event check is a plain thread-local read.
+thread_local bool tlsChecked = false;
+
+KeptThreadState& keptState() {
+  thread_local KeptThreadState state;
+  return state;
+}
+
+}  // namespace
+
+void keepThreadState() {
+  if (tlsChecked) return;
+  tlsChecked = true;
+  if (PyGILState_GetThisThreadState() != nullptr) return;  // the thread's owner keeps its state
+  keptState().keep();
+}
+
+bool keepsOwnThreadState() { return tlsChecked && keptState().kept(); }
+
+InterpreterLock::InterpreterLock() {
+  keepThreadState();
+  state_ = static_cast<int>(PyGILState_Ensure());
+}
+
+InterpreterLock::~InterpreterLock() { PyGILState_Release(static_cast<PyGILState_STATE>(state_)); }
+
+}  // namespace qv::bridge
