@@ -193,10 +193,12 @@ def render_print_helper_header(records, facts):
            "",
            "class __attribute__((visibility(\"default\"))) CQVPrintHelper {",
            " public:",
-           "  // Inserts one entry per printed field, keyed by the field's name; a key already in `out`",
-           "  // keeps its value. Doubles get `precision` decimals.",
-           "  // Returns the printed fields in declaration order, each optionally preceded by \"Name:\",",
-           "  // texts and characters in double quotes, joined by `separator`.",
+           "  // For every record type R below:",
+           "  // toMap inserts one entry per printed field, keyed by the field's name; a key already in",
+           "  // `out` keeps its value.",
+           "  // toText returns the printed fields in declaration order, each preceded by \"Name:\" when",
+           "  // `withNames` is set, texts and characters in double quotes, joined by `separator`.",
+           "  // Doubles get `precision` decimals.",
            ]
     for name in printed_types(records, facts):
         out.append("  static void toMap(std::unordered_map<std::string, std::string>& out, const %s* record,"
@@ -276,10 +278,10 @@ def render_python(records, facts):
            '"""',
            "import ctypes",
            "",
-           "__all__ = [\"view\",",
-           ]
-    out += ["           \"%s\"," % n for n in names]
-    out += ["           ]",
+           "__all__ = [",
+           "    \"view\","]
+    out += ["    \"%s\"," % n for n in names]
+    out += ["]",
             "",
             "",
             "def view(cls, address):",
@@ -291,7 +293,7 @@ def render_python(records, facts):
             ""]
     for record in records:
         out.append("class %s(ctypes.Structure):" % record.name)
-        out.append("    pass")
+        out.append("    \"\"\"The runtime's %s record, %d bytes.\"\"\"" % (record.name, layout(record)[0]))
         out.append("")
         out.append("")
         out.append("%s._fields_ = [" % record.name)

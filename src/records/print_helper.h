@@ -16,10 +16,12 @@
 
 class __attribute__((visibility("default"))) CQVPrintHelper {
  public:
-  // Inserts one entry per printed field, keyed by the field's name; a key already in `out`
-  // keeps its value. Doubles get `precision` decimals.
-  // Returns the printed fields in declaration order, each optionally preceded by "Name:",
-  // texts and characters in double quotes, joined by `separator`.
+  // For every record type R below:
+  // toMap inserts one entry per printed field, keyed by the field's name; a key already in
+  // `out` keeps its value.
+  // toText returns the printed fields in declaration order, each preceded by "Name:" when
+  // `withNames` is set, texts and characters in double quotes, joined by `separator`.
+  // Doubles get `precision` decimals.
   static void toMap(std::unordered_map<std::string, std::string>& out, const CQVLoginField* record,
                     int precision);
   static const char* toText(const CQVLoginField* record, bool withNames, std::string separator,
