@@ -6,7 +6,7 @@
 namespace qv::bridge {
 
 bool isCallable(HostObject object) {
-  if (object == nullptr || object == Py_None || !Py_IsInitialized()) return false;
+  if (object == nullptr || object == Py_None || !interpreterRunning()) return false;
   InterpreterLock lock;
   return PyCallable_Check(object) != 0;
 }

@@ -75,7 +75,7 @@ HostObject textProcessor() { return gTextProcessor.load(std::memory_order_acquir
 
 void handOverText(const char* text) {
   if (text == nullptr) text = "";
-  if (!Py_IsInitialized()) {
+  if (!interpreterRunning()) {
     std::fputs(text, stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);

@@ -5,14 +5,6 @@
 namespace qv::bridge {
 namespace {
 
-bool interpreterFinalizing() {
-#if PY_VERSION_HEX >= 0x030D0000
-  return Py_IsFinalizing() != 0;
-#else
-  return _Py_IsFinalizing() != 0;
-#endif
-}
-
 // The state a thread keeps between events. Its destructor runs at thread exit (thread_local), on
 // the thread that owns the state, which is what PyGILState_Release requires.
 class KeptThreadState {
@@ -25,7 +17,7 @@ class KeptThreadState {
     if (saved_ == nullptr) return;
     // After finalisation began, taking the lock would end this thread inside the interpreter;
     // the interpreter reclaims its thread states itself.
-    if (!Py_IsInitialized() || interpreterFinalizing()) return;
+    if (!interpreterRunning()) return;
     PyEval_RestoreThread(saved_);
     // Balances the outstanding Ensure: the count drops to zero, so the state is cleared and
     // deleted and the lock released.
@@ -53,6 +45,14 @@ KeptThreadState& keptState() {
 }
 
 }  // namespace
+
+bool interpreterRunning() {
+#if PY_VERSION_HEX >= 0x030D0000
+  return Py_IsInitialized() != 0 && Py_IsFinalizing() == 0;
+#else
+  return Py_IsInitialized() != 0 && _Py_IsFinalizing() == 0;
+#endif
+}
 
 void keepThreadState() {
   if (tlsChecked) return;

@@ -28,6 +28,11 @@ class InterpreterLock {
   int state_;  // the PyGILState_STATE returned by PyGILState_Ensure
 };
 
+// True while the interpreter is initialised and not finalising. Raises check it first: a library
+// thread that raised while the host is shutting down would otherwise wait for a lock that never
+// comes back, or be ended inside the interpreter.
+bool interpreterRunning();
+
 // Makes sure the calling thread keeps an interpreter thread state (see above); cheap after the
 // first call on a thread. REQUIRES: the calling thread does not hold the interpreter lock.
 void keepThreadState();

@@ -38,6 +38,7 @@ void raiseResponse(const CallableSlot& slot, ResponseFallback fallback, int32_t 
     if (fallback != nullptr) fallback(eventId, record, isLast, userId, errorId, message);
     return;
   }
+  if (!interpreterRunning()) return;
   InterpreterLock lock;
   PyObject* last = isLast ? Py_True : Py_False;
   Py_INCREF(last);
@@ -53,6 +54,7 @@ void raiseOrderEvent(const CallableSlot& slot, int32_t eventId, const CQVOrderFi
     handOverText(formatOrderEvent(eventId, order, position, usableCash).c_str());
     return;
   }
+  if (!interpreterRunning()) return;
   InterpreterLock lock;
   PyObject* const items[] = {PyLong_FromLong(eventId), address(order), address(position),
                              PyFloat_FromDouble(usableCash)};
@@ -65,6 +67,7 @@ void raiseSnapshot(const CallableSlot& slot, int32_t eventId, const CQVMarketDat
     if (runMode() == kRunModeText) handOverText(formatSnapshotEvent(snapshot).c_str());
     return;
   }
+  if (!interpreterRunning()) return;
   InterpreterLock lock;
   PyObject* const items[] = {PyLong_FromLong(eventId), address(snapshot)};
   callWith(callable, items);
@@ -73,6 +76,7 @@ void raiseSnapshot(const CallableSlot& slot, int32_t eventId, const CQVMarketDat
 void callLoop(const CallableSlot& slot) {
   HostObject callable = registeredCallable(slot);
   if (callable == nullptr) return;
+  if (!interpreterRunning()) return;
   InterpreterLock lock;
   PyObject* noArgs = PyTuple_New(0);
   if (noArgs == nullptr) {
