@@ -1,0 +1,62 @@
+// CtpMdClient: the market-data client on the CTP market-data library. One object is both the
+// MdClient the trading client holds and the CThostFtdcMdSpi the library calls back.
+//
+// It logs in when the trading client's queue runs task 11102, replays the subscription book after
+// every successful login, and folds every depth snapshot into the instrument's SnapshotEntry before
+// handing the record to the host as event 10010.
+//
+// Threads: the callbacks run on the library's thread, one at a time; it alone writes snapshot
+// entries and inserts into the snapshot map. login() runs on the trading client's worker thread;
+// the subscription sends run on host threads (and on the callback thread for the replay).
+#ifndef QV_CTP_CTP_MD_CLIENT_H
+#define QV_CTP_CTP_MD_CLIENT_H
+
+#include <string>
+
+#include "ThostFtdcMdApi.h"
+#include "bridge/host_object.h"
+#include "records/cqv_records.h"
+#include "trading/md_client.h"
+
+namespace qv {
+
+class CtpMdClient final : public MdClient, public CThostFtdcMdSpi {
+ public:
+  // REQUIRES: `login` outlives this client (it is the trading client's copy). A library that
+  // cannot be created shows as event 11001 and a client that stays in state '1'.
+  CtpMdClient(const CQVLoginField* login, HostObject marketDataCallable,
+              HostObject responseCallable);
+  // Detaches from the library and releases it, so no callback can reach a destroyed client.
+  ~CtpMdClient() override;
+
+  // The flow path handed to the library: BasePath/UserID/MDFlow/ under the piece rule.
+  static std::string flowPath(const CQVLoginField& login);
+
+  // MdClient: sends only once logged in ('4'); before that the book keeps the request and the
+  // next login's replay sends it.
+  int32_t sendSubscribe(const char* bookKey, char** codes, int32_t count, char type) override;
+  int32_t sendUnsubscribe(const char* bookKey, char** codes, int32_t count, char type) override;
+  int32_t login() override;
+
+  // CThostFtdcMdSpi
+  void OnFrontConnected() override;
+  void OnFrontDisconnected(int reason) override;
+  void OnRspUserLogin(CThostFtdcRspUserLoginField* record, CThostFtdcRspInfoField* info,
+                      int requestId, bool isLast) override;
+  void OnRspSubMarketData(CThostFtdcSpecificInstrumentField* record, CThostFtdcRspInfoField* info,
+                          int requestId, bool isLast) override;
+  void OnRspUnSubMarketData(CThostFtdcSpecificInstrumentField* record,
+                            CThostFtdcRspInfoField* info, int requestId, bool isLast) override;
+  void OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* depth) override;
+
+ private:
+  // Raises a subscription response and completes its task on the last part.
+  void respond(int32_t eventId, const void* record, const CThostFtdcRspInfoField* info,
+               bool isLast);
+
+  CThostFtdcMdApi* api_;
+};
+
+}  // namespace qv
+
+#endif  // QV_CTP_CTP_MD_CLIENT_H

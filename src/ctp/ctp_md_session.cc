@@ -1,0 +1,127 @@
+#include "base/path.h"
+#include "base/text.h"
+#include "ctp/ctp_md_client.h"
+#include "ctp/rsp_error.h"
+#include "tasks/task_queue.h"
+#include "trading/error_codes.h"
+
+namespace qv {
+namespace {
+
+constexpr int32_t kEventCreateFailed = 11001;
+constexpr int32_t kEventMdDisconnected = 11003;
+constexpr int32_t kEventSubscribe = 11007;
+constexpr int32_t kEventUnsubscribe = 11008;
+constexpr int32_t kTaskLoginMd = 11102;
+constexpr int32_t kErrorLoginRefused = 3;
+
+CThostFtdcMdApi* createMdApi(const std::string& flowPath) {
+  try {
+    return CThostFtdcMdApi::CreateFtdcMdApi(flowPath.c_str(), false, false);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+}  // namespace
+
+std::string CtpMdClient::flowPath(const CQVLoginField& login) {
+  std::string path = login.BasePath;
+  path += '/';
+  path += login.UserID;
+  path += "/MDFlow/";
+  return normalisedPath(path);
+}
+
+CtpMdClient::CtpMdClient(const CQVLoginField* login, HostObject marketDataCallable,
+                         HostObject responseCallable)
+    : MdClient(login, marketDataCallable, responseCallable), api_(createMdApi(flowPath(*login))) {
+  bool started = false;
+  if (api_ != nullptr) {
+    try {
+      api_->RegisterSpi(this);
+      char front[sizeof(CQVLoginField::MdFront) + 1];
+      copyText(front, sizeof front, login->MdFront);
+      api_->RegisterFront(front);
+      api_->Init();
+      started = true;
+    } catch (...) {
+      started = false;
+    }
+  }
+  if (!started) {
+    raiseResponse(kEventCreateFailed, nullptr, true, kErrCreateMd, "Error:Fail To Create Md.");
+  }
+}
+
+CtpMdClient::~CtpMdClient() {
+  if (api_ != nullptr) {
+    api_->RegisterSpi(nullptr);
+    api_->Release();
+    api_ = nullptr;
+  }
+}
+
+int32_t CtpMdClient::sendSubscribe(const char*, char** codes, int32_t count, char) {
+  if (api_ == nullptr || state() != '4') return 0;
+  return api_->SubscribeMarketData(codes, count);
+}
+
+int32_t CtpMdClient::sendUnsubscribe(const char*, char** codes, int32_t count, char) {
+  if (api_ == nullptr || state() != '4') return 0;
+  return api_->UnSubscribeMarketData(codes, count);
+}
+
+int32_t CtpMdClient::login() {
+  const CQVLoginField& config = loginRecord();
+  CThostFtdcReqUserLoginField request{};
+  copyText(request.BrokerID, config.BrokerID);
+  copyText(request.UserID, config.UserID);
+  copyText(request.Password, config.Password);
+  copyText(request.MacAddress, config.MacAddress);
+  copyText(request.UserProductInfo, config.TerminalInfo);
+  int32_t result = api_ != nullptr ? api_->ReqUserLogin(&request, nextRequestId()) : -1;
+  if (result != 0) raiseResponse(kTaskLoginMd, nullptr, true, result, "Error:Fail To Sended.");
+  return result;
+}
+
+void CtpMdClient::OnFrontConnected() { setState('3'); }
+
+void CtpMdClient::OnFrontDisconnected(int reason) {
+  setState('2');
+  raiseResponse(kEventMdDisconnected, nullptr, true, reason, "Error:Md Disconnected.");
+}
+
+void CtpMdClient::OnRspUserLogin(CThostFtdcRspUserLoginField* record, CThostFtdcRspInfoField* info,
+                                 int, bool isLast) {
+  RspError error(info);
+  TaskQueue* queue = taskQueue();
+  if (error.id == kErrorLoginRefused && queue != nullptr) queue->reset();
+  raiseResponse(kTaskLoginMd, record, isLast, error.id, error.message);
+  if (!isLast) return;
+  if (!error.failed()) {
+    setState('4');
+    subscribe(nullptr, nullptr, 0, '0');
+  }
+  if (queue != nullptr) queue->complete(kTaskLoginMd, error.failed());
+}
+
+void CtpMdClient::respond(int32_t eventId, const void* record, const CThostFtdcRspInfoField* info,
+                          bool isLast) {
+  RspError error(info);
+  raiseResponse(eventId, record, isLast, error.id, error.message);
+  TaskQueue* queue = taskQueue();
+  if (isLast && queue != nullptr) queue->complete(eventId, error.failed());
+}
+
+void CtpMdClient::OnRspSubMarketData(CThostFtdcSpecificInstrumentField* record,
+                                     CThostFtdcRspInfoField* info, int, bool isLast) {
+  respond(kEventSubscribe, record, info, isLast);
+}
+
+void CtpMdClient::OnRspUnSubMarketData(CThostFtdcSpecificInstrumentField* record,
+                                       CThostFtdcRspInfoField* info, int, bool isLast) {
+  respond(kEventUnsubscribe, record, info, isLast);
+}
+
+}  // namespace qv

@@ -1,0 +1,148 @@
+// CtpTraderClient: the trading client on the CTP trader library. One object is both the
+// TraderClient the host's handle points to and the CThostFtdcTraderSpi the library calls back.
+//
+// Session: construction creates the library object and starts it; every OnFrontConnected sets the
+// state to '3' and queues the start-up chain (authenticate, log in, confirm settlement, load
+// instruments, orders, trades, positions and funds, log the market-data client in); the final
+// error-free account response makes the client ready ('4', event 10002). A lost front sets '2',
+// drops the queued work and raises 11002; the library reconnects by itself and the chain runs again.
+//
+// Threads: every CThostFtdcTraderSpi callback runs on the library's thread, one at a time; the
+// worker thread sends queued requests through runQueryCommand; host threads call the exports.
+// Front id and session id are written only on the callback thread. Every raise into the host
+// takes the interpreter lock itself.
+#ifndef QV_CTP_CTP_TRADER_CLIENT_H
+#define QV_CTP_CTP_TRADER_CLIENT_H
+
+#include <cstdint>
+
+#include "ThostFtdcTraderApi.h"
+#include "bridge/host_object.h"
+#include "records/cqv_records.h"
+#include "tasks/query_commands.h"
+#include "trading/trader_client.h"
+
+namespace qv {
+
+class CtpTraderClient final : public TraderClient, public CThostFtdcTraderSpi {
+ public:
+  // Copies and normalises `login`, builds the command table and starts the trader library. A
+  // library that cannot be created shows as event 11001 and a state that stays '1'.
+  CtpTraderClient(uint16_t clientIndex, const CQVLoginField& login, HostObject orderCallable,
+                  HostObject responseCallable, HostObject loopCallable);
+  // Detaches from the library and releases it, so no callback can reach a destroyed client.
+  ~CtpTraderClient() override;
+
+  // The flow path handed to the library: BasePath/UserID/TDFlow/ under the piece rule.
+  static std::string flowPath(const CQVLoginField& login);
+
+  // TraderClient
+  int64_t runQueryCommand(Task& task) override;
+  int32_t insertOrder(OrderHolder* order) override;
+  int32_t cancelOrder(const char* exchangeId, const char* instrumentId, const char* orderSysId,
+                      int32_t orderId, int32_t frontId, int32_t sessionId) override;
+  OrderHolder* buyOpen(InstrumentInfo* instrument, const char* exchangeId,
+                       const char* instrumentId, int32_t volume, char orderType, double price,
+                       int16_t orderMark) override;
+  OrderHolder* sellClose(InstrumentInfo* instrument, const char* exchangeId,
+                         const char* instrumentId, int32_t volume, char orderType, double price,
+                         int16_t orderMark, uint8_t unused, char offsetFlag,
+                         int64_t unusedValue) override;
+  OrderHolder* sellOpen(InstrumentInfo* instrument, const char* exchangeId,
+                        const char* instrumentId, int32_t volume, char orderType, double price,
+                        int16_t orderMark) override;
+  OrderHolder* buyClose(InstrumentInfo* instrument, const char* exchangeId,
+                        const char* instrumentId, int32_t volume, char orderType, double price,
+                        int16_t orderMark, uint8_t unused, char offsetFlag,
+                        int64_t unusedValue) override;
+  OrderHolder* buy(InstrumentInfo* instrument, int32_t volume, char orderType, double price,
+                   int16_t orderMark, uint8_t unused) override;
+  OrderHolder* buyAmount(InstrumentInfo* instrument, double amount, char orderType, double price,
+                         int16_t orderMark, uint8_t unused) override;
+  OrderHolder* buyRatio(InstrumentInfo* instrument, double ratio, char orderType, double price,
+                        int16_t orderMark, uint8_t flag) override;
+  OrderHolder* sell(InstrumentInfo* instrument, int32_t volume, char orderType, double price,
+                    int16_t orderMark, uint8_t unused) override;
+  OrderHolder* sellAmount(InstrumentInfo* instrument, double amount, char orderType, double price,
+                          int16_t orderMark, uint8_t unused) override;
+  OrderHolder* sellRatio(InstrumentInfo* instrument, double ratio, char orderType, double price,
+                         int16_t orderMark, uint8_t flag) override;
+  OrderHolder* closeLong(const char* exchangeId, const char* instrumentId, int32_t volume,
+                         char orderType, double price, int16_t orderMark,
+                         uint8_t closeTodayFirst) override;
+  OrderHolder* closeShort(const char* exchangeId, const char* instrumentId, int32_t volume,
+                          char orderType, double price, int16_t orderMark,
+                          uint8_t closeTodayFirst) override;
+  OrderHolder* balanceToLongValue(InstrumentInfo* instrument, double value, char orderType,
+                                  double price, int16_t orderMark) override;
+  OrderHolder* balanceToLongVolume(InstrumentInfo* instrument, int32_t volume, char orderType,
+                                   double price, int16_t orderMark) override;
+  OrderHolder* balanceToShortValue(InstrumentInfo* instrument, double value, char orderType,
+                                   double price, int16_t orderMark) override;
+  OrderHolder* balanceToShortVolume(InstrumentInfo* instrument, int32_t volume, char orderType,
+                                    double price, int16_t orderMark) override;
+  TransferHolder* transferCash(char direction, double amount, const char* accountPassword,
+                               const char* bankId, const char* bankPassword) override;
+  int32_t updatePassword(char kind, const char* oldPassword, const char* newPassword) override;
+
+  // CThostFtdcTraderSpi: the session.
+  void OnFrontConnected() override;
+  void OnFrontDisconnected(int reason) override;
+  void OnRspAuthenticate(CThostFtdcRspAuthenticateField* record, CThostFtdcRspInfoField* info,
+                         int requestId, bool isLast) override;
+  void OnRspUserLogin(CThostFtdcRspUserLoginField* record, CThostFtdcRspInfoField* info,
+                      int requestId, bool isLast) override;
+  void OnRspUserLogout(CThostFtdcUserLogoutField* record, CThostFtdcRspInfoField* info,
+                       int requestId, bool isLast) override;
+  void OnRspSettlementInfoConfirm(CThostFtdcSettlementInfoConfirmField* record,
+                                  CThostFtdcRspInfoField* info, int requestId,
+                                  bool isLast) override;
+
+  // CThostFtdcTraderSpi: the start-up loads.
+  void OnRspQryInstrument(CThostFtdcInstrumentField* record, CThostFtdcRspInfoField* info,
+                          int requestId, bool isLast) override;
+  void OnRspQryOrder(CThostFtdcOrderField* record, CThostFtdcRspInfoField* info, int requestId,
+                     bool isLast) override;
+  void OnRspQryTrade(CThostFtdcTradeField* record, CThostFtdcRspInfoField* info, int requestId,
+                     bool isLast) override;
+  void OnRspQryInvestorPosition(CThostFtdcInvestorPositionField* record,
+                                CThostFtdcRspInfoField* info, int requestId,
+                                bool isLast) override;
+  void OnRspQryTradingAccount(CThostFtdcTradingAccountField* record, CThostFtdcRspInfoField* info,
+                              int requestId, bool isLast) override;
+
+  // CThostFtdcTraderSpi: the margin-monitoring token and the bank balance, which answer by a
+  // return rather than by the response.
+  void OnRspQueryCFMMCTradingAccountToken(CThostFtdcQueryCFMMCTradingAccountTokenField* record,
+                                          CThostFtdcRspInfoField* info, int requestId,
+                                          bool isLast) override;
+  void OnRtnCFMMCTradingAccountToken(CThostFtdcCFMMCTradingAccountTokenField* record) override;
+  void OnRspQueryBankAccountMoneyByFuture(CThostFtdcReqQueryAccountField* record,
+                                          CThostFtdcRspInfoField* info, int requestId,
+                                          bool isLast) override;
+  void OnRtnQueryBankBalanceByFuture(CThostFtdcNotifyQueryAccountField* record) override;
+  void OnErrRtnQueryBankBalanceByFuture(CThostFtdcReqQueryAccountField* record,
+                                        CThostFtdcRspInfoField* info) override;
+
+  // CThostFtdcTraderSpi: callbacks that only hand their record to the host.
+#include "ctp/trader_responses.inc"
+
+  CThostFtdcTraderApi* api() const { return api_; }
+
+ private:
+  // The response pattern: raise the event with the record and the response info (0 and an empty
+  // message without one); on the last part, complete the task of the same id when `completes`.
+  void respond(int32_t eventId, const void* record, const CThostFtdcRspInfoField* info,
+               bool isLast, bool completes);
+  // The notice pattern: a non-null record is raised with is-last true; no task is involved.
+  void notice(int32_t eventId, const void* record);
+  // Task 11102: the market-data client's login, or -1002100 without one.
+  int32_t marketDataLogin();
+
+  CThostFtdcTraderApi* api_;
+  QueryCommands commands_;
+};
+
+}  // namespace qv
+
+#endif  // QV_CTP_CTP_TRADER_CLIENT_H

@@ -1,0 +1,104 @@
+#include "bridge/event_text.h"
+#include "ctp/ctp_trader_client.h"
+#include "ctp/rsp_error.h"
+#include "trading/instrument_table.h"
+
+namespace qv {
+namespace {
+
+constexpr int32_t kEventReady = 10002;
+constexpr int32_t kTaskQryOrder = 11202;
+constexpr int32_t kTaskQryTrade = 11204;
+constexpr int32_t kTaskQryPosition = 11205;
+constexpr int32_t kTaskQryTradingAccount = 11207;
+constexpr int32_t kTaskBankBalance = 11208;
+constexpr int32_t kTaskAccountToken = 11304;
+constexpr int32_t kTaskQryInstrument = 11402;
+
+}  // namespace
+
+void CtpTraderClient::OnRspQryInstrument(CThostFtdcInstrumentField* record,
+                                         CThostFtdcRspInfoField* info, int, bool isLast) {
+  // Instruments are entered only while the session loads (state '3'), before it reports ready.
+  if (record != nullptr && !RspError(info).failed() && sessionState() == kStateConnected) {
+    enterInstrument(*record);
+  }
+  respond(kTaskQryInstrument, record, info, isLast, true);
+}
+
+void CtpTraderClient::OnRspQryOrder(CThostFtdcOrderField* record, CThostFtdcRspInfoField* info, int,
+                                    bool isLast) {
+  respond(kTaskQryOrder, record, info, isLast, true);
+}
+
+void CtpTraderClient::OnRspQryTrade(CThostFtdcTradeField* record, CThostFtdcRspInfoField* info, int,
+                                    bool isLast) {
+  respond(kTaskQryTrade, record, info, isLast, true);
+}
+
+void CtpTraderClient::OnRspQryInvestorPosition(CThostFtdcInvestorPositionField* record,
+                                               CThostFtdcRspInfoField* info, int, bool isLast) {
+  respond(kTaskQryPosition, record, info, isLast, true);
+}
+
+void CtpTraderClient::OnRspQryTradingAccount(CThostFtdcTradingAccountField* record,
+                                             CThostFtdcRspInfoField* info, int, bool isLast) {
+  RspError error(info);
+  if (record != nullptr && !error.failed()) {
+    {
+      SpinFlagGuard guard(cashWriteFlag_);
+      usableCash_.store(record->Available, std::memory_order_release);
+    }
+    if (login_->AccountID[0] == '\0') copyText(login_->AccountID, record->AccountID);
+  }
+  raiseResponse(kTaskQryTradingAccount, record, isLast, error.id, error.message);
+  if (isLast && !error.failed() && sessionState() == kStateConnected) {
+    exchangeSessionState(kStateReady);
+    raiseResponse(kEventReady, nullptr, true, 0, "");
+  }
+  if (isLast) taskQueue().complete(kTaskQryTradingAccount, error.failed());
+}
+
+void CtpTraderClient::OnRspQueryCFMMCTradingAccountToken(
+    CThostFtdcQueryCFMMCTradingAccountTokenField*, CThostFtdcRspInfoField* info, int, bool) {
+  // A successful request answers through OnRtnCFMMCTradingAccountToken.
+  RspError error(info);
+  if (!error.failed()) return;
+  raiseResponse(kTaskAccountToken, nullptr, true, error.id, error.message);
+  taskQueue().complete(kTaskAccountToken, true);
+}
+
+void CtpTraderClient::OnRtnCFMMCTradingAccountToken(CThostFtdcCFMMCTradingAccountTokenField* record) {
+  if (record == nullptr) return;
+  raiseResponse(kTaskAccountToken, record, true, 0, "");
+  taskQueue().complete(kTaskAccountToken, false);
+}
+
+void CtpTraderClient::OnRspQueryBankAccountMoneyByFuture(CThostFtdcReqQueryAccountField*,
+                                                         CThostFtdcRspInfoField* info, int, bool) {
+  // A successful request answers through OnRtnQueryBankBalanceByFuture.
+  RspError error(info);
+  if (!error.failed()) return;
+  raiseResponse(kTaskBankBalance, nullptr, true, error.id, error.message);
+  taskQueue().complete(kTaskBankBalance, true);
+}
+
+void CtpTraderClient::OnRtnQueryBankBalanceByFuture(CThostFtdcNotifyQueryAccountField* record) {
+  if (record == nullptr) return;
+  RspError error(record->ErrorID, record->ErrorMsg, sizeof record->ErrorMsg);
+  // The record is known to be the balance notice, so its text form may print it.
+  bridge::ResponseFallback fallback =
+      responseFallback() != nullptr ? bridge::printBankBalanceEvent : nullptr;
+  bridge::raiseResponse(responseSlot(), fallback, kTaskBankBalance, record, true, login().UserID,
+                        error.id, error.message);
+  taskQueue().complete(kTaskBankBalance, error.failed());
+}
+
+void CtpTraderClient::OnErrRtnQueryBankBalanceByFuture(CThostFtdcReqQueryAccountField* record,
+                                                       CThostFtdcRspInfoField* info) {
+  RspError error(info);
+  raiseResponse(kTaskBankBalance, record, true, error.id, error.message);
+  taskQueue().complete(kTaskBankBalance, error.failed());
+}
+
+}  // namespace qv
