@@ -17,7 +17,7 @@ namespace {
 
 using qv_test::RecordedCall;
 
-constexpr int64_t kGap = 20'000;
+constexpr int64_t kGap = 50'000;
 constexpr int64_t kTimeout = 50'000;
 
 struct Event {

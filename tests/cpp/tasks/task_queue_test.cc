@@ -21,8 +21,8 @@ namespace {
 using qv::Task;
 using qv::TaskQueue;
 
-constexpr int64_t kGap = 20'000;      // default gap, µs
-constexpr int64_t kTimeout = 60'000;  // least time-out, µs
+constexpr int64_t kGap = 50'000;      // default gap, µs
+constexpr int64_t kTimeout = 100'000;  // least time-out, µs
 
 class ScriptedOwner final : public qv::TaskOwner {
  public:
@@ -122,11 +122,11 @@ TEST_F(TaskQueueTest, ResetDropsEverythingAndTheNextSendWaitsOneGap) {
   submit(11202);
   submit(11204);
   queue.executeStep();
+  const int64_t resetAt = qv::nowMicros();
   queue.reset();
   EXPECT_EQ(queue.size(), 0u);
   queue.complete(11202, false);  // a late answer finds nothing
 
-  const int64_t resetAt = qv::nowMicros();
   submit(11205);
   queue.executeStep();
   EXPECT_EQ(owner.sends.size(), 1u);
@@ -318,7 +318,10 @@ TEST(TaskQueueConcurrency, EveryTaskRunsOnceUnderContention) {
   std::atomic<int> answered{0};
   std::atomic<bool> stop{false};
   std::thread worker([&] {
-    while (!stop.load()) queue.executeStep();
+    while (!stop.load()) {
+      queue.executeStep();
+      std::this_thread::yield();
+    }
   });
   std::thread completer([&] {
     while (answered.load() < 2 * kPerThread) {
