@@ -120,23 +120,4 @@ TEST_F(TaskFlowTest, BankBalanceQueuedAs36CompletesAs11208) {
   EXPECT_EQ(client.queue.size(), 0u);
 }
 
-TEST_F(TaskFlowTest, RepeatedExchangeRateSendsTheCutPairOnItsSecondRun) {
-  CQVQueryCommandField command{};
-  qv::copyText(command.StandardID, "USD/CNY");
-  client.queue.submit(11411, &command, 2, 0, 0, 0);
-  client.queue.executeStep();
-  client.queue.complete(11411, false);
-  client.queue.executeStep();
-  client.queue.complete(11411, false);
-  std::vector<RecordedCall> calls = client.api.calls("ReqQryExchangeRate");
-  ASSERT_EQ(calls.size(), 2u);
-  auto first = calls[0].as<CThostFtdcQryExchangeRateField>();
-  auto second = calls[1].as<CThostFtdcQryExchangeRateField>();
-  EXPECT_STREQ(first.FromCurrencyID, "USD");
-  EXPECT_STREQ(first.ToCurrencyID, "CNY");
-  EXPECT_STREQ(second.FromCurrencyID, "USD");
-  EXPECT_STREQ(second.ToCurrencyID, "");
-  EXPECT_EQ(client.queue.size(), 0u);
-}
-
 }  // namespace
