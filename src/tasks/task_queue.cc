@@ -73,11 +73,13 @@ void TaskQueue::finishFrontRun(bool keep) {
 
 void TaskQueue::executeStep() {
   if (!lock_.tryLock()) return;
+  stepLocked();
+  lock_.unlock();
+}
+
+void TaskQueue::stepLocked() {
   Task* task = front();
-  if (task == nullptr) {
-    lock_.unlock();
-    return;
-  }
+  if (task == nullptr) return;
 
   int64_t now = nowMicros();
   if (task->sentAt > 0 && task->answeredAt < 0 && now - task->sentAt >= task->timeout) {
@@ -88,36 +90,32 @@ void TaskQueue::executeStep() {
     task->sentAt = -1;
     ++task->runs;
     finishFrontRun(task->retry != 0);
-    lock_.unlock();
     return;
   }
 
   const int64_t last = lastExchange_.load();
-  if (last == 0 || (last > 0 && nowMicros() - last < task->gap)) {
-    lock_.unlock();
-    return;
-  }
+  if (last == 0) return;  // a request is outstanding
+  if (last > 0 && nowMicros() - last < task->gap) return;
 
   const int64_t result = owner_.runQueryCommand(*task);
   if (result == kInvalidTaskId) {
+    // Nothing was sent: the next task may go on the next turn.
     tasks_.pop_front();
     lastExchange_.exchange(-1);
-    lock_.unlock();
     return;
   }
   task->sentAt = stamp();
   if (result == 0) {
     lastExchange_.exchange(0);
     task->answeredAt = -1;
-  } else {
-    // Refused by the library (the request operation raised its own event): the attempt counts as
-    // a run and ends the exchange, so the task is tried again no sooner than one gap later.
-    lastExchange_.exchange(task->sentAt);
-    task->answeredAt = task->sentAt;
-    ++task->runs;
-    if (task->retry == 0 && task->runs >= task->repeatCount) tasks_.pop_front();
+    return;
   }
-  lock_.unlock();
+  // Refused by the library (the request operation raised its own event): the attempt counts as a
+  // run and ends the exchange, so the task is tried again no sooner than one gap later.
+  lastExchange_.exchange(task->sentAt);
+  task->answeredAt = task->sentAt;
+  ++task->runs;
+  if (task->retry == 0 && task->runs >= task->repeatCount) tasks_.pop_front();
 }
 
 void TaskQueue::complete(int32_t taskId, bool failed) {

@@ -53,6 +53,8 @@ class TaskQueue {
   size_t size() const QV_EXCLUDES(lock_);
 
  private:
+  // The body of executeStep, once the lock is held.
+  void stepLocked() QV_REQUIRES(lock_);
   // Drops empty entries at the front; returns the front task or null when the queue is empty.
   Task* front() QV_REQUIRES(lock_);
   // Ends the front task's run: it stays at the front when `keep`, else it goes to the back while
