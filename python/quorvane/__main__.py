@@ -37,8 +37,11 @@ def info(out):
         len(runtime.EXPORTS), len(missing), (": " + ", ".join(missing)) if missing else ""), file=out)
     symbols = exported_symbols(path)
     if symbols is not None:
-        print("exported symbols (%d):" % len(symbols), file=out)
-        for symbol in sorted(symbols):
+        helpers = [s for s in symbols if s.startswith("CQVPrintHelper::")]
+        functions = sorted(s for s in symbols if s not in helpers)
+        print("exported symbols: %d functions, %d CQVPrintHelper members" % (
+            len(functions), len(helpers)), file=out)
+        for symbol in functions:
             print("  " + symbol, file=out)
     print("record sizes:", file=out)
     for name in _RECORDS:
