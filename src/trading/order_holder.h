@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <type_traits>
 
+#include "base/reentrant_lock.h"
 #include "base/spin_lock.h"
 #include "records/cqv_records.h"
 #include "trading/instrument_info.h"
@@ -24,6 +25,7 @@ struct OrderHolder {
   InstrumentInfo* instrument;               // or null
   SnapshotEntry* snapshot;                  // resolved on first use, or null
   PositionHolder* position;                 // resolved on first use, or null
+  ReentrantWriter writer;          // lets the thread holding `lock` take it again
 };
 static_assert(std::is_standard_layout_v<OrderHolder>);
 static_assert(offsetof(OrderHolder, record) == 8, "the host receives holder address + 8");

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <type_traits>
 
+#include "base/reentrant_lock.h"
 #include "base/spin_lock.h"
 #include "records/cqv_records.h"
 #include "trading/instrument_info.h"
@@ -22,6 +23,7 @@ struct PositionHolder {
   char key[kInstrumentKeySize];   // InstrumentID + "." + ExchangeID
   InstrumentInfo* instrument;      // null when the instrument is not in instrumentTable
   SnapshotEntry* snapshot;         // null until known
+  ReentrantWriter writer;          // lets the thread holding `lock` take it again
 };
 static_assert(std::is_standard_layout_v<PositionHolder>);
 static_assert(offsetof(PositionHolder, record) == 8, "the host receives holder address + 8");

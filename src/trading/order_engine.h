@@ -1,0 +1,130 @@
+// OrderEngine: the trading engine of a client, between the abstract TraderClient and the session
+// on a concrete library. It owns what every order path shares: positions and their frozen
+// volumes, usable cash and its freezes, the order book and the order events; it plans, prices and
+// sizes orders (order entry) and applies the exchange's reports to them (order book). The session
+// supplies the one call that reaches the library, insertOrder (slot 1), and feeds the reports in.
+//
+// Threads: order entry runs on host threads; reports, query loads and fills arrive on the trader
+// library's callback thread. Lock order, acquire left to right only:
+//   order holder -> its position holder -> cashReadFlag_ or cashWriteFlag_ (never both)
+//   orderBookLock_ only while no order or position lock is held; TextMap locks innermost.
+// Holder write locks are re-entrant for their owning thread (ReentrantWriter): an order event is
+// raised while its order and position are held, and a host callable that places or cancels an
+// order from inside the event passes through the locks its own thread holds.
+#ifndef QV_TRADING_ORDER_ENGINE_H
+#define QV_TRADING_ORDER_ENGINE_H
+
+#include <cstdint>
+
+#include "ThostFtdcUserApiStruct.h"
+#include "trading/trader_client.h"
+
+namespace qv {
+
+// Order events raised by the engine.
+inline constexpr int32_t kEventTraded = 10003;
+inline constexpr int32_t kEventCanceled = 10004;
+inline constexpr int32_t kEventUpdateCost = 10005;
+inline constexpr int32_t kEventAccepted = 10006;
+inline constexpr int32_t kEventInsertRejected = 10007;
+inline constexpr int32_t kEventCancelRejected = 10008;
+
+class OrderEngine : public TraderClient {
+ public:
+  using TraderClient::TraderClient;
+
+  // ---- Order entry (order_entry*.cc) -------------------------------------------------------
+  // Slot 1: stamps one prepared order, hands it to the library through sendOrderRequest, and on
+  // success freezes what it needs and books it; on refusal marks it '5' and raises InsertRejected.
+  int32_t insertOrder(OrderHolder* order) override;
+  OrderHolder* buyOpen(InstrumentInfo* instrument, const char* exchangeId,
+                       const char* instrumentId, int32_t volume, char orderType, double price,
+                       int16_t orderMark) override;
+  OrderHolder* sellClose(InstrumentInfo* instrument, const char* exchangeId,
+                         const char* instrumentId, int32_t volume, char orderType, double price,
+                         int16_t orderMark, uint8_t unused, char offsetFlag,
+                         int64_t unusedValue) override;
+  OrderHolder* sellOpen(InstrumentInfo* instrument, const char* exchangeId,
+                        const char* instrumentId, int32_t volume, char orderType, double price,
+                        int16_t orderMark) override;
+  OrderHolder* buyClose(InstrumentInfo* instrument, const char* exchangeId,
+                        const char* instrumentId, int32_t volume, char orderType, double price,
+                        int16_t orderMark, uint8_t unused, char offsetFlag,
+                        int64_t unusedValue) override;
+  OrderHolder* buy(InstrumentInfo* instrument, int32_t volume, char orderType, double price,
+                   int16_t orderMark, uint8_t unused) override;
+  OrderHolder* buyAmount(InstrumentInfo* instrument, double amount, char orderType, double price,
+                         int16_t orderMark, uint8_t unused) override;
+  OrderHolder* buyRatio(InstrumentInfo* instrument, double ratio, char orderType, double price,
+                        int16_t orderMark, uint8_t flag) override;
+  OrderHolder* sell(InstrumentInfo* instrument, int32_t volume, char orderType, double price,
+                    int16_t orderMark, uint8_t unused) override;
+  OrderHolder* sellAmount(InstrumentInfo* instrument, double amount, char orderType, double price,
+                          int16_t orderMark, uint8_t unused) override;
+  OrderHolder* sellRatio(InstrumentInfo* instrument, double ratio, char orderType, double price,
+                         int16_t orderMark, uint8_t flag) override;
+  OrderHolder* closeLong(const char* exchangeId, const char* instrumentId, int32_t volume,
+                         char orderType, double price, int16_t orderMark,
+                         uint8_t closeTodayFirst) override;
+  OrderHolder* closeShort(const char* exchangeId, const char* instrumentId, int32_t volume,
+                          char orderType, double price, int16_t orderMark,
+                          uint8_t closeTodayFirst) override;
+  OrderHolder* balanceToLongValue(InstrumentInfo* instrument, double value, char orderType,
+                                  double price, int16_t orderMark) override;
+  OrderHolder* balanceToLongVolume(InstrumentInfo* instrument, int32_t volume, char orderType,
+                                   double price, int16_t orderMark) override;
+  OrderHolder* balanceToShortValue(InstrumentInfo* instrument, double value, char orderType,
+                                   double price, int16_t orderMark) override;
+  OrderHolder* balanceToShortVolume(InstrumentInfo* instrument, int32_t volume, char orderType,
+                                    double price, int16_t orderMark) override;
+
+  // ---- Reports from the exchange (order_book*.cc) ------------------------------------------
+  // Each ignores reports that are not this client's (reference range, session, unknown order).
+  void onOrderReport(const CThostFtdcOrderField& report);
+  void onTradeReport(const CThostFtdcTradeField& trade);
+  // An insertion refused by the broker (OnRspOrderInsert with an error, OnErrRtnOrderInsert).
+  void onInsertRefused(const CThostFtdcInputOrderField& input, int32_t errorId,
+                       const char* errorMessage);
+  // A cancellation refused (OnRspOrderAction with an error, OnErrRtnOrderAction).
+  void onCancelRefused(const char* orderRef, int32_t errorId, const char* errorMessage);
+  // Start-up loads while the session is connected ('3'); each is safe to repeat on a reconnect.
+  void restoreOrder(const CThostFtdcOrderField& report);
+  void restoreTrade(const CThostFtdcTradeField& trade);
+  void loadPosition(const CThostFtdcInvestorPositionField& position);
+
+  // ---- Positions and funds (positions*.cc, funds*.cc) --------------------------------------
+  // The position under `key`, made when missing and `create` is set (instrument and snapshot
+  // found by key when not given). Null when absent and not created.
+  PositionHolder* positionFor(const char* key, bool create, InstrumentInfo* instrument,
+                              SnapshotEntry* snapshot, const char* exchangeId,
+                              const char* instrumentId);
+  // Freezes (volume > 0) or releases (volume < 0) close volume on the side a close order takes:
+  // the long side for a sell, the short side for a buy; today's counter for offset '3', else
+  // yesterday's; clamped at 0. Takes the position's write lock (re-entrant).
+  void freezeClose(PositionHolder& position, int32_t volume, bool sells, char offsetFlag);
+  // Applies a fill: `traded` lots, `canceled` lots leaving the frozen counters, `turnover` money;
+  // costs change when `costs` is set. REQUIRES: the position's write lock is held.
+  void applyFill(PositionHolder& position, int32_t traded, int32_t canceled, double turnover,
+                 char direction, char offsetFlag, bool costs);
+  // usableCash += delta under cashWriteFlag_.
+  void addUsableCash(double delta);
+  // Sets usableCash under cashWriteFlag_ (the account query).
+  void setUsableCash(double value);
+
+ protected:
+  // Hands one order to the library (the session builds the CTP request from the record); 0 when
+  // handed over, else the library's result.
+  virtual int32_t sendOrderRequest(OrderHolder& order) = 0;
+  // Enters `order` in allOrders under the order-book lock (no change when present).
+  void enterOrder(OrderHolder* order);
+  // Gives back what an unfilled part of `order` froze: cash for an opening order, close volume
+  // on its position for a closing one.
+  void releaseFreeze(OrderHolder& order, int32_t volume);
+  // Raises an order event with the order, its position record (or null) and a copy of
+  // usableCash (0 for InsertRejected and CancelRejected).
+  void raiseOrderEvent(int32_t eventId, OrderHolder& order);
+};
+
+}  // namespace qv
+
+#endif  // QV_TRADING_ORDER_ENGINE_H

@@ -1,0 +1,127 @@
+#include <cstring>
+
+#include "base/text.h"
+#include "trading/instrument_table.h"
+#include "trading/order_engine.h"
+#include "trading/position_sides.h"
+#include "trading/trading_day.h"
+
+namespace qv {
+namespace {
+
+constexpr char kOffsetOpen = '0';
+constexpr char kOffsetCloseToday = '3';
+constexpr char kDirectionBuy = '0';
+constexpr char kDirectionSell = '1';
+
+void settleFrozen(PositionSide& side) {
+  if (side.historyFrozen < 0) side.historyFrozen = 0;
+  if (side.todayFrozen < 0) side.todayFrozen = 0;
+  side.frozen = side.historyFrozen + side.todayFrozen;
+}
+
+// Average price of the side: turnover / (volume x multiple). Without a known multiple the cost
+// cannot be expressed as a price, so it is left as it was.
+void updateAverageCost(PositionSide& side, const InstrumentInfo* instrument) {
+  if (instrument == nullptr || instrument->VolumeMultiple == 0) return;
+  side.averageCost =
+      side.volume > 0 ? side.turnover / (static_cast<double>(side.volume) * instrument->VolumeMultiple)
+                      : 0.0;
+}
+
+}  // namespace
+
+PositionHolder* OrderEngine::positionFor(const char* key, bool create, InstrumentInfo* instrument,
+                                         SnapshotEntry* snapshot, const char* exchangeId,
+                                         const char* instrumentId) {
+  if (key == nullptr) return nullptr;
+  if (PositionHolder* found = positions_.find(key)) return found;
+  if (!create) return nullptr;
+  SpinFlagGuard guard(positionsFlag_);
+  if (PositionHolder* found = positions_.find(key)) return found;
+  auto* holder = new PositionHolder{};
+  holder->instrument = instrument != nullptr ? instrument : instrumentTable().find(key);
+  if (snapshot == nullptr) {
+    if (SnapshotMap* snapshots = snapshotMap()) snapshot = snapshots->find(key);
+  }
+  holder->snapshot = snapshot;
+  copyTradingDay(holder->record.TradingDay);
+  copyText(holder->record.UserID, login().UserID);
+  copyText(holder->record.ExchangeID, exchangeId);
+  copyText(holder->record.StandardID, instrumentId);
+  copyText(holder->key, key);
+  positions_.insert(holder->key, holder);
+  char codeKey[kInstrumentKeySize];
+  makeInstrumentKey(codeKey, holder->record.StandardID, nullptr);
+  if (std::strcmp(codeKey, holder->key) != 0) positions_.insert(codeKey, holder);
+  return holder;
+}
+
+void OrderEngine::freezeClose(PositionHolder& position, int32_t volume, bool sells,
+                              char offsetFlag) {
+  HolderWriteGuard<PositionHolder> guard(&position);
+  PositionSide side = closedSide(position.record, sells);
+  if (offsetFlag == kOffsetCloseToday) {
+    side.todayFrozen += volume;
+  } else {
+    side.historyFrozen += volume;
+  }
+  settleFrozen(side);
+}
+
+void OrderEngine::applyFill(PositionHolder& position, int32_t traded, int32_t canceled,
+                            double turnover, char direction, char offsetFlag, bool costs) {
+  if (direction != kDirectionBuy && direction != kDirectionSell) return;
+  const bool buys = direction == kDirectionBuy;
+  CQVPositionField& record = position.record;
+  if (offsetFlag == kOffsetOpen) {
+    PositionSide side = buys ? longSide(record) : shortSide(record);
+    if (traded > 0) {
+      side.volume += traded;
+      side.today += traded;
+    }
+    if (costs) {
+      side.turnover += turnover;
+      updateAverageCost(side, position.instrument);
+    }
+    return;
+  }
+  PositionSide side = closedSide(record, !buys);
+  const int32_t leaving = canceled + traded;
+  if (offsetFlag == kOffsetCloseToday) {
+    if (traded > 0) {
+      side.volume -= traded;
+      side.today -= traded;
+    }
+    side.todayFrozen -= leaving;
+  } else {
+    if (traded > 0) {
+      side.volume -= traded;
+      // Yesterday's lots go first.
+      if (side.history < traded) {
+        side.history = 0;
+        side.today = side.volume;
+      } else {
+        side.history -= traded;
+      }
+    }
+    side.historyFrozen -= leaving;
+  }
+  if (costs) {
+    side.turnover -= turnover;
+    updateAverageCost(side, position.instrument);
+  }
+  settleFrozen(side);
+}
+
+void OrderEngine::addUsableCash(double delta) {
+  SpinFlagGuard guard(cashWriteFlag_);
+  usableCash_.store(usableCash_.load(std::memory_order_relaxed) + delta, std::memory_order_relaxed);
+}
+
+void OrderEngine::setUsableCash(double value) {
+  SpinFlagGuard guard(cashWriteFlag_);
+  usableCash_.store(value, std::memory_order_relaxed);
+}
+
+}  // namespace qv
