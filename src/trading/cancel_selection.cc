@@ -5,7 +5,6 @@
 // after that lock is released.
 #include <cstring>
 
-#include "base/text.h"
 #include "trading/trader_client.h"
 
 namespace qv {
