@@ -1,5 +1,5 @@
 // CtpTraderClient: the trading client on the CTP trader library. One object is both the
-// TraderClient the host's handle points to and the CThostFtdcTraderSpi the library calls back.
+// TraderClient (through OrderEngine) the host's handle points to and the CThostFtdcTraderSpi the library calls back.
 //
 // Session: construction creates the library object and starts it; every OnFrontConnected sets the
 // state to '3' and queues the start-up chain (authenticate, log in, confirm settlement, load
@@ -20,11 +20,11 @@
 #include "bridge/host_object.h"
 #include "records/cqv_records.h"
 #include "tasks/query_commands.h"
-#include "trading/trader_client.h"
+#include "trading/order_engine.h"
 
 namespace qv {
 
-class CtpTraderClient final : public TraderClient, public CThostFtdcTraderSpi {
+class CtpTraderClient final : public OrderEngine, public CThostFtdcTraderSpi {
  public:
   // Copies and normalises `login`, builds the command table and starts the trader library. A
   // library that cannot be created shows as event 11001 and a state that stays '1'.
@@ -36,51 +36,10 @@ class CtpTraderClient final : public TraderClient, public CThostFtdcTraderSpi {
   // The flow path handed to the library: BasePath/UserID/TDFlow/ under the piece rule.
   static std::string flowPath(const CQVLoginField& login);
 
-  // TraderClient
+  // TraderClient (order entry and the order book come from OrderEngine)
   int64_t runQueryCommand(Task& task) override;
-  int32_t insertOrder(OrderHolder* order) override;
   int32_t cancelOrder(const char* exchangeId, const char* instrumentId, const char* orderSysId,
                       int32_t orderId, int32_t frontId, int32_t sessionId) override;
-  OrderHolder* buyOpen(InstrumentInfo* instrument, const char* exchangeId,
-                       const char* instrumentId, int32_t volume, char orderType, double price,
-                       int16_t orderMark) override;
-  OrderHolder* sellClose(InstrumentInfo* instrument, const char* exchangeId,
-                         const char* instrumentId, int32_t volume, char orderType, double price,
-                         int16_t orderMark, uint8_t unused, char offsetFlag,
-                         int64_t unusedValue) override;
-  OrderHolder* sellOpen(InstrumentInfo* instrument, const char* exchangeId,
-                        const char* instrumentId, int32_t volume, char orderType, double price,
-                        int16_t orderMark) override;
-  OrderHolder* buyClose(InstrumentInfo* instrument, const char* exchangeId,
-                        const char* instrumentId, int32_t volume, char orderType, double price,
-                        int16_t orderMark, uint8_t unused, char offsetFlag,
-                        int64_t unusedValue) override;
-  OrderHolder* buy(InstrumentInfo* instrument, int32_t volume, char orderType, double price,
-                   int16_t orderMark, uint8_t unused) override;
-  OrderHolder* buyAmount(InstrumentInfo* instrument, double amount, char orderType, double price,
-                         int16_t orderMark, uint8_t unused) override;
-  OrderHolder* buyRatio(InstrumentInfo* instrument, double ratio, char orderType, double price,
-                        int16_t orderMark, uint8_t flag) override;
-  OrderHolder* sell(InstrumentInfo* instrument, int32_t volume, char orderType, double price,
-                    int16_t orderMark, uint8_t unused) override;
-  OrderHolder* sellAmount(InstrumentInfo* instrument, double amount, char orderType, double price,
-                          int16_t orderMark, uint8_t unused) override;
-  OrderHolder* sellRatio(InstrumentInfo* instrument, double ratio, char orderType, double price,
-                         int16_t orderMark, uint8_t flag) override;
-  OrderHolder* closeLong(const char* exchangeId, const char* instrumentId, int32_t volume,
-                         char orderType, double price, int16_t orderMark,
-                         uint8_t closeTodayFirst) override;
-  OrderHolder* closeShort(const char* exchangeId, const char* instrumentId, int32_t volume,
-                          char orderType, double price, int16_t orderMark,
-                          uint8_t closeTodayFirst) override;
-  OrderHolder* balanceToLongValue(InstrumentInfo* instrument, double value, char orderType,
-                                  double price, int16_t orderMark) override;
-  OrderHolder* balanceToLongVolume(InstrumentInfo* instrument, int32_t volume, char orderType,
-                                   double price, int16_t orderMark) override;
-  OrderHolder* balanceToShortValue(InstrumentInfo* instrument, double value, char orderType,
-                                   double price, int16_t orderMark) override;
-  OrderHolder* balanceToShortVolume(InstrumentInfo* instrument, int32_t volume, char orderType,
-                                    double price, int16_t orderMark) override;
   TransferHolder* transferCash(char direction, double amount, const char* accountPassword,
                                const char* bankId, const char* bankPassword) override;
   int32_t updatePassword(char kind, const char* oldPassword, const char* newPassword) override;
@@ -128,6 +87,10 @@ class CtpTraderClient final : public TraderClient, public CThostFtdcTraderSpi {
 #include "ctp/trader_responses.inc"
 
   CThostFtdcTraderApi* api() const { return api_; }
+
+ protected:
+  // OrderEngine: builds the CTP order request from the order's record and sends it.
+  int32_t sendOrderRequest(OrderHolder& order) override;
 
  private:
   // The response pattern: raise the event with the record and the response info (0 and an empty

@@ -45,7 +45,7 @@ std::string CtpTraderClient::flowPath(const CQVLoginField& login) {
 CtpTraderClient::CtpTraderClient(uint16_t clientIndex, const CQVLoginField& login,
                                  HostObject orderCallable, HostObject responseCallable,
                                  HostObject loopCallable)
-    : TraderClient(clientIndex, login, orderCallable, responseCallable, loopCallable),
+    : OrderEngine(clientIndex, login, orderCallable, responseCallable, loopCallable),
       api_(createTraderApi(flowPath(this->login()))),
       commands_(CommandContext{
           api_, login_.get(), &requestCounter_, [this](Task&) { return marketDataLogin(); },
