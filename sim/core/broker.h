@@ -1,0 +1,158 @@
+// The simulated broker: accounts, instruments, positions, orders and trades of one trading day,
+// built from a scenario. It validates and records requests and returns the records a CTP front
+// would send back; the trader sessions turn those into callbacks.
+// Not thread-safe by itself: every call is made under the world lock (core/world.h).
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ThostFtdcUserApiStruct.h"
+#include "core/scenario.h"
+
+namespace qvsim {
+
+// What the broker knows of one trader connection. Owned by its trader session, read and written
+// only under the world lock. Reset when the front drops.
+struct BrokerSession {
+  int frontId = 0;
+  int sessionId = 0;
+  bool authenticated = false;
+  std::string authenticatedUser;
+  bool loggedIn = false;
+  std::string userId;
+  std::string investorId;
+  long long maxOrderRef = 0;
+};
+
+struct InstrumentState {
+  InstrumentSpec spec;
+  double upperLimit = 0.0;
+  double lowerLimit = 0.0;
+  CThostFtdcInstrumentField field{};
+};
+
+// The outcome of a request: an error id (0 accepted) and the order reports to broadcast to every
+// session of the order's investor.
+struct OrderOutcome {
+  int errorId = 0;
+  std::string exchangeRejection;  // UTF-8 reason when the exchange refused the order
+  std::vector<CThostFtdcOrderField> reports;
+  CThostFtdcOrderActionField action{};
+};
+
+class Broker {
+ public:
+  void load(const Scenario& scenario);
+  const Scenario& scenario() const { return scenario_; }
+  const std::string& tradingDay() const { return scenario_.tradingDay; }
+  const InstrumentState* instrument(const std::string& instrumentId) const;
+  const std::map<std::string, InstrumentState>& instruments() const { return instruments_; }
+  int nextSessionId() { return ++lastSessionId_; }
+
+  int authenticate(BrokerSession& session, const CThostFtdcReqAuthenticateField& req,
+                   CThostFtdcRspAuthenticateField& out);
+  int login(BrokerSession& session, const CThostFtdcReqUserLoginField& req, CThostFtdcRspUserLoginField& out);
+  int logout(BrokerSession& session, const CThostFtdcUserLogoutField& req);
+  int confirmSettlement(const BrokerSession& session, CThostFtdcSettlementInfoConfirmField& out);
+  int updateUserPassword(const BrokerSession& session, const CThostFtdcUserPasswordUpdateField& req);
+  int updateAccountPassword(const BrokerSession& session, const CThostFtdcTradingAccountPasswordUpdateField& req);
+
+  // REQUIRES: input.OrderRef may be empty, in which case the next reference of the session is
+  // written into it.
+  OrderOutcome insertOrder(BrokerSession& session, CThostFtdcInputOrderField& input, int requestId);
+  OrderOutcome cancelOrder(const BrokerSession& session, const CThostFtdcInputOrderActionField& input, int requestId);
+
+  // Bank transfers; toFuture is bank to futures account. On success fills out and returns 0.
+  int transfer(const BrokerSession& session, const CThostFtdcReqTransferField& req, bool toFuture,
+               CThostFtdcRspTransferField& out);
+  int bankBalance(const BrokerSession& session, const CThostFtdcReqQueryAccountField& req,
+                  CThostFtdcNotifyQueryAccountField& out);
+
+  // Queries: every matching record, in a stable order. An empty filter field matches everything.
+  std::vector<CThostFtdcOrderField> orders(const BrokerSession& session, const CThostFtdcQryOrderField& q) const;
+  std::vector<CThostFtdcTradeField> trades(const BrokerSession& session, const CThostFtdcQryTradeField& q) const;
+  std::vector<CThostFtdcInvestorPositionField> positions(const BrokerSession& session,
+                                                        const CThostFtdcQryInvestorPositionField& q) const;
+  CThostFtdcTradingAccountField account(const BrokerSession& session) const;
+  std::vector<CThostFtdcInstrumentField> instrumentRecords(const CThostFtdcQryInstrumentField& q) const;
+  std::vector<CThostFtdcSettlementInfoField> settlementInfo(const BrokerSession& session) const;
+  std::vector<CThostFtdcSettlementInfoConfirmField> settlementConfirms(const BrokerSession& session) const;
+  std::vector<CThostFtdcInvestorField> investors(const BrokerSession& session) const;
+  std::vector<CThostFtdcTradingCodeField> tradingCodes(const BrokerSession& session,
+                                                     const CThostFtdcQryTradingCodeField& q) const;
+  std::vector<CThostFtdcInstrumentMarginRateField> marginRates(const BrokerSession& session,
+                                                             const CThostFtdcQryInstrumentMarginRateField& q) const;
+  std::vector<CThostFtdcInstrumentCommissionRateField> commissionRates(
+      const BrokerSession& session, const CThostFtdcQryInstrumentCommissionRateField& q) const;
+  std::vector<CThostFtdcExchangeField> exchanges(const CThostFtdcQryExchangeField& q) const;
+  std::vector<CThostFtdcProductField> products(const CThostFtdcQryProductField& q) const;
+  std::vector<CThostFtdcTransferSerialField> transferSerials(const BrokerSession& session) const;
+  std::vector<CThostFtdcContractBankField> contractBanks() const;
+  std::vector<CThostFtdcAccountregisterField> accountRegisters(const BrokerSession& session) const;
+
+ private:
+  struct Account {
+    std::string userId;
+    std::string investorId;
+    std::string password;
+    std::string accountPassword;
+    std::string bankPassword;
+    double preBalance = 0.0;
+    double deposit = 0.0;
+    double withdraw = 0.0;
+    double bankBalance = 0.0;
+    bool confirmed = false;
+    std::string confirmDate;
+    std::string confirmTime;
+  };
+  struct Position {
+    std::string investorId;
+    std::string instrumentId;
+    char direction = '2';
+    int ydInitial = 0;  // yesterday's position at the start of the day
+    int yd = 0;         // yesterday's position still held
+    int today = 0;
+    int ydFrozen = 0;  // frozen by working closing orders
+    int todayFrozen = 0;
+    double openCost = 0.0;
+  };
+  struct OrderEntry {
+    CThostFtdcOrderField field{};
+    double frozenMargin = 0.0;
+    int frozenYd = 0;
+    int frozenToday = 0;
+  };
+
+  Account* findAccount(const std::string& userId);
+  const Account* accountOf(const BrokerSession& session) const;
+  Account& openAccount(const UserSpec& user);
+  Position& position(const std::string& investorId, const std::string& instrumentId, char direction);
+  double availableOf(const Account& account) const;
+  double positionMargin(const Position& p) const;
+  std::string nextOrderSysId();
+  CThostFtdcOrderField makeOrder(const BrokerSession& session, const CThostFtdcInputOrderField& input,
+                                 const InstrumentState& instrument, int requestId);
+  void release(OrderEntry& entry);
+  int checkClose(const InstrumentState& instrument, const Position& p, char offset, int volume) const;
+
+  Scenario scenario_;
+  std::map<std::string, InstrumentState> instruments_;
+  std::map<std::string, Account> accounts_;  // by user id
+  std::vector<Position> positions_;
+  std::vector<OrderEntry> orders_;
+  std::vector<CThostFtdcTradeField> trades_;
+  std::vector<CThostFtdcTransferSerialField> transfers_;
+  int lastSessionId_ = 0;
+  int lastOrderSysId_ = 0;
+  int lastOrderLocalId_ = 0;
+  int lastBrokerOrderSeq_ = 0;
+  int lastFutureSerial_ = 0;
+};
+
+// Wall-clock time and date in China (UTC+8), as the CTP records write them: "HH:MM:SS", "YYYYMMDD".
+std::string chinaTime();
+std::string chinaDate();
+
+}  // namespace qvsim

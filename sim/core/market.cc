@@ -1,0 +1,159 @@
+#include "core/market.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <sys/time.h>
+
+#include "core/fields.h"
+
+namespace qvsim {
+
+namespace {
+
+constexpr int kLevels = 5;
+constexpr int kMaxCatchUpSteps = 8;
+
+std::uint64_t hashText(const std::string& text) {
+  std::uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : text) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  return h;
+}
+
+void stampTime(CThostFtdcDepthMarketDataField& d) {
+  timeval tv{};
+  gettimeofday(&tv, nullptr);
+  const std::time_t china = tv.tv_sec + 8 * 3600;
+  std::tm tm{};
+  gmtime_r(&china, &tm);
+  char text[48];
+  std::snprintf(text, sizeof(text), "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
+  setText(d.UpdateTime, text);
+  d.UpdateMillisec = static_cast<int>(tv.tv_usec / 1000);
+  std::snprintf(text, sizeof(text), "%04d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+  setText(d.ActionDay, text);
+}
+
+}  // namespace
+
+std::uint64_t Market::nextRandom(std::uint64_t& state) {
+  // splitmix64: small, fast and identical on every platform, so a seed replays the same prices.
+  std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+void Market::load(const Broker& broker, std::uint64_t seed) {
+  books_.clear();
+  for (const auto& [id, ins] : broker.instruments()) {
+    Book& b = books_[id];
+    b.instrument = &ins;
+    b.rng = seed ^ hashText(id);
+    b.priceTicks = std::llround(ins.spec.preSettlementPrice / ins.spec.priceTick);
+    auto& d = b.depth;
+    d = zeroRecord<CThostFtdcDepthMarketDataField>();
+    setText(d.TradingDay, broker.tradingDay());
+    setText(d.InstrumentID, id);
+    setText(d.ExchangeID, ins.spec.exchangeId);
+    setText(d.ExchangeInstID, id);
+    const double pre = ins.spec.preSettlementPrice;
+    d.LastPrice = pre;
+    d.PreSettlementPrice = pre;
+    d.PreClosePrice = pre;
+    d.PreOpenInterest = 10000.0 + static_cast<double>(nextRandom(b.rng) % 90000);
+    d.OpenInterest = d.PreOpenInterest;
+    d.OpenPrice = pre;
+    d.HighestPrice = pre;
+    d.LowestPrice = pre;
+    d.UpperLimitPrice = ins.upperLimit;
+    d.LowerLimitPrice = ins.lowerLimit;
+    // A price the exchange has not published yet is sent as the largest double, as CTP fronts do.
+    d.ClosePrice = std::numeric_limits<double>::max();
+    d.SettlementPrice = std::numeric_limits<double>::max();
+    d.PreDelta = 0.0;
+    d.CurrDelta = std::numeric_limits<double>::max();
+  }
+}
+
+void Market::step(Book& b) {
+  const InstrumentState& ins = *b.instrument;
+  const double tick = ins.spec.priceTick;
+  const long long lower = std::llround(ins.lowerLimit / tick) + kLevels;
+  const long long upper = std::llround(ins.upperLimit / tick) - kLevels;
+  const long long move = static_cast<long long>(nextRandom(b.rng) % 5) - 2;
+  b.priceTicks = std::clamp(b.priceTicks + move, std::min(lower, upper), std::max(lower, upper));
+  auto& d = b.depth;
+  const double price = b.priceTicks * tick;
+  const int traded = static_cast<int>(nextRandom(b.rng) % 40);
+  d.LastPrice = price;
+  d.Volume += traded;
+  d.Turnover += price * traded * ins.spec.multiplier;
+  d.OpenInterest = std::max(0.0, d.OpenInterest + static_cast<double>(nextRandom(b.rng) % 21) - 10.0);
+  d.HighestPrice = std::max(d.HighestPrice, price);
+  d.LowestPrice = std::min(d.LowestPrice, price);
+  d.AveragePrice = d.Volume > 0 ? d.Turnover / d.Volume : price;
+  // Best bid at or just below the last price, best ask one tick above it.
+  const long long bid = b.priceTicks - static_cast<long long>(nextRandom(b.rng) % 2);
+  double* bidPrices[kLevels] = {&d.BidPrice1, &d.BidPrice2, &d.BidPrice3, &d.BidPrice4, &d.BidPrice5};
+  double* askPrices[kLevels] = {&d.AskPrice1, &d.AskPrice2, &d.AskPrice3, &d.AskPrice4, &d.AskPrice5};
+  int* bidVolumes[kLevels] = {&d.BidVolume1, &d.BidVolume2, &d.BidVolume3, &d.BidVolume4, &d.BidVolume5};
+  int* askVolumes[kLevels] = {&d.AskVolume1, &d.AskVolume2, &d.AskVolume3, &d.AskVolume4, &d.AskVolume5};
+  for (int level = 0; level < kLevels; ++level) {
+    *bidPrices[level] = (bid - level) * tick;
+    *askPrices[level] = (bid + 1 + level) * tick;
+    *bidVolumes[level] = 1 + static_cast<int>(nextRandom(b.rng) % 200);
+    *askVolumes[level] = 1 + static_cast<int>(nextRandom(b.rng) % 200);
+  }
+  stampTime(d);
+  ++b.sequence;
+}
+
+void Market::advance(std::int64_t nowMicros, std::int64_t intervalMicros) {
+  if (intervalMicros <= 0) return;
+  for (auto& [id, b] : books_) {
+    if (b.subscribers <= 0) continue;
+    if (b.nextDue == 0) b.nextDue = nowMicros;
+    int steps = 0;
+    while (nowMicros >= b.nextDue && steps < kMaxCatchUpSteps) {
+      step(b);
+      b.nextDue += intervalMicros;
+      ++steps;
+    }
+    if (nowMicros >= b.nextDue) b.nextDue = nowMicros + intervalMicros;
+  }
+}
+
+bool Market::push(const CThostFtdcDepthMarketDataField& snapshot) {
+  auto it = books_.find(getText(snapshot.InstrumentID));
+  if (it == books_.end()) return false;
+  Book& b = it->second;
+  b.depth = snapshot;
+  const double tick = b.instrument->spec.priceTick;
+  if (snapshot.LastPrice > 0.0 && snapshot.LastPrice < 1e300) b.priceTicks = std::llround(snapshot.LastPrice / tick);
+  ++b.sequence;
+  return true;
+}
+
+void Market::subscribe(const std::string& instrumentId) {
+  auto it = books_.find(instrumentId);
+  if (it != books_.end()) ++it->second.subscribers;
+}
+
+void Market::unsubscribe(const std::string& instrumentId) {
+  auto it = books_.find(instrumentId);
+  if (it != books_.end() && it->second.subscribers > 0) --it->second.subscribers;
+}
+
+const CThostFtdcDepthMarketDataField* Market::snapshot(const std::string& instrumentId, std::uint64_t* sequence) const {
+  auto it = books_.find(instrumentId);
+  if (it == books_.end()) return nullptr;
+  if (sequence != nullptr) *sequence = it->second.sequence;
+  return &it->second.depth;
+}
+
+}  // namespace qvsim

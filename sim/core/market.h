@@ -1,0 +1,53 @@
+// The simulated market: one depth snapshot per instrument, moved by a deterministic seeded random
+// walk on the tick grid inside the price limits, with five levels each side and volume, turnover
+// and open interest that only grow (open interest excepted). Shared by every market-data session
+// of the process so that two sessions see the same prices.
+// Not thread-safe by itself: every call is made under the world lock (core/world.h).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "ThostFtdcUserApiStruct.h"
+#include "core/broker.h"
+
+namespace qvsim {
+
+class Market {
+ public:
+  // Starts every instrument of the broker at its pre-settlement price.
+  void load(const Broker& broker, std::uint64_t seed);
+
+  // Moves every instrument with at least one subscriber forward to `nowMicros`, one step per
+  // period of `intervalMicros` (at most a few steps of catching up). A period of 0 stops the stream.
+  void advance(std::int64_t nowMicros, std::int64_t intervalMicros);
+
+  // Replaces an instrument's snapshot with one pushed by the control surface; its sequence moves on.
+  // Returns false for an instrument the market does not know (it is still delivered as given).
+  bool push(const CThostFtdcDepthMarketDataField& snapshot);
+
+  void subscribe(const std::string& instrumentId);
+  void unsubscribe(const std::string& instrumentId);
+
+  // The current snapshot and its sequence number (0 before the first step), or null.
+  const CThostFtdcDepthMarketDataField* snapshot(const std::string& instrumentId, std::uint64_t* sequence) const;
+
+ private:
+  struct Book {
+    const InstrumentState* instrument = nullptr;
+    CThostFtdcDepthMarketDataField depth{};
+    std::uint64_t rng = 0;
+    std::uint64_t sequence = 0;
+    std::int64_t nextDue = 0;
+    int subscribers = 0;
+    long long priceTicks = 0;
+  };
+
+  void step(Book& book);
+  static std::uint64_t nextRandom(std::uint64_t& state);
+
+  std::map<std::string, Book> books_;
+};
+
+}  // namespace qvsim

@@ -1,0 +1,111 @@
+// A scenario: everything the simulated broker starts a trading day from (broker, users, instruments,
+// funds, yesterday's positions, today's orders and trades). Plain values; built once, then copied
+// into the broker under the world lock. Texts are UTF-8 here and converted when records are made.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qvsim {
+
+struct InstrumentSpec {
+  std::string instrumentId;
+  std::string exchangeId;
+  std::string productId;
+  std::string name;  // UTF-8
+  char productClass = '1';
+  int multiplier = 1;
+  double priceTick = 1.0;
+  double longMarginRatio = 0.1;
+  double shortMarginRatio = 0.1;
+  int maxLimitOrderVolume = 500;
+  int minLimitOrderVolume = 1;
+  int maxMarketOrderVolume = 30;
+  int minMarketOrderVolume = 1;
+  double preSettlementPrice = 0.0;
+  double limitRatio = 0.06;  // price limits are the pre-settlement price times (1 +/- limitRatio)
+  int deliveryYear = 0;
+  int deliveryMonth = 0;
+};
+
+struct UserSpec {
+  std::string userId;
+  std::string password;
+  std::string investorId;       // empty: the user id
+  std::string accountPassword;  // empty: the login password
+  std::string bankPassword;     // empty: any bank password is accepted
+  double funds = -1.0;          // negative: the scenario's initialFunds
+  double bankBalance = -1.0;    // negative: the scenario's initialBankBalance
+};
+
+struct PositionSpec {
+  std::string userId;
+  std::string instrumentId;
+  char direction = '2';  // THOST_FTDC_PD_Long '2' or THOST_FTDC_PD_Short '3'
+  int yesterday = 0;
+  int today = 0;
+  double openPrice = 0.0;  // 0: the instrument's pre-settlement price
+};
+
+struct OrderSpec {
+  std::string userId;
+  std::string instrumentId;
+  std::string orderRef;
+  std::string orderSysId;
+  char direction = '0';
+  char offset = '0';
+  double price = 0.0;
+  int volume = 1;
+  int traded = 0;
+  char status = '3';
+  std::string insertTime = "09:00:00";
+  int frontId = 0;    // 0: the scenario's front id
+  int sessionId = 1;  // a session of an earlier connection
+};
+
+struct TradeSpec {
+  std::string userId;
+  std::string instrumentId;
+  std::string tradeId;
+  std::string orderSysId;
+  std::string orderRef;
+  char direction = '0';
+  char offset = '0';
+  double price = 0.0;
+  int volume = 1;
+  std::string tradeTime = "09:00:00";
+};
+
+struct Scenario {
+  std::string brokerId = "9999";
+  std::string appId = "simnow_client_test";  // empty: any app id
+  std::string authCode = "0000000000000000";  // empty: any auth code
+  bool requireAuthentication = true;
+  bool openAccounts = true;  // any user id may log in; its first login fixes its password
+  double initialFunds = 1000000.0;
+  double initialBankBalance = 10000000.0;
+  std::string tradingDay;  // YYYYMMDD
+  std::uint64_t seed = 1;  // market-data generator
+  int frontId = 1;
+  std::vector<InstrumentSpec> instruments;
+  std::vector<UserSpec> users;
+  std::vector<PositionSpec> positions;
+  std::vector<OrderSpec> orders;
+  std::vector<TradeSpec> trades;
+};
+
+// The built-in scenario: broker 9999, app id simnow_client_test, auth code 0000000000000000, open
+// accounts of 1,000,000 CNY, today's date in China as the trading day, and contracts of SHFE, INE,
+// DCE, CZCE and CFFEX for the month two months ahead.
+Scenario defaultScenario();
+
+// Parses a scenario from JSON text. Missing keys keep the built-in values, except that a given
+// "instruments" array replaces the built-in instruments. Returns false with a message naming the
+// offending key or value.
+bool parseScenario(const std::string& json, Scenario& out, std::string& error);
+
+// The current date in China (UTC+8) as YYYYMMDD, moved forward to Monday on Saturday and Sunday.
+std::string defaultTradingDay();
+
+}  // namespace qvsim

@@ -1,0 +1,220 @@
+#include "core/session.h"
+
+#include <chrono>
+
+#include "core/world.h"
+
+namespace qvsim {
+
+namespace {
+
+// How often an idle library thread looks at its front and its market-data stream.
+constexpr std::int64_t kIdleMicros = 2000;
+constexpr std::int64_t kQueryWindowMicros = 1000000;
+
+}  // namespace
+
+std::int64_t monotonicMicros() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+Session::Session(Kind kind) : kind_(kind) {
+  World& w = World::get();
+  std::lock_guard<std::mutex> lock(w.mu);
+  w.sessions.push_back(this);
+}
+
+Session::~Session() = default;
+
+void Session::startThread() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (started_ || stop_) return;
+  started_ = true;
+  thread_ = std::thread([this] { run(); });
+}
+
+void Session::releaseSelf() {
+  {
+    World& w = World::get();
+    std::lock_guard<std::mutex> lock(w.mu);
+    std::erase(w.sessions, this);
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+    cv_.notify_all();
+  }
+  if (thread_.joinable()) {
+    if (thread_.get_id() == std::this_thread::get_id()) {
+      freeOnExit_ = true;
+      return;
+    }
+    thread_.join();
+  }
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    cv_.wait(lock, [this] { return joiners_ == 0; });
+  }
+  delete this;
+}
+
+int Session::joinThread() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  ++joiners_;
+  cv_.wait(lock, [this] { return stop_; });
+  --joiners_;
+  cv_.notify_all();
+  return 0;
+}
+
+void Session::wake() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  cv_.notify_all();
+}
+
+bool Session::connected() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return connected_;
+}
+
+void Session::postUnsolicited(Call call) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  queue_.push_back(Item{monotonicMicros(), std::move(call), false, generation_});
+  cv_.notify_all();
+}
+
+void Session::dropLocked(int reason) {
+  onDropLocked();
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!connected_) return;
+  connected_ = false;
+  ++generation_;
+  queue_.clear();
+  held_.clear();
+  pending_ = 0;
+  queryTimes_.clear();
+  queue_.push_back(Item{monotonicMicros(), disconnectedCall(reason), false, generation_});
+  cv_.notify_all();
+}
+
+int Session::releaseHeldLocked() {
+  const std::int64_t due = monotonicMicros() + World::get().settings.latencyMicros;
+  std::lock_guard<std::mutex> lock(mutex_);
+  int requests = 0;
+  for (Item& item : held_) {
+    item.due = due;
+    if (item.endsRequest) ++requests;
+    queue_.push_back(std::move(item));
+  }
+  held_.clear();
+  cv_.notify_all();
+  return requests;
+}
+
+int Session::admitLocked(const char* name, const void* record, std::size_t size, int requestId, bool isQuery) {
+  World& w = World::get();
+  const char api = static_cast<char>(kind_);
+  RequestRecord entry;
+  entry.api = api;
+  entry.name = name;
+  entry.requestId = requestId;
+  const auto* bytes = static_cast<const unsigned char*>(record);
+  entry.bytes.assign(bytes, bytes + size);
+
+  int result = 0;
+  Rule rule;
+  if (w.takeRule(api, name, false, rule)) {
+    result = rule.code;
+  } else {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::int64_t now = monotonicMicros();
+    if (!connected_) {
+      result = -1;
+    } else if (isQuery) {
+      while (!queryTimes_.empty() && queryTimes_.front() <= now - kQueryWindowMicros) queryTimes_.pop_front();
+      if (w.settings.maxPending > 0 && pending_ >= w.settings.maxPending) {
+        result = -2;
+      } else if (w.settings.queriesPerSecond > 0 &&
+                 static_cast<int>(queryTimes_.size()) >= w.settings.queriesPerSecond) {
+        result = -3;
+      } else {
+        queryTimes_.push_back(now);
+      }
+    }
+  }
+  entry.result = result;
+  w.logLocked(std::move(entry));
+  return result;
+}
+
+void Session::answerLocked(const char* name, std::vector<Call> calls) {
+  if (calls.empty()) return;
+  World& w = World::get();
+  Rule rule;
+  const bool hold = w.takeRule(static_cast<char>(kind_), name, true, rule);
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::int64_t due = monotonicMicros() + w.settings.latencyMicros;
+  ++pending_;
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    Item item{due, std::move(calls[i]), i + 1 == calls.size(), generation_};
+    if (hold) {
+      held_.push_back(std::move(item));
+    } else {
+      queue_.push_back(std::move(item));
+    }
+  }
+  cv_.notify_all();
+}
+
+void Session::tryConnect(std::int64_t nowMicros) {
+  World& w = World::get();
+  std::lock_guard<std::mutex> worldLock(w.mu);
+  if (!w.frontUpLocked(static_cast<char>(kind_), nowMicros)) return;
+  onConnectLocked();
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (connected_ || stop_) return;
+  connected_ = true;
+  queue_.push_back(Item{nowMicros, connectedCall(), false, generation_});
+}
+
+void Session::run() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!stop_) {
+    const std::int64_t now = monotonicMicros();
+    if (!connected_) {
+      lock.unlock();
+      tryConnect(now);
+      lock.lock();
+      if (stop_) break;
+    }
+    if (!queue_.empty() && queue_.front().due <= now) {
+      Item item = std::move(queue_.front());
+      queue_.pop_front();
+      lock.unlock();
+      item.call();
+      lock.lock();
+      if (item.endsRequest && item.generation == generation_ && pending_ > 0) --pending_;
+      continue;
+    }
+    lock.unlock();
+    onIdle(now);
+    lock.lock();
+    if (stop_) break;
+    std::int64_t wakeAt = now + kIdleMicros;
+    if (!queue_.empty()) wakeAt = std::min(wakeAt, queue_.front().due);
+    const std::int64_t wait = wakeAt - monotonicMicros();
+    if (wait > 0) cv_.wait_for(lock, std::chrono::microseconds(wait));
+  }
+  lock.unlock();
+  if (freeOnExit_) {
+    thread_.detach();
+    {
+      std::unique_lock<std::mutex> waitLock(mutex_);
+      cv_.wait(waitLock, [this] { return joiners_ == 0; });
+    }
+    delete this;
+  }
+}
+
+}  // namespace qvsim

@@ -1,0 +1,76 @@
+#include "core/world.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "core/session.h"
+
+namespace qvsim {
+
+namespace {
+
+// The request log keeps the most recent entries; a long-running host must not grow it forever.
+constexpr std::size_t kMaxLogEntries = 200000;
+
+}  // namespace
+
+World& World::get() {
+  static World* world = new World();
+  return *world;
+}
+
+World::World() {
+  Scenario chosen = defaultScenario();
+  if (const char* path = std::getenv("QVSIM_SCENARIO"); path != nullptr && *path != '\0') {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    std::string error;
+    Scenario parsed;
+    if (!file) {
+      lastError = std::string("cannot read scenario file ") + path;
+    } else if (!parseScenario(text.str(), parsed, error)) {
+      lastError = std::string("scenario file ") + path + ": " + error;
+    } else {
+      chosen = parsed;
+    }
+    if (!lastError.empty()) std::fprintf(stderr, "qvsim: %s; using the built-in scenario\n", lastError.c_str());
+  }
+  loadLocked(chosen);
+}
+
+void World::loadLocked(const Scenario& s) {
+  scenario = s;
+  broker.load(scenario);
+  market.load(broker, scenario.seed);
+  for (Session* session : sessions) session->onScenarioLoadedLocked();
+}
+
+bool World::frontUpLocked(char kind, std::int64_t nowMicros) {
+  FrontState& front = fronts[kind == 'M' ? 1 : 0];
+  if (!front.up && front.restoreAt != 0 && nowMicros >= front.restoreAt) {
+    front.up = true;
+    front.restoreAt = 0;
+  }
+  return front.up;
+}
+
+bool World::takeRule(char api, const std::string& name, bool hold, Rule& out) {
+  const std::string qualified = std::string(1, api) + ":" + name;
+  for (auto it = rules.begin(); it != rules.end(); ++it) {
+    if (it->hold != hold || (it->name != name && it->name != qualified)) continue;
+    out = *it;
+    if (it->remaining > 0 && --it->remaining == 0) rules.erase(it);
+    return true;
+  }
+  return false;
+}
+
+void World::logLocked(RequestRecord record) {
+  if (log.size() >= kMaxLogEntries) log.erase(log.begin(), log.begin() + kMaxLogEntries / 2);
+  log.push_back(std::move(record));
+}
+
+}  // namespace qvsim

@@ -1,0 +1,86 @@
+/* qvsim: the control surface of the stand-in CTP libraries (libthosttraderapi_se.so and
+ * libthostmduserapi_se.so, which share one simulated broker and market in libquorvanesim.so).
+ * Tests and hosts use it to load a scenario, set flow control, latency and the market-data rate,
+ * drop and restore fronts, hold back or refuse answers, deliver any callback, push snapshots and
+ * read the log of requests received. Every function is thread-safe and may be called at any time,
+ * also from inside a callback.
+ *
+ * Results: 0 (or a count or length) on success; a negative QVSIM_ERR_ code on failure, with a
+ * message that qvsim_last_error copies out. `api` arguments are 'T' (trader) or 'M' (market data).
+ * Texts are NUL-terminated; output buffers are always terminated and truncated to their size. */
+#ifndef QVSIM_H
+#define QVSIM_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define QVSIM_API __attribute__((visibility("default")))
+
+#define QVSIM_ERR_ARGUMENT (-1) /* a null, empty or out-of-range argument */
+#define QVSIM_ERR_UNKNOWN (-2)  /* no callback of that name */
+#define QVSIM_ERR_SIZE (-3)     /* the record size does not match the callback's record */
+#define QVSIM_ERR_SCENARIO (-4) /* the scenario could not be read or was rejected */
+#define QVSIM_ERR_INTERNAL (-5) /* an unexpected failure inside the stand-in */
+
+/* Scenario. Loading replaces broker and market (live connections stay up). The built-in scenario
+ * is used at start, or the JSON file named by the environment variable QVSIM_SCENARIO. */
+QVSIM_API int qvsim_load_scenario_json(const char* json);
+QVSIM_API int qvsim_load_scenario_file(const char* path);
+/* Built-in scenario, default settings, fronts up, no rules, empty request log. */
+QVSIM_API int qvsim_reset(void);
+QVSIM_API int qvsim_last_error(char* buffer, int size);
+QVSIM_API int qvsim_trading_day(char* buffer, int size);
+
+/* Settings. Flow control applies to queries (ReqQry..., ReqQuery...) per API object:
+ * queries_per_second (default 1; 0 off) gives -3, max_pending requests still waiting for their
+ * answer (default 100; 0 off) gives -2. Latency delays every answer (default 1000 us). The
+ * market-data rate is snapshots per second per subscribed instrument (default 2; 0 stops it). */
+QVSIM_API int qvsim_set_flow_control(int queries_per_second, int max_pending);
+QVSIM_API int qvsim_set_latency(long long micros);
+QVSIM_API int qvsim_set_md_rate(double snapshots_per_second);
+
+/* Fronts. Dropping loses every queued and held answer, calls OnFrontDisconnected(reason) on every
+ * connected object of that api and keeps the front down for restore_after_micros (0: until
+ * qvsim_restore_front); the objects then reconnect by themselves (OnFrontConnected). */
+QVSIM_API int qvsim_drop_front(char api, int reason, long long restore_after_micros);
+QVSIM_API int qvsim_restore_front(char api);
+
+/* Rules by request name ("ReqQryOrder", "SubscribeMarketData"; "T:ReqUserLogin" or
+ * "M:ReqUserLogin" for one library). count -1 applies to every matching request. A held request
+ * returns 0 and its answers wait for qvsim_release_held; a refused request returns `code` and is
+ * not processed. */
+QVSIM_API int qvsim_hold_answers(const char* request, int count);
+QVSIM_API int qvsim_refuse_requests(const char* request, int code, int count);
+QVSIM_API int qvsim_clear_rules(void);
+/* Delivers every held answer; returns how many requests they answer. */
+QVSIM_API int qvsim_release_held(void);
+
+/* Delivers one callback, by its CThostFtdc...Spi name, to every initialised object of `api`, on
+ * their library threads. `record` (size bytes, exactly the record's size) may be null for a null
+ * pointer; with_info 0 passes a null response info, otherwise error_id and error_msg (bytes as
+ * given, e.g. GB2312). OnFrontDisconnected and OnHeartBeatWarning take error_id as their int.
+ * Returns the number of objects it was queued for. */
+QVSIM_API int qvsim_deliver(char api, const char* callback, const void* record, int size, int with_info,
+                            int error_id, const char* error_msg, int request_id, int is_last);
+/* Delivers a CThostFtdcDepthMarketDataField to every logged-in market-data object subscribed to
+ * its instrument; a known instrument's market continues from it. Returns the number of objects. */
+QVSIM_API int qvsim_push_depth(const void* snapshot, int size);
+
+/* The log of requests received, oldest first. qvsim_request_at copies entry `index`: the api, the
+ * request name, its request id, what the request returned, and up to record_size bytes of the
+ * record (for the market-data subscriptions: each code followed by a NUL); returns the record's
+ * full length. */
+QVSIM_API int qvsim_request_count(void);
+QVSIM_API int qvsim_request_at(int index, char* api, char* name, int name_size, int* request_id, int* result,
+                               void* record, int record_size);
+QVSIM_API int qvsim_clear_requests(void);
+
+/* Live (created, not yet released) API objects of `api`. */
+QVSIM_API int qvsim_session_count(char api);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
