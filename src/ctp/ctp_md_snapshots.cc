@@ -4,6 +4,7 @@
 #include "base/text.h"
 #include "bridge/raise.h"
 #include "ctp/ctp_md_client.h"
+#include "ctp/snapshot_fold.h"
 #include "trading/instrument_key.h"
 #include "trading/instrument_table.h"
 
@@ -74,24 +75,29 @@ SnapshotEntry* makeEntry(const CThostFtdcDepthMarketDataField& in) {
 
 }  // namespace
 
-void CtpMdClient::OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* depth) {
-  if (depth == nullptr) return;
-  char instrumentId[sizeof depth->InstrumentID + 1];
-  copyText(instrumentId, sizeof instrumentId, depth->InstrumentID);
+SnapshotEntry* foldSnapshot(SnapshotMap& snapshots, const CThostFtdcDepthMarketDataField& depth) {
+  char instrumentId[sizeof depth.InstrumentID + 1];
+  copyText(instrumentId, sizeof instrumentId, depth.InstrumentID);
   char lookup[kInstrumentKeySize];
   makeInstrumentKey(lookup, instrumentId, nullptr);
 
-  SnapshotEntry* entry = snapshots().find(std::string_view(lookup));
+  SnapshotEntry* entry = snapshots.find(std::string_view(lookup));
   if (entry != nullptr) {
     WriteGuard guard(entry->lock);
-    writeEverySnapshot(entry->record, *depth);
-  } else {
-    // Only this thread makes entries, so nothing else can be filling the same one; the entry is
-    // complete before it becomes reachable through the map.
-    entry = makeEntry(*depth);
-    snapshots().insert(lookup, entry);
-    if (std::strcmp(entry->key, lookup) != 0) snapshots().insert(entry->key, entry);
+    writeEverySnapshot(entry->record, depth);
+    return entry;
   }
+  // Only the market-data thread makes entries, so nothing else can be filling the same one; the
+  // entry is complete before it becomes reachable through the map.
+  entry = makeEntry(depth);
+  snapshots.insert(lookup, entry);
+  if (std::strcmp(entry->key, lookup) != 0) snapshots.insert(entry->key, entry);
+  return entry;
+}
+
+void CtpMdClient::OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* depth) {
+  if (depth == nullptr) return;
+  SnapshotEntry* entry = foldSnapshot(snapshots(), *depth);
   // Delivered after the write lock is released: a host callable that prices an order from this
   // snapshot reads the entry under its read lock, and only this thread ever writes it.
   bridge::raiseSnapshot(*snapshotSlot(kEventSnapshot), kEventSnapshot, &entry->record);

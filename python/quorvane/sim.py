@@ -1,0 +1,191 @@
+"""Control of the stand-in CTP libraries (libquorvanesim.so) from Python, through ctypes."""
+import ctypes
+import json
+import os
+import pathlib
+from typing import NamedTuple, Optional, Union
+
+__all__ = ["Sim", "SimError", "Request", "find_library"]
+
+_LIBRARY = "libquorvanesim.so"
+_RECORD_BUFFER = 4096
+
+
+class SimError(RuntimeError):
+    """A control call failed; ``code`` is the negative QVSIM_ERR_ value it returned."""
+
+    def __init__(self, code: int, message: str):
+        super().__init__("%s (%d)" % (message, code))
+        self.code = code
+
+
+class Request(NamedTuple):
+    """One entry of the request log: which library, the request, its id, what it returned, its record."""
+
+    api: str
+    name: str
+    request_id: int
+    result: int
+    record: bytes
+
+
+def find_library(path: Optional[str] = None) -> str:
+    """The control library: ``path`` if given, else $QUORVANE_SIM_LIB, else next to $QUORVANE_LIB,
+    else the repository's build/lib."""
+    if path:
+        return str(path)
+    if os.environ.get("QUORVANE_SIM_LIB"):
+        return os.environ["QUORVANE_SIM_LIB"]
+    if os.environ.get("QUORVANE_LIB"):
+        return str(pathlib.Path(os.environ["QUORVANE_LIB"]).resolve().parent / _LIBRARY)
+    return str(pathlib.Path(__file__).resolve().parents[2] / "build" / "lib" / _LIBRARY)
+
+
+# name: (restype, argtypes) of every control function.
+_SIGNATURES = {
+    "qvsim_load_scenario_json": (ctypes.c_int, [ctypes.c_char_p]),
+    "qvsim_load_scenario_file": (ctypes.c_int, [ctypes.c_char_p]),
+    "qvsim_reset": (ctypes.c_int, []),
+    "qvsim_last_error": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_int]),
+    "qvsim_trading_day": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_int]),
+    "qvsim_set_flow_control": (ctypes.c_int, [ctypes.c_int, ctypes.c_int]),
+    "qvsim_set_latency": (ctypes.c_int, [ctypes.c_longlong]),
+    "qvsim_set_md_rate": (ctypes.c_int, [ctypes.c_double]),
+    "qvsim_drop_front": (ctypes.c_int, [ctypes.c_char, ctypes.c_int, ctypes.c_longlong]),
+    "qvsim_restore_front": (ctypes.c_int, [ctypes.c_char]),
+    "qvsim_hold_answers": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_int]),
+    "qvsim_refuse_requests": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_int, ctypes.c_int]),
+    "qvsim_clear_rules": (ctypes.c_int, []),
+    "qvsim_release_held": (ctypes.c_int, []),
+    "qvsim_deliver": (ctypes.c_int, [ctypes.c_char, ctypes.c_char_p, ctypes.c_void_p, ctypes.c_int, ctypes.c_int,
+                                     ctypes.c_int, ctypes.c_char_p, ctypes.c_int, ctypes.c_int]),
+    "qvsim_push_depth": (ctypes.c_int, [ctypes.c_void_p, ctypes.c_int]),
+    "qvsim_request_count": (ctypes.c_int, []),
+    "qvsim_request_at": (ctypes.c_int, [ctypes.c_int, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int,
+                                        ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ctypes.c_int),
+                                        ctypes.c_void_p, ctypes.c_int]),
+    "qvsim_clear_requests": (ctypes.c_int, []),
+    "qvsim_session_count": (ctypes.c_int, [ctypes.c_char]),
+}
+
+Record = Union[bytes, bytearray, ctypes.Structure, None]
+
+
+def _api(api: str) -> bytes:
+    if api not in ("T", "M"):
+        raise ValueError("api must be 'T' (trader) or 'M' (market data), not %r" % (api,))
+    return api.encode()
+
+
+def _record_bytes(record: Record) -> Optional[bytes]:
+    if record is None:
+        return None
+    return bytes(record)
+
+
+class Sim:
+    """The simulated broker and market of this process, shared with the runtime that loaded the
+    stand-in libraries. Every method raises SimError when the stand-in refuses the call."""
+
+    def __init__(self, path: Optional[str] = None):
+        self._lib = ctypes.CDLL(find_library(path))
+        for name, (restype, argtypes) in _SIGNATURES.items():
+            function = getattr(self._lib, name)
+            function.restype = restype
+            function.argtypes = argtypes
+
+    def _check(self, code: int) -> int:
+        if code < 0:
+            raise SimError(code, self.last_error())
+        return code
+
+    def _text(self, function) -> str:
+        buffer = ctypes.create_string_buffer(1024)
+        function(buffer, len(buffer))
+        return buffer.value.decode("utf-8", "replace")
+
+    def last_error(self) -> str:
+        """The message of the last failed control call."""
+        return self._text(self._lib.qvsim_last_error)
+
+    def trading_day(self) -> str:
+        return self._text(self._lib.qvsim_trading_day)
+
+    def load_scenario(self, scenario: Union[dict, str]) -> None:
+        """Loads a scenario given as a dict or as JSON text."""
+        text = json.dumps(scenario) if isinstance(scenario, dict) else scenario
+        self._check(self._lib.qvsim_load_scenario_json(text.encode("utf-8")))
+
+    def load_scenario_file(self, path: Union[str, os.PathLike]) -> None:
+        self._check(self._lib.qvsim_load_scenario_file(os.fsencode(path)))
+
+    def reset(self) -> None:
+        """Built-in scenario, default settings, fronts up, no rules, empty request log."""
+        self._check(self._lib.qvsim_reset())
+
+    def set_flow_control(self, queries_per_second: int, max_pending: int) -> None:
+        """Per-object query limits; 0 switches a limit off."""
+        self._check(self._lib.qvsim_set_flow_control(queries_per_second, max_pending))
+
+    def set_latency(self, micros: int) -> None:
+        self._check(self._lib.qvsim_set_latency(micros))
+
+    def set_md_rate(self, snapshots_per_second: float) -> None:
+        self._check(self._lib.qvsim_set_md_rate(snapshots_per_second))
+
+    def drop_front(self, api: str, reason: int, restore_after_micros: int = 0) -> int:
+        """Drops every connection of one library; returns how many objects it reached."""
+        return self._check(self._lib.qvsim_drop_front(_api(api), reason, restore_after_micros))
+
+    def restore_front(self, api: str) -> None:
+        self._check(self._lib.qvsim_restore_front(_api(api)))
+
+    def hold_answers(self, request: str, count: int = -1) -> None:
+        self._check(self._lib.qvsim_hold_answers(request.encode(), count))
+
+    def refuse_requests(self, request: str, code: int, count: int = -1) -> None:
+        self._check(self._lib.qvsim_refuse_requests(request.encode(), code, count))
+
+    def clear_rules(self) -> None:
+        self._check(self._lib.qvsim_clear_rules())
+
+    def release_held(self) -> int:
+        """Delivers the held answers; returns how many requests they answer."""
+        return self._check(self._lib.qvsim_release_held())
+
+    def deliver(self, api: str, callback: str, record: Record = None, error_id: Optional[int] = None,
+                error_msg: bytes = b"", request_id: int = 0, is_last: bool = True) -> int:
+        """Delivers one callback by name; error_id None passes no response info. Returns how many
+        objects it was queued for."""
+        data = _record_bytes(record)
+        with_info = 0 if error_id is None else 1
+        return self._check(self._lib.qvsim_deliver(
+            _api(api), callback.encode(), data, 0 if data is None else len(data), with_info,
+            error_id or 0, error_msg, request_id, 1 if is_last else 0))
+
+    def push_depth(self, snapshot: Record) -> int:
+        """Pushes a CThostFtdcDepthMarketDataField; returns how many subscribers it reached."""
+        data = _record_bytes(snapshot) or b""
+        return self._check(self._lib.qvsim_push_depth(data, len(data)))
+
+    def requests(self) -> list:
+        """The request log, oldest first."""
+        out = []
+        for index in range(self._check(self._lib.qvsim_request_count())):
+            api = ctypes.create_string_buffer(1)
+            name = ctypes.create_string_buffer(128)
+            request_id = ctypes.c_int()
+            result = ctypes.c_int()
+            record = ctypes.create_string_buffer(_RECORD_BUFFER)
+            size = self._check(self._lib.qvsim_request_at(index, api, name, len(name), ctypes.byref(request_id),
+                                                          ctypes.byref(result), record, len(record)))
+            out.append(Request(api.raw.decode(), name.value.decode(), request_id.value, result.value,
+                               record.raw[:min(size, _RECORD_BUFFER)]))
+        return out
+
+    def clear_requests(self) -> None:
+        self._check(self._lib.qvsim_clear_requests())
+
+    def session_count(self, api: str) -> int:
+        """Live API objects of one library."""
+        return self._check(self._lib.qvsim_session_count(_api(api)))

@@ -1,0 +1,112 @@
+#include "ctp/snapshot_fold.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+
+#include "base/text.h"
+#include "trading/instrument_table.h"
+
+namespace qv {
+namespace {
+
+CThostFtdcDepthMarketDataField depth(const char* id, const char* exchange, double last) {
+  CThostFtdcDepthMarketDataField d{};
+  copyText(d.TradingDay, "20261208");
+  copyText(d.InstrumentID, id);
+  copyText(d.ExchangeID, exchange);
+  copyText(d.UpdateTime, "09:30:01");
+  d.UpdateMillisec = 500;
+  d.LastPrice = last;
+  d.PreClosePrice = 3500;
+  d.PreSettlementPrice = 3510;
+  d.BidPrice1 = last - 1;
+  d.AskPrice1 = last + 1;
+  d.BidVolume1 = 7;
+  d.AskVolume1 = 9;
+  d.BidPrice5 = last - 5;
+  d.AskVolume5 = 55;
+  d.UpperLimitPrice = 3800;
+  d.LowerLimitPrice = 3200;
+  d.Volume = 1200;
+  d.Turnover = 4.2e7;
+  d.OpenInterest = 88000;
+  return d;
+}
+
+TEST(FoldSnapshot, FirstSnapshotMakesOneEntryUnderBothNames) {
+  SnapshotMap map;
+  SnapshotEntry* entry = foldSnapshot(map, depth("fold01", "SHFE", 3600));
+  EXPECT_EQ(map.find("fold01."), entry);
+  EXPECT_EQ(map.find("fold01.SHFE"), entry);
+  EXPECT_STREQ(entry->key, "fold01.SHFE");
+  EXPECT_STREQ(entry->record.StandardID, "fold01");
+  EXPECT_STREQ(entry->record.ExchangeID, "SHFE");
+  EXPECT_EQ(entry->record.BidPrice5, 3595);
+  EXPECT_EQ(entry->record.AskVolume5, 55);
+  EXPECT_EQ(entry->record.Volume, 1200);
+}
+
+TEST(FoldSnapshot, LaterSnapshotsKeepTheFieldsOfTheFirst) {
+  SnapshotMap map;
+  SnapshotEntry* first = foldSnapshot(map, depth("fold02", "SHFE", 3600));
+  CThostFtdcDepthMarketDataField next = depth("fold02", "SHFE", 3650);
+  copyText(next.TradingDay, "20261209");
+  next.PreClosePrice = 1;
+  next.PreSettlementPrice = 2;
+  SnapshotEntry* second = foldSnapshot(map, next);
+  EXPECT_EQ(first, second);
+  EXPECT_STREQ(second->record.TradingDay, "20261208");
+  EXPECT_EQ(second->record.PreClosePrice, 3500);
+  EXPECT_EQ(second->record.PreSettlementPrice, 3510);
+  EXPECT_EQ(second->record.LastPrice, 3650);
+  EXPECT_EQ(map.size(), 2u);
+}
+
+TEST(FoldSnapshot, EmptyExchangeTakesTheInstrumentTablesExchange) {
+  CThostFtdcInstrumentField instrument{};
+  copyText(instrument.InstrumentID, "fold03");
+  copyText(instrument.ExchangeID, "DCE");
+  enterInstrument(instrument);
+  SnapshotMap map;
+  SnapshotEntry* entry = foldSnapshot(map, depth("fold03", "", 100));
+  EXPECT_STREQ(entry->record.ExchangeID, "DCE");
+  EXPECT_NE(entry->instrument, nullptr);
+  EXPECT_EQ(map.find("fold03.DCE"), entry);
+}
+
+TEST(FoldSnapshot, UnknownInstrumentWithoutExchangeHasOneName) {
+  SnapshotMap map;
+  SnapshotEntry* entry = foldSnapshot(map, depth("fold04", "", 100));
+  EXPECT_STREQ(entry->record.ExchangeID, "");
+  EXPECT_EQ(entry->instrument, nullptr);
+  EXPECT_EQ(map.size(), 1u);
+  EXPECT_STREQ(entry->key, "fold04.");
+}
+
+TEST(FoldSnapshot, ValuesAreCopiedUnchanged) {
+  SnapshotMap map;
+  CThostFtdcDepthMarketDataField d = depth("fold05", "CZCE", DBL_MAX);
+  d.Volume = -5;
+  d.BidPrice2 = DBL_MAX;
+  SnapshotEntry* entry = foldSnapshot(map, d);
+  EXPECT_EQ(entry->record.LastPrice, DBL_MAX);
+  EXPECT_EQ(entry->record.BidPrice2, DBL_MAX);
+  EXPECT_EQ(entry->record.Volume, -5);
+  // Fields the CTP record does not carry stay 0.
+  EXPECT_EQ(entry->record.BidPrice6, 0);
+  EXPECT_EQ(entry->record.AskVolume10, 0);
+  EXPECT_EQ(entry->record.AveragePrice, 0);
+  EXPECT_EQ(entry->record.Ask1NumOrders, 0);
+}
+
+TEST(FoldSnapshot, FullWidthCodeWithoutTerminatorStaysInsideTheRecord) {
+  SnapshotMap map;
+  CThostFtdcDepthMarketDataField d = depth("x", "SHFE", 1);
+  std::memset(d.InstrumentID, 'A', sizeof d.InstrumentID);
+  SnapshotEntry* entry = foldSnapshot(map, d);
+  EXPECT_EQ(std::strlen(entry->record.StandardID), sizeof d.InstrumentID);
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,92 @@
+"""The stand-in libraries' control surface, driven from Python as a test host would."""
+import os
+import pathlib
+
+import pytest
+
+from quorvane.sim import Sim, SimError, find_library
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+
+SCENARIO = {
+    "tradingDay": "20260210",
+    "instruments": [
+        {"instrumentId": "rb2605", "exchangeId": "SHFE", "multiplier": 10, "priceTick": 1,
+         "preSettlementPrice": 3500},
+    ],
+    "users": [{"userId": "u1", "password": "pw"}],
+}
+
+
+@pytest.fixture()
+def sim():
+    path = find_library()
+    if not os.path.exists(path):
+        pytest.fail("stand-in library not built: %s" % path)
+    s = Sim(path)
+    s.reset()
+    yield s
+    s.reset()
+
+
+class TestFindLibrary:
+    def test_lies_next_to_the_runtime(self, monkeypatch):
+        """Without an explicit path the control library is looked up beside QUORVANE_LIB."""
+        monkeypatch.delenv("QUORVANE_SIM_LIB", raising=False)
+        monkeypatch.setenv("QUORVANE_LIB", "/opt/q/lib/libQuorvaneForPython38.so")
+        assert find_library() == "/opt/q/lib/libquorvanesim.so"
+        assert find_library("/x/libquorvanesim.so") == "/x/libquorvanesim.so"
+
+
+class TestScenario:
+    def test_loaded_scenario_sets_the_trading_day_and_reset_restores_the_built_in(self, sim):
+        sim.load_scenario(SCENARIO)
+        assert sim.trading_day() == "20260210"
+        sim.reset()
+        assert len(sim.trading_day()) == 8 and sim.trading_day().isdigit()
+
+    @pytest.mark.parametrize("scenario, mentions", [
+        ("{not json", "parse"),
+        ({"instruments": [{"instrumentId": "x", "exchangeId": "NYMEX", "preSettlementPrice": 1}]}, "NYMEX"),
+        ({"positions": [{"userId": "u1", "instrumentId": "missing"}]}, "missing"),
+    ], ids=["malformed", "unknown-exchange", "unknown-instrument"])
+    def test_damaged_scenarios_are_refused_with_a_reason(self, sim, scenario, mentions):
+        sim.load_scenario(SCENARIO)
+        with pytest.raises(SimError) as caught:
+            sim.load_scenario(scenario)
+        assert mentions in str(caught.value)
+        assert sim.trading_day() == "20260210"
+
+    def test_scenario_file(self, sim, tmp_path):
+        path = tmp_path / "scenario.json"
+        path.write_text('{"tradingDay": "20260311"}')
+        sim.load_scenario_file(path)
+        assert sim.trading_day() == "20260311"
+        with pytest.raises(SimError):
+            sim.load_scenario_file(tmp_path / "absent.json")
+
+
+class TestControls:
+    def test_invalid_settings_raise(self, sim):
+        with pytest.raises(SimError):
+            sim.set_latency(-1)
+        with pytest.raises(SimError):
+            sim.set_flow_control(-1, 0)
+        with pytest.raises(SimError):
+            sim.hold_answers("ReqQryOrder", 0)
+        with pytest.raises(ValueError):
+            sim.drop_front("X", 1)
+
+    def test_delivery_needs_a_known_callback_and_the_right_record_size(self, sim):
+        with pytest.raises(SimError) as unknown:
+            sim.deliver("T", "OnNothing")
+        assert "OnNothing" in str(unknown.value)
+        with pytest.raises(SimError):
+            sim.deliver("T", "OnRtnOrder", b"\0" * 3)
+        with pytest.raises(SimError):
+            sim.push_depth(b"\0" * 5)
+        assert sim.deliver("M", "OnFrontConnected") == sim.session_count("M")
+
+    def test_request_log_starts_empty_after_clearing(self, sim):
+        sim.clear_requests()
+        assert sim.requests() == []
