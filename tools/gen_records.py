@@ -13,7 +13,8 @@ Inputs:
 Outputs:
     src/records/cqv_records.h             the CQV records, with static_asserts on every size and offset
     src/records/print_helper.h            CQVPrintHelper's declarations, two operations per printed type
-    src/records/print_helper.cc           the printers, one field list per printed type
+    src/records/record_fields.h           one field list per printed type (visitFields)
+    src/records/print_helper.cc           the printers, visitors of those field lists
     python/quorvane/records.py            ctypes mirrors of the CQV records and of every CTP structure
     tests/cpp/ctpapi/compiled_layout.cc   what the compiler makes of the CTP declarations
 
@@ -223,39 +224,59 @@ def ctp_print_calls(struct, typedefs):
             for f in struct["fields"]]
 
 
-def render_print_helper_source(records, facts):
+def field_bodies(records, facts):
     typedefs = typedef_table(facts)
     structs = {s["name"]: s for s in facts["structs"]}
     bodies = [(r.name, cqv_print_calls(r)) for r in records]
     bodies += [(n, ctp_print_calls(structs[n], typedefs)) for n in printed_ctp_names(facts)]
+    return bodies
+
+
+def render_record_fields(records, facts):
     out = [banner(PRINT_INPUTS).rstrip("\n"),
-           "// One field list per record type; the formatting rules live in records/field_printer.h.",
-           "#include \"records/print_helper.h\"",
+           "// visitFields(visitor, record) calls one visitor operation per printed field of a record, in",
+           "// declaration order: text(name, char array), character(name, char), boolean(name, bool),",
+           "// integer(name, int64_t), real(name, double). The printers of CQVPrintHelper are such visitors.",
+           "#ifndef QV_RECORDS_RECORD_FIELDS_H",
+           "#define QV_RECORDS_RECORD_FIELDS_H",
            "",
-           "#include \"records/field_printer.h\"",
+           "#include \"ThostFtdcUserApiStruct.h\"",
+           "#include \"records/cqv_records.h\"",
            "",
-           "namespace {",
+           "namespace qv {",
            ""]
-    for name, calls in bodies:
-        out.append("template <class Printer>")
-        out.append("void printFields(Printer& p, const %s& r) {" % name)
+    for name, calls in field_bodies(records, facts):
+        out.append("template <class Visitor>")
+        out.append("void visitFields(Visitor& p, const %s& r) {" % name)
         out += ["  " + c for c in calls]
         out.append("}")
         out.append("")
-    out += ["}  // namespace", ""]
-    for name, _ in bodies:
+    out += ["}  // namespace qv", "", "#endif  // QV_RECORDS_RECORD_FIELDS_H", ""]
+    return "\n".join(out)
+
+
+def render_print_helper_source(records, facts):
+    out = [banner(PRINT_INPUTS).rstrip("\n"),
+           "// The two operations of every printed type; the field lists are in records/record_fields.h and",
+           "// the formatting rules in records/field_printer.h.",
+           "#include \"records/print_helper.h\"",
+           "",
+           "#include \"records/field_printer.h\"",
+           "#include \"records/record_fields.h\"",
+           ""]
+    for name, _ in field_bodies(records, facts):
         out += ["void CQVPrintHelper::toMap(std::unordered_map<std::string, std::string>& out, const %s* record," % name,
                 "                           int precision) {",
                 "  if (record == nullptr) return;",
                 "  qv::MapPrinter p(out, precision);",
-                "  printFields(p, *record);",
+                "  qv::visitFields(p, *record);",
                 "}",
                 "",
                 "const char* CQVPrintHelper::toText(const %s* record, bool withNames, std::string separator," % name,
                 "                                   int precision) {",
                 "  thread_local std::string buffer;",
                 "  qv::TextPrinter p(buffer, withNames, separator, precision);",
-                "  if (record != nullptr) printFields(p, *record);",
+                "  if (record != nullptr) qv::visitFields(p, *record);",
                 "  return buffer.c_str();",
                 "}",
                 ""]
@@ -382,6 +403,7 @@ def render_all():
     return {
         ROOT / "src" / "records" / "cqv_records.h": render_cqv_header(records),
         ROOT / "src" / "records" / "print_helper.h": render_print_helper_header(records, facts),
+        ROOT / "src" / "records" / "record_fields.h": render_record_fields(records, facts),
         ROOT / "src" / "records" / "print_helper.cc": render_print_helper_source(records, facts),
         ROOT / "python" / "quorvane" / "records.py": render_python(records, facts),
         ROOT / "tests" / "cpp" / "ctpapi" / "compiled_layout.cc": render_compiled_layout(facts),

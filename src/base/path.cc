@@ -16,6 +16,7 @@ std::vector<std::string> pathPieces(std::string_view path) {
 
 std::string normalisedPath(std::string_view path) {
   std::string out;
+  if (!path.empty() && path.front() == '/' && !pathPieces(path).empty()) out += '/';
   for (const std::string& piece : pathPieces(path)) {
     out += piece;
     out += '/';

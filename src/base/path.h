@@ -1,7 +1,8 @@
 // The piece rule for the paths the runtime builds (flow directories and the flow paths handed to
 // the CTP libraries): a path is split at every '/' and '\', empty pieces are dropped, and the pieces
-// are rejoined each followed by "/". So "./u1//TDFlow/" becomes "./u1/TDFlow/", "a\b" becomes
-// "a/b/", and a leading separator is lost. Pure functions; safe on any thread.
+// are rejoined each followed by "/". So "./u1//TDFlow/" becomes "./u1/TDFlow/" and "a\b" becomes
+// "a/b/". An absolute path stays absolute: "/var/flows" is "/var/flows/", not a folder "var" under
+// the working directory. Pure functions; safe on any thread.
 #ifndef QV_BASE_PATH_H
 #define QV_BASE_PATH_H
 
@@ -14,7 +15,8 @@ namespace qv {
 // The pieces of `path`, empty ones dropped.
 std::vector<std::string> pathPieces(std::string_view path);
 
-// Every piece of `path` followed by "/"; empty when the path has no piece.
+// Every piece of `path` followed by "/", after a leading "/" when `path` starts with one; empty
+// when the path has no piece.
 std::string normalisedPath(std::string_view path);
 
 }  // namespace qv

@@ -11,8 +11,8 @@ TEST(NormalisedPath, CollapsesSeparatorsOfBothKinds) {
   EXPECT_EQ(normalisedPath(".\\u1\\MDFlow\\"), "./u1/MDFlow/");
 }
 
-TEST(NormalisedPath, LeadingSeparatorIsLostAndDrivePrefixKept) {
-  EXPECT_EQ(normalisedPath("/tmp/x"), "tmp/x/");
+TEST(NormalisedPath, AbsolutePathStaysAbsoluteAndDrivePrefixIsKept) {
+  EXPECT_EQ(normalisedPath("/tmp//x"), "/tmp/x/");
   EXPECT_EQ(normalisedPath("C:\\flow"), "C:/flow/");
 }
 
