@@ -211,3 +211,33 @@ class TestClient:
         assert registered_again == "True 0"  # same user type: the first client, error 0
         assert results == str([-10002800, 0, 0, -10002800, NOT_CALLABLE, NOT_CALLABLE,
                                0, -10003000, 0, -10003100, 0.0, None, None])
+
+    def test_event_text_goes_to_print_until_a_processor_is_set(self, lib_path, tmp_path):
+        """Events without a callable become text: first through the host's print (the child's
+        standard output), then, once one is registered, through the text processor."""
+        out = run_child(lib_path, tmp_path, """
+            import os, threading, time
+            login = records.CQVLoginField()
+            login.UserType = 20001
+            login.UserID = b"u1"
+            login.MdFront = b"tcp://md"
+            login.ConnectTimeout = 10000000
+            login.TaskExecuteGap = 0
+            h = lib.init(1, ctypes.byref(login), None, None, None, None, None)
+            assert h, lib.getInitError()
+            threading.Thread(target=lib.loop, daemon=True).start()
+            time.sleep(1.0)
+            got = []
+            processor = got.append
+            print("SET", lib.setEventTextProcessor(processor), flush=True)
+            lib.addTask(h, 99999, None, 1, 0, 0, 0)
+            deadline = time.time() + 10
+            while not any("EventID" in text for text in got) and time.time() < deadline:
+                time.sleep(0.05)
+            print("GOT", any("EventID" in text for text in got), flush=True)
+            os._exit(0)
+            """)
+        before, marker, after = out.partition("SET 0")
+        assert marker, out[-500:]
+        assert "EventID" in before
+        assert after.strip().splitlines()[-1] == "GOT True"
