@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <set>
 
@@ -179,8 +181,9 @@ void Broker::load(const Scenario& scenario) {
     setText(f.InsertTime, spec.insertTime);
     f.OrderSubmitStatus = THOST_FTDC_OSS_Accepted;
     f.OrderStatus = spec.status;
-    f.VolumeTraded = spec.traded;
-    f.VolumeTotal = (spec.status == '0' || spec.status == '5') ? 0 : spec.volume - spec.traded;
+    f.VolumeTraded = spec.status == '0' ? spec.volume : spec.traded;
+    // A canceled order keeps its untraded remainder in VolumeTotal, as the exchange reports it.
+    f.VolumeTotal = spec.status == '0' ? 0 : spec.volume - spec.traded;
     const char* msg = spec.status == '0' ? "全部成交" : spec.status == '5' ? "已撤单" : spec.status == '1' ? "部分成交" : "未成交";
     setText(f.StatusMsg, toGb2312(msg));
     if (spec.status == '3' || spec.status == '1') {
@@ -544,7 +547,6 @@ OrderOutcome Broker::insertOrder(BrokerSession& session, CThostFtdcInputOrderFie
   if (!out.exchangeRejection.empty()) {
     f.OrderSubmitStatus = THOST_FTDC_OSS_InsertRejected;
     f.OrderStatus = THOST_FTDC_OST_Canceled;
-    f.VolumeTotal = 0;
     setText(f.CancelTime, chinaTime());
     setText(f.StatusMsg, toGb2312("已撤单报单被拒绝" + ex + ":" + out.exchangeRejection));
   } else {
@@ -568,6 +570,30 @@ OrderOutcome Broker::insertOrder(BrokerSession& session, CThostFtdcInputOrderFie
   out.reports.push_back(f);
   orders_.push_back(entry);
   return out;
+}
+
+int Broker::maxOrderVolume(const BrokerSession& session, CThostFtdcQueryMaxOrderVolumeField& q) {
+  Account* account = session.loggedIn ? findAccount(session.userId) : nullptr;
+  if (account == nullptr) return kErrNotLoggedIn;
+  const InstrumentState* ins = instrument(getText(q.InstrumentID));
+  if (ins == nullptr) return kErrInstrumentNotFound;
+  if (q.Direction != THOST_FTDC_D_Buy && q.Direction != THOST_FTDC_D_Sell) return kErrBadField;
+  setText(q.ExchangeID, ins->spec.exchangeId);
+  if (q.OffsetFlag == THOST_FTDC_OF_Open) {
+    const bool buy = q.Direction == THOST_FTDC_D_Buy;
+    const double unit = (buy ? ins->upperLimit : ins->lowerLimit) * ins->spec.multiplier *
+                        (buy ? ins->spec.longMarginRatio : ins->spec.shortMarginRatio);
+    q.MaxVolume = unit > 0.0 ? static_cast<int>(std::max(0.0, availableOf(*account)) / unit) : 0;
+    return kErrNone;
+  }
+  const Position& p = position(session.investorId, ins->spec.instrumentId,
+                               q.Direction == THOST_FTDC_D_Buy ? THOST_FTDC_PD_Short : THOST_FTDC_PD_Long);
+  if (splitsPositionDate(ins->spec.exchangeId)) {
+    q.MaxVolume = q.OffsetFlag == THOST_FTDC_OF_CloseToday ? p.today - p.todayFrozen : p.yd - p.ydFrozen;
+  } else {
+    q.MaxVolume = p.yd + p.today - p.ydFrozen - p.todayFrozen;
+  }
+  return kErrNone;
 }
 
 void Broker::release(OrderEntry& entry) {
@@ -643,7 +669,6 @@ OrderOutcome Broker::cancelOrder(const BrokerSession& session, const CThostFtdcI
   }
   release(*found);
   f.OrderStatus = THOST_FTDC_OST_Canceled;
-  f.VolumeTotal = 0;
   setText(f.CancelTime, chinaTime());
   setText(f.UpdateTime, chinaTime());
   setText(f.ActiveUserID, session.userId);

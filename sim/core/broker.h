@@ -64,6 +64,10 @@ class Broker {
   OrderOutcome insertOrder(BrokerSession& session, CThostFtdcInputOrderField& input, int requestId);
   OrderOutcome cancelOrder(const BrokerSession& session, const CThostFtdcInputOrderActionField& input, int requestId);
 
+  // The largest volume an order could have now: funds at the upper (buy) or lower (sell) limit
+  // price for opening, the free closable position for closing. Writes MaxVolume into q.
+  int maxOrderVolume(const BrokerSession& session, CThostFtdcQueryMaxOrderVolumeField& q);
+
   // Bank transfers; toFuture is bank to futures account. On success fills out and returns 0.
   int transfer(const BrokerSession& session, const CThostFtdcReqTransferField& req, bool toFuture,
                CThostFtdcRspTransferField& out);
@@ -144,7 +148,7 @@ class Broker {
   std::vector<OrderEntry> orders_;
   std::vector<CThostFtdcTradeField> trades_;
   std::vector<CThostFtdcTransferSerialField> transfers_;
-  int lastSessionId_ = 0;
+  int lastSessionId_ = 100000;  // far from the small session ids a scenario gives earlier connections
   int lastOrderSysId_ = 0;
   int lastOrderLocalId_ = 0;
   int lastBrokerOrderSeq_ = 0;

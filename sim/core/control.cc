@@ -3,8 +3,10 @@
 #include "qvsim.h"
 
 #include <cstring>
+#include <algorithm>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>

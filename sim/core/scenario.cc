@@ -1,8 +1,10 @@
 #include "core/scenario.h"
 
-#include <cmath>
+#include <cctype>
+#include <cstdio>
 #include <ctime>
 #include <set>
+#include <stdexcept>
 
 #include <nlohmann/json.hpp>
 

@@ -191,10 +191,12 @@ void Session::run() {
     if (!queue_.empty() && queue_.front().due <= now) {
       Item item = std::move(queue_.front());
       queue_.pop_front();
+      // A request stops waiting as its last answer goes out, so a client that sends the next
+      // request from inside that callback is not refused for it.
+      if (item.endsRequest && item.generation == generation_ && pending_ > 0) --pending_;
       lock.unlock();
       item.call();
       lock.lock();
-      if (item.endsRequest && item.generation == generation_ && pending_ > 0) --pending_;
       continue;
     }
     lock.unlock();

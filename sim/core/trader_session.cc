@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <type_traits>
 
 #include "ThostFtdcUserApiDataType.h"
 #include "core/errors.h"
@@ -237,7 +238,10 @@ int SimTraderApi::ReqOrderAction(CThostFtdcInputOrderActionField* p, int id) {
 }
 
 int SimTraderApi::ReqQueryMaxOrderVolume(CThostFtdcQueryMaxOrderVolumeField* p, int id) {
-  return unsupported("ReqQueryMaxOrderVolume", p, id, &CThostFtdcTraderSpi::OnRspQueryMaxOrderVolume);
+  return handle("ReqQueryMaxOrderVolume", p, id, [&](CThostFtdcQueryMaxOrderVolumeField& q) {
+    const int err = World::get().broker.maxOrderVolume(brokerSession_, q);
+    return single(&CThostFtdcTraderSpi::OnRspQueryMaxOrderVolume, some(q), err, id);
+  });
 }
 
 // ---- Queries the broker answers ----

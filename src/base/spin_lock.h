@@ -50,6 +50,12 @@ class QV_CAPABILITY("mutex") SpinRwLock {
   SpinRwLock& operator=(const SpinRwLock&) = delete;
 
   void lockWrite() QV_ACQUIRE() {
+    // Fast path: a free lock is taken at once; a writer only announces itself (holding back new
+    // readers) when it has to wait.
+    int32_t free = 0;
+    if (state_.compare_exchange_strong(free, -1, std::memory_order_acquire, std::memory_order_relaxed)) {
+      return;
+    }
     waitingWriters_.fetch_add(1, std::memory_order_relaxed);
     uint32_t round = 0;
     int32_t expected = 0;

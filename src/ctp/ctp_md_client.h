@@ -16,6 +16,7 @@
 #include "ThostFtdcMdApi.h"
 #include "bridge/host_object.h"
 #include "records/cqv_records.h"
+#include "ctp/snapshot_fold.h"
 #include "trading/md_client.h"
 
 namespace qv {
@@ -55,6 +56,7 @@ class CtpMdClient final : public MdClient, public CThostFtdcMdSpi {
                bool isLast);
 
   CThostFtdcMdApi* api_;
+  SnapshotFolder folder_{snapshots()};  // used only on the library's callback thread
 };
 
 }  // namespace qv

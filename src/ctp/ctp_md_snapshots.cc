@@ -75,29 +75,35 @@ SnapshotEntry* makeEntry(const CThostFtdcDepthMarketDataField& in) {
 
 }  // namespace
 
-SnapshotEntry* foldSnapshot(SnapshotMap& snapshots, const CThostFtdcDepthMarketDataField& depth) {
-  char instrumentId[sizeof depth.InstrumentID + 1];
-  copyText(instrumentId, sizeof instrumentId, depth.InstrumentID);
-  char lookup[kInstrumentKeySize];
-  makeInstrumentKey(lookup, instrumentId, nullptr);
-
-  SnapshotEntry* entry = snapshots.find(std::string_view(lookup));
-  if (entry != nullptr) {
+SnapshotEntry* SnapshotFolder::fold(const CThostFtdcDepthMarketDataField& depth) {
+  const std::string_view code(depth.InstrumentID, strnlen(depth.InstrumentID, sizeof depth.InstrumentID));
+  auto known = byCode_.find(code);
+  if (known != byCode_.end()) {
+    SnapshotEntry* entry = known->second;
     WriteGuard guard(entry->lock);
     writeEverySnapshot(entry->record, depth);
     return entry;
   }
-  // Only the market-data thread makes entries, so nothing else can be filling the same one; the
-  // entry is complete before it becomes reachable through the map.
-  entry = makeEntry(depth);
-  snapshots.insert(lookup, entry);
-  if (std::strcmp(entry->key, lookup) != 0) snapshots.insert(entry->key, entry);
+  char lookup[kInstrumentKeySize];
+  makeInstrumentKey(lookup, std::string(code).c_str(), nullptr);
+  SnapshotEntry* entry = snapshots_.find(std::string_view(lookup));
+  if (entry != nullptr) {
+    WriteGuard guard(entry->lock);
+    writeEverySnapshot(entry->record, depth);
+  } else {
+    // Only this thread makes entries, so nothing else can be filling the same one; the entry is
+    // complete before it becomes reachable through the map.
+    entry = makeEntry(depth);
+    snapshots_.insert(lookup, entry);
+    if (std::strcmp(entry->key, lookup) != 0) snapshots_.insert(entry->key, entry);
+  }
+  byCode_.emplace(std::string(code), entry);
   return entry;
 }
 
 void CtpMdClient::OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* depth) {
   if (depth == nullptr) return;
-  SnapshotEntry* entry = foldSnapshot(snapshots(), *depth);
+  SnapshotEntry* entry = folder_.fold(*depth);
   // Delivered after the write lock is released: a host callable that prices an order from this
   // snapshot reads the entry under its read lock, and only this thread ever writes it.
   bridge::raiseSnapshot(*snapshotSlot(kEventSnapshot), kEventSnapshot, &entry->record);

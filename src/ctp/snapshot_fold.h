@@ -4,18 +4,45 @@
 // volumes, turnover, open interest and five depth levels under the entry's write lock. Levels 6 to
 // 10 and the fields CTP does not send stay 0.
 //
-// REQUIRES: called only on the market-data callback thread (the one writer of the entries and of
-// the map's insertions); readers on other threads take the entry's read lock.
+// REQUIRES: one folder per map, used only on the market-data callback thread (the one writer of
+// the entries and of the map's insertions); readers on other threads take the entry's read lock.
 #ifndef QV_CTP_SNAPSHOT_FOLD_H
 #define QV_CTP_SNAPSHOT_FOLD_H
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
 
 #include "ThostFtdcUserApiStruct.h"
 #include "trading/md_client.h"
 
 namespace qv {
 
-// Returns the entry the snapshot was folded into (never null; entries are never freed).
-SnapshotEntry* foldSnapshot(SnapshotMap& snapshots, const CThostFtdcDepthMarketDataField& depth);
+// Folds snapshots into a shared SnapshotMap. The folder keeps a private index from instrument code
+// to entry, touched only by the folding thread, so the update of a known instrument costs one
+// unlocked hash lookup on the code as it comes, without building a key or taking the map's lock.
+class SnapshotFolder {
+ public:
+  explicit SnapshotFolder(SnapshotMap& snapshots) : snapshots_(snapshots) {}
+  SnapshotFolder(const SnapshotFolder&) = delete;
+  SnapshotFolder& operator=(const SnapshotFolder&) = delete;
+
+  // Returns the entry the snapshot was folded into (never null; entries are never freed).
+  SnapshotEntry* fold(const CThostFtdcDepthMarketDataField& depth);
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+  };
+  struct Equal {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const { return a == b; }
+  };
+
+  SnapshotMap& snapshots_;
+  std::unordered_map<std::string, SnapshotEntry*, Hash, Equal> byCode_;
+};
 
 }  // namespace qv
 

@@ -36,7 +36,8 @@ CThostFtdcDepthMarketDataField depth(const char* id, const char* exchange, doubl
 
 TEST(FoldSnapshot, FirstSnapshotMakesOneEntryUnderBothNames) {
   SnapshotMap map;
-  SnapshotEntry* entry = foldSnapshot(map, depth("fold01", "SHFE", 3600));
+  SnapshotFolder folder(map);
+  SnapshotEntry* entry = folder.fold(depth("fold01", "SHFE", 3600));
   EXPECT_EQ(map.find("fold01."), entry);
   EXPECT_EQ(map.find("fold01.SHFE"), entry);
   EXPECT_STREQ(entry->key, "fold01.SHFE");
@@ -49,17 +50,27 @@ TEST(FoldSnapshot, FirstSnapshotMakesOneEntryUnderBothNames) {
 
 TEST(FoldSnapshot, LaterSnapshotsKeepTheFieldsOfTheFirst) {
   SnapshotMap map;
-  SnapshotEntry* first = foldSnapshot(map, depth("fold02", "SHFE", 3600));
+  SnapshotFolder folder(map);
+  SnapshotEntry* first = folder.fold(depth("fold02", "SHFE", 3600));
   CThostFtdcDepthMarketDataField next = depth("fold02", "SHFE", 3650);
   copyText(next.TradingDay, "20261209");
   next.PreClosePrice = 1;
   next.PreSettlementPrice = 2;
-  SnapshotEntry* second = foldSnapshot(map, next);
+  SnapshotEntry* second = folder.fold(next);
   EXPECT_EQ(first, second);
   EXPECT_STREQ(second->record.TradingDay, "20261208");
   EXPECT_EQ(second->record.PreClosePrice, 3500);
   EXPECT_EQ(second->record.PreSettlementPrice, 3510);
   EXPECT_EQ(second->record.LastPrice, 3650);
+  EXPECT_EQ(map.size(), 2u);
+}
+
+TEST(FoldSnapshot, AnotherFolderOverTheSameMapUpdatesTheSameEntry) {
+  SnapshotMap map;
+  SnapshotEntry* first = SnapshotFolder(map).fold(depth("fold06", "SHFE", 3600));
+  SnapshotEntry* second = SnapshotFolder(map).fold(depth("fold06", "SHFE", 3700));
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(second->record.LastPrice, 3700);
   EXPECT_EQ(map.size(), 2u);
 }
 
@@ -69,7 +80,8 @@ TEST(FoldSnapshot, EmptyExchangeTakesTheInstrumentTablesExchange) {
   copyText(instrument.ExchangeID, "DCE");
   enterInstrument(instrument);
   SnapshotMap map;
-  SnapshotEntry* entry = foldSnapshot(map, depth("fold03", "", 100));
+  SnapshotFolder folder(map);
+  SnapshotEntry* entry = folder.fold(depth("fold03", "", 100));
   EXPECT_STREQ(entry->record.ExchangeID, "DCE");
   EXPECT_NE(entry->instrument, nullptr);
   EXPECT_EQ(map.find("fold03.DCE"), entry);
@@ -77,7 +89,8 @@ TEST(FoldSnapshot, EmptyExchangeTakesTheInstrumentTablesExchange) {
 
 TEST(FoldSnapshot, UnknownInstrumentWithoutExchangeHasOneName) {
   SnapshotMap map;
-  SnapshotEntry* entry = foldSnapshot(map, depth("fold04", "", 100));
+  SnapshotFolder folder(map);
+  SnapshotEntry* entry = folder.fold(depth("fold04", "", 100));
   EXPECT_STREQ(entry->record.ExchangeID, "");
   EXPECT_EQ(entry->instrument, nullptr);
   EXPECT_EQ(map.size(), 1u);
@@ -86,10 +99,11 @@ TEST(FoldSnapshot, UnknownInstrumentWithoutExchangeHasOneName) {
 
 TEST(FoldSnapshot, ValuesAreCopiedUnchanged) {
   SnapshotMap map;
+  SnapshotFolder folder(map);
   CThostFtdcDepthMarketDataField d = depth("fold05", "CZCE", DBL_MAX);
   d.Volume = -5;
   d.BidPrice2 = DBL_MAX;
-  SnapshotEntry* entry = foldSnapshot(map, d);
+  SnapshotEntry* entry = folder.fold(d);
   EXPECT_EQ(entry->record.LastPrice, DBL_MAX);
   EXPECT_EQ(entry->record.BidPrice2, DBL_MAX);
   EXPECT_EQ(entry->record.Volume, -5);
@@ -102,9 +116,10 @@ TEST(FoldSnapshot, ValuesAreCopiedUnchanged) {
 
 TEST(FoldSnapshot, FullWidthCodeWithoutTerminatorStaysInsideTheRecord) {
   SnapshotMap map;
+  SnapshotFolder folder(map);
   CThostFtdcDepthMarketDataField d = depth("x", "SHFE", 1);
   std::memset(d.InstrumentID, 'A', sizeof d.InstrumentID);
-  SnapshotEntry* entry = foldSnapshot(map, d);
+  SnapshotEntry* entry = folder.fold(d);
   EXPECT_EQ(std::strlen(entry->record.StandardID), sizeof d.InstrumentID);
 }
 

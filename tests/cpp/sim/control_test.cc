@@ -244,8 +244,12 @@ TEST(ReleaseUnderLoad, ReleasingBusyObjectsIsClean) {
   self.api->RegisterSpi(&self);
   self.api->Init();
   while (!self.connected) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  // Every request is sent before the first answer goes out: the object is gone after the fifth.
+  ASSERT_EQ(qvsim_hold_answers("ReqQryOrder", -1), 0);
   CThostFtdcQryOrderField q{};
   for (int id = 1; id <= 50; ++id) self.api->ReqQryOrder(&q, id);
+  ASSERT_EQ(qvsim_clear_rules(), 0);
+  ASSERT_EQ(qvsim_release_held(), 50);
   while (!self.released) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   // The object frees itself once its callback returns; wait until it has left the world.
   while (qvsim_session_count('T') != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));

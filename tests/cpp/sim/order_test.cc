@@ -196,6 +196,7 @@ TEST_F(OrderTest, CancelByRefThenAgainThenUnknown) {
   const Event canceled = cancel(a);
   ASSERT_EQ(canceled.name, "OnRtnOrder");
   EXPECT_EQ(text(canceled.as<CThostFtdcOrderField>().StatusMsg), kCanceledGb2312);
+  EXPECT_EQ(canceled.as<CThostFtdcOrderField>().VolumeTotal, 1) << "the canceled remainder stays in VolumeTotal";
   EXPECT_DOUBLE_EQ(frozenMargin(), 2990.0 * 2 * 10 * 0.1) << "the cancel released the frozen margin";
 
   const Event again = cancel(a);
@@ -235,6 +236,25 @@ TEST_F(OrderTest, WorkingCloseOrdersFreezeThePositionUntilCanceled) {
   a.SessionID = closing.SessionID;
   ASSERT_EQ(cancel(a).name, "OnRtnOrder");
   EXPECT_EQ(send(order("rb2605", '1', '1', 3500.0, 3)).at(1).name, "OnRtnOrder");
+}
+
+TEST_F(OrderTest, MaxOrderVolumeFollowsFundsAndFreeClosablePosition) {
+  auto ask = [&](char direction, char offset) {
+    CThostFtdcQueryMaxOrderVolumeField q{};
+    put(q.InstrumentID, "rb2605");
+    q.Direction = direction;
+    q.OffsetFlag = offset;
+    q.HedgeFlag = THOST_FTDC_HF_Speculation;
+    const int id = ++requestId;
+    EXPECT_EQ(api->ReqQueryMaxOrderVolume(&q, id), 0);
+    return waitAnswer("OnRspQueryMaxOrderVolume", id).as<CThostFtdcQueryMaxOrderVolumeField>().MaxVolume;
+  };
+  const double available = 500000.0 - 17500.0 - 15000.0 - 5980.0;
+  EXPECT_EQ(ask('0', '0'), static_cast<int>(available / (3745.0 * 10 * 0.1)));
+  EXPECT_EQ(ask('1', '1'), 3);
+  EXPECT_EQ(ask('1', '3'), 2);
+  ASSERT_EQ(send(order("rb2605", '1', '1', 3500.0, 2)).at(1).name, "OnRtnOrder");
+  EXPECT_EQ(ask('1', '1'), 1);
 }
 
 }  // namespace

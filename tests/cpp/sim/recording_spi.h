@@ -134,6 +134,7 @@ class RecordingTraderSpi final : public CThostFtdcTraderSpi {
   QVSIM_RSP(OnRspSettlementInfoConfirm, CThostFtdcSettlementInfoConfirmField)
   QVSIM_RSP(OnRspOrderInsert, CThostFtdcInputOrderField)
   QVSIM_RSP(OnRspOrderAction, CThostFtdcInputOrderActionField)
+  QVSIM_RSP(OnRspQueryMaxOrderVolume, CThostFtdcQueryMaxOrderVolumeField)
   QVSIM_RSP(OnRspQryInstrument, CThostFtdcInstrumentField)
   QVSIM_RSP(OnRspQryOrder, CThostFtdcOrderField)
   QVSIM_RSP(OnRspQryTrade, CThostFtdcTradeField)
