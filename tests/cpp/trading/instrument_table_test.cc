@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "base/text.h"
 #include "trading/instrument_table.h"
@@ -47,6 +49,29 @@ TEST(InstrumentTable, ShortKeyFollowsTheLastEnteredAndFullKeysStay) {
   EXPECT_EQ(enterInstrument(instrument("itB", "INE")), first);  // not made twice
   EXPECT_EQ(findInstrument("itB", nullptr), first);
   EXPECT_EQ(findInstrument("itB", "CZCE"), second);
+}
+
+// One client's instrument query enters instruments while another client's order exports look
+// them up: every instrument already entered must be found, under both keys, at every moment.
+TEST(InstrumentTable, LookupsStayCorrectWhileAnotherClientEnters) {
+  constexpr int kInstruments = 3000;
+  std::atomic<int> entered{0};
+  std::thread writer([&] {
+    for (int i = 0; i < kInstruments; ++i) {
+      enterInstrument(instrument(("itC" + std::to_string(i)).c_str(), "CFFEX"));
+      entered.store(i + 1, std::memory_order_release);
+    }
+  });
+  int missing = 0;
+  while (entered.load(std::memory_order_acquire) < kInstruments) {
+    int known = entered.load(std::memory_order_acquire);
+    if (known == 0) continue;
+    std::string id = "itC" + std::to_string(known - 1);
+    InstrumentInfo* full = findInstrument(id.c_str(), "CFFEX");
+    if (full == nullptr || full != findInstrument(id.c_str(), nullptr)) ++missing;
+  }
+  writer.join();
+  EXPECT_EQ(missing, 0);
 }
 
 TEST(InstrumentKey, OverlongHostTextsAreCut) {
