@@ -195,6 +195,7 @@ void SimMdApi::onIdle(std::int64_t nowMicros) {
   }
   // Snapshots go out between answers, on this library thread, with no lock held.
   for (auto& depth : fresh) {
+    if (stopping()) return;  // released from inside the previous snapshot's callback
     if (CThostFtdcMdSpi* s = spi()) s->OnRtnDepthMarketData(&depth);
   }
 }

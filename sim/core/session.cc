@@ -73,6 +73,11 @@ void Session::wake() {
   cv_.notify_all();
 }
 
+bool Session::stopping() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return stop_;
+}
+
 bool Session::connected() {
   std::lock_guard<std::mutex> lock(mutex_);
   return connected_;

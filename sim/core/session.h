@@ -77,6 +77,8 @@ class Session {
   virtual void onIdle(std::int64_t /*nowMicros*/) {}
 
   void wake();
+  // Whether Release has been called; a callback loop checks it between deliveries.
+  bool stopping();
 
  private:
   struct Item {

@@ -2,8 +2,11 @@
 // generated snapshot stream, pushed snapshots, and a lost front forgetting its subscriptions.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <map>
+#include <thread>
 
 #include "ThostFtdcMdApi.h"
 #include "sim_fixture.h"
@@ -153,6 +156,51 @@ TEST_F(MdTest, LostFrontForgetsLoginAndSubscriptions) {
 TEST_F(MdTest, SubscribingBeforeLoginIsRefusedPerInstrument) {
   ASSERT_EQ(subscribe({"rb2605"}), 0);
   EXPECT_EQ(spi.recorder.waitFor("OnRspSubMarketData").errorId, 6);
+}
+
+// A market-data object that releases itself from inside its first snapshot gets no second one,
+// although several subscribed instruments had fresh snapshots at that moment.
+class ReleasingMdSpi final : public CThostFtdcMdSpi {
+ public:
+  virtual ~ReleasingMdSpi() = default;
+  void OnFrontConnected() override { connected = true; }
+  void OnRspUserLogin(CThostFtdcRspUserLoginField*, CThostFtdcRspInfoField*, int, bool) override { loggedIn = true; }
+  void OnRtnDepthMarketData(CThostFtdcDepthMarketDataField*) override {
+    if (++snapshots == 1) {
+      api->Release();
+      released = true;
+    }
+  }
+  CThostFtdcMdApi* api = nullptr;
+  std::atomic<bool> connected{false};
+  std::atomic<bool> loggedIn{false};
+  std::atomic<bool> released{false};
+  std::atomic<int> snapshots{0};
+};
+
+TEST(MdRelease, ReleaseFromInsideASnapshotStopsTheStream) {
+  ASSERT_EQ(qvsim_reset(), 0);
+  ASSERT_EQ(qvsim_set_latency(0), 0);
+  ASSERT_EQ(qvsim_set_md_rate(0), 0);
+  ASSERT_EQ(qvsim_load_scenario_json(kScenario), 0);
+  ReleasingMdSpi spi;
+  spi.api = CThostFtdcMdApi::CreateFtdcMdApi("", false, false);
+  spi.api->RegisterSpi(&spi);
+  spi.api->Init();
+  while (!spi.connected) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  CThostFtdcReqUserLoginField req{};
+  ASSERT_EQ(spi.api->ReqUserLogin(&req, 1), 0);
+  while (!spi.loggedIn) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::vector<std::string> codes = {"rb2605", "sc2605", "m2605", "SR605", "IF2601"};
+  std::vector<char*> ids;
+  for (auto& c : codes) ids.push_back(c.data());
+  ASSERT_EQ(spi.api->SubscribeMarketData(ids.data(), static_cast<int>(ids.size())), 0);
+  ASSERT_EQ(qvsim_set_md_rate(1000), 0);
+  while (!spi.released) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (qvsim_session_count('M') != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(spi.snapshots.load(), 1);
+  ASSERT_EQ(qvsim_set_md_rate(2), 0);
 }
 
 }  // namespace
