@@ -15,6 +15,7 @@
 #define QV_CTP_CTP_TRADER_CLIENT_H
 
 #include <cstdint>
+#include <unordered_map>
 
 #include "ThostFtdcTraderApi.h"
 #include "bridge/host_object.h"
@@ -83,6 +84,46 @@ class CtpTraderClient final : public OrderEngine, public CThostFtdcTraderSpi {
   void OnErrRtnQueryBankBalanceByFuture(CThostFtdcReqQueryAccountField* record,
                                         CThostFtdcRspInfoField* info) override;
 
+  // CThostFtdcTraderSpi: order and trade reports, fed to the order book (ctp_trader_reports.cc).
+  // Insert and action responses matter only when they carry an error.
+  void OnRtnOrder(CThostFtdcOrderField* record) override;
+  void OnRtnTrade(CThostFtdcTradeField* record) override;
+  void OnRspOrderInsert(CThostFtdcInputOrderField* record, CThostFtdcRspInfoField* info,
+                        int requestId, bool isLast) override;
+  void OnErrRtnOrderInsert(CThostFtdcInputOrderField* record,
+                           CThostFtdcRspInfoField* info) override;
+  void OnRspOrderAction(CThostFtdcInputOrderActionField* record, CThostFtdcRspInfoField* info,
+                        int requestId, bool isLast) override;
+  void OnErrRtnOrderAction(CThostFtdcOrderActionField* record,
+                           CThostFtdcRspInfoField* info) override;
+
+  // CThostFtdcTraderSpi: bank transfers (ctp_trader_transfers.cc). Returns of transfers this
+  // client requested update their record and raise 11011; transfers made at the bank and manual
+  // reversals move usable cash only.
+  void OnRtnFromBankToFutureByBank(CThostFtdcRspTransferField* record) override;
+  void OnRtnFromFutureToBankByBank(CThostFtdcRspTransferField* record) override;
+  void OnRtnRepealFromBankToFutureByBank(CThostFtdcRspRepealField* record) override;
+  void OnRtnRepealFromFutureToBankByBank(CThostFtdcRspRepealField* record) override;
+  void OnRtnFromBankToFutureByFuture(CThostFtdcRspTransferField* record) override;
+  void OnRtnFromFutureToBankByFuture(CThostFtdcRspTransferField* record) override;
+  void OnRtnRepealFromBankToFutureByFutureManual(CThostFtdcRspRepealField* record) override;
+  void OnRtnRepealFromFutureToBankByFutureManual(CThostFtdcRspRepealField* record) override;
+  void OnErrRtnBankToFutureByFuture(CThostFtdcReqTransferField* record,
+                                    CThostFtdcRspInfoField* info) override;
+  void OnErrRtnFutureToBankByFuture(CThostFtdcReqTransferField* record,
+                                    CThostFtdcRspInfoField* info) override;
+  void OnRtnRepealFromBankToFutureByFuture(CThostFtdcRspRepealField* record) override;
+  void OnRtnRepealFromFutureToBankByFuture(CThostFtdcRspRepealField* record) override;
+  void OnRspFromBankToFutureByFuture(CThostFtdcReqTransferField* record,
+                                     CThostFtdcRspInfoField* info, int requestId,
+                                     bool isLast) override;
+  void OnRspFromFutureToBankByFuture(CThostFtdcReqTransferField* record,
+                                     CThostFtdcRspInfoField* info, int requestId,
+                                     bool isLast) override;
+
+  // The transfer made by transferCash under `transferId`, or null.
+  TransferHolder* findTransfer(int32_t transferId) const;
+
   // CThostFtdcTraderSpi: callbacks that only hand their record to the host.
 #include "ctp/trader_responses.inc"
 
@@ -102,8 +143,20 @@ class CtpTraderClient final : public OrderEngine, public CThostFtdcTraderSpi {
   // Task 11102: the market-data client's login, or -1002100 without one.
   int32_t marketDataLogin();
 
+  // A result of a transfer this client requested (found by request id): its status, the signed
+  // cash it moves, the error and text, the futures-side serial. Unknown ids still move the cash
+  // when error-free.
+  void transferResult(int32_t requestId, char status, double amount, int32_t errorId,
+                      const char* text, int32_t serial);
+  // An error answer to a transfer request: the record takes the error; status unchanged.
+  void transferError(int32_t requestId, const CThostFtdcRspInfoField* info, bool isLast);
+
   CThostFtdcTraderApi* api_;
   QueryCommands commands_;
+  // The transfer table: every holder transferCash made, by TransferID, kept for the client's
+  // life. Host threads insert, the callback thread searches; both under transfersFlag_.
+  mutable SpinFlag transfersFlag_;
+  std::unordered_map<int32_t, TransferHolder*> transfers_;
 };
 
 }  // namespace qv

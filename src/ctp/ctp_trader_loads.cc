@@ -28,16 +28,28 @@ void CtpTraderClient::OnRspQryInstrument(CThostFtdcInstrumentField* record,
 
 void CtpTraderClient::OnRspQryOrder(CThostFtdcOrderField* record, CThostFtdcRspInfoField* info, int,
                                     bool isLast) {
+  if (record != nullptr && !RspError(info).failed() && sessionState() == kStateConnected) {
+    restoreOrder(*record);
+  }
   respond(kTaskQryOrder, record, info, isLast, true);
 }
 
 void CtpTraderClient::OnRspQryTrade(CThostFtdcTradeField* record, CThostFtdcRspInfoField* info, int,
                                     bool isLast) {
+  if (record != nullptr && !RspError(info).failed() && sessionState() == kStateConnected) {
+    restoreTrade(*record);
+  }
   respond(kTaskQryTrade, record, info, isLast, true);
 }
 
 void CtpTraderClient::OnRspQryInvestorPosition(CThostFtdcInvestorPositionField* record,
-                                               CThostFtdcRspInfoField* info, int, bool isLast) {
+                                               CThostFtdcRspInfoField* info, int requestId,
+                                               bool isLast) {
+  if (record != nullptr && !RspError(info).failed()) {
+    // Each query is a round of its own: its records replace what an earlier round loaded.
+    startPositionRound(requestId);
+    loadPosition(*record);
+  }
   respond(kTaskQryPosition, record, info, isLast, true);
 }
 
@@ -45,10 +57,7 @@ void CtpTraderClient::OnRspQryTradingAccount(CThostFtdcTradingAccountField* reco
                                              CThostFtdcRspInfoField* info, int, bool isLast) {
   RspError error(info);
   if (record != nullptr && !error.failed()) {
-    {
-      SpinFlagGuard guard(cashWriteFlag_);
-      usableCash_.store(record->Available, std::memory_order_release);
-    }
+    setUsableCash(record->Available);
     if (login_->AccountID[0] == '\0') copyText(login_->AccountID, record->AccountID);
   }
   raiseResponse(kTaskQryTradingAccount, record, isLast, error.id, error.message);

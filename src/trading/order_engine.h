@@ -15,6 +15,8 @@
 #define QV_TRADING_ORDER_ENGINE_H
 
 #include <cstdint>
+#include <string>
+#include <unordered_set>
 
 #include "ThostFtdcUserApiStruct.h"
 #include "trading/trader_client.h"
@@ -91,6 +93,11 @@ class OrderEngine : public TraderClient {
   void restoreOrder(const CThostFtdcOrderField& report);
   void restoreTrade(const CThostFtdcTradeField& trade);
   void loadPosition(const CThostFtdcInvestorPositionField& position);
+  // Opens a round of position loading named by `round` (the query's request id); naming the
+  // round already open changes nothing. The first record of a position side in a round replaces
+  // that side (volumes, frozen lots, turnover) instead of adding to it, so that repeating the
+  // position query leaves the same numbers.
+  void startPositionRound(int32_t round);
 
   // ---- Positions and funds (positions*.cc, funds*.cc) --------------------------------------
   // The position under `key`, made when missing and `create` is set (instrument and snapshot
@@ -123,6 +130,34 @@ class OrderEngine : public TraderClient {
   // Raises an order event with the order, its position record (or null) and a copy of
   // usableCash (0 for InsertRejected and CancelRejected).
   void raiseOrderEvent(int32_t eventId, OrderHolder& order);
+
+  // ---- Order book internals (order_book*.cc, position_loading.cc) -------------------------
+  // workingOrders_ maintenance. REQUIRES: no order or position lock held by this thread.
+  void enterWorking(OrderHolder* order) QV_EXCLUDES(orderBookLock_);
+  void leaveWorking(int32_t orderId) QV_EXCLUDES(orderBookLock_);
+  // Marks a trade as counted in its order's turnover or a position; false when it was counted
+  // already (a replay after a reconnect, or a restore of a trade seen live). Trades without a
+  // TradeID are never taken for repeats.
+  bool countTradeOnce(const CThostFtdcTradeField& trade);
+  // The order's position, found or made from the order's instrument key when the order has none
+  // yet (orders refused before sending, restored orders). REQUIRES: the order's write lock.
+  PositionHolder* resolvePosition(OrderHolder& order);
+  // Whether a report with this (FrontID, SessionID) may speak of `order`: (0, 0), this client's
+  // session, or the session the order was sent in (reports of orders sent before a reconnect).
+  bool reportSessionMatches(OrderHolder& order, int32_t frontId, int32_t sessionId);
+  // Locks an order and its position for the book (trading/order_lock.h).
+  class OrderLock;
+
+ private:
+  // Identities (exchange, trade id, direction) of the trades already counted; the callback thread
+  // writes it, the flag keeps tests that report from several threads sound.
+  SpinFlag countedTradesFlag_;
+  std::unordered_set<std::string> countedTrades_;
+  // Position sides ("key|direction") already loaded in the open round; touched only by the
+  // callback thread (the position query), under positionRoundFlag_.
+  SpinFlag positionRoundFlag_;
+  int32_t positionRound_ = 0;
+  std::unordered_set<std::string> loadedPositionSides_;
 };
 
 }  // namespace qv
