@@ -1,6 +1,8 @@
 """The stand-in libraries' control surface, driven from Python as a test host would."""
 import os
 import pathlib
+import subprocess
+import sys
 
 import pytest
 
@@ -64,6 +66,16 @@ class TestScenario:
         assert sim.trading_day() == "20260311"
         with pytest.raises(SimError):
             sim.load_scenario_file(tmp_path / "absent.json")
+
+
+    def test_environment_names_the_scenario_of_a_new_process(self, sim, tmp_path):
+        """QVSIM_SCENARIO is read when the stand-in first starts in a process."""
+        path = tmp_path / "scenario.json"
+        path.write_text('{"tradingDay": "20260412"}')
+        env = dict(os.environ, QVSIM_SCENARIO=str(path), PYTHONPATH=str(ROOT / "python"))
+        script = "from quorvane.sim import Sim; print(Sim(%r).trading_day())" % find_library()
+        out = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, check=True)
+        assert out.stdout.strip() == "20260412"
 
 
 class TestControls:
