@@ -80,6 +80,37 @@ class OrderEngine : public TraderClient {
   OrderHolder* balanceToShortVolume(InstrumentInfo* instrument, int32_t volume, char orderType,
                                     double price, int16_t orderMark) override;
 
+ private:
+  // ---- Order entry internals (order_entry*.cc, order_insert.cc, entry_call.*) --------------
+  // One export call's state: the chain of its orders, their pricing, the volume still to place.
+  class EntryCall;
+  // Makes an order: record zeroed but for identity (TradingDay, UserID, ExchangeID, StandardID,
+  // OrderMark, OrderID = n x 100 + mark + 100 with n from orderCounter_), links the instrument and
+  // position given, and enters it in allOrders. REQUIRES: no order or position lock held.
+  OrderHolder* makeOrder(int16_t orderMark, InstrumentInfo* instrument, PositionHolder* position,
+                         const char* exchangeId, const char* instrumentId);
+  // Fills the links of `order` still null (instrument, snapshot, position, made when missing).
+  void resolveLinks(OrderHolder& order);
+  // Freezes what `order` needs while it works: cash for an opening order, close volume on its
+  // position otherwise. REQUIRES: the order's write lock is held.
+  void freezeFor(OrderHolder& order);
+  // insertOrder for an order whose close volume the caller froze already (`closeFrozen`): the
+  // close walks reserve a step's lots under the position's lock as they size the order, so two
+  // threads closing the same position never take the same lots.
+  int32_t placeOrder(OrderHolder* order, bool closeFrozen);
+  // The shared shapes of the slots: buy/sell with amount sizing, the automatic close of one
+  // side, and the balance of one side to a volume.
+  OrderHolder* placeTrade(EntryCall& call, InstrumentInfo& instrument, bool sells);
+  OrderHolder* closeAutomatically(EntryCall& call, InstrumentInfo* instrument,
+                                  const char* exchangeId, const char* instrumentId, bool sells);
+  OrderHolder* closeSide(EntryCall& call, const char* exchangeId, const char* instrumentId,
+                         bool sells, bool closeTodayFirst);
+  OrderHolder* balanceToVolume(InstrumentInfo* instrument, int32_t volume, char orderType,
+                               double price, int16_t orderMark, bool toLong);
+  OrderHolder* balanceToValue(InstrumentInfo* instrument, double value, char orderType,
+                              double price, int16_t orderMark, bool toLong);
+
+ public:
   // ---- Reports from the exchange (order_book*.cc) ------------------------------------------
   // Each ignores reports that are not this client's (reference range, session, unknown order).
   void onOrderReport(const CThostFtdcOrderField& report);
