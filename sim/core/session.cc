@@ -19,18 +19,18 @@ std::int64_t monotonicMicros() {
       .count();
 }
 
-Session::Session(Kind kind) : kind_(kind) {
-  World& w = World::get();
-  std::lock_guard<std::mutex> lock(w.mu);
-  w.sessions.push_back(this);
-}
+Session::Session(Kind kind) : kind_(kind) {}
 
 Session::~Session() = default;
 
 void Session::startThread() {
+  // The world sees an object only from Init on, when it is fully built.
+  World& w = World::get();
+  std::lock_guard<std::mutex> worldLock(w.mu);
   std::lock_guard<std::mutex> lock(mutex_);
   if (started_ || stop_) return;
   started_ = true;
+  w.sessions.push_back(this);
   thread_ = std::thread([this] { run(); });
 }
 

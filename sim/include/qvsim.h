@@ -76,7 +76,7 @@ QVSIM_API int qvsim_request_at(int index, char* api, char* name, int name_size, 
                                void* record, int record_size);
 QVSIM_API int qvsim_clear_requests(void);
 
-/* Live (created, not yet released) API objects of `api`. */
+/* Live API objects of `api`: initialised (Init called) and not yet released. */
 QVSIM_API int qvsim_session_count(char api);
 
 #ifdef __cplusplus
