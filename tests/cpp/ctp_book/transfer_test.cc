@@ -1,108 +1,20 @@
-// Bank transfers and the CTP-side loads of a CtpTraderClient on the stand-in library: the request
-// transferCash builds, the record's status and serial after each kind of return, which returns move
-// usable cash, and event 11011. Callbacks are called directly, as the library's thread would; the
-// stand-in holds back its own answers so that only the test's returns arrive.
-#include <Python.h>
-
+// Bank transfers of a CtpTraderClient: the request transferCash builds, the record's status and
+// serial after each kind of return, which returns move usable cash, and event 11011.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "base/text.h"
-#include "bridge/callables.h"
-#include "ctp/ctp_trader_client.h"
+#include "client_fixture.h"
 #include "qvsim.h"
 
+namespace qv_test {
 namespace {
 
 constexpr int32_t kEventTransfer = 11011;
 
-struct Response {
-  int32_t eventId;
-  const void* record;
-  bool isLast;
-  int32_t errorId;
-  std::string message;
-};
-
-std::mutex gMutex;
-std::vector<Response> gResponses;
-
-PyObject* recordResponse(PyObject*, PyObject* args) {
-  int eventId = 0;
-  Py_ssize_t record = 0;
-  PyObject* isLast = nullptr;
-  const char* user = nullptr;
-  int errorId = 0;
-  const char* message = nullptr;
-  if (!PyArg_ParseTuple(args, "inOsis", &eventId, &record, &isLast, &user, &errorId, &message)) {
-    return nullptr;
-  }
-  std::lock_guard<std::mutex> guard(gMutex);
-  gResponses.push_back({eventId, reinterpret_cast<const void*>(record), isLast == Py_True,
-                        errorId, message});
-  Py_RETURN_NONE;
-}
-
-PyMethodDef gRecordDef = {"record_response", recordResponse, METH_VARARGS, nullptr};
-
-PyObject* recorder() {
-  static PyObject* function = [] {
-    PyGILState_STATE state = PyGILState_Ensure();
-    PyObject* made = PyCFunction_New(&gRecordDef, nullptr);
-    PyGILState_Release(state);
-    return made;
-  }();
-  return function;
-}
-
-std::vector<Response> transferEvents() {
-  std::lock_guard<std::mutex> guard(gMutex);
-  std::vector<Response> found;
-  for (const Response& response : gResponses) {
-    if (response.eventId == kEventTransfer) found.push_back(response);
-  }
-  return found;
-}
-
-class TransferTest : public ::testing::Test {
+class TransferTest : public CtpClientTest {
  protected:
-  void SetUp() override {
-    qvsim_reset();
-    qvsim_hold_answers("ReqFromBankToFutureByFuture", -1);
-    qvsim_hold_answers("ReqFromFutureToBankByFuture", -1);
-    {
-      std::lock_guard<std::mutex> guard(gMutex);
-      gResponses.clear();
-    }
-    CQVLoginField login{};
-    login.UserType = 20001;
-    qv::copyText(login.UserID, "tr1");
-    qv::copyText(login.BrokerID, "9999");
-    qv::copyText(login.AccountID, "acct1");
-    qv::copyText(login.TraderFront, "tcp://127.0.0.1:41205");
-    qv::copyText(login.MdFront, "tcp://127.0.0.1:41213");
-    qv::copyText(login.BasePath, "/tmp/qv-transfer-test");
-    client_ = new qv::CtpTraderClient(0, login, nullptr, nullptr, nullptr);
-    qv::bridge::setCallable(client_->responseSlot(), recorder());
-    // The library refuses requests until its front is connected.
-    for (int i = 0; i < 5000 && client_->sessionState() != qv::kStateConnected; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ASSERT_EQ(client_->sessionState(), qv::kStateConnected);
-    client_->setUsableCash(1000);
-    qvsim_clear_requests();
-  }
-  void TearDown() override {
-    delete client_;
-    qvsim_clear_rules();
-  }
-
   // The last request named `name` that the stand-in received, as a transfer request.
   static bool lastTransferRequest(const char* name, CThostFtdcReqTransferField& out,
                                   int& requestId) {
@@ -116,6 +28,8 @@ class TransferTest : public ::testing::Test {
     return false;
   }
 
+  static std::vector<Response> transferEvents() { return responses(kEventTransfer); }
+
   static CThostFtdcRspTransferField transferReturn(int32_t requestId, char ctpStatus,
                                                    double amount, int32_t errorId = 0,
                                                    const char* text = "") {
@@ -128,8 +42,6 @@ class TransferTest : public ::testing::Test {
     qv::copyText(r.Message, text);
     return r;
   }
-
-  qv::CtpTraderClient* client_ = nullptr;
 };
 
 TEST_F(TransferTest, BankToFutureRequestAndConfirmation) {
@@ -274,22 +186,5 @@ TEST_F(TransferTest, UnsupportedDirectionAndRefusedRequest) {
   EXPECT_STREQ(longBank->record.BankID, "123");
 }
 
-// The position query's round is its request id: the same answer delivered again under a new
-// request (a reconnect) leaves the numbers as they were.
-TEST_F(TransferTest, RepeatedPositionQueryLeavesTheSameTurnover) {
-  CThostFtdcInvestorPositionField record{};
-  qv::copyText(record.InstrumentID, "tp1");
-  qv::copyText(record.ExchangeID, "DCE");
-  record.PosiDirection = '3';
-  record.PositionDate = '1';
-  record.Position = 2;
-  record.OpenCost = 8000;
-  client_->OnRspQryInvestorPosition(&record, nullptr, 31, true);
-  client_->OnRspQryInvestorPosition(&record, nullptr, 57, true);
-  qv::PositionHolder* position = client_->findPosition("tp1", "DCE");
-  ASSERT_NE(position, nullptr);
-  EXPECT_EQ(position->record.ShortVolume, 2);
-  EXPECT_DOUBLE_EQ(position->record.ShortTurnover, 8000);
-}
-
 }  // namespace
+}  // namespace qv_test

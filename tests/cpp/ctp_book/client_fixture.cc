@@ -1,0 +1,95 @@
+#include <Python.h>
+
+#include "client_fixture.h"
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "base/text.h"
+#include "bridge/callables.h"
+#include "qvsim.h"
+
+namespace qv_test {
+namespace {
+
+std::mutex gMutex;
+std::vector<Response> gResponses;
+
+PyObject* recordResponse(PyObject*, PyObject* args) {
+  int eventId = 0;
+  Py_ssize_t record = 0;
+  PyObject* isLast = nullptr;
+  const char* user = nullptr;
+  int errorId = 0;
+  const char* message = nullptr;
+  if (!PyArg_ParseTuple(args, "inOsis", &eventId, &record, &isLast, &user, &errorId, &message)) {
+    return nullptr;
+  }
+  std::lock_guard<std::mutex> guard(gMutex);
+  gResponses.push_back({eventId, reinterpret_cast<const void*>(record), isLast == Py_True,
+                        errorId, message});
+  Py_RETURN_NONE;
+}
+
+PyMethodDef gRecordDef = {"record_response", recordResponse, METH_VARARGS, nullptr};
+
+PyObject* recorder() {
+  static PyObject* function = [] {
+    PyGILState_STATE state = PyGILState_Ensure();
+    PyObject* made = PyCFunction_New(&gRecordDef, nullptr);
+    PyGILState_Release(state);
+    return made;
+  }();
+  return function;
+}
+
+}  // namespace
+
+void CtpClientTest::SetUp() {
+  qvsim_reset();
+  qvsim_hold_answers("ReqFromBankToFutureByFuture", -1);
+  qvsim_hold_answers("ReqFromFutureToBankByFuture", -1);
+  {
+    std::lock_guard<std::mutex> guard(gMutex);
+    gResponses.clear();
+  }
+  CQVLoginField login{};
+  login.UserType = 20001;
+  qv::copyText(login.UserID, "tr1");
+  qv::copyText(login.BrokerID, "9999");
+  qv::copyText(login.AccountID, "acct1");
+  qv::copyText(login.TraderFront, "tcp://127.0.0.1:41205");
+  qv::copyText(login.MdFront, "tcp://127.0.0.1:41213");
+  qv::copyText(login.BasePath, "/tmp/qv-ctp-book-test");
+  client_ = new qv::CtpTraderClient(0, login, nullptr, nullptr, nullptr);
+  qv::bridge::setCallable(client_->responseSlot(), recorder());
+  client_->setUsableCash(1000);
+  // The library refuses requests until its front is connected.
+  ASSERT_TRUE(waitFor([&] { return client_->sessionState() == qv::kStateConnected; }));
+  qvsim_clear_requests();
+}
+
+void CtpClientTest::TearDown() {
+  delete client_;
+  qvsim_clear_rules();
+}
+
+std::vector<Response> CtpClientTest::responses(int32_t eventId) {
+  std::lock_guard<std::mutex> guard(gMutex);
+  std::vector<Response> found;
+  for (const Response& response : gResponses) {
+    if (response.eventId == eventId) found.push_back(response);
+  }
+  return found;
+}
+
+bool CtpClientTest::waitFor(const std::function<bool()>& done) {
+  for (int i = 0; i < 2000; ++i) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return done();
+}
+
+}  // namespace qv_test
