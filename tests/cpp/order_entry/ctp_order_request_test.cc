@@ -57,6 +57,9 @@ class CtpOrderRequest : public testing::Test {
     while (client_->sessionState() != kStateConnected && nowMicros() < deadline) sleepMicros(1000);
     ASSERT_EQ(client_->sessionState(), kStateConnected);
     qvsim_clear_requests();
+    // The stand-in's broker would refuse these orders (no login) on its own thread; the tests
+    // look at what was sent, so its answers are held back.
+    ASSERT_GE(qvsim_hold_answers("ReqOrderInsert", -1), 0);
   }
 
   std::unique_ptr<CtpTraderClient> client_;
