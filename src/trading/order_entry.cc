@@ -7,7 +7,7 @@
 // a missing instrument where the slot needs one give null without making an order.
 #include <algorithm>
 #include <cstring>
-#include <string_view>
+#include <string>
 #include <vector>
 
 #include "base/reentrant_lock.h"
