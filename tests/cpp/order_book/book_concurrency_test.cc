@@ -1,5 +1,6 @@
-// What this proves: with several host threads placing and cancelling orders on one position while
-// an exchange thread answers them (acceptance, fills as a trade report and an order report in
+// What this proves: with several host threads placing orders through order entry (opens, and
+// automatic closes of either side) and cancelling them on one position while an exchange thread
+// answers them (acceptance, fills as a trade report and an order report in
 // either order, cancels with and without late trades), the book keeps its numbers exact. The
 // exchange thread keeps a model (each fill's lots and price); at the end the position equals the
 // model's sum of fills, no frozen counter was ever negative (checked inside every event, where the
@@ -10,14 +11,15 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "base/reentrant_lock.h"
 #include "book_engine.h"
 #include "trading/order_engine.h"
 
@@ -157,8 +159,6 @@ TEST(BookConcurrencyTest, HostsPlacingAndCancellingWhileFillsArriveKeepEveryNumb
     if (event.position != nullptr && !frozenSound(*event.position)) ++unsoundEvents;
   });
 
-  std::mutex sentMutex;
-  std::deque<qv::OrderHolder*> sent;
   std::atomic<int> hostsRunning{kHostThreads};
   std::vector<std::thread> hosts;
   for (int t = 0; t < kHostThreads; ++t) {
@@ -169,16 +169,16 @@ TEST(BookConcurrencyTest, HostsPlacingAndCancellingWhileFillsArriveKeepEveryNumb
         const int32_t lots = 1 + static_cast<int32_t>(random() % 5);
         qv::OrderHolder* order = nullptr;
         switch (random() % 4) {
-          case 0: order = engine.send(instrument, '0', '0', lots, 100); break;
-          case 1: order = engine.send(instrument, '1', '0', lots, 100); break;
-          case 2: order = engine.sendClose(instrument, '1', lots, 100); break;
-          default: order = engine.sendClose(instrument, '0', lots, 100); break;
+          case 0: order = engine.buyOpen(instrument, "DCE", "cc1", lots, '0', 100, 0); break;
+          case 1: order = engine.sellOpen(instrument, "DCE", "cc1", lots, '0', 100, 0); break;
+          case 2:
+            order = engine.sellClose(instrument, "DCE", "cc1", lots, '0', 100, 0, 0, '\0', 0);
+            break;
+          default:
+            order = engine.buyClose(instrument, "DCE", "cc1", lots, '0', 100, 0, 0, '\0', 0);
+            break;
         }
-        if (order != nullptr) {
-          mine.push_back(order->record.OrderID);
-          std::lock_guard<std::mutex> guard(sentMutex);
-          sent.push_back(order);
-        }
+        if (order != nullptr) mine.push_back(order->record.OrderID);
         if (!mine.empty() && random() % 4 == 0) {
           engine.cancelOrderByOrderID(mine[random() % mine.size()]);
         }
@@ -193,19 +193,25 @@ TEST(BookConcurrencyTest, HostsPlacingAndCancellingWhileFillsArriveKeepEveryNumb
   Exchange exchange(engine, random);
   std::thread exchangeThread([&] {
     std::vector<int32_t> cancels;
+    std::set<int32_t> seen;
     for (;;) {
-      std::deque<qv::OrderHolder*> arrived;
-      {
-        std::lock_guard<std::mutex> guard(sentMutex);
-        arrived.swap(sent);
+      const bool hostsDone = hostsRunning.load() == 0;
+      // Orders handed to the library (status '1') reach the exchange once.
+      bool arrived = false;
+      for (qv::OrderHolder* order : engine.orders()) {
+        char status = 0;
+        {
+          qv::HolderReadGuard<qv::OrderHolder> guard(order);
+          status = order->record.OrderStatus;
+        }
+        if (status == '1' && seen.insert(order->record.OrderID).second) {
+          exchange.accept(order);
+          arrived = true;
+        }
       }
-      for (qv::OrderHolder* order : arrived) exchange.accept(order);
       for (int32_t id : engine.takeCancelRequests()) cancels.push_back(id);
       exchange.step(cancels);
-      if (hostsRunning.load() == 0 && arrived.empty() && cancels.empty() && exchange.idle()) {
-        std::lock_guard<std::mutex> guard(sentMutex);
-        if (sent.empty()) break;
-      }
+      if (hostsDone && !arrived && cancels.empty() && exchange.idle()) break;
     }
   });
   for (std::thread& host : hosts) host.join();

@@ -129,6 +129,14 @@ qv::OrderHolder* BookEngine::sendClose(qv::InstrumentInfo* instrument, char dire
   return order;
 }
 
+std::vector<qv::OrderHolder*> BookEngine::orders() const {
+  qv::ReadGuard guard(orderBookLock_);
+  std::vector<qv::OrderHolder*> all;
+  all.reserve(allOrders_.size());
+  for (const auto& entry : allOrders_) all.push_back(entry.second);
+  return all;
+}
+
 size_t BookEngine::workingCount() const {
   qv::ReadGuard guard(orderBookLock_);
   return workingOrders_.size();

@@ -30,6 +30,8 @@ class BookEngine : public qv::OrderEngine {
   qv::OrderHolder* sendClose(qv::InstrumentInfo* instrument, char direction, int32_t volume,
                              double price);
 
+  // Every order in allOrders, in no particular order.
+  std::vector<qv::OrderHolder*> orders() const;
   size_t workingCount() const;
   bool isWorking(int32_t orderId) const;
   void setSession(int32_t frontId, int32_t sessionId) {

@@ -283,12 +283,14 @@ TEST_F(OrderBookTest, CallablePlacingAnOrderOnTheSamePositionFromInsideAnEventPa
   qv::OrderHolder* placed = nullptr;
   EventLog::setHook([&](const RecordedEvent& event) {
     if (event.eventId != kEventTraded || placed != nullptr) return;
-    // Raised while this thread holds the order's and the position's locks.
-    placed = engine_.send(instrument_, '1', '1', 2, 100);
+    // Raised while this thread holds the order's and the position's locks; order entry takes
+    // the same position's lock to freeze the close volume.
+    placed = engine_.sellClose(instrument_, "DCE", "ob1", 2, '0', 100, 0, 0, '1', 0);
     engine_.cancelOrderByOrderID(working->record.OrderID);
   });
   report(order, '0', 1);
   ASSERT_NE(placed, nullptr);
+  EXPECT_EQ(placed->record.OrderStatus, '1');
   EXPECT_EQ(position().LongVolumeHistoryFrozen, 2);
   EXPECT_EQ(position().LongVolume, 6);
   EXPECT_EQ(engine_.findOrder(placed->record.OrderID), placed);
