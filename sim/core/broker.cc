@@ -93,82 +93,82 @@ void Broker::load(const Scenario& scenario) {
   lastBrokerOrderSeq_ = 0;
   lastFutureSerial_ = 0;
 
-  for (const InstrumentSpec& spec : scenario_.instruments) {
+  for (const InstrumentDef& def : scenario_.instruments) {
     InstrumentState s;
-    s.spec = spec;
-    const double tick = spec.priceTick;
-    const double preTicks = std::round(spec.preSettlementPrice / tick);
-    s.spec.preSettlementPrice = preTicks * tick;
-    s.upperLimit = std::floor(preTicks * (1.0 + spec.limitRatio) + kPriceEpsilon) * tick;
-    s.lowerLimit = std::ceil(preTicks * (1.0 - spec.limitRatio) - kPriceEpsilon) * tick;
+    s.def = def;
+    const double tick = def.priceTick;
+    const double preTicks = std::round(def.preSettlementPrice / tick);
+    s.def.preSettlementPrice = preTicks * tick;
+    s.upperLimit = std::floor(preTicks * (1.0 + def.limitRatio) + kPriceEpsilon) * tick;
+    s.lowerLimit = std::ceil(preTicks * (1.0 - def.limitRatio) - kPriceEpsilon) * tick;
     auto& f = s.field;
     f = zeroRecord<CThostFtdcInstrumentField>();
-    setText(f.InstrumentID, spec.instrumentId);
-    setText(f.ExchangeID, spec.exchangeId);
-    setText(f.InstrumentName, toGb2312(spec.name));
-    setText(f.ExchangeInstID, spec.instrumentId);
-    setText(f.ProductID, spec.productId);
-    f.ProductClass = spec.productClass;
-    f.DeliveryYear = spec.deliveryYear;
-    f.DeliveryMonth = spec.deliveryMonth;
-    f.MaxMarketOrderVolume = spec.maxMarketOrderVolume;
-    f.MinMarketOrderVolume = spec.minMarketOrderVolume;
-    f.MaxLimitOrderVolume = spec.maxLimitOrderVolume;
-    f.MinLimitOrderVolume = spec.minLimitOrderVolume;
-    f.VolumeMultiple = spec.multiplier;
-    f.PriceTick = spec.priceTick;
-    if (spec.deliveryYear > 0 && spec.deliveryMonth > 0) {
+    setText(f.InstrumentID, def.instrumentId);
+    setText(f.ExchangeID, def.exchangeId);
+    setText(f.InstrumentName, toGb2312(def.name));
+    setText(f.ExchangeInstID, def.instrumentId);
+    setText(f.ProductID, def.productId);
+    f.ProductClass = def.productClass;
+    f.DeliveryYear = def.deliveryYear;
+    f.DeliveryMonth = def.deliveryMonth;
+    f.MaxMarketOrderVolume = def.maxMarketOrderVolume;
+    f.MinMarketOrderVolume = def.minMarketOrderVolume;
+    f.MaxLimitOrderVolume = def.maxLimitOrderVolume;
+    f.MinLimitOrderVolume = def.minLimitOrderVolume;
+    f.VolumeMultiple = def.multiplier;
+    f.PriceTick = def.priceTick;
+    if (def.deliveryYear > 0 && def.deliveryMonth > 0) {
       char date[48];
-      std::snprintf(date, sizeof(date), "%04d%02d15", spec.deliveryYear, spec.deliveryMonth);
+      std::snprintf(date, sizeof(date), "%04d%02d15", def.deliveryYear, def.deliveryMonth);
       setText(f.ExpireDate, date);
       setText(f.StartDelivDate, date);
       setText(f.EndDelivDate, date);
-      std::snprintf(date, sizeof(date), "%04d%02d01", spec.deliveryYear - 1, spec.deliveryMonth);
+      std::snprintf(date, sizeof(date), "%04d%02d01", def.deliveryYear - 1, def.deliveryMonth);
       setText(f.CreateDate, date);
       setText(f.OpenDate, date);
     }
     f.InstLifePhase = THOST_FTDC_IP_Started;
     f.IsTrading = 1;
     f.PositionType = THOST_FTDC_PT_Gross;
-    f.PositionDateType = splitsPositionDate(spec.exchangeId) ? THOST_FTDC_PDT_UseHistory : THOST_FTDC_PDT_NoUseHistory;
-    f.LongMarginRatio = spec.longMarginRatio;
-    f.ShortMarginRatio = spec.shortMarginRatio;
+    f.PositionDateType = splitsPositionDate(def.exchangeId) ? THOST_FTDC_PDT_UseHistory : THOST_FTDC_PDT_NoUseHistory;
+    f.LongMarginRatio = def.longMarginRatio;
+    f.ShortMarginRatio = def.shortMarginRatio;
     f.MaxMarginSideAlgorithm = THOST_FTDC_MMSA_NO;
     f.UnderlyingMultiple = 1.0;
-    instruments_[spec.instrumentId] = s;
+    instruments_[def.instrumentId] = s;
   }
-  for (const UserSpec& user : scenario_.users) openAccount(user);
+  for (const UserDef& user : scenario_.users) openAccount(user);
 
-  for (const PositionSpec& spec : scenario_.positions) {
-    Account* account = findAccount(spec.userId);
-    if (account == nullptr) account = &openAccount(UserSpec{spec.userId, "", "", "", "", -1.0, -1.0});
-    const InstrumentState& ins = instruments_.at(spec.instrumentId);
-    Position& p = position(account->investorId, spec.instrumentId, spec.direction);
-    p.ydInitial += spec.yesterday;
-    p.yd += spec.yesterday;
-    p.today += spec.today;
-    const double price = spec.openPrice > 0.0 ? spec.openPrice : ins.spec.preSettlementPrice;
-    p.openCost += price * (spec.yesterday + spec.today) * ins.spec.multiplier;
+  for (const PositionDef& def : scenario_.positions) {
+    Account* account = findAccount(def.userId);
+    if (account == nullptr) account = &openAccount(UserDef{def.userId, "", "", "", "", -1.0, -1.0});
+    const InstrumentState& ins = instruments_.at(def.instrumentId);
+    Position& p = position(account->investorId, def.instrumentId, def.direction);
+    p.ydInitial += def.yesterday;
+    p.yd += def.yesterday;
+    p.today += def.today;
+    const double price = def.openPrice > 0.0 ? def.openPrice : ins.def.preSettlementPrice;
+    p.openCost += price * (def.yesterday + def.today) * ins.def.multiplier;
   }
 
-  for (const OrderSpec& spec : scenario_.orders) {
-    Account* account = findAccount(spec.userId);
-    if (account == nullptr) account = &openAccount(UserSpec{spec.userId, "", "", "", "", -1.0, -1.0});
-    const InstrumentState& ins = instruments_.at(spec.instrumentId);
+  for (const OrderDef& def : scenario_.orders) {
+    Account* account = findAccount(def.userId);
+    if (account == nullptr) account = &openAccount(UserDef{def.userId, "", "", "", "", -1.0, -1.0});
+    const InstrumentState& ins = instruments_.at(def.instrumentId);
     BrokerSession past;
-    past.frontId = spec.frontId != 0 ? spec.frontId : scenario_.frontId;
-    past.sessionId = spec.sessionId;
+    past.frontId = def.frontId != 0 ? def.frontId : scenario_.frontId;
+    past.sessionId = def.sessionId;
     past.userId = account->userId;
     past.investorId = account->investorId;
     auto input = zeroRecord<CThostFtdcInputOrderField>();
-    setText(input.InstrumentID, spec.instrumentId);
-    setText(input.OrderRef, spec.orderRef.empty() ? std::to_string(orders_.size() + 1) : spec.orderRef);
+    setText(input.InstrumentID, def.instrumentId);
+    setText(input.OrderRef, def.orderRef.empty() ? std::to_string(orders_.size() + 1) : def.orderRef);
     input.OrderPriceType = THOST_FTDC_OPT_LimitPrice;
-    input.Direction = spec.direction;
-    input.CombOffsetFlag[0] = spec.offset;
+    input.Direction = def.direction;
+    input.CombOffsetFlag[0] = def.offset;
     input.CombHedgeFlag[0] = THOST_FTDC_HF_Speculation;
-    input.LimitPrice = spec.price > 0.0 ? spec.price : ins.spec.preSettlementPrice;
-    input.VolumeTotalOriginal = spec.volume;
+    input.LimitPrice = def.price > 0.0 ? def.price : ins.def.preSettlementPrice;
+    input.VolumeTotalOriginal = def.volume;
     input.TimeCondition = '3';
     input.VolumeCondition = '1';
     input.MinVolume = 1;
@@ -177,21 +177,21 @@ void Broker::load(const Scenario& scenario) {
     OrderEntry entry;
     entry.field = makeOrder(past, input, ins, 0);
     auto& f = entry.field;
-    setText(f.OrderSysID, spec.orderSysId.empty() ? nextOrderSysId() : spec.orderSysId);
-    setText(f.InsertTime, spec.insertTime);
+    setText(f.OrderSysID, def.orderSysId.empty() ? nextOrderSysId() : def.orderSysId);
+    setText(f.InsertTime, def.insertTime);
     f.OrderSubmitStatus = THOST_FTDC_OSS_Accepted;
-    f.OrderStatus = spec.status;
-    f.VolumeTraded = spec.status == '0' ? spec.volume : spec.traded;
+    f.OrderStatus = def.status;
+    f.VolumeTraded = def.status == '0' ? def.volume : def.traded;
     // A canceled order keeps its untraded remainder in VolumeTotal, as the exchange reports it.
-    f.VolumeTotal = spec.status == '0' ? 0 : spec.volume - spec.traded;
-    const char* msg = spec.status == '0' ? "全部成交" : spec.status == '5' ? "已撤单" : spec.status == '1' ? "部分成交" : "未成交";
+    f.VolumeTotal = def.status == '0' ? 0 : def.volume - def.traded;
+    const char* msg = def.status == '0' ? "全部成交" : def.status == '5' ? "已撤单" : def.status == '1' ? "部分成交" : "未成交";
     setText(f.StatusMsg, toGb2312(msg));
-    if (spec.status == '3' || spec.status == '1') {
-      if (spec.offset == THOST_FTDC_OF_Open) {
-        const double ratio = spec.direction == '0' ? ins.spec.longMarginRatio : ins.spec.shortMarginRatio;
-        entry.frozenMargin = input.LimitPrice * f.VolumeTotal * ins.spec.multiplier * ratio;
+    if (def.status == '3' || def.status == '1') {
+      if (def.offset == THOST_FTDC_OF_Open) {
+        const double ratio = def.direction == '0' ? ins.def.longMarginRatio : ins.def.shortMarginRatio;
+        entry.frozenMargin = input.LimitPrice * f.VolumeTotal * ins.def.multiplier * ratio;
       } else {
-        Position& p = position(account->investorId, spec.instrumentId, spec.direction == '0' ? '3' : '2');
+        Position& p = position(account->investorId, def.instrumentId, def.direction == '0' ? '3' : '2');
         const int fromYd = std::min(f.VolumeTotal, std::max(0, p.yd - p.ydFrozen));
         entry.frozenYd = fromYd;
         entry.frozenToday = f.VolumeTotal - fromYd;
@@ -203,29 +203,29 @@ void Broker::load(const Scenario& scenario) {
   }
 
   int tradeSeq = 0;
-  for (const TradeSpec& spec : scenario_.trades) {
-    Account* account = findAccount(spec.userId);
-    if (account == nullptr) account = &openAccount(UserSpec{spec.userId, "", "", "", "", -1.0, -1.0});
-    const InstrumentState& ins = instruments_.at(spec.instrumentId);
+  for (const TradeDef& def : scenario_.trades) {
+    Account* account = findAccount(def.userId);
+    if (account == nullptr) account = &openAccount(UserDef{def.userId, "", "", "", "", -1.0, -1.0});
+    const InstrumentState& ins = instruments_.at(def.instrumentId);
     auto t = zeroRecord<CThostFtdcTradeField>();
     setText(t.BrokerID, scenario_.brokerId);
     setText(t.InvestorID, account->investorId);
-    setText(t.InstrumentID, spec.instrumentId);
-    setText(t.OrderRef, spec.orderRef);
+    setText(t.InstrumentID, def.instrumentId);
+    setText(t.OrderRef, def.orderRef);
     setText(t.UserID, account->userId);
-    setText(t.ExchangeID, ins.spec.exchangeId);
-    setText(t.TradeID, spec.tradeId.empty() ? padded(++tradeSeq, 12) : spec.tradeId);
-    t.Direction = spec.direction;
-    setText(t.OrderSysID, spec.orderSysId);
+    setText(t.ExchangeID, ins.def.exchangeId);
+    setText(t.TradeID, def.tradeId.empty() ? padded(++tradeSeq, 12) : def.tradeId);
+    t.Direction = def.direction;
+    setText(t.OrderSysID, def.orderSysId);
     setText(t.ClientID, account->investorId);
     t.TradingRole = 'E';
-    setText(t.ExchangeInstID, spec.instrumentId);
-    t.OffsetFlag = spec.offset;
+    setText(t.ExchangeInstID, def.instrumentId);
+    t.OffsetFlag = def.offset;
     t.HedgeFlag = THOST_FTDC_HF_Speculation;
-    t.Price = spec.price > 0.0 ? spec.price : ins.spec.preSettlementPrice;
-    t.Volume = spec.volume;
+    t.Price = def.price > 0.0 ? def.price : ins.def.preSettlementPrice;
+    t.Volume = def.volume;
     setText(t.TradeDate, scenario_.tradingDay);
-    setText(t.TradeTime, spec.tradeTime);
+    setText(t.TradeTime, def.tradeTime);
     t.TradeType = THOST_FTDC_TRDT_Common;
     t.PriceSource = '0';
     setText(t.TradingDay, scenario_.tradingDay);
@@ -251,7 +251,7 @@ const Broker::Account* Broker::accountOf(const BrokerSession& session) const {
   return it == accounts_.end() ? nullptr : &it->second;
 }
 
-Broker::Account& Broker::openAccount(const UserSpec& user) {
+Broker::Account& Broker::openAccount(const UserDef& user) {
   Account& a = accounts_[user.userId];
   a.userId = user.userId;
   a.investorId = user.investorId.empty() ? user.userId : user.investorId;
@@ -277,8 +277,8 @@ Broker::Position& Broker::position(const std::string& investorId, const std::str
 
 double Broker::positionMargin(const Position& p) const {
   const InstrumentState& ins = instruments_.at(p.instrumentId);
-  const double ratio = p.direction == THOST_FTDC_PD_Long ? ins.spec.longMarginRatio : ins.spec.shortMarginRatio;
-  return ins.spec.preSettlementPrice * (p.yd + p.today) * ins.spec.multiplier * ratio;
+  const double ratio = p.direction == THOST_FTDC_PD_Long ? ins.def.longMarginRatio : ins.def.shortMarginRatio;
+  return ins.def.preSettlementPrice * (p.yd + p.today) * ins.def.multiplier * ratio;
 }
 
 double Broker::availableOf(const Account& a) const {
@@ -331,7 +331,7 @@ int Broker::login(BrokerSession& session, const CThostFtdcReqUserLoginField& req
   if (account == nullptr) {
     if (!scenario_.openAccounts) return kErrInvalidLogin;
     // An open broker takes any user: the first login fixes the password and opens the account.
-    account = &openAccount(UserSpec{userId, getText(req.Password), "", "", "", -1.0, -1.0});
+    account = &openAccount(UserDef{userId, getText(req.Password), "", "", "", -1.0, -1.0});
   } else if (account->password.empty()) {
     account->password = getText(req.Password);
     if (account->accountPassword.empty()) account->accountPassword = account->password;
@@ -423,10 +423,10 @@ CThostFtdcOrderField Broker::makeOrder(const BrokerSession& session, const CThos
   setText(f.BusinessUnit, getText(input.BusinessUnit));
   f.RequestID = requestId;
   setText(f.OrderLocalID, padded(++lastOrderLocalId_, 12));
-  setText(f.ExchangeID, ins.spec.exchangeId);
+  setText(f.ExchangeID, ins.def.exchangeId);
   setText(f.ParticipantID, scenario_.brokerId);
   setText(f.ClientID, session.investorId);
-  setText(f.ExchangeInstID, ins.spec.instrumentId);
+  setText(f.ExchangeInstID, ins.def.instrumentId);
   setText(f.TraderID, scenario_.brokerId + "cac");
   f.InstallID = 1;
   f.OrderSubmitStatus = THOST_FTDC_OSS_InsertSubmitted;
@@ -455,7 +455,7 @@ CThostFtdcOrderField Broker::makeOrder(const BrokerSession& session, const CThos
 }
 
 int Broker::checkClose(const InstrumentState& ins, const Position& p, char offset, int volume) const {
-  if (splitsPositionDate(ins.spec.exchangeId)) {
+  if (splitsPositionDate(ins.def.exchangeId)) {
     if (offset == THOST_FTDC_OF_CloseToday) {
       return p.today - p.todayFrozen >= volume ? kErrNone : kErrOverCloseTodayPosition;
     }
@@ -486,7 +486,7 @@ OrderOutcome Broker::insertOrder(BrokerSession& session, CThostFtdcInputOrderFie
       (input.OrderPriceType != THOST_FTDC_OPT_AnyPrice && input.OrderPriceType != THOST_FTDC_OPT_LimitPrice) ||
       input.CombHedgeFlag[0] == 0 || input.VolumeTotalOriginal <= 0 ||
       (!market && !(input.LimitPrice > 0.0) && ins->lowerLimit > 0.0) ||
-      (!investor.empty() && investor != session.investorId) || (!exchange.empty() && exchange != ins->spec.exchangeId)) {
+      (!investor.empty() && investor != session.investorId) || (!exchange.empty() && exchange != ins->def.exchangeId)) {
     out.errorId = kErrBadField;
     return out;
   }
@@ -511,14 +511,14 @@ OrderOutcome Broker::insertOrder(BrokerSession& session, CThostFtdcInputOrderFie
   double margin = 0.0;
   Position* closing = nullptr;
   if (offset == THOST_FTDC_OF_Open) {
-    const double ratio = input.Direction == THOST_FTDC_D_Buy ? ins->spec.longMarginRatio : ins->spec.shortMarginRatio;
-    margin = price * volume * ins->spec.multiplier * ratio;
+    const double ratio = input.Direction == THOST_FTDC_D_Buy ? ins->def.longMarginRatio : ins->def.shortMarginRatio;
+    margin = price * volume * ins->def.multiplier * ratio;
     if (margin > availableOf(*account) + kPriceEpsilon) {
       out.errorId = kErrInsufficientMoney;
       return out;
     }
   } else {
-    closing = &position(session.investorId, ins->spec.instrumentId,
+    closing = &position(session.investorId, ins->def.instrumentId,
                         input.Direction == THOST_FTDC_D_Buy ? THOST_FTDC_PD_Short : THOST_FTDC_PD_Long);
     out.errorId = checkClose(*ins, *closing, offset, volume);
     if (out.errorId != kErrNone) return out;
@@ -530,8 +530,8 @@ OrderOutcome Broker::insertOrder(BrokerSession& session, CThostFtdcInputOrderFie
   out.reports.push_back(entry.field);
 
   // The exchange's own checks: the broker has accepted the order, the exchange refuses it.
-  const std::string& ex = ins->spec.exchangeId;
-  const double ticks = input.LimitPrice / ins->spec.priceTick;
+  const std::string& ex = ins->def.exchangeId;
+  const double ticks = input.LimitPrice / ins->def.priceTick;
   if (market && refusesMarketOrders(ex)) {
     out.exchangeRejection = "不支持市价单";
   } else if (!market && std::fabs(ticks - std::round(ticks)) > kPriceEpsilon) {
@@ -539,8 +539,8 @@ OrderOutcome Broker::insertOrder(BrokerSession& session, CThostFtdcInputOrderFie
   } else if (!market && (input.LimitPrice > ins->upperLimit + kPriceEpsilon ||
                          input.LimitPrice < ins->lowerLimit - kPriceEpsilon)) {
     out.exchangeRejection = "报单价格超出涨跌停板";
-  } else if (market ? (volume > ins->spec.maxMarketOrderVolume || volume < ins->spec.minMarketOrderVolume)
-                    : (volume > ins->spec.maxLimitOrderVolume || volume < ins->spec.minLimitOrderVolume)) {
+  } else if (market ? (volume > ins->def.maxMarketOrderVolume || volume < ins->def.minMarketOrderVolume)
+                    : (volume > ins->def.maxLimitOrderVolume || volume < ins->def.minLimitOrderVolume)) {
     out.exchangeRejection = "报单数量超出限制";
   }
   auto& f = entry.field;
@@ -578,17 +578,17 @@ int Broker::maxOrderVolume(const BrokerSession& session, CThostFtdcQueryMaxOrder
   const InstrumentState* ins = instrument(getText(q.InstrumentID));
   if (ins == nullptr) return kErrInstrumentNotFound;
   if (q.Direction != THOST_FTDC_D_Buy && q.Direction != THOST_FTDC_D_Sell) return kErrBadField;
-  setText(q.ExchangeID, ins->spec.exchangeId);
+  setText(q.ExchangeID, ins->def.exchangeId);
   if (q.OffsetFlag == THOST_FTDC_OF_Open) {
     const bool buy = q.Direction == THOST_FTDC_D_Buy;
-    const double unit = (buy ? ins->upperLimit : ins->lowerLimit) * ins->spec.multiplier *
-                        (buy ? ins->spec.longMarginRatio : ins->spec.shortMarginRatio);
+    const double unit = (buy ? ins->upperLimit : ins->lowerLimit) * ins->def.multiplier *
+                        (buy ? ins->def.longMarginRatio : ins->def.shortMarginRatio);
     q.MaxVolume = unit > 0.0 ? static_cast<int>(std::max(0.0, availableOf(*account)) / unit) : 0;
     return kErrNone;
   }
-  const Position& p = position(session.investorId, ins->spec.instrumentId,
+  const Position& p = position(session.investorId, ins->def.instrumentId,
                                q.Direction == THOST_FTDC_D_Buy ? THOST_FTDC_PD_Short : THOST_FTDC_PD_Long);
-  if (splitsPositionDate(ins->spec.exchangeId)) {
+  if (splitsPositionDate(ins->def.exchangeId)) {
     q.MaxVolume = q.OffsetFlag == THOST_FTDC_OF_CloseToday ? p.today - p.todayFrozen : p.yd - p.ydFrozen;
   } else {
     q.MaxVolume = p.yd + p.today - p.ydFrozen - p.todayFrozen;
@@ -797,9 +797,9 @@ std::vector<CThostFtdcInvestorPositionField> Broker::positions(const BrokerSessi
   for (const Position& p : positions_) {
     if (p.investorId != session.investorId || p.yd + p.today == 0) continue;
     const InstrumentState& ins = instruments_.at(p.instrumentId);
-    if (!matches(getText(q.InstrumentID), p.instrumentId) || !matches(getText(q.ExchangeID), ins.spec.exchangeId)) continue;
-    const double ratio = p.direction == THOST_FTDC_PD_Long ? ins.spec.longMarginRatio : ins.spec.shortMarginRatio;
-    const double unitMargin = ins.spec.preSettlementPrice * ins.spec.multiplier * ratio;
+    if (!matches(getText(q.InstrumentID), p.instrumentId) || !matches(getText(q.ExchangeID), ins.def.exchangeId)) continue;
+    const double ratio = p.direction == THOST_FTDC_PD_Long ? ins.def.longMarginRatio : ins.def.shortMarginRatio;
+    const double unitMargin = ins.def.preSettlementPrice * ins.def.multiplier * ratio;
     const double unitCost = p.yd + p.today > 0 ? p.openCost / (p.yd + p.today) : 0.0;
     auto make = [&](char date, int volume, int today, int yd, int frozen) {
       auto r = zeroRecord<CThostFtdcInvestorPositionField>();
@@ -812,21 +812,21 @@ std::vector<CThostFtdcInvestorPositionField> Broker::positions(const BrokerSessi
       r.YdPosition = yd;
       r.Position = volume;
       (p.direction == THOST_FTDC_PD_Long ? r.ShortFrozen : r.LongFrozen) = frozen;
-      r.PositionCost = ins.spec.preSettlementPrice * volume * ins.spec.multiplier;
+      r.PositionCost = ins.def.preSettlementPrice * volume * ins.def.multiplier;
       r.PreMargin = unitMargin * yd;
       r.UseMargin = unitMargin * volume;
       r.ExchangeMargin = r.UseMargin;
-      r.PreSettlementPrice = ins.spec.preSettlementPrice;
-      r.SettlementPrice = ins.spec.preSettlementPrice;
+      r.PreSettlementPrice = ins.def.preSettlementPrice;
+      r.SettlementPrice = ins.def.preSettlementPrice;
       setText(r.TradingDay, scenario_.tradingDay);
       r.SettlementID = 1;
       r.OpenCost = unitCost * volume;
       r.TodayPosition = today;
       r.MarginRateByMoney = ratio;
-      setText(r.ExchangeID, ins.spec.exchangeId);
+      setText(r.ExchangeID, ins.def.exchangeId);
       out.push_back(r);
     };
-    if (splitsPositionDate(ins.spec.exchangeId)) {
+    if (splitsPositionDate(ins.def.exchangeId)) {
       if (p.yd > 0) make(THOST_FTDC_PSD_History, p.yd, 0, p.ydInitial, p.ydFrozen);
       if (p.today > 0) make(THOST_FTDC_PSD_Today, p.today, p.today, 0, p.todayFrozen);
     } else {
@@ -870,8 +870,8 @@ CThostFtdcTradingAccountField Broker::account(const BrokerSession& session) cons
 std::vector<CThostFtdcInstrumentField> Broker::instrumentRecords(const CThostFtdcQryInstrumentField& q) const {
   std::vector<CThostFtdcInstrumentField> out;
   for (const auto& [id, ins] : instruments_) {
-    if (!matches(getText(q.InstrumentID), id) || !matches(getText(q.ExchangeID), ins.spec.exchangeId) ||
-        !matches(getText(q.ProductID), ins.spec.productId) || !matches(getText(q.ExchangeInstID), id)) {
+    if (!matches(getText(q.InstrumentID), id) || !matches(getText(q.ExchangeID), ins.def.exchangeId) ||
+        !matches(getText(q.ProductID), ins.def.productId) || !matches(getText(q.ExchangeInstID), id)) {
       continue;
     }
     out.push_back(ins.field);
@@ -963,16 +963,16 @@ std::vector<CThostFtdcInstrumentMarginRateField> Broker::marginRates(
   const Account* a = accountOf(session);
   if (a == nullptr) return out;
   for (const auto& [id, ins] : instruments_) {
-    if (!matches(getText(q.InstrumentID), id) || !matches(getText(q.ExchangeID), ins.spec.exchangeId)) continue;
+    if (!matches(getText(q.InstrumentID), id) || !matches(getText(q.ExchangeID), ins.def.exchangeId)) continue;
     auto r = zeroRecord<CThostFtdcInstrumentMarginRateField>();
     setText(r.InstrumentID, id);
     r.InvestorRange = '1';
     setText(r.BrokerID, scenario_.brokerId);
     setText(r.InvestorID, a->investorId);
     r.HedgeFlag = q.HedgeFlag != 0 ? q.HedgeFlag : THOST_FTDC_HF_Speculation;
-    r.LongMarginRatioByMoney = ins.spec.longMarginRatio;
-    r.ShortMarginRatioByMoney = ins.spec.shortMarginRatio;
-    setText(r.ExchangeID, ins.spec.exchangeId);
+    r.LongMarginRatioByMoney = ins.def.longMarginRatio;
+    r.ShortMarginRatioByMoney = ins.def.shortMarginRatio;
+    setText(r.ExchangeID, ins.def.exchangeId);
     out.push_back(r);
   }
   return out;
@@ -984,7 +984,7 @@ std::vector<CThostFtdcInstrumentCommissionRateField> Broker::commissionRates(
   const Account* a = accountOf(session);
   if (a == nullptr) return out;
   for (const auto& [id, ins] : instruments_) {
-    if (!matches(getText(q.InstrumentID), id) || !matches(getText(q.ExchangeID), ins.spec.exchangeId)) continue;
+    if (!matches(getText(q.InstrumentID), id) || !matches(getText(q.ExchangeID), ins.def.exchangeId)) continue;
     auto r = zeroRecord<CThostFtdcInstrumentCommissionRateField>();
     setText(r.InstrumentID, id);
     r.InvestorRange = '1';
@@ -993,7 +993,7 @@ std::vector<CThostFtdcInstrumentCommissionRateField> Broker::commissionRates(
     r.OpenRatioByMoney = kCommissionRatioByMoney;
     r.CloseRatioByMoney = kCommissionRatioByMoney;
     r.CloseTodayRatioByMoney = kCommissionRatioByMoney;
-    setText(r.ExchangeID, ins.spec.exchangeId);
+    setText(r.ExchangeID, ins.def.exchangeId);
     r.BizType = '1';
     out.push_back(r);
   }
@@ -1017,7 +1017,7 @@ std::vector<CThostFtdcProductField> Broker::products(const CThostFtdcQryProductF
   std::vector<CThostFtdcProductField> out;
   std::set<std::string> seen;
   for (const auto& [id, ins] : instruments_) {
-    const auto& s = ins.spec;
+    const auto& s = ins.def;
     if (!matches(getText(q.ProductID), s.productId) || !matches(getText(q.ExchangeID), s.exchangeId)) continue;
     if (q.ProductClass != 0 && q.ProductClass != s.productClass) continue;
     if (!seen.insert(s.exchangeId + "." + s.productId).second) continue;

@@ -27,7 +27,7 @@ struct BrokerSession {
 };
 
 struct InstrumentState {
-  InstrumentSpec spec;
+  InstrumentDef def;
   double upperLimit = 0.0;
   double lowerLimit = 0.0;
   CThostFtdcInstrumentField field{};
@@ -131,7 +131,7 @@ class Broker {
 
   Account* findAccount(const std::string& userId);
   const Account* accountOf(const BrokerSession& session) const;
-  Account& openAccount(const UserSpec& user);
+  Account& openAccount(const UserDef& user);
   Position& position(const std::string& investorId, const std::string& instrumentId, char direction);
   double availableOf(const Account& account) const;
   double positionMargin(const Position& p) const;

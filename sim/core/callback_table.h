@@ -23,8 +23,8 @@ struct CallbackEntry {
   std::function<void(void* spi, CallbackArgs& args)> invoke;
 };
 
-// Null when the name is not a callback of that interface. spi is a CThostFtdcTraderSpi* or a
-// CThostFtdcMdSpi* respectively.
+// Null when the name is not a callback of that interface. The entries of traderCallback take a
+// CThostFtdcTraderSpi* as spi, those of mdCallback a CThostFtdcMdSpi*.
 const CallbackEntry* traderCallback(const std::string& name);
 const CallbackEntry* mdCallback(const std::string& name);
 

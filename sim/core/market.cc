@@ -55,14 +55,14 @@ void Market::load(const Broker& broker, std::uint64_t seed) {
     Book& b = books_[id];
     b.instrument = &ins;
     b.rng = seed ^ hashText(id);
-    b.priceTicks = std::llround(ins.spec.preSettlementPrice / ins.spec.priceTick);
+    b.priceTicks = std::llround(ins.def.preSettlementPrice / ins.def.priceTick);
     auto& d = b.depth;
     d = zeroRecord<CThostFtdcDepthMarketDataField>();
     setText(d.TradingDay, broker.tradingDay());
     setText(d.InstrumentID, id);
-    setText(d.ExchangeID, ins.spec.exchangeId);
+    setText(d.ExchangeID, ins.def.exchangeId);
     setText(d.ExchangeInstID, id);
-    const double pre = ins.spec.preSettlementPrice;
+    const double pre = ins.def.preSettlementPrice;
     d.LastPrice = pre;
     d.PreSettlementPrice = pre;
     d.PreClosePrice = pre;
@@ -83,7 +83,7 @@ void Market::load(const Broker& broker, std::uint64_t seed) {
 
 void Market::step(Book& b) {
   const InstrumentState& ins = *b.instrument;
-  const double tick = ins.spec.priceTick;
+  const double tick = ins.def.priceTick;
   const long long lower = std::llround(ins.lowerLimit / tick) + kLevels;
   const long long upper = std::llround(ins.upperLimit / tick) - kLevels;
   const long long move = static_cast<long long>(nextRandom(b.rng) % 5) - 2;
@@ -93,7 +93,7 @@ void Market::step(Book& b) {
   const int traded = static_cast<int>(nextRandom(b.rng) % 40);
   d.LastPrice = price;
   d.Volume += traded;
-  d.Turnover += price * traded * ins.spec.multiplier;
+  d.Turnover += price * traded * ins.def.multiplier;
   d.OpenInterest = std::max(0.0, d.OpenInterest + static_cast<double>(nextRandom(b.rng) % 21) - 10.0);
   d.HighestPrice = std::max(d.HighestPrice, price);
   d.LowestPrice = std::min(d.LowestPrice, price);
@@ -134,7 +134,7 @@ bool Market::push(const CThostFtdcDepthMarketDataField& snapshot) {
   if (it == books_.end()) return false;
   Book& b = it->second;
   b.depth = snapshot;
-  const double tick = b.instrument->spec.priceTick;
+  const double tick = b.instrument->def.priceTick;
   if (snapshot.LastPrice > 0.0 && snapshot.LastPrice < 1e300) b.priceTicks = std::llround(snapshot.LastPrice / tick);
   ++b.sequence;
   return true;

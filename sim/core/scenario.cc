@@ -12,7 +12,7 @@ namespace qvsim {
 
 namespace {
 
-struct ProductSpec {
+struct ProductDef {
   const char* productId;
   const char* exchangeId;
   const char* name;
@@ -26,7 +26,7 @@ struct ProductSpec {
 };
 
 // Contract sizes, ticks and typical margin ratios of the exchanges; prices are plausible levels.
-constexpr ProductSpec kProducts[] = {
+constexpr ProductDef kProducts[] = {
     {"rb", "SHFE", "螺纹钢", 10, 1.0, 0.13, 3500.0, 0.07, 500, 30},
     {"cu", "SHFE", "沪铜", 5, 10.0, 0.12, 72000.0, 0.08, 500, 30},
     {"au", "SHFE", "黄金", 1000, 0.02, 0.10, 460.0, 0.07, 500, 30},
@@ -95,7 +95,7 @@ std::string requireText(const nlohmann::json& obj, const char* key, const std::s
   return value;
 }
 
-void parseInstrument(const nlohmann::json& j, InstrumentSpec& s, const std::string& where) {
+void parseInstrument(const nlohmann::json& j, InstrumentDef& s, const std::string& where) {
   s.instrumentId = requireText(j, "instrumentId", where);
   s.exchangeId = requireText(j, "exchangeId", where);
   if (!kExchanges.count(s.exchangeId)) {
@@ -137,7 +137,7 @@ void parseInstrument(const nlohmann::json& j, InstrumentSpec& s, const std::stri
   }
 }
 
-void parseUser(const nlohmann::json& j, UserSpec& s, const std::string& where) {
+void parseUser(const nlohmann::json& j, UserDef& s, const std::string& where) {
   s.userId = requireText(j, "userId", where);
   read(j, "password", s.password, where);
   read(j, "investorId", s.investorId, where);
@@ -147,7 +147,7 @@ void parseUser(const nlohmann::json& j, UserSpec& s, const std::string& where) {
   read(j, "bankBalance", s.bankBalance, where);
 }
 
-void parsePosition(const nlohmann::json& j, PositionSpec& s, const std::string& where) {
+void parsePosition(const nlohmann::json& j, PositionDef& s, const std::string& where) {
   s.userId = requireText(j, "userId", where);
   s.instrumentId = requireText(j, "instrumentId", where);
   std::string direction = "long";
@@ -171,7 +171,7 @@ void parseSide(const nlohmann::json& j, char& direction, char& offset, const std
   if (!offset) throw std::runtime_error(where + "offset " + o + " is not open, close, closeToday or closeYesterday");
 }
 
-void parseOrder(const nlohmann::json& j, OrderSpec& s, const std::string& where) {
+void parseOrder(const nlohmann::json& j, OrderDef& s, const std::string& where) {
   s.userId = requireText(j, "userId", where);
   s.instrumentId = requireText(j, "instrumentId", where);
   parseSide(j, s.direction, s.offset, where);
@@ -190,7 +190,7 @@ void parseOrder(const nlohmann::json& j, OrderSpec& s, const std::string& where)
   if (s.volume < 1 || s.traded < 0 || s.traded > s.volume) throw std::runtime_error(where + "volume or traded is out of range");
 }
 
-void parseTrade(const nlohmann::json& j, TradeSpec& s, const std::string& where) {
+void parseTrade(const nlohmann::json& j, TradeDef& s, const std::string& where) {
   s.userId = requireText(j, "userId", where);
   s.instrumentId = requireText(j, "instrumentId", where);
   parseSide(j, s.direction, s.offset, where);
@@ -203,8 +203,8 @@ void parseTrade(const nlohmann::json& j, TradeSpec& s, const std::string& where)
   if (s.volume < 1) throw std::runtime_error(where + "volume must be positive");
 }
 
-template <class Spec, class Parse>
-void parseList(const nlohmann::json& root, const char* key, std::vector<Spec>& out, Parse parse) {
+template <class Def, class Parse>
+void parseList(const nlohmann::json& root, const char* key, std::vector<Def>& out, Parse parse) {
   auto it = root.find(key);
   if (it == root.end()) return;
   if (!it->is_array()) throw std::runtime_error(std::string(key) + " must be an array");
@@ -212,9 +212,9 @@ void parseList(const nlohmann::json& root, const char* key, std::vector<Spec>& o
   for (std::size_t i = 0; i < it->size(); ++i) {
     const std::string where = std::string(key) + "[" + std::to_string(i) + "].";
     if (!(*it)[i].is_object()) throw std::runtime_error(where.substr(0, where.size() - 1) + " must be an object");
-    Spec spec;
-    parse((*it)[i], spec, where);
-    out.push_back(std::move(spec));
+    Def def;
+    parse((*it)[i], def, where);
+    out.push_back(std::move(def));
   }
 }
 
@@ -241,8 +241,8 @@ Scenario defaultScenario() {
   const int deliveryMonth = (month + 1) % 12 + 1;
   char yymm[32];
   std::snprintf(yymm, sizeof(yymm), "%02d%02d", deliveryYear % 100, deliveryMonth);
-  for (const ProductSpec& p : kProducts) {
-    InstrumentSpec i;
+  for (const ProductDef& p : kProducts) {
+    InstrumentDef i;
     const bool czce = std::string(p.exchangeId) == "CZCE";
     i.instrumentId = std::string(p.productId) + (czce ? std::string(yymm + 1) : std::string(yymm));
     i.exchangeId = p.exchangeId;

@@ -9,7 +9,7 @@
 
 namespace qvsim {
 
-struct InstrumentSpec {
+struct InstrumentDef {
   std::string instrumentId;
   std::string exchangeId;
   std::string productId;
@@ -29,7 +29,7 @@ struct InstrumentSpec {
   int deliveryMonth = 0;
 };
 
-struct UserSpec {
+struct UserDef {
   std::string userId;
   std::string password;
   std::string investorId;       // empty: the user id
@@ -39,7 +39,7 @@ struct UserSpec {
   double bankBalance = -1.0;    // negative: the scenario's initialBankBalance
 };
 
-struct PositionSpec {
+struct PositionDef {
   std::string userId;
   std::string instrumentId;
   char direction = '2';  // THOST_FTDC_PD_Long '2' or THOST_FTDC_PD_Short '3'
@@ -48,7 +48,7 @@ struct PositionSpec {
   double openPrice = 0.0;  // 0: the instrument's pre-settlement price
 };
 
-struct OrderSpec {
+struct OrderDef {
   std::string userId;
   std::string instrumentId;
   std::string orderRef;
@@ -64,7 +64,7 @@ struct OrderSpec {
   int sessionId = 1;  // a session of an earlier connection
 };
 
-struct TradeSpec {
+struct TradeDef {
   std::string userId;
   std::string instrumentId;
   std::string tradeId;
@@ -88,11 +88,11 @@ struct Scenario {
   std::string tradingDay;  // YYYYMMDD
   std::uint64_t seed = 1;  // market-data generator
   int frontId = 1;
-  std::vector<InstrumentSpec> instruments;
-  std::vector<UserSpec> users;
-  std::vector<PositionSpec> positions;
-  std::vector<OrderSpec> orders;
-  std::vector<TradeSpec> trades;
+  std::vector<InstrumentDef> instruments;
+  std::vector<UserDef> users;
+  std::vector<PositionDef> positions;
+  std::vector<OrderDef> orders;
+  std::vector<TradeDef> trades;
 };
 
 // The built-in scenario: broker 9999, app id simnow_client_test, auth code 0000000000000000, open

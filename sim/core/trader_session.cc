@@ -324,7 +324,7 @@ int SimTraderApi::ReqQryDepthMarketData(CThostFtdcQryDepthMarketDataField* p, in
     std::vector<CThostFtdcDepthMarketDataField> records;
     for (const auto& [instrumentId, ins] : w.broker.instruments()) {
       if (!getText(q.InstrumentID).empty() && getText(q.InstrumentID) != instrumentId) continue;
-      if (!getText(q.ExchangeID).empty() && getText(q.ExchangeID) != ins.spec.exchangeId) continue;
+      if (!getText(q.ExchangeID).empty() && getText(q.ExchangeID) != ins.def.exchangeId) continue;
       if (const auto* depth = w.market.snapshot(instrumentId, nullptr)) records.push_back(*depth);
     }
     return listAnswer(&CThostFtdcTraderSpi::OnRspQryDepthMarketData, records, id);

@@ -1,5 +1,5 @@
 // Test callback objects for the stand-in libraries: every callback is recorded, with its thread,
-// a copy of its record and response info, so a test can wait for and inspect what arrived.
+// a copy of its record and response info, so a test can wait for what arrived and examine it.
 // Callbacks arrive on the library's thread; tests read from their own thread under the lock.
 #pragma once
 
