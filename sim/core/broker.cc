@@ -583,7 +583,8 @@ int Broker::maxOrderVolume(const BrokerSession& session, CThostFtdcQueryMaxOrder
     const bool buy = q.Direction == THOST_FTDC_D_Buy;
     const double unit = (buy ? ins->upperLimit : ins->lowerLimit) * ins->def.multiplier *
                         (buy ? ins->def.longMarginRatio : ins->def.shortMarginRatio);
-    q.MaxVolume = unit > 0.0 ? static_cast<int>(std::max(0.0, availableOf(*account)) / unit) : 0;
+    constexpr double kMaxVolume = 1e9;  // keeps the conversion to int defined for tiny margins
+    q.MaxVolume = unit > 0.0 ? static_cast<int>(std::min(kMaxVolume, std::max(0.0, availableOf(*account)) / unit)) : 0;
     return kErrNone;
   }
   const Position& p = position(session.investorId, ins->def.instrumentId,
