@@ -1,4 +1,9 @@
-"""Command line of the quorvane package: `python3 -m quorvane info`."""
+"""Command line of the quorvane package:
+
+    python3 -m quorvane demo                 the example strategy on the sample day, with its report
+    python3 -m quorvane replay FILE [--strategy file.py[:Class]]
+    python3 -m quorvane info                 the runtime's version, exports and record sizes
+"""
 import argparse
 import ctypes
 import shutil
@@ -49,14 +54,77 @@ def info(out):
     return 1 if missing else 0
 
 
+def _strategy_params(pairs):
+    params = {}
+    for pair in pairs or []:
+        key, _, value = pair.partition("=")
+        try:
+            params[key] = int(value)
+        except ValueError:
+            try:
+                params[key] = float(value)
+            except ValueError:
+                params[key] = value
+    return params
+
+
+def replay(args, out):
+    """Runs one strategy on one tick file; 0 when the report agrees with the exchange."""
+    from . import replay as replaying
+    strategy = replaying.load_strategy(args.strategy, **_strategy_params(args.param))
+    print("Strategy: %s (%s)" % (type(strategy).__name__, args.strategy), file=out)
+    report = replaying.run_replay(strategy, args.ticks, out_dir=args.out, speed=args.speed,
+                                  progress=not args.no_progress,
+                                  log=lambda text: print(text, file=out, flush=True))
+    print(report.text(), file=out, flush=True)
+    if not report.agrees:
+        print("The host's numbers differ from the exchange's.", file=out)
+        return 1
+    return 0
+
+
+def _replay_options(parser, ticks_default):
+    from .replay import DEMO_STRATEGY
+    if ticks_default is None:
+        parser.add_argument("ticks", help="CSV tick file (CThostFtdcDepthMarketDataField columns)")
+    else:
+        parser.set_defaults(ticks=str(ticks_default))
+    parser.add_argument("--strategy", default=str(DEMO_STRATEGY),
+                        help="strategy file, file.py or file.py:Class (default: %(default)s)")
+    parser.add_argument("--param", action="append", metavar="NAME=VALUE",
+                        help="keyword argument of the strategy's constructor (repeatable)")
+    parser.add_argument("--out", default="quorvane-demo",
+                        help="folder for trades.csv, equity.png and the flow files "
+                             "(default: %(default)s)")
+    parser.add_argument("--speed", type=float, default=0.0,
+                        help="0 replays as fast as possible; s > 0 paces the ticks s times faster "
+                             "than real time")
+    parser.add_argument("--no-progress", action="store_true", help="no progress bar")
+
+
 def main(argv=None):
+    from .replay import SAMPLE_TICKS
     parser = argparse.ArgumentParser(prog="python3 -m quorvane")
     commands = parser.add_subparsers(dest="command", required=True)
+    _replay_options(commands.add_parser(
+        "demo", help="run the example strategy on the sample day and print its report"),
+        SAMPLE_TICKS)
+    _replay_options(commands.add_parser("replay", help="run a strategy on a tick file"), None)
     commands.add_parser("info", help="print the runtime's version, exports and record sizes")
     args = parser.parse_args(argv)
     if args.command == "info":
         return info(sys.stdout)
-    return 2
+    # The runtime's threads never end: finish through shutdown, which ends the process.
+    from .host import shutdown
+    try:
+        code = replay(args, sys.stdout)
+    except KeyboardInterrupt:
+        print("\nInterrupted; stopping.", file=sys.stderr)
+        code = 130
+    except (RuntimeError, ValueError, OSError) as error:
+        print("quorvane: %s" % error, file=sys.stderr)
+        code = 1
+    shutdown(code)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,475 @@
+"""The strategy developer's layer over the ctypes runtime: a Client that builds its login record from
+keyword arguments, starts the runtime and runs its loop on a background thread, and a Strategy base
+class whose methods receive the runtime's events.
+
+Threads. The runtime calls back on its own native threads with the interpreter lock held: order
+events on the trader library's thread, snapshots on the market-data library's thread, the loop
+callable on the client's worker. Handlers therefore run one at a time but not on one thread, and
+may interleave between Python statements. Never hold a Python lock in a handler while calling an
+export (buy, cancel, ...) that another handler's thread may need: the runtime holds an order's and a
+position's spin locks while it delivers that order's event.
+
+Records. Orders, positions and snapshots are handed to handlers as ctypes views of the runtime's
+own records, read in place (records.view). A view is made once per record address and reused, so
+no event copies a record. Order and position records live as long as the client; snapshot records
+are updated in place by the next tick of their instrument.
+"""
+import collections
+import ctypes
+import os
+import sys
+import threading
+import time
+import traceback
+
+from . import codes, records, runtime
+
+__all__ = ["Client", "Strategy", "login_record", "shutdown", "LOGIN_DEFAULTS"]
+
+# The keyword arguments of login_record and the values the runtime itself would use for them.
+LOGIN_DEFAULTS = {
+    "user_type": 20001,                 # trading and market-data client, no authentication check
+    "user_id": "",
+    "password": "",
+    "investor_id": "",                  # the runtime fills an empty one from user_id
+    "account_id": "",
+    "department_id": "",
+    "trader_front": "",
+    "md_front": "",
+    "connect_timeout": 10_000_000,      # µs init waits for each front; 0 or less waits for ever
+    "task_execute_gap": 1_000_000,      # µs between two requests; the runtime's value for -1
+    "task_execute_timeout": 10_000_000,  # µs a request may wait for its answer; also the minimum
+    "loop_gap": 100_000,                # µs between loop callable calls; the runtime's value for < 0
+    "base_path": ".",                   # root of the CTP flow directories; the runtime's value for ""
+    "broker_id": "",
+    "app_id": "",
+    "auth_code": "",
+    "hd_serial": "",
+    "mac_address": "",
+    "outer_ip_address": "",
+    "outer_port": 0,
+    "inner_ip_address": "",
+    "user_product_info": "",
+    "terminal_info": "",
+}
+
+_FIELD_OF = {
+    "user_type": "UserType", "user_id": "UserID", "password": "Password",
+    "investor_id": "InvestorID", "account_id": "AccountID", "department_id": "DepartmentID",
+    "trader_front": "TraderFront", "md_front": "MdFront", "connect_timeout": "ConnectTimeout",
+    "task_execute_gap": "TaskExecuteGap", "task_execute_timeout": "TaskExecuteTimeout",
+    "loop_gap": "LoopGap", "base_path": "BasePath", "broker_id": "BrokerID", "app_id": "AppID",
+    "auth_code": "AuthCode", "hd_serial": "HDSerial", "mac_address": "MacAddress",
+    "outer_ip_address": "OuterIPAddress", "outer_port": "OuterPort",
+    "inner_ip_address": "InnerIPAddress", "user_product_info": "UserProductInfo",
+    "terminal_info": "TerminalInfo",
+}
+
+
+def login_record(**kwargs):
+    """A CQVLoginField from keyword arguments (names and defaults in LOGIN_DEFAULTS). Texts are
+    encoded as UTF-8; a text longer than its field raises ValueError instead of being cut."""
+    unknown = set(kwargs) - set(LOGIN_DEFAULTS)
+    if unknown:
+        raise TypeError("unknown login field(s): %s" % ", ".join(sorted(unknown)))
+    login = records.CQVLoginField()
+    sizes = {name: getattr(records.CQVLoginField, name).size for name, _ in login._fields_}
+    for key, default in LOGIN_DEFAULTS.items():
+        value = kwargs.get(key, default)
+        field = _FIELD_OF[key]
+        if isinstance(default, str):
+            data = os.fsencode(value) if key == "base_path" else str(value).encode("utf-8")
+            if len(data) >= sizes[field]:
+                raise ValueError("%s is %d bytes; %s holds at most %d" % (
+                    key, len(data), field, sizes[field] - 1))
+            setattr(login, field, data)
+        else:
+            setattr(login, field, int(value))
+    return login
+
+
+class Strategy:
+    """Base class of a strategy: override the handlers you need. `self.client` is set when the
+    strategy is attached to a Client, before any handler runs.
+
+    Routing of the runtime's events:
+      10002 Ready                       -> on_ready()
+      10010 snapshot                    -> on_tick(tick)          (CQVMarketDataField view)
+      10003 Traded                      -> on_trade(order, position, usable_cash)
+      10004..10009 other order events   -> on_order(event_id, order, position, usable_cash)
+      every other response/status event -> on_response(event_id, record_address, is_last,
+                                                       error_id, message)
+      each turn of the worker when ready -> on_loop()
+    A handler that raises is reported through on_error and event delivery carries on.
+    """
+
+    client = None
+    # Ticks a replay will deliver (set by the replay before it starts); None when trading live.
+    ticks_expected = None
+
+    def day_ending(self, share=0.03):
+        """True during the last `share` of a replayed day's ticks: time to go flat."""
+        if not self.ticks_expected or self.client is None:
+            return False
+        return self.client.ticks_seen >= (1.0 - share) * self.ticks_expected
+
+    def on_ready(self):
+        pass
+
+    def on_tick(self, tick):
+        pass
+
+    def on_order(self, event_id, order, position, usable_cash):
+        pass
+
+    def on_trade(self, order, position, usable_cash):
+        pass
+
+    def on_response(self, event_id, record_address, is_last, error_id, message):
+        pass
+
+    def on_loop(self):
+        pass
+
+    def on_error(self, handler, error):
+        """Called with the handler's name and the exception it raised; prints the traceback."""
+        sys.stderr.write("quorvane: %s raised:\n%s" % (handler, "".join(
+            traceback.format_exception(type(error), error, error.__traceback__))))
+
+
+class _Query:
+    """Records of one query round, copied out of the callback (the library owns them only for
+    the duration of the call)."""
+
+    def __init__(self, record_type):
+        self.record_type = record_type
+        self.records = []
+        self.error_id = 0
+        self.message = ""
+        self.done = threading.Event()
+
+
+_loop_lock = threading.Lock()
+_loop_thread = None
+
+
+def _start_loop(lib):
+    """Starts the runtime's `loop` once per process on a daemon thread: a second `loop` would start
+    a second worker for every client."""
+    global _loop_thread
+    with _loop_lock:
+        if _loop_thread is None:
+            _loop_thread = threading.Thread(target=lib.loop, name="quorvane-loop", daemon=True)
+            _loop_thread.start()
+    return _loop_thread
+
+
+def shutdown(code=0):
+    """Stops every client (exitX with no handle) and ends the process. The runtime's workers and the
+    CTP libraries' threads never end on their own and call into the interpreter, so the process
+    must end without the interpreter's own finalisation."""
+    try:
+        lib = runtime.load() if _runtime is None else _runtime.lib
+        lib.exitX(None)
+    finally:
+        sys.stdout.flush()
+        sys.stderr.flush()
+        os._exit(code)
+
+
+_runtime = None
+_runtime_lock = threading.Lock()
+
+
+def shared_runtime(path=None):
+    """The one loaded runtime of this process (the library keeps process-wide state)."""
+    global _runtime
+    with _runtime_lock:
+        if _runtime is None:
+            _runtime = runtime.Runtime(path)
+        return _runtime
+
+
+class Client:
+    """One trading client of the runtime driving a Strategy.
+
+    client = Client(MyStrategy(), user_id="u1", password="pw", broker_id="9999",
+                    trader_front="tcp://...", md_front="tcp://...")
+    client.start()            # init, then loop on a daemon thread
+    client.wait_ready()
+    client.run()              # until Ctrl-C or client.stop_requested()
+    """
+
+    def __init__(self, strategy=None, client_index=0, quiet=True, library=None, **login):
+        self.strategy = strategy or Strategy()
+        self.strategy.client = self
+        self.client_index = client_index
+        self.login = login_record(**login)
+        self.runtime = shared_runtime(library)
+        self.lib = self.runtime.lib
+        if quiet:
+            # Events without a handler would otherwise be printed as text blocks.
+            self.runtime.set_run_mode("1")
+        self.raw = None
+        self.handle = None
+        self.ready = threading.Event()
+        self.errors = 0
+        self._views = {}
+        self._queries = {}
+        self._query_lock = threading.Lock()
+        self._orders = []
+        self._stop = threading.Event()
+        self._observers = []
+        self.ticks_seen = 0
+        self.events_seen = collections.Counter()
+
+    def add_observer(self, observer):
+        """Objects with Strategy's handler methods that see every event just before the strategy
+        (a recorder, a risk check). Add them before start()."""
+        self._observers.append(observer)
+
+    # Views ------------------------------------------------------------------------------------
+
+    def _view(self, cls, address):
+        if not address:
+            return None
+        key = (cls, address)
+        view = self._views.get(key)
+        if view is None:
+            view = self._views[key] = records.view(cls, address)
+        return view
+
+    def order_view(self, address):
+        return self._view(records.CQVOrderField, address)
+
+    def position_view(self, address):
+        return self._view(records.CQVPositionField, address)
+
+    def tick_view(self, address):
+        return self._view(records.CQVMarketDataField, address)
+
+    # Event handlers handed to the runtime ----------------------------------------------------
+
+    def _guard(self, name, *args):
+        for target in self._observers + [self.strategy]:
+            handler = getattr(target, name, None)
+            if handler is None:
+                continue
+            try:
+                handler(*args)
+            except Exception as error:  # one bad handler must not stop event delivery
+                self.errors += 1
+                try:
+                    self.strategy.on_error(name, error)
+                except Exception:
+                    traceback.print_exc()
+
+    def _on_order_event(self, event_id, order_address, position_address, usable_cash):
+        order = self.order_view(order_address)
+        position = self.position_view(position_address)
+        if event_id == codes.TRADED:
+            self._guard("on_trade", order, position, usable_cash)
+        else:
+            self._guard("on_order", event_id, order, position, usable_cash)
+
+    def _on_response(self, event_id, record_address, is_last, user_id, error_id, message):
+        self.events_seen[event_id] += 1
+        if event_id == codes.READY:
+            self.ready.set()
+            self._guard("on_ready")
+            return
+        query = self._queries.get(event_id)
+        if query is not None:
+            self._collect(query, record_address, is_last, error_id, message)
+        self._guard("on_response", event_id, record_address, is_last,
+                    error_id, message)
+
+    def _on_snapshot(self, event_id, address):
+        self.ticks_seen += 1
+        self._guard("on_tick", self.tick_view(address))
+
+    def _on_loop(self):
+        self._guard("on_loop")
+
+    def _collect(self, query, record_address, is_last, error_id, message):
+        if record_address and error_id == 0:
+            query.records.append(query.record_type.from_buffer_copy(
+                ctypes.string_at(record_address, ctypes.sizeof(query.record_type))))
+        if error_id:
+            query.error_id, query.message = error_id, message
+        if is_last or error_id:
+            query.done.set()
+
+    # Life cycle ----------------------------------------------------------------------------------
+
+    def start(self, loop=True):
+        """init (raises runtime.InitError), then the runtime's loop on a daemon thread. Start every
+        client of the process before the first loop: clients made later get no worker."""
+        self.raw = self.runtime.init(self.client_index, self.login, self._on_order_event,
+                                     self._on_response, self._on_loop, self._on_snapshot)
+        self.handle = self.raw.handle
+        if loop:
+            _start_loop(self.lib)
+        return self
+
+    def wait_ready(self, timeout=30.0):
+        """True once the session is ready (event 10002)."""
+        return self.ready.wait(timeout)
+
+    def stop(self):
+        """Stops this client's work: no more requests or loop calls (exitX)."""
+        self._stop.set()
+        if self.handle:
+            self.lib.exitX(self.handle)
+
+    def stop_requested(self):
+        return self._stop.is_set()
+
+    def run(self, until=None, timeout=None, poll=0.05):
+        """Blocks the calling thread until `until()` is true, the timeout passes, stop() is called
+        or Ctrl-C; returns False when interrupted by Ctrl-C (the client is stopped then)."""
+        deadline = None if timeout is None else time.monotonic() + timeout
+        try:
+            while not self._stop.is_set():
+                if until is not None and until():
+                    return True
+                if deadline is not None and time.monotonic() >= deadline:
+                    return True
+                time.sleep(poll)
+            return True
+        except KeyboardInterrupt:
+            self.lib.exitX(None)
+            self._stop.set()
+            return False
+
+    # Market data ---------------------------------------------------------------------------------
+
+    def subscribe(self, instruments, exchange_id=None):
+        return self.raw.subscribe(list(instruments), exchange_id)
+
+    def unsubscribe(self, instruments, exchange_id=None):
+        return self.raw.unsubscribe(list(instruments), exchange_id)
+
+    # Orders --------------------------------------------------------------------------------------
+
+    def _placed(self, address):
+        order = self.order_view(address)
+        if order is not None:
+            self._orders.extend(self.chain(order))
+        return order
+
+    def chain(self, order):
+        """Every order one call made, starting at the record it returned (NextOrder links)."""
+        out = []
+        while order is not None:
+            out.append(order)
+            link = ctypes.cast(order.NextOrder, ctypes.c_void_p).value
+            order = self.order_view(link)
+        return out
+
+    def _order(self, export, instrument, volume, order_type, price, mark, exchange_id):
+        function = getattr(self.lib, export)
+        return self._placed(function(self.handle, instrument.encode(), volume, _code(order_type),
+                                     price, mark, _text(exchange_id), 0))
+
+    def buy(self, instrument, volume, price=0.0, order_type="0", exchange_id=None, mark=0):
+        """Buys `volume` lots: closes shorts first, opens the rest. Returns the first order's view,
+        or None when the instrument is unknown."""
+        return self._order("buy", instrument, volume, order_type, price, mark, exchange_id)
+
+    def sell(self, instrument, volume, price=0.0, order_type="0", exchange_id=None, mark=0):
+        """Sells `volume` lots: closes longs first, opens the rest short."""
+        return self._order("sell", instrument, volume, order_type, price, mark, exchange_id)
+
+    def buy_open(self, instrument, volume, price=0.0, order_type="0", exchange_id=None, mark=0):
+        return self._order("buyOpen", instrument, volume, order_type, price, mark, exchange_id)
+
+    def close_long(self, instrument=None, volume=2**31 - 1, price=0.0, order_type="0",
+                   exchange_id=None, mark=0, close_today_first=False):
+        """Closes up to `volume` lots of longs (all positions when no instrument is given)."""
+        return self._placed(self.lib.closeLong(self.handle, _text(instrument), volume,
+                                               _code(order_type), price, mark, _text(exchange_id),
+                                               1 if close_today_first else 0))
+
+    def close_short(self, instrument=None, volume=2**31 - 1, price=0.0, order_type="0",
+                    exchange_id=None, mark=0, close_today_first=False):
+        return self._placed(self.lib.closeShort(self.handle, _text(instrument), volume,
+                                                _code(order_type), price, mark, _text(exchange_id),
+                                                1 if close_today_first else 0))
+
+    def balance_to_long(self, instrument, volume, price=0.0, order_type="0", exchange_id=None,
+                        mark=0):
+        """Brings the net position to `volume` lots long (negative: short)."""
+        export = self.lib.balanceToLongVolume if volume >= 0 else self.lib.balanceToShortVolume
+        return self._placed(export(self.handle, instrument.encode(), abs(volume), _code(order_type),
+                                   price, mark, _text(exchange_id)))
+
+    def cancel(self, order):
+        """Cancels one order (a view or an OrderID); returns the runtime's code."""
+        order_id = order if isinstance(order, int) else order.OrderID
+        return self.lib.cancelOrderByOrderID(self.handle, order_id)
+
+    def cancel_all(self):
+        return self.lib.cancelOrderAll(self.handle)
+
+    def order(self, order_id):
+        return self.order_view(self.lib.getOrder(self.handle, order_id))
+
+    def orders(self):
+        """Views of every order this client placed through this object, in placing order."""
+        return list(self._orders)
+
+    def position(self, instrument, exchange_id=None):
+        return self.position_view(self.lib.getPosition(self.handle, instrument.encode(),
+                                                       _text(exchange_id)))
+
+    @property
+    def usable_cash(self):
+        return self.lib.getUsableCash(self.handle)
+
+    # Queries -------------------------------------------------------------------------------------
+
+    def query(self, task_id, record_type, timeout=15.0):
+        """Runs one query round (addTask) and returns copies of the records it answered, or raises
+        TimeoutError / RuntimeError. One round per task id at a time."""
+        query = _Query(record_type)
+        with self._query_lock:
+            if task_id in self._queries:
+                raise RuntimeError("a %s query is already running" % codes.event_name(task_id))
+            self._queries[task_id] = query
+        try:
+            command = records.CQVQueryCommandField()
+            code = self.lib.addTask(self.handle, task_id, ctypes.byref(command), 1, 1, 0, 0)
+            if code != 0:
+                raise RuntimeError("addTask %d: %s" % (task_id, codes.error_name(code)))
+            if not query.done.wait(timeout):
+                raise TimeoutError("no answer to %s" % codes.event_name(task_id))
+            if query.error_id:
+                raise RuntimeError("%s failed: %s %s" % (codes.event_name(task_id),
+                                                         codes.error_name(query.error_id),
+                                                         query.message))
+            return query.records
+        finally:
+            with self._query_lock:
+                self._queries.pop(task_id, None)
+
+    def trading_account(self, timeout=15.0):
+        """The exchange's own account record (CThostFtdcTradingAccountField), or None."""
+        found = self.query(codes.QRY_TRADING_ACCOUNT, records.CThostFtdcTradingAccountField, timeout)
+        return found[-1] if found else None
+
+    def exchange_positions(self, timeout=15.0):
+        return self.query(codes.QRY_POSITION, records.CThostFtdcInvestorPositionField, timeout)
+
+    def exchange_trades(self, timeout=15.0):
+        return self.query(codes.QRY_TRADE, records.CThostFtdcTradeField, timeout)
+
+
+def _code(order_type):
+    return order_type.encode() if isinstance(order_type, str) else order_type
+
+
+def _text(value):
+    if value is None:
+        return None
+    return value.encode() if isinstance(value, str) else value
