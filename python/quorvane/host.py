@@ -149,6 +149,9 @@ class _Query:
         self.done = threading.Event()
 
 
+# The runtime's message for a request that the CTP library refused to send.
+_NOT_SENT = "Error:Fail To Sended."
+
 _loop_lock = threading.Lock()
 _loop_thread = None
 
@@ -429,26 +432,35 @@ class Client:
 
     # Queries -------------------------------------------------------------------------------------
 
-    def query(self, task_id, record_type, timeout=15.0):
-        """Runs one query round (addTask) and returns copies of the records it answered, or raises
-        TimeoutError / RuntimeError. One round per task id at a time."""
-        query = _Query(record_type)
+    def query(self, task_id, record_type, timeout=15.0, attempts=20):
+        """Runs one query round (addTask, after the client is ready) and returns copies of the
+        records it answered; raises TimeoutError or RuntimeError. A request the CTP library
+        refuses (flow control) is sent again here; the task itself is not marked for retrying,
+        because a retried task that the server answers with an error would stay at the front of
+        the queue for ever. One round per task id at a time."""
         with self._query_lock:
             if task_id in self._queries:
                 raise RuntimeError("a %s query is already running" % codes.event_name(task_id))
-            self._queries[task_id] = query
         try:
-            command = records.CQVQueryCommandField()
-            code = self.lib.addTask(self.handle, task_id, ctypes.byref(command), 1, 1, 0, 0)
-            if code != 0:
-                raise RuntimeError("addTask %d: %s" % (task_id, codes.error_name(code)))
-            if not query.done.wait(timeout):
-                raise TimeoutError("no answer to %s" % codes.event_name(task_id))
-            if query.error_id:
-                raise RuntimeError("%s failed: %s %s" % (codes.event_name(task_id),
-                                                         codes.error_name(query.error_id),
-                                                         query.message))
-            return query.records
+            for _ in range(attempts):
+                query = _Query(record_type)
+                with self._query_lock:
+                    self._queries[task_id] = query
+                command = records.CQVQueryCommandField()
+                code = self.lib.addTask(self.handle, task_id, ctypes.byref(command), 1, 0, 0, 0)
+                if code != 0:
+                    raise RuntimeError("addTask %d: %s" % (task_id, codes.error_name(code)))
+                if not query.done.wait(timeout):
+                    raise TimeoutError("no answer to %s" % codes.event_name(task_id))
+                if query.error_id and query.message == _NOT_SENT:
+                    time.sleep(0.2)
+                    continue
+                if query.error_id:
+                    raise RuntimeError("%s failed: %s %s" % (
+                        codes.event_name(task_id), codes.error_name(query.error_id), query.message))
+                return query.records
+            raise RuntimeError("%s: the library kept refusing the request" %
+                               codes.event_name(task_id))
         finally:
             with self._query_lock:
                 self._queries.pop(task_id, None)

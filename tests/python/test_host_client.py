@@ -140,6 +140,17 @@ def scenario_raising(workdir):
             "failed_count": len(strategy.failed)}
 
 
+def scenario_query_refused(workdir):
+    market, client = make_client(host.Strategy(), workdir)
+    client.start()
+    client.wait_ready()
+    market.clear_requests()
+    market.refuse_requests("ReqQryTradingAccount", -3, 2)
+    account = client.trading_account()
+    sent = [r.name for r in market.requests() if r.name == "ReqQryTradingAccount"]
+    return {"balance": account.Balance, "sent": len(sent), "cash": client.usable_cash}
+
+
 def scenario_shutdown(workdir):
     market, client = make_client(host.Strategy(), workdir)
     client.start()
@@ -205,6 +216,14 @@ class TestStrategyEvents:
         assert ["on_loop", "KeyError"] in seen["failed"]
         assert ["on_tick", "ValueError"] in seen["failed"]
         assert seen["errors"] == seen["failed_count"] >= seen["ticks"]
+
+
+class TestQueries:
+    def test_a_refused_query_is_sent_again_until_answered(self, tmp_path, lib_path):
+        seen = run("query_refused", tmp_path, lib_path)
+        assert seen["sent"] == 3
+        assert seen["balance"] == pytest.approx(1_000_000)
+        assert seen["cash"] == pytest.approx(seen["balance"])
 
 
 class TestShutdown:
