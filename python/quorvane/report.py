@@ -101,6 +101,11 @@ class Report:
         return "\n".join(lines)
 
 
+# How an order ended, by OrderStatus; a finished order with canceled volume counts as Canceled.
+_ORDER_OUTCOME = {"\0": "Not sent", "1": "Unanswered", "3": "Working", "4": "Filled",
+                  "5": "Rejected"}
+
+
 def _fmt(value):
     return "%.2f" % value if isinstance(value, float) else str(value)
 
@@ -115,8 +120,8 @@ def build_report(client, recorder, out_dir, initial_funds=None):
     report = Report()
     report.errors = client.errors
     for order in client.orders():
-        status = codes.status_name(order.OrderStatus)
-        if codes.char(order.OrderStatus) == "4" and order.CanceledVolume > 0:
+        status = _ORDER_OUTCOME.get(codes.char(order.OrderStatus), "Unknown")
+        if status == "Filled" and order.CanceledVolume > 0:
             status = "Canceled"
         report.orders[status] = report.orders.get(status, 0) + 1
     report.fills = len(recorder.fills)
@@ -169,7 +174,7 @@ def build_report(client, recorder, out_dir, initial_funds=None):
     os.makedirs(out_dir, exist_ok=True)
     report.trades_csv = write_trades(os.path.join(out_dir, "trades.csv"), trades, client)
     report.equity_png = plot_equity(os.path.join(out_dir, "equity.png"), recorder.equity,
-                                    report.fees)
+                                    report.fees, report.net_pnl)
     return report
 
 
@@ -188,8 +193,8 @@ def write_trades(path, trades, client):
     return path
 
 
-def plot_equity(path, equity, fees):
-    """Gross and net marked-to-market profit over the day's ticks, as a PNG (Agg, no display)."""
+def plot_equity(path, equity, fees, net):
+    """Marked-to-market profit over the day's ticks, as a PNG (Agg, no display)."""
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
@@ -197,15 +202,13 @@ def plot_equity(path, equity, fees):
     figure, axes = plt.subplots(figsize=(9, 4.5), dpi=100)
     xs = range(len(equity))
     axes.plot(xs, [v for _, v in equity], label="profit, marked to market", linewidth=1.2)
-    if fees:
-        axes.axhline(-fees, color="grey", linestyle=":", linewidth=1, label="fees paid")
     if equity:
         step = max(1, len(equity) // 8)
         axes.set_xticks(list(xs)[::step])
         axes.set_xticklabels([t for t, _ in equity][::step], rotation=30, fontsize=8)
     axes.set_xlabel("tick time")
     axes.set_ylabel("profit (CNY)")
-    axes.set_title("Equity over the replayed day")
+    axes.set_title("Profit over the replayed day (fees %.2f, net at the end %.2f)" % (fees, net))
     axes.grid(True, alpha=0.3)
     axes.legend(loc="best", fontsize=8)
     figure.tight_layout()
