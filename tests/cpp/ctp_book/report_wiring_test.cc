@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/reentrant_lock.h"
 #include "base/text.h"
 #include "client_fixture.h"
 #include "qvsim.h"
@@ -34,6 +35,13 @@ CThostFtdcOrderField queriedOrder(const char* ref, char status, int32_t traded) 
 
 using ReportWiringTest = CtpClientTest;
 
+// Reads a record that the library's thread may be writing, as a consistent copy.
+template <typename Holder>
+auto lockedCopy(Holder* holder) {
+  qv::HolderReadGuard<Holder> guard(holder);
+  return holder->record;
+}
+
 TEST_F(ReportWiringTest, RestoredOrderFollowsLaterReportsFromTheLibrary) {
   CThostFtdcOrderField queried = queriedOrder("1234567", '3', 1);
   ASSERT_EQ(qvsim_deliver('T', "OnRspQryOrder", &queried, sizeof queried, 0, 0, nullptr, 5, 1), 1);
@@ -45,8 +53,8 @@ TEST_F(ReportWiringTest, RestoredOrderFollowsLaterReportsFromTheLibrary) {
 
   CThostFtdcOrderField canceled = queriedOrder("1234567", '5', 1);
   ASSERT_EQ(qvsim_deliver('T', "OnRtnOrder", &canceled, sizeof canceled, 0, 0, nullptr, 0, 1), 1);
-  EXPECT_TRUE(waitFor([&] { return order->record.OrderStatus == '4'; }));
-  EXPECT_EQ(order->record.CanceledVolume, 3);
+  EXPECT_TRUE(waitFor([&] { return lockedCopy(order).OrderStatus == '4'; }));
+  EXPECT_EQ(lockedCopy(order).CanceledVolume, 3);
 }
 
 TEST_F(ReportWiringTest, OrdersAreNotRestoredOnceTheSessionIsReady) {
@@ -76,7 +84,7 @@ TEST_F(ReportWiringTest, TradeOfAnUnknownOrderReachesThePosition) {
   ASSERT_EQ(qvsim_deliver('T', "OnRtnTrade", &trade, sizeof trade, 0, 0, nullptr, 0, 1), 1);
   ASSERT_TRUE(waitFor([&] { return client_->findPosition("wr2", "DCE") != nullptr; }));
   qv::PositionHolder* position = client_->findPosition("wr2", "DCE");
-  EXPECT_TRUE(waitFor([&] { return position->record.ShortVolume == 3; }));
+  EXPECT_TRUE(waitFor([&] { return lockedCopy(position).ShortVolume == 3; }));
 }
 
 TEST_F(ReportWiringTest, RefusalsCountOnlyWithAnError) {
