@@ -3,7 +3,6 @@
 // send; and a request the library refuses, seen on the order.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -52,7 +51,10 @@ class CtpOrderRequest : public testing::Test {
     copyText(login.BasePath, "/tmp");
     copyText(login.MacAddress, "00-16-3E-01-02-03");
     copyText(login.OuterIPAddress, "10.1.2.3");
-    client_ = std::make_unique<CtpTraderClient>(0, login, nullptr, nullptr, nullptr);
+    // Clients live until the process ends (their holders are never freed); each test keeps its own.
+    static auto* kept = new std::vector<CtpTraderClient*>();
+    kept->push_back(new CtpTraderClient(0, login, nullptr, nullptr, nullptr));
+    client_ = kept->back();
     const int64_t deadline = nowMicros() + 5000000;
     while (client_->sessionState() != kStateConnected && nowMicros() < deadline) sleepMicros(1000);
     ASSERT_EQ(client_->sessionState(), kStateConnected);
@@ -62,7 +64,7 @@ class CtpOrderRequest : public testing::Test {
     ASSERT_GE(qvsim_hold_answers("ReqOrderInsert", -1), 0);
   }
 
-  std::unique_ptr<CtpTraderClient> client_;
+  CtpTraderClient* client_ = nullptr;
 };
 
 TEST_F(CtpOrderRequest, CarriesTheOrderAndTheLoginIdentity) {

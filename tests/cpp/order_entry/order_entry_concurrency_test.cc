@@ -21,7 +21,8 @@ using qv_test::TestEngine;
 TEST(OrderEntryConcurrency, ParallelCallsFreezeExactlyWhatTheirOrdersTake) {
   InstrumentInfo* instruments[] = {addInstrument("oc1", "SHFE", 10, 0.1, 7, 1),
                                    addInstrument("oc2", "DCE", 5, 0.2, 7, 1)};
-  TestEngine engine(2);
+  // Lives until the process ends, as a client does (its holders are never freed).
+  static TestEngine& engine = *new TestEngine(2);
   engine.setCash(1e9);
   for (InstrumentInfo* instrument : instruments) {
     CQVPositionField& p =

@@ -24,6 +24,14 @@ InstrumentInfo* dce() { return addInstrument("oe2", "DCE", 10, 0.1, 500, 1); }
 InstrumentInfo* shfeMax200() { return addInstrument("oe3", "SHFE", 10, 0.1, 200, 1); }
 InstrumentInfo* dceMin2() { return addInstrument("oe4", "DCE", 10, 0.1, 500, 2); }
 
+// An engine that lives until the process ends, as a client does: its order and position holders
+// are never freed, and they stay reachable for the leak checker.
+TestEngine& keptEngine(uint16_t clientIndex, const char* userId = "u1") {
+  static auto* kept = new std::vector<TestEngine*>();
+  kept->push_back(new TestEngine(clientIndex, userId));
+  return *kept->back();
+}
+
 struct Sent {
   char direction;
   char offset;
@@ -80,7 +88,7 @@ class OrderEntry : public testing::Test {
     return out;
   }
 
-  TestEngine engine_{0};
+  TestEngine& engine_ = keptEngine(0);
 };
 
 // ---- Close plans and limits ------------------------------------------------------------------
@@ -157,7 +165,7 @@ TEST_F(OrderEntry, AmountAndRatioSizeFromTheFirstOrdersPrice) {
   engine_.buyAmount(rb, 100000, '0', 4000, 0, 0);
   EXPECT_EQ(sent(), (std::vector<Sent>{{'0', '0', 24}}));
 
-  TestEngine other(1);
+  TestEngine& other = keptEngine(1);
   other.setCash(200000);
   other.buyRatio(rb, 0.5, '0', 4000, 0, 1);
   ASSERT_EQ(other.sent().size(), 1u);
@@ -290,7 +298,7 @@ TEST_F(OrderEntry, OrderIdsFollowTheClientIndexAndTheMark) {
   EXPECT_EQ(a->record.OrderID, 107);
   EXPECT_EQ(b->record.OrderID, 207);
   EXPECT_EQ(a->record.OrderMark, 7);
-  TestEngine three(3, "u3");
+  TestEngine& three = keptEngine(3, "u3");
   OrderHolder* c = three.buyOpen(rb, nullptr, nullptr, 1, '0', 10, 42);
   EXPECT_EQ(c->record.OrderID, 3000142);
   EXPECT_STREQ(c->record.UserID, "u3");
