@@ -4,7 +4,8 @@ placed again at the new price once the cancel is confirmed. No bid is placed whi
 `max_position` lots long (no offer while that short). At the end of a replayed day the quotes are
 canceled and the position is closed across the spread.
 
-Run it:  python3 -m quorvane replay sim/data/sample_ticks.csv --strategy examples/quote_both_sides.py
+Run it:
+    python3 -m quorvane replay sim/data/sample_ticks.csv --strategy examples/quote_both_sides.py
 """
 from quorvane import Strategy, codes
 
@@ -49,11 +50,11 @@ class QuoteBothSides(Strategy):
                 self.client.cancel(quote)
             return
         if net > 0:
-            self.quotes[(instrument, "ask")] = self.client.sell(instrument, net, price=tick.BidPrice1,
-                                                                exchange_id=exchange)
+            self.quotes[(instrument, "ask")] = self.client.sell(
+                instrument, net, price=tick.BidPrice1, exchange_id=exchange)
         elif net < 0:
-            self.quotes[(instrument, "bid")] = self.client.buy(instrument, -net, price=tick.AskPrice1,
-                                                               exchange_id=exchange)
+            self.quotes[(instrument, "bid")] = self.client.buy(
+                instrument, -net, price=tick.AskPrice1, exchange_id=exchange)
 
     def on_order(self, event_id, order, position, usable_cash):
         if event_id == codes.INSERT_REJECTED:

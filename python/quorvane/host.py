@@ -1,5 +1,5 @@
-"""The strategy developer's layer over the ctypes runtime: a Client that builds its login record from
-keyword arguments, starts the runtime and runs its loop on a background thread, and a Strategy base
+"""The strategy developer's layer over the ctypes runtime: a Client that builds its login record
+from keyword arguments, starts the runtime and runs its loop on a background thread, and a Strategy base
 class whose methods receive the runtime's events.
 
 Threads. The runtime calls back on its own native threads with the interpreter lock held: order
@@ -467,7 +467,8 @@ class Client:
 
     def trading_account(self, timeout=15.0):
         """The exchange's own account record (CThostFtdcTradingAccountField), or None."""
-        found = self.query(codes.QRY_TRADING_ACCOUNT, records.CThostFtdcTradingAccountField, timeout)
+        found = self.query(codes.QRY_TRADING_ACCOUNT, records.CThostFtdcTradingAccountField,
+                           timeout)
         return found[-1] if found else None
 
     def exchange_positions(self, timeout=15.0):

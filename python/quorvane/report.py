@@ -49,7 +49,8 @@ class Recorder(Strategy):
 
     def pnl(self):
         """Gross profit so far, open positions marked at their last price."""
-        marked = sum(volume * self.last_price.get(instrument, 0.0) * self.multipliers.get(instrument, 1)
+        marked = sum(volume * self.last_price.get(instrument, 0.0)
+                     * self.multipliers.get(instrument, 1)
                      for instrument, volume in self.net.items())
         return self.cash_flow + marked
 
@@ -168,8 +169,9 @@ def build_report(client, recorder, out_dir, initial_funds=None):
         report.net_pnl = account.Balance - start
         report.checks.append(("gross profit", report.gross_pnl, report.exchange_pnl,
                               _close(report.gross_pnl, report.exchange_pnl)))
-        report.checks.append(("net profit (balance change)", report.gross_pnl - report.fees,
-                              report.net_pnl, _close(report.gross_pnl - report.fees, report.net_pnl)))
+        net = report.gross_pnl - report.fees
+        report.checks.append(("net profit (balance change)", net, report.net_pnl,
+                              _close(net, report.net_pnl)))
 
     os.makedirs(out_dir, exist_ok=True)
     report.trades_csv = write_trades(os.path.join(out_dir, "trades.csv"), trades, client)
