@@ -44,36 +44,42 @@ PyObject* recorder() {
   return function;
 }
 
+// One client for the whole program, never destroyed: like a client of the runtime it lives until
+// the process ends, so the holders it made stay reachable for the leak checker. Tests use distinct
+// order references, instruments and transfer ids, and reset what they measure (cash, responses).
+qv::CtpTraderClient* sharedClient() {
+  static qv::CtpTraderClient* client = [] {
+    CQVLoginField login{};
+    login.UserType = 20001;
+    qv::copyText(login.UserID, "tr1");
+    qv::copyText(login.BrokerID, "9999");
+    qv::copyText(login.AccountID, "acct1");
+    qv::copyText(login.TraderFront, "tcp://127.0.0.1:41205");
+    qv::copyText(login.MdFront, "tcp://127.0.0.1:41213");
+    qv::copyText(login.BasePath, "/tmp/qv-ctp-book-test");
+    auto* made = new qv::CtpTraderClient(0, login, nullptr, nullptr, nullptr);
+    qv::bridge::setCallable(made->responseSlot(), recorder());
+    return made;
+  }();
+  return client;
+}
+
 }  // namespace
 
 void CtpClientTest::SetUp() {
   qvsim_reset();
   qvsim_hold_answers("ReqFromBankToFutureByFuture", -1);
   qvsim_hold_answers("ReqFromFutureToBankByFuture", -1);
-  {
-    std::lock_guard<std::mutex> guard(gMutex);
-    gResponses.clear();
-  }
-  CQVLoginField login{};
-  login.UserType = 20001;
-  qv::copyText(login.UserID, "tr1");
-  qv::copyText(login.BrokerID, "9999");
-  qv::copyText(login.AccountID, "acct1");
-  qv::copyText(login.TraderFront, "tcp://127.0.0.1:41205");
-  qv::copyText(login.MdFront, "tcp://127.0.0.1:41213");
-  qv::copyText(login.BasePath, "/tmp/qv-ctp-book-test");
-  client_ = new qv::CtpTraderClient(0, login, nullptr, nullptr, nullptr);
-  qv::bridge::setCallable(client_->responseSlot(), recorder());
-  client_->setUsableCash(1000);
+  client_ = sharedClient();
   // The library refuses requests until its front is connected.
   ASSERT_TRUE(waitFor([&] { return client_->sessionState() == qv::kStateConnected; }));
+  client_->setUsableCash(1000);
   qvsim_clear_requests();
+  std::lock_guard<std::mutex> guard(gMutex);
+  gResponses.clear();
 }
 
-void CtpClientTest::TearDown() {
-  delete client_;
-  qvsim_clear_rules();
-}
+void CtpClientTest::TearDown() { qvsim_clear_rules(); }
 
 std::vector<Response> CtpClientTest::responses(int32_t eventId) {
   std::lock_guard<std::mutex> guard(gMutex);

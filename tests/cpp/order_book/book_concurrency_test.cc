@@ -141,7 +141,7 @@ bool frozenSound(const CQVPositionField& p) {
 
 TEST(BookConcurrencyTest, HostsPlacingAndCancellingWhileFillsArriveKeepEveryNumberExact) {
   EventLog::clear();
-  BookEngine engine;
+  BookEngine& engine = keptBookEngine();
   EventLog::attach(engine);
   qv::InstrumentInfo* instrument = bookInstrument("cc1", "DCE");
   engine.setUsableCash(kStartCash);

@@ -166,6 +166,12 @@ int32_t BookEngine::cancelOrder(const char*, const char*, const char*, int32_t o
   return 0;
 }
 
+BookEngine& keptBookEngine(uint16_t clientIndex) {
+  static auto* kept = new std::vector<BookEngine*>();
+  kept->push_back(new BookEngine(clientIndex));
+  return *kept->back();
+}
+
 qv::InstrumentInfo* bookInstrument(const char* instrumentId, const char* exchangeId,
                                    int volumeMultiple, double marginRatio) {
   CThostFtdcInstrumentField record{};

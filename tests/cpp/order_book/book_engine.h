@@ -62,6 +62,10 @@ class BookEngine : public qv::OrderEngine {
   std::vector<int32_t> cancelRequests_;
 };
 
+// A new engine that lives until the process ends, as a client does: its order and position
+// holders are never freed, and this way they stay reachable for the leak checker.
+BookEngine& keptBookEngine(uint16_t clientIndex = 0);
+
 // Enters an instrument (multiple 10, margin ratio 0.1 unless given) into the process-wide table;
 // the table keeps the first entry per key, so each configuration takes its own code.
 qv::InstrumentInfo* bookInstrument(const char* instrumentId, const char* exchangeId,

@@ -51,7 +51,7 @@ class OrderBookTest : public ::testing::Test {
     engine_.loadPosition(record);
   }
 
-  BookEngine engine_;
+  BookEngine& engine_ = keptBookEngine();
   qv::InstrumentInfo* instrument_ = nullptr;
 };
 

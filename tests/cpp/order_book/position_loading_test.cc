@@ -25,7 +25,7 @@ CThostFtdcInvestorPositionField positionRecord(const char* instrumentId, const c
 }
 
 TEST(PositionLoadingTest, SidesSumTheirRecordsAndARepeatedQueryGivesTheSameNumbers) {
-  BookEngine engine;
+  BookEngine& engine = keptBookEngine();
   qv::InstrumentInfo* instrument = bookInstrument("pl1", "SHFE");
   for (int32_t round = 1; round <= 2; ++round) {
     engine.startPositionRound(round);
@@ -51,7 +51,7 @@ TEST(PositionLoadingTest, SidesSumTheirRecordsAndARepeatedQueryGivesTheSameNumbe
 }
 
 TEST(PositionLoadingTest, ANewRoundDropsLotsClosedSinceTheLastOne) {
-  BookEngine engine;
+  BookEngine& engine = keptBookEngine();
   qv::InstrumentInfo* instrument = bookInstrument("pl2", "SHFE");
   engine.startPositionRound(1);
   engine.loadPosition(positionRecord("pl2", "SHFE", '2', '2', 3, 0, 30000));
@@ -65,7 +65,7 @@ TEST(PositionLoadingTest, ANewRoundDropsLotsClosedSinceTheLastOne) {
 }
 
 TEST(PositionLoadingTest, UnknownInstrumentKeepsZeroCosts) {
-  BookEngine engine;
+  BookEngine& engine = keptBookEngine();
   engine.loadPosition(positionRecord("pl-unknown", "DCE", '2', '1', 2, 0, 5000));
   qv::PositionHolder* holder = engine.findPosition("pl-unknown", "DCE");
   ASSERT_NE(holder, nullptr);
