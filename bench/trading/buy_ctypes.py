@@ -12,7 +12,7 @@ request in its simulated broker, which looks through every order it holds: the f
 that check, which grows with the orders already sent, so the run is short and the median call is
 reported.
 
-Usage: python3 bench/trading/buy_ctypes.py [CALLS, default 2000]
+Usage: /usr/bin/python3 bench/trading/buy_ctypes.py [CALLS, default 2000]
 with QUORVANE_LIB naming the built runtime (the stand-in's control library is found beside it).
 """
 import os
