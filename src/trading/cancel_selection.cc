@@ -1,10 +1,15 @@
 // The cancel-by operations of TraderClient: select working orders and cancel each through slot 2.
-// The order-book lock is held for reading during the whole walk, so the callback thread cannot
-// add or remove working orders meanwhile (it waits to write). Each order's fields are copied under
-// the order's own lock (book lock -> order lock is the allowed order) and the request is sent
-// after that lock is released.
+// The working orders are listed under the order-book lock held for reading, and the lock is
+// released before any order is looked at: no order lock is ever awaited while the book lock is
+// held, so a walk can run from inside an order event (whose order and position this thread holds)
+// and beside a host thread that books a new order. Each order's fields are then copied under its
+// own lock (re-entrant for the thread that already holds it) and re-checked: an order that
+// finished after it was listed is skipped. Holders are never freed, so the listed pointers stay
+// valid.
 #include <cstring>
+#include <vector>
 
+#include "base/reentrant_lock.h"
 #include "trading/trader_client.h"
 
 namespace qv {
@@ -25,7 +30,7 @@ struct CancelTarget {
 
 CancelTarget readTarget(OrderHolder& order) {
   CancelTarget target;
-  ReadGuard guard(order.lock);
+  HolderReadGuard<OrderHolder> guard(&order);
   const CQVOrderField& record = order.record;
   target.working = record.OrderStatus == kStatusWorking;
   std::memcpy(target.exchangeId, record.ExchangeID, sizeof target.exchangeId);
@@ -44,11 +49,22 @@ bool sameText(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
 
 }  // namespace
 
+std::vector<OrderHolder*> TraderClient::listWorkingOrders() const {
+  std::vector<OrderHolder*> orders;
+  ReadGuard guard(orderBookLock_);
+  orders.reserve(workingOrders_.size());
+  for (const auto& entry : workingOrders_) orders.push_back(entry.second);
+  return orders;
+}
+
+namespace {
+
+}  // namespace
+
 int32_t TraderClient::cancelOrderAll() {
   int32_t sum = 0;
-  ReadGuard guard(orderBookLock_);
-  for (const auto& entry : workingOrders_) {
-    CancelTarget target = readTarget(*entry.second);
+  for (OrderHolder* order : listWorkingOrders()) {
+    CancelTarget target = readTarget(*order);
     if (!target.working) continue;
     sum += cancelOrder(target.exchangeId, target.instrumentId, target.orderSysId, target.orderId,
                        frontId_.load(std::memory_order_relaxed),
@@ -60,9 +76,8 @@ int32_t TraderClient::cancelOrderAll() {
 int32_t TraderClient::cancelOrderByExchangeID(const char* exchangeId) {
   if (exchangeId == nullptr) return 0;
   int32_t sum = 0;
-  ReadGuard guard(orderBookLock_);
-  for (const auto& entry : workingOrders_) {
-    CancelTarget target = readTarget(*entry.second);
+  for (OrderHolder* order : listWorkingOrders()) {
+    CancelTarget target = readTarget(*order);
     if (!target.working || !sameText(target.exchangeId, exchangeId)) continue;
     sum += cancelOrder(target.exchangeId, target.instrumentId, target.orderSysId, target.orderId,
                        target.frontId, target.sessionId);
@@ -73,9 +88,8 @@ int32_t TraderClient::cancelOrderByExchangeID(const char* exchangeId) {
 int32_t TraderClient::cancelOrderByStandardID(const char* instrumentId, const char* exchangeId) {
   if (instrumentId == nullptr) return 0;
   int32_t sum = 0;
-  ReadGuard guard(orderBookLock_);
-  for (const auto& entry : workingOrders_) {
-    CancelTarget target = readTarget(*entry.second);
+  for (OrderHolder* order : listWorkingOrders()) {
+    CancelTarget target = readTarget(*order);
     if (!target.working || !sameText(target.instrumentId, instrumentId)) continue;
     if (exchangeId != nullptr && !sameText(target.exchangeId, exchangeId)) continue;
     sum += cancelOrder(target.exchangeId, target.instrumentId, target.orderSysId, target.orderId,
@@ -85,10 +99,14 @@ int32_t TraderClient::cancelOrderByStandardID(const char* instrumentId, const ch
 }
 
 int32_t TraderClient::cancelOrderByOrderID(int32_t orderId) {
-  ReadGuard guard(orderBookLock_);
-  auto it = workingOrders_.find(orderId);
-  if (it == workingOrders_.end()) return -1;
-  CancelTarget target = readTarget(*it->second);
+  OrderHolder* order = nullptr;
+  {
+    ReadGuard guard(orderBookLock_);
+    auto it = workingOrders_.find(orderId);
+    if (it == workingOrders_.end()) return -1;
+    order = it->second;
+  }
+  CancelTarget target = readTarget(*order);
   if (!target.working) return -1;
   return cancelOrder(target.exchangeId, target.instrumentId, target.orderSysId, target.orderId,
                      target.frontId, target.sessionId);

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 #include "base/spin_lock.h"
 #include "bridge/callable_slot.h"
@@ -155,6 +156,9 @@ class TraderClient {
   int32_t cancelOrderByOrderID(int32_t orderId) QV_EXCLUDES(orderBookLock_);
   int32_t cancelOrderByStandardID(const char* instrumentId, const char* exchangeId)
       QV_EXCLUDES(orderBookLock_);
+
+  // The orders in workingOrders at the moment of the call (listed under the order-book lock).
+  std::vector<OrderHolder*> listWorkingOrders() const QV_EXCLUDES(orderBookLock_);
 
   // Look-ups for the exports; safe against concurrent insertion. Null when absent.
   OrderHolder* findOrder(int32_t orderId) const QV_EXCLUDES(orderBookLock_);

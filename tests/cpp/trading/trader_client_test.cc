@@ -6,6 +6,8 @@
 #include <cstring>
 #include <thread>
 
+#include "base/clock.h"
+#include "base/reentrant_lock.h"
 #include "base/text.h"
 #include "fake_clients.h"
 
@@ -182,6 +184,38 @@ TEST_F(CancelWalk, SelectionsUseEachOrdersOwnSessionAndSumResults) {
   EXPECT_EQ(client.cancelOrderByOrderID(3), 0);
   EXPECT_EQ(sent(), std::vector<std::string>{"SHFE|cu2501|sys3|3|1|13"});
   EXPECT_EQ(client.cancelOrderByOrderID(99), -1);
+}
+
+// A strategy cancels from inside an order event: this thread holds the order (and would hold its
+// position) for writing while the walk runs. The walk must pass through the lock its own thread
+// holds instead of waiting for ever, and still send the cancellation.
+TEST_F(CancelWalk, WalkFromInsideAnEventOfTheSameOrderDoesNotWait) {
+  add(1, "SHFE", "rb2501", '3');
+  HolderWriteGuard<OrderHolder> heldByTheEvent(&holders.front());
+  EXPECT_EQ(client.cancelOrderAll(), 0);
+  EXPECT_EQ(client.cancelOrderByOrderID(1), 0);
+  EXPECT_EQ(sent().size(), 2u);
+}
+
+// Another thread holds the order-book lock for writing only after it has been queued behind a
+// held order: the walk lists the working orders and lets the book go before touching any order,
+// so a thread that holds an order and waits to book cannot block it, nor be blocked by it.
+TEST_F(CancelWalk, WalkDoesNotHoldTheBookWhileWaitingForAnOrder) {
+  add(1, "SHFE", "rb2501", '3');
+  std::atomic<bool> walked{false};
+  std::thread walker;
+  {
+    HolderWriteGuard<OrderHolder> held(&holders.front());
+    walker = std::thread([&] {
+      client.cancelOrderAll();
+      walked = true;
+    });
+    sleepMicros(20000);  // the walker now waits for the order held here
+    add(2, "SHFE", "rb2501", '3');  // books an order: needs the book lock for writing
+    EXPECT_FALSE(walked);
+  }
+  walker.join();
+  EXPECT_TRUE(walked);
 }
 
 }  // namespace
