@@ -8,13 +8,9 @@
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <cstdio>
-#include <limits>
-#include <map>
-#include <string>
-#include <thread>
 
+#include "support/python_bench.h"
 #include "bridge/callables.h"
 #include "bridge/interpreter_lock.h"
 #include "bridge/raise.h"
@@ -48,48 +44,20 @@ void BM_RaiseSnapshot(benchmark::State& state) {
 }
 BENCHMARK(BM_RaiseSnapshot);
 
-// The console output, plus the fastest real time per benchmark over its repetitions.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      auto [entry, added] = best_.try_emplace(run.run_name.function_name, run.GetAdjustedRealTime());
-      if (!added) entry->second = std::min(entry->second, run.GetAdjustedRealTime());
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-
-  void printRatio() const {
-    auto baseline = best_.find("BM_Baseline");
-    auto raise = best_.find("BM_RaiseSnapshot");
-    if (baseline == best_.end() || raise == best_.end()) return;
-    std::printf("baseline %.1f ns, raiseSnapshot %.1f ns per event: ratio %.2f (target <= 1.30)\n",
-                baseline->second, raise->second, raise->second / baseline->second);
-  }
-
- private:
-  std::map<std::string, double> best_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  Py_InitializeEx(0);
-  PyRun_SimpleString("def empty(*args): pass\n");
-  gEmptyCallable = PyDict_GetItemString(PyModule_GetDict(PyImport_AddModule("__main__")), "empty");
-  PyThreadState* mainState = PyEval_SaveThread();
-  qv::bridge::initCallable(gSlot, gEmptyCallable);
-
-  RatioReporter reporter;
-  std::thread native([&reporter] { benchmark::RunSpecifiedBenchmarks(&reporter); });
-  native.join();
-  reporter.printRatio();
-
-  PyEval_RestoreThread(mainState);
-  Py_FinalizeEx();
-  benchmark::Shutdown();
-  return 0;
+  return qv_bench::runWithInterpreter(
+      argc, argv,
+      [](PyObject* empty) {
+        gEmptyCallable = empty;
+        qv::bridge::initCallable(gSlot, gEmptyCallable);
+      },
+      [](const qv_bench::BestTimeReporter& reporter) {
+        double baseline = reporter.best("BM_Baseline");
+        double raise = reporter.best("BM_RaiseSnapshot");
+        if (baseline <= 0 || raise <= 0) return;
+        std::printf("baseline %.1f ns, raiseSnapshot %.1f ns per event: ratio %.2f (target <= 1.30)\n",
+                    baseline, raise, raise / baseline);
+      });
 }

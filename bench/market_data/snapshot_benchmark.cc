@@ -11,15 +11,12 @@
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <map>
-#include <string>
 #include <string_view>
-#include <thread>
 
 #include "base/text.h"
+#include "support/python_bench.h"
 #include "bridge/callables.h"
 #include "bridge/interpreter_lock.h"
 #include "bridge/raise.h"
@@ -143,52 +140,24 @@ void BM_FoldAndDict(benchmark::State& state) {
 }
 BENCHMARK(BM_FoldAndDict);
 
-// The console output, plus the fastest real time per benchmark over its repetitions.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      auto [entry, added] = best_.try_emplace(run.run_name.function_name, run.GetAdjustedRealTime());
-      if (!added) entry->second = std::min(entry->second, run.GetAdjustedRealTime());
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-
-  void printRatios() const {
-    auto baseline = best_.find("BM_Baseline");
-    auto deliver = best_.find("BM_FoldAndDeliver");
-    auto dict = best_.find("BM_FoldAndDict");
-    if (baseline == best_.end() || deliver == best_.end() || dict == best_.end()) return;
-    std::printf("baseline %.1f ns, fold+deliver %.1f ns, fold+dict %.1f ns per snapshot\n",
-                baseline->second, deliver->second, dict->second);
-    std::printf("fold+deliver / baseline = %.2f (target <= 1.30); dict / fold+deliver = %.1f "
-                "(target >= 5)\n",
-                deliver->second / baseline->second, dict->second / deliver->second);
-  }
-
- private:
-  std::map<std::string, double> best_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  Py_InitializeEx(0);
-  PyRun_SimpleString("def empty(*args): pass\n");
-  gEmptyCallable = PyDict_GetItemString(PyModule_GetDict(PyImport_AddModule("__main__")), "empty");
-  PyThreadState* mainState = PyEval_SaveThread();
-  qv::bridge::initCallable(gSlot, gEmptyCallable);
-
-  RatioReporter reporter;
-  std::thread native([&reporter] { benchmark::RunSpecifiedBenchmarks(&reporter); });
-  native.join();
-  reporter.printRatios();
-
-  PyEval_RestoreThread(mainState);
-  Py_FinalizeEx();
-  benchmark::Shutdown();
-  return 0;
+  return qv_bench::runWithInterpreter(
+      argc, argv,
+      [](PyObject* empty) {
+        gEmptyCallable = empty;
+        qv::bridge::initCallable(gSlot, gEmptyCallable);
+      },
+      [](const qv_bench::BestTimeReporter& reporter) {
+        double baseline = reporter.best("BM_Baseline");
+        double deliver = reporter.best("BM_FoldAndDeliver");
+        double dict = reporter.best("BM_FoldAndDict");
+        if (baseline <= 0 || deliver <= 0 || dict <= 0) return;
+        std::printf("baseline %.1f ns, fold+deliver %.1f ns, fold+dict %.1f ns per snapshot\n",
+                    baseline, deliver, dict);
+        std::printf("fold+deliver / baseline = %.2f (target <= 1.30); dict / fold+deliver = %.1f "
+                    "(target >= 5)\n",
+                    deliver / baseline, dict / deliver);
+      });
 }

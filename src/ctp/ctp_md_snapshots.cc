@@ -16,7 +16,9 @@ constexpr int32_t kEventSnapshot = 10010;
 // The fields every snapshot refreshes. Prices are copied unchanged, so the library's "no value"
 // (the largest finite double) stays as it came.
 void writeEverySnapshot(CQVMarketDataField& out, const CThostFtdcDepthMarketDataField& in) {
-  copyText(out.UpdateTime, in.UpdateTime);
+  static_assert(sizeof out.UpdateTime == sizeof in.UpdateTime);
+  std::memcpy(out.UpdateTime, in.UpdateTime, sizeof out.UpdateTime);
+  out.UpdateTime[sizeof out.UpdateTime - 1] = '\0';
   out.UpdateMillisec = in.UpdateMillisec;
   out.LastPrice = in.LastPrice;
   out.OpenPrice = in.OpenPrice;
@@ -75,11 +77,48 @@ SnapshotEntry* makeEntry(const CThostFtdcDepthMarketDataField& in) {
 
 }  // namespace
 
+size_t SnapshotFolder::CodeIndex::hash(std::string_view code) {
+  uint64_t h = 14695981039346656037ull;  // FNV-1a
+  for (unsigned char c : code) h = (h ^ c) * 1099511628211ull;
+  return static_cast<size_t>(h ^ (h >> 29));
+}
+
+SnapshotEntry* SnapshotFolder::CodeIndex::find(std::string_view code) const {
+  const size_t mask = slots_.size() - 1;
+  for (size_t i = hash(code) & mask;; i = (i + 1) & mask) {
+    const Slot& slot = slots_[i];
+    if (slot.entry == nullptr) return nullptr;
+    if (slot.length == code.size() && std::memcmp(slot.code, code.data(), code.size()) == 0) {
+      return slot.entry;
+    }
+  }
+}
+
+void SnapshotFolder::CodeIndex::insert(std::string_view code, SnapshotEntry* entry) {
+  if (code.size() >= sizeof(Slot::code)) return;  // cannot come from a CTP record
+  if (2 * (used_ + 1) > slots_.size()) grow();
+  const size_t mask = slots_.size() - 1;
+  size_t i = hash(code) & mask;
+  while (slots_[i].entry != nullptr) i = (i + 1) & mask;
+  Slot& slot = slots_[i];
+  std::memcpy(slot.code, code.data(), code.size());
+  slot.length = code.size();
+  slot.entry = entry;
+  ++used_;
+}
+
+void SnapshotFolder::CodeIndex::grow() {
+  std::vector<Slot> old(slots_.size() * 2);
+  old.swap(slots_);
+  used_ = 0;
+  for (const Slot& slot : old) {
+    if (slot.entry != nullptr) insert(std::string_view(slot.code, slot.length), slot.entry);
+  }
+}
+
 SnapshotEntry* SnapshotFolder::fold(const CThostFtdcDepthMarketDataField& depth) {
   const std::string_view code(depth.InstrumentID, strnlen(depth.InstrumentID, sizeof depth.InstrumentID));
-  auto known = byCode_.find(code);
-  if (known != byCode_.end()) {
-    SnapshotEntry* entry = known->second;
+  if (SnapshotEntry* entry = byCode_.find(code)) {
     WriteGuard guard(entry->lock);
     writeEverySnapshot(entry->record, depth);
     return entry;
@@ -97,7 +136,7 @@ SnapshotEntry* SnapshotFolder::fold(const CThostFtdcDepthMarketDataField& depth)
     snapshots_.insert(lookup, entry);
     if (std::strcmp(entry->key, lookup) != 0) snapshots_.insert(entry->key, entry);
   }
-  byCode_.emplace(std::string(code), entry);
+  byCode_.insert(code, entry);
   return entry;
 }
 

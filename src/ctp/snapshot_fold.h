@@ -9,9 +9,9 @@
 #ifndef QV_CTP_SNAPSHOT_FOLD_H
 #define QV_CTP_SNAPSHOT_FOLD_H
 
-#include <string>
+#include <cstddef>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "ThostFtdcUserApiStruct.h"
 #include "trading/md_client.h"
@@ -31,17 +31,28 @@ class SnapshotFolder {
   SnapshotEntry* fold(const CThostFtdcDepthMarketDataField& depth);
 
  private:
-  struct Hash {
-    using is_transparent = void;
-    size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
-  };
-  struct Equal {
-    using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const { return a == b; }
+  // Entries by instrument code: open addressing over a power-of-two table, so a lookup is one
+  // short hash and a masked probe, with the code compared in place.
+  class CodeIndex {
+   public:
+    SnapshotEntry* find(std::string_view code) const;
+    void insert(std::string_view code, SnapshotEntry* entry);
+
+   private:
+    struct Slot {
+      char code[32];
+      size_t length;
+      SnapshotEntry* entry;  // null: free
+    };
+    static size_t hash(std::string_view code);
+    void grow();
+
+    std::vector<Slot> slots_ = std::vector<Slot>(256);
+    size_t used_ = 0;
   };
 
   SnapshotMap& snapshots_;
-  std::unordered_map<std::string, SnapshotEntry*, Hash, Equal> byCode_;
+  CodeIndex byCode_;
 };
 
 }  // namespace qv

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <string>
+#include <vector>
 
 #include "base/text.h"
 #include "trading/instrument_table.h"
@@ -112,6 +114,23 @@ TEST(FoldSnapshot, ValuesAreCopiedUnchanged) {
   EXPECT_EQ(entry->record.AskVolume10, 0);
   EXPECT_EQ(entry->record.AveragePrice, 0);
   EXPECT_EQ(entry->record.Ask1NumOrders, 0);
+}
+
+// A day's feed of many instruments: the folder's own index grows past its first size and every
+// later snapshot still lands in the entry its instrument's first one made.
+TEST(FoldSnapshot, ManyInstrumentsEachKeepTheirEntry) {
+  SnapshotMap map;
+  SnapshotFolder folder(map);
+  std::vector<SnapshotEntry*> first;
+  for (int i = 0; i < 1000; ++i) {
+    first.push_back(folder.fold(depth(("many" + std::to_string(i)).c_str(), "DCE", i)));
+  }
+  for (int i = 999; i >= 0; --i) {
+    SnapshotEntry* again = folder.fold(depth(("many" + std::to_string(i)).c_str(), "DCE", i + 0.5));
+    ASSERT_EQ(again, first[i]) << i;
+    EXPECT_EQ(again->record.LastPrice, i + 0.5);
+  }
+  EXPECT_EQ(map.size(), 2000u);
 }
 
 TEST(FoldSnapshot, FullWidthCodeWithoutTerminatorStaysInsideTheRecord) {

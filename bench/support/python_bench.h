@@ -1,0 +1,68 @@
+// Shared pieces of the benchmarks that call into an embedded interpreter: an empty host callable
+// to call, a run of the benchmarks on a thread the interpreter did not make (as the CTP callback
+// threads are), and a reporter that keeps each benchmark's fastest real time so that the program
+// can print ratios against a baseline measured in the same run.
+#ifndef QV_BENCH_SUPPORT_PYTHON_BENCH_H
+#define QV_BENCH_SUPPORT_PYTHON_BENCH_H
+
+#include <Python.h>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qv_bench {
+
+// The console output, plus the fastest real time (ns) per benchmark over its repetitions.
+class BestTimeReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+      auto [entry, added] = best_.try_emplace(run.run_name.function_name, run.GetAdjustedRealTime());
+      if (!added) entry->second = std::min(entry->second, run.GetAdjustedRealTime());
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+
+  // The fastest time of `name`, or 0 when it did not run.
+  double best(const std::string& name) const {
+    auto it = best_.find(name);
+    return it == best_.end() ? 0.0 : it->second;
+  }
+
+ private:
+  std::map<std::string, double> best_;
+};
+
+// Starts the interpreter, defines __main__.empty(*args), runs `setup(empty)` and then every
+// selected benchmark on a native thread with the interpreter lock released, and finally
+// `report(reporter)`. Returns the process exit code.
+template <typename Setup, typename Report>
+int runWithInterpreter(int argc, char** argv, Setup setup, Report report) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  Py_InitializeEx(0);
+  PyRun_SimpleString("def empty(*args): pass\n");
+  PyObject* empty = PyDict_GetItemString(PyModule_GetDict(PyImport_AddModule("__main__")), "empty");
+  PyThreadState* mainState = PyEval_SaveThread();
+  setup(empty);
+
+  BestTimeReporter reporter;
+  std::thread native([&reporter] { benchmark::RunSpecifiedBenchmarks(&reporter); });
+  native.join();
+  report(reporter);
+
+  PyEval_RestoreThread(mainState);
+  Py_FinalizeEx();
+  benchmark::Shutdown();
+  return 0;
+}
+
+}  // namespace qv_bench
+
+#endif  // QV_BENCH_SUPPORT_PYTHON_BENCH_H
