@@ -136,6 +136,8 @@ def run_replay(strategy, ticks=SAMPLE_TICKS, out_dir="quorvane-demo", speed=0.0,
                 raise TimeoutError("the replay did not finish in %.0f s" % timeout)
     except KeyboardInterrupt:
         interrupted = True
+        if hasattr(market, "replay_stop"):
+            market.replay_stop()
     finally:
         if bar is not None:
             bar.update(total - shown)
