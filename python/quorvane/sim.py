@@ -66,6 +66,10 @@ _SIGNATURES = {
                                         ctypes.c_void_p, ctypes.c_int]),
     "qvsim_clear_requests": (ctypes.c_int, []),
     "qvsim_session_count": (ctypes.c_int, [ctypes.c_char]),
+    "qvsim_replay_file": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_double]),
+    "qvsim_replay_progress": (ctypes.c_int, [ctypes.POINTER(ctypes.c_longlong), ctypes.POINTER(ctypes.c_longlong)]),
+    "qvsim_replay_wait": (ctypes.c_int, [ctypes.c_longlong]),
+    "qvsim_replay_stop": (ctypes.c_int, []),
 }
 
 Record = Union[bytes, bytearray, ctypes.Structure, None]
@@ -189,3 +193,27 @@ class Sim:
     def session_count(self, api: str) -> int:
         """Live API objects of one library."""
         return self._check(self._lib.qvsim_session_count(_api(api)))
+
+    def replay(self, path: Union[str, os.PathLike], speed: float = 0.0) -> int:
+        """Starts replaying a CSV tick file to the subscribed market-data objects, matching working
+        orders against every snapshot; speed 0 is as fast as the callbacks are delivered, s > 0
+        paces the ticks by their own times s times faster than real time. Returns how many ticks
+        it loaded."""
+        return self._check(self._lib.qvsim_replay_file(os.fsencode(path), float(speed)))
+
+    def replay_progress(self) -> tuple:
+        """(ticks delivered, ticks in all) of the last replay."""
+        delivered = ctypes.c_longlong()
+        total = ctypes.c_longlong()
+        self._check(self._lib.qvsim_replay_progress(ctypes.byref(delivered), ctypes.byref(total)))
+        return delivered.value, total.value
+
+    def replay_wait(self, timeout: Optional[float] = None) -> bool:
+        """Waits up to `timeout` seconds (None: without limit) for the replay to finish, its ticks
+        and the fills they caused delivered. True when it has finished."""
+        micros = -1 if timeout is None else max(0, int(timeout * 1e6))
+        return self._check(self._lib.qvsim_replay_wait(micros)) == 1
+
+    def replay_stop(self) -> None:
+        """Stops a running replay; the ticks not yet sent are dropped."""
+        self._check(self._lib.qvsim_replay_stop())

@@ -18,7 +18,6 @@ namespace qvsim {
 namespace {
 
 constexpr double kPriceEpsilon = 1e-6;
-constexpr double kCommissionRatioByMoney = 0.0001;
 const char kCurrency[] = "CNY";
 const char kBankId[] = "1";
 
@@ -88,6 +87,7 @@ void Broker::load(const Scenario& scenario) {
   orders_.clear();
   trades_.clear();
   transfers_.clear();
+  views_.clear();
   lastOrderSysId_ = 0;
   lastOrderLocalId_ = 0;
   lastBrokerOrderSeq_ = 0;
@@ -149,6 +149,8 @@ void Broker::load(const Scenario& scenario) {
     p.today += def.today;
     const double price = def.openPrice > 0.0 ? def.openPrice : ins.def.preSettlementPrice;
     p.openCost += price * (def.yesterday + def.today) * ins.def.multiplier;
+    const double ratio = def.direction == THOST_FTDC_PD_Long ? ins.def.longMarginRatio : ins.def.shortMarginRatio;
+    p.margin += ins.def.preSettlementPrice * (def.yesterday + def.today) * ins.def.multiplier * ratio;
   }
 
   for (const OrderDef& def : scenario_.orders) {
@@ -233,6 +235,19 @@ void Broker::load(const Scenario& scenario) {
     t.TradeSource = '0';
     trades_.push_back(t);
   }
+  lastTradeId_ = tradeSeq;
+}
+
+void Broker::setPriceBand(const std::string& instrumentId, double preSettlement, double upper, double lower) {
+  auto it = instruments_.find(instrumentId);
+  if (it == instruments_.end()) return;
+  auto price = [](double v) { return v > 0.0 && v < 1e300; };
+  InstrumentState& s = it->second;
+  if (price(preSettlement)) s.def.preSettlementPrice = preSettlement;
+  if (price(upper) && price(lower) && lower <= upper) {
+    s.upperLimit = upper;
+    s.lowerLimit = lower;
+  }
 }
 
 const InstrumentState* Broker::instrument(const std::string& instrumentId) const {
@@ -275,10 +290,34 @@ Broker::Position& Broker::position(const std::string& investorId, const std::str
   return positions_.back();
 }
 
-double Broker::positionMargin(const Position& p) const {
-  const InstrumentState& ins = instruments_.at(p.instrumentId);
-  const double ratio = p.direction == THOST_FTDC_PD_Long ? ins.def.longMarginRatio : ins.def.shortMarginRatio;
-  return ins.def.preSettlementPrice * (p.yd + p.today) * ins.def.multiplier * ratio;
+double Broker::positionMargin(const Position& p) const { return p.margin; }
+
+double Broker::lastPrice(const std::string& instrumentId) const {
+  auto it = views_.find(instrumentId);
+  if (it != views_.end() && it->second.known) {
+    const double last = it->second.depth.LastPrice;
+    if (last > 0.0 && last < 1e300) return last;
+  }
+  return instruments_.at(instrumentId).def.preSettlementPrice;
+}
+
+double Broker::positionProfit(const Account& a) const {
+  double profit = 0.0;
+  for (const Position& p : positions_) {
+    const int volume = p.yd + p.today;
+    if (p.investorId != a.investorId || volume == 0) continue;
+    const InstrumentState& ins = instruments_.at(p.instrumentId);
+    const double value = lastPrice(p.instrumentId) * volume * ins.def.multiplier;
+    profit += p.direction == THOST_FTDC_PD_Long ? value - p.openCost : p.openCost - value;
+  }
+  return profit;
+}
+
+double Broker::commissionOf(const InstrumentState& ins, char offset, bool today, double price, int volume) const {
+  const bool closeToday = offset != THOST_FTDC_OF_Open && today;
+  const double byVolume = closeToday ? ins.def.closeTodayCommissionByVolume : ins.def.commissionByVolume;
+  const double byMoney = closeToday ? ins.def.closeTodayCommissionByMoney : ins.def.commissionByMoney;
+  return byVolume * volume + byMoney * price * volume * ins.def.multiplier;
 }
 
 double Broker::availableOf(const Account& a) const {
@@ -288,9 +327,9 @@ double Broker::availableOf(const Account& a) const {
   }
   double frozen = 0.0;
   for (const OrderEntry& o : orders_) {
-    if (getText(o.field.InvestorID) == a.investorId) frozen += o.frozenMargin;
+    if (getText(o.field.InvestorID) == a.investorId) frozen += o.frozenMargin + o.frozenCommission;
   }
-  return a.preBalance + a.deposit - a.withdraw - margin - frozen;
+  return a.preBalance + a.deposit - a.withdraw + a.closeProfit + positionProfit(a) - a.commission - margin - frozen;
 }
 
 std::string Broker::nextOrderSysId() { return padded(++lastOrderSysId_, 12); }
@@ -509,11 +548,14 @@ OrderOutcome Broker::insertOrder(BrokerSession& session, CThostFtdcInputOrderFie
   const double price = market ? (input.Direction == THOST_FTDC_D_Buy ? ins->upperLimit : ins->lowerLimit) : input.LimitPrice;
   const int volume = input.VolumeTotalOriginal;
   double margin = 0.0;
+  // Frozen at the open or close-today rate, whichever is higher, so a fill never costs more.
+  const double commission = std::max(commissionOf(*ins, offset, false, price, volume),
+                                     commissionOf(*ins, offset, true, price, volume));
   Position* closing = nullptr;
   if (offset == THOST_FTDC_OF_Open) {
     const double ratio = input.Direction == THOST_FTDC_D_Buy ? ins->def.longMarginRatio : ins->def.shortMarginRatio;
     margin = price * volume * ins->def.multiplier * ratio;
-    if (margin > availableOf(*account) + kPriceEpsilon) {
+    if (margin + commission > availableOf(*account) + kPriceEpsilon) {
       out.errorId = kErrInsufficientMoney;
       return out;
     }
@@ -555,6 +597,7 @@ OrderOutcome Broker::insertOrder(BrokerSession& session, CThostFtdcInputOrderFie
     f.OrderStatus = THOST_FTDC_OST_NoTradeQueueing;
     setText(f.StatusMsg, toGb2312("未成交"));
     entry.frozenMargin = margin;
+    entry.frozenCommission = commission;
     if (closing != nullptr) {
       if (splitsPositionDate(ex)) {
         (offset == THOST_FTDC_OF_CloseToday ? entry.frozenToday : entry.frozenYd) = volume;
@@ -568,7 +611,9 @@ OrderOutcome Broker::insertOrder(BrokerSession& session, CThostFtdcInputOrderFie
   }
   f.NotifySequence = 1;
   out.reports.push_back(f);
+  const bool accepted = out.exchangeRejection.empty();
   orders_.push_back(entry);
+  if (accepted) matchNew(orders_.size() - 1, out.followUps);
   return out;
 }
 
@@ -599,6 +644,7 @@ int Broker::maxOrderVolume(const BrokerSession& session, CThostFtdcQueryMaxOrder
 
 void Broker::release(OrderEntry& entry) {
   entry.frozenMargin = 0.0;
+  entry.frozenCommission = 0.0;
   if (entry.frozenYd == 0 && entry.frozenToday == 0) return;
   const auto& f = entry.field;
   Position& p = position(getText(f.InvestorID), getText(f.InstrumentID),
@@ -800,8 +846,9 @@ std::vector<CThostFtdcInvestorPositionField> Broker::positions(const BrokerSessi
     const InstrumentState& ins = instruments_.at(p.instrumentId);
     if (!matches(getText(q.InstrumentID), p.instrumentId) || !matches(getText(q.ExchangeID), ins.def.exchangeId)) continue;
     const double ratio = p.direction == THOST_FTDC_PD_Long ? ins.def.longMarginRatio : ins.def.shortMarginRatio;
-    const double unitMargin = ins.def.preSettlementPrice * ins.def.multiplier * ratio;
-    const double unitCost = p.yd + p.today > 0 ? p.openCost / (p.yd + p.today) : 0.0;
+    const double unitMargin = p.margin / (p.yd + p.today);
+    const double unitCost = p.openCost / (p.yd + p.today);
+    const double last = lastPrice(p.instrumentId);
     auto make = [&](char date, int volume, int today, int yd, int frozen) {
       auto r = zeroRecord<CThostFtdcInvestorPositionField>();
       setText(r.InstrumentID, p.instrumentId);
@@ -813,12 +860,14 @@ std::vector<CThostFtdcInvestorPositionField> Broker::positions(const BrokerSessi
       r.YdPosition = yd;
       r.Position = volume;
       (p.direction == THOST_FTDC_PD_Long ? r.ShortFrozen : r.LongFrozen) = frozen;
-      r.PositionCost = ins.def.preSettlementPrice * volume * ins.def.multiplier;
+      r.PositionCost = unitCost * volume;
       r.PreMargin = unitMargin * yd;
       r.UseMargin = unitMargin * volume;
       r.ExchangeMargin = r.UseMargin;
       r.PreSettlementPrice = ins.def.preSettlementPrice;
-      r.SettlementPrice = ins.def.preSettlementPrice;
+      r.SettlementPrice = last;
+      const double value = last * volume * ins.def.multiplier;
+      r.PositionProfit = p.direction == THOST_FTDC_PD_Long ? value - r.PositionCost : r.PositionCost - value;
       setText(r.TradingDay, scenario_.tradingDay);
       r.SettlementID = 1;
       r.OpenCost = unitCost * volume;
@@ -849,6 +898,10 @@ CThostFtdcTradingAccountField Broker::account(const BrokerSession& session) cons
   for (const OrderEntry& o : orders_) {
     if (getText(o.field.InvestorID) == a->investorId) frozen += o.frozenMargin;
   }
+  double frozenCommission = 0.0;
+  for (const OrderEntry& o : orders_) {
+    if (getText(o.field.InvestorID) == a->investorId) frozenCommission += o.frozenCommission;
+  }
   setText(r.BrokerID, scenario_.brokerId);
   setText(r.AccountID, a->investorId);
   r.PreBalance = a->preBalance;
@@ -856,10 +909,14 @@ CThostFtdcTradingAccountField Broker::account(const BrokerSession& session) cons
   r.Deposit = a->deposit;
   r.Withdraw = a->withdraw;
   r.FrozenMargin = frozen;
+  r.FrozenCommission = frozenCommission;
   r.CurrMargin = margin;
   r.ExchangeMargin = margin;
-  r.Balance = a->preBalance + a->deposit - a->withdraw;
-  r.Available = r.Balance - margin - frozen;
+  r.CloseProfit = a->closeProfit;
+  r.PositionProfit = positionProfit(*a);
+  r.Commission = a->commission;
+  r.Balance = a->preBalance + a->deposit - a->withdraw + r.CloseProfit + r.PositionProfit - r.Commission;
+  r.Available = r.Balance - margin - frozen - frozenCommission;
   r.WithdrawQuota = std::max(0.0, r.Available);
   setText(r.TradingDay, scenario_.tradingDay);
   r.SettlementID = 1;
@@ -991,9 +1048,12 @@ std::vector<CThostFtdcInstrumentCommissionRateField> Broker::commissionRates(
     r.InvestorRange = '1';
     setText(r.BrokerID, scenario_.brokerId);
     setText(r.InvestorID, a->investorId);
-    r.OpenRatioByMoney = kCommissionRatioByMoney;
-    r.CloseRatioByMoney = kCommissionRatioByMoney;
-    r.CloseTodayRatioByMoney = kCommissionRatioByMoney;
+    r.OpenRatioByMoney = ins.def.commissionByMoney;
+    r.OpenRatioByVolume = ins.def.commissionByVolume;
+    r.CloseRatioByMoney = ins.def.commissionByMoney;
+    r.CloseRatioByVolume = ins.def.commissionByVolume;
+    r.CloseTodayRatioByMoney = ins.def.closeTodayCommissionByMoney;
+    r.CloseTodayRatioByVolume = ins.def.closeTodayCommissionByVolume;
     setText(r.ExchangeID, ins.def.exchangeId);
     r.BizType = '1';
     out.push_back(r);

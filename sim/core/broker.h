@@ -33,14 +33,26 @@ struct InstrumentState {
   CThostFtdcInstrumentField field{};
 };
 
-// The outcome of a request: an error id (0 accepted) and the order reports to broadcast to every
-// session of the order's investor.
+// One report the exchange sends an investor: an order's new state or a trade. Reports of one
+// investor go to every logged-in session of that investor, in the order they were made.
+struct Report {
+  std::string investorId;
+  bool isTrade = false;
+  CThostFtdcOrderField order{};
+  CThostFtdcTradeField trade{};
+};
+
+// The outcome of a request: an error id (0 accepted), the order reports to broadcast to every
+// session of the order's investor, and what matching the order caused at once (its own fills and
+// cancellation, and its counterparties' fills).
 struct OrderOutcome {
   int errorId = 0;
   std::string exchangeRejection;  // UTF-8 reason when the exchange refused the order
   std::vector<CThostFtdcOrderField> reports;
+  std::vector<Report> followUps;
   CThostFtdcOrderActionField action{};
 };
+
 
 class Broker {
  public:
@@ -48,6 +60,9 @@ class Broker {
   const Scenario& scenario() const { return scenario_; }
   const std::string& tradingDay() const { return scenario_.tradingDay; }
   const InstrumentState* instrument(const std::string& instrumentId) const;
+  // Takes a replayed market's pre-settlement price and price limits for an instrument (values that
+  // are not positive finite prices are ignored).
+  void setPriceBand(const std::string& instrumentId, double preSettlement, double upper, double lower);
   const std::map<std::string, InstrumentState>& instruments() const { return instruments_; }
   int nextSessionId() { return ++lastSessionId_; }
 
@@ -63,6 +78,10 @@ class Broker {
   // written into it.
   OrderOutcome insertOrder(BrokerSession& session, CThostFtdcInputOrderField& input, int requestId);
   OrderOutcome cancelOrder(const BrokerSession& session, const CThostFtdcInputOrderActionField& input, int requestId);
+
+  // Matches the working orders of the snapshot's instrument against it (core/matching.cc) and
+  // marks positions to its last price. Returns the reports the fills and cancellations made.
+  std::vector<Report> onSnapshot(const CThostFtdcDepthMarketDataField& depth);
 
   // The largest volume an order could have now: funds at the upper (buy) or lower (sell) limit
   // price for opening, the free closable position for closing. Writes MaxVolume into q.
@@ -98,6 +117,8 @@ class Broker {
 
  private:
   struct Account {
+    double closeProfit = 0.0;
+    double commission = 0.0;
     std::string userId;
     std::string investorId;
     std::string password;
@@ -121,12 +142,26 @@ class Broker {
     int ydFrozen = 0;  // frozen by working closing orders
     int todayFrozen = 0;
     double openCost = 0.0;
+    double margin = 0.0;  // at the fill prices of the lots held
   };
   struct OrderEntry {
     CThostFtdcOrderField field{};
     double frozenMargin = 0.0;
+    double frozenCommission = 0.0;
     int frozenYd = 0;
     int frozenToday = 0;
+    long long queueAhead = 0;  // displayed volume ahead of the order at its price
+    bool working() const {
+      return field.OrderStatus == THOST_FTDC_OST_NoTradeQueueing || field.OrderStatus == THOST_FTDC_OST_PartTradedQueueing;
+    }
+  };
+  // The market the exchange last saw of one instrument, and how much of its best levels orders
+  // already took.
+  struct MarketView {
+    CThostFtdcDepthMarketDataField depth{};
+    bool known = false;
+    int bidTaken = 0;
+    int askTaken = 0;
   };
 
   Account* findAccount(const std::string& userId);
@@ -139,6 +174,18 @@ class Broker {
   CThostFtdcOrderField makeOrder(const BrokerSession& session, const CThostFtdcInputOrderField& input,
                                  const InstrumentState& instrument, int requestId);
   void release(OrderEntry& entry);
+  double lastPrice(const std::string& instrumentId) const;
+  double positionProfit(const Account& a) const;
+  double commissionOf(const InstrumentState& ins, char offset, bool today, double price, int volume) const;
+  // Fills `volume` of a working order at `price`: books the position, margin, commission and
+  // close profit and appends the order report and the trade to out.
+  void fill(OrderEntry& entry, double price, int volume, std::vector<Report>& out);
+  // Ends a working order's remainder (IOC, FOK, minimum volume) and appends its report.
+  void cancelRemainder(OrderEntry& entry, const char* message, std::vector<Report>& out);
+  // Matching of a new order against other clients' resting orders and the market's best level.
+  void matchNew(std::size_t index, std::vector<Report>& out);
+  long long crossableVolume(const OrderEntry& entry) const;
+
   int checkClose(const InstrumentState& instrument, const Position& p, char offset, int volume) const;
 
   Scenario scenario_;
@@ -148,6 +195,8 @@ class Broker {
   std::vector<OrderEntry> orders_;
   std::vector<CThostFtdcTradeField> trades_;
   std::vector<CThostFtdcTransferSerialField> transfers_;
+  std::map<std::string, MarketView> views_;  // by instrument id
+  int lastTradeId_ = 0;
   int lastSessionId_ = 100000;  // far from the small session ids a scenario gives earlier connections
   int lastOrderSysId_ = 0;
   int lastOrderLocalId_ = 0;

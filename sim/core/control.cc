@@ -14,6 +14,7 @@
 #include "core/callback_table.h"
 #include "core/fields.h"
 #include "core/md_session.h"
+#include "core/replay.h"
 #include "core/scenario.h"
 #include "core/session.h"
 #include "core/trader_session.h"
@@ -96,6 +97,7 @@ int qvsim_load_scenario_file(const char* path) {
 }
 
 int qvsim_reset(void) {
+  qvsim::Replay::get().stop();
   return guarded([](World& w) {
     w.settings = qvsim::SimSettings{};
     w.fronts[0] = w.fronts[1] = qvsim::FrontState{};
@@ -237,13 +239,40 @@ int qvsim_push_depth(const void* snapshot, int size) {
     std::memcpy(&depth, snapshot, sizeof(depth));
     std::uint64_t sequence = 0;
     if (w.market.push(depth)) w.market.snapshot(qvsim::getText(depth.InstrumentID), &sequence);
-    int delivered = 0;
-    for (qvsim::Session* s : w.sessions) {
-      if (s->kind() != qvsim::Session::Kind::kMd) continue;
-      if (static_cast<qvsim::SimMdApi*>(s)->pushLocked(depth, sequence)) ++delivered;
-    }
-    return delivered;
+    return w.marketMovedLocked(depth, sequence, false);
   });
+}
+
+int qvsim_replay_file(const char* path, double speed) {
+  if (path == nullptr || *path == '\0') {
+    return guarded([](World& w) { return fail(w, QVSIM_ERR_ARGUMENT, "replay needs a tick file"); });
+  }
+  std::string error;
+  long long count = -1;
+  try {
+    count = qvsim::Replay::get().start(path, speed, error);
+  } catch (const std::exception& e) {
+    error = e.what();
+  }
+  if (count >= 0) return static_cast<int>(std::min<long long>(count, 0x7fffffff));
+  const int code = speed >= 0.0 ? QVSIM_ERR_SCENARIO : QVSIM_ERR_ARGUMENT;
+  return guarded([&](World& w) { return fail(w, code, error); });
+}
+
+int qvsim_replay_progress(long long* delivered, long long* total) {
+  long long d = 0;
+  long long t = 0;
+  qvsim::Replay::get().progress(d, t);
+  if (delivered != nullptr) *delivered = d;
+  if (total != nullptr) *total = t;
+  return 0;
+}
+
+int qvsim_replay_wait(long long timeout_micros) { return qvsim::Replay::get().wait(timeout_micros) ? 1 : 0; }
+
+int qvsim_replay_stop(void) {
+  qvsim::Replay::get().stop();
+  return 0;
 }
 
 int qvsim_request_count(void) {

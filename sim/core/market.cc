@@ -114,10 +114,11 @@ void Market::step(Book& b) {
   ++b.sequence;
 }
 
-void Market::advance(std::int64_t nowMicros, std::int64_t intervalMicros) {
-  if (intervalMicros <= 0) return;
+std::vector<std::string> Market::advance(std::int64_t nowMicros, std::int64_t intervalMicros) {
+  std::vector<std::string> moved;
+  if (intervalMicros <= 0) return moved;
   for (auto& [id, b] : books_) {
-    if (b.subscribers <= 0) continue;
+    if (b.subscribers <= 0 || b.replayed) continue;
     if (b.nextDue == 0) b.nextDue = nowMicros;
     int steps = 0;
     while (nowMicros >= b.nextDue && steps < kMaxCatchUpSteps) {
@@ -125,8 +126,15 @@ void Market::advance(std::int64_t nowMicros, std::int64_t intervalMicros) {
       b.nextDue += intervalMicros;
       ++steps;
     }
+    if (steps > 0) moved.push_back(id);
     if (nowMicros >= b.nextDue) b.nextDue = nowMicros + intervalMicros;
   }
+  return moved;
+}
+
+void Market::markReplayed(const std::string& instrumentId) {
+  auto it = books_.find(instrumentId);
+  if (it != books_.end()) it->second.replayed = true;
 }
 
 bool Market::push(const CThostFtdcDepthMarketDataField& snapshot) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "ThostFtdcUserApiStruct.h"
 #include "core/broker.h"
@@ -21,7 +22,11 @@ class Market {
 
   // Moves every instrument with at least one subscriber forward to `nowMicros`, one step per
   // period of `intervalMicros` (at most a few steps of catching up). A period of 0 stops the stream.
-  void advance(std::int64_t nowMicros, std::int64_t intervalMicros);
+  // Instruments a replay drives do not move. Returns the instruments that moved.
+  std::vector<std::string> advance(std::int64_t nowMicros, std::int64_t intervalMicros);
+
+  // Hands an instrument to a replay: the generator stops for it until the next load.
+  void markReplayed(const std::string& instrumentId);
 
   // Replaces an instrument's snapshot with one pushed by the control surface; its sequence moves on.
   // Returns false for an instrument the market does not know (it is still delivered as given).
@@ -42,6 +47,7 @@ class Market {
     std::int64_t nextDue = 0;
     int subscribers = 0;
     long long priceTicks = 0;
+    bool replayed = false;
   };
 
   void step(Book& book);

@@ -6,6 +6,7 @@
 
 #include "core/errors.h"
 #include "core/fields.h"
+#include "core/trader_session.h"
 #include "core/world.h"
 
 namespace qvsim {
@@ -167,11 +168,12 @@ int SimMdApi::UnSubscribeForQuoteRsp(char* ids[], int count) {
                            Change::kNone);
 }
 
-bool SimMdApi::pushLocked(const CThostFtdcDepthMarketDataField& snapshot, std::uint64_t sequence) {
+bool SimMdApi::pushLocked(const CThostFtdcDepthMarketDataField& snapshot, std::uint64_t sequence, bool tracked) {
   auto it = subscriptions_.find(getText(snapshot.InstrumentID));
   if (!loggedIn_ || it == subscriptions_.end()) return false;
   if (sequence != 0) it->second = sequence;
-  postUnsolicited([this, depth = snapshot]() mutable {
+  std::shared_ptr<InFlightToken> token = tracked ? InFlightToken::make() : nullptr;
+  postUnsolicited([this, depth = snapshot, token]() mutable {
     if (CThostFtdcMdSpi* s = spi()) s->OnRtnDepthMarketData(&depth);
   });
   return true;
@@ -184,7 +186,11 @@ void SimMdApi::onIdle(std::int64_t nowMicros) {
     std::lock_guard<std::mutex> lock(w.mu);
     if (!loggedIn_ || subscriptions_.empty()) return;
     const double rate = w.settings.mdPerSecond;
-    w.market.advance(nowMicros, rate > 0.0 ? static_cast<std::int64_t>(1e6 / rate) : 0);
+    // Generated steps move the exchange too: working orders match against every new snapshot.
+    for (const std::string& moved : w.market.advance(nowMicros, rate > 0.0 ? static_cast<std::int64_t>(1e6 / rate) : 0)) {
+      const CThostFtdcDepthMarketDataField* depth = w.market.snapshot(moved, nullptr);
+      if (depth != nullptr) SimTraderApi::deliverReportsLocked(w.broker.onSnapshot(*depth), nullptr, nullptr, false);
+    }
     for (auto& [code, lastSeen] : subscriptions_) {
       std::uint64_t sequence = 0;
       const CThostFtdcDepthMarketDataField* depth = w.market.snapshot(code, &sequence);

@@ -1,5 +1,7 @@
 #include "core/scenario.h"
 
+#include <algorithm>
+
 #include <cctype>
 #include <cstdio>
 #include <ctime>
@@ -39,6 +41,16 @@ constexpr ProductDef kProducts[] = {
     {"IF", "CFFEX", "沪深300股指", 300, 0.2, 0.12, 3800.0, 0.10, 20, 10},
     {"IC", "CFFEX", "中证500股指", 200, 0.2, 0.14, 5600.0, 0.10, 20, 10},
 };
+
+// The contracts of sim/data/sample_ticks.csv: a fixed month, so the shipped day replays against
+// the built-in scenario whatever today's date is.
+struct SampleInstrument {
+  const char* instrumentId;
+  const char* productId;
+  int deliveryYear;
+  int deliveryMonth;
+};
+constexpr SampleInstrument kSampleInstruments[] = {{"rb2705", "rb", 2027, 5}, {"m2705", "m", 2027, 5}};
 
 const std::set<std::string> kExchanges = {"SHFE", "INE", "DCE", "CZCE", "CFFEX"};
 
@@ -112,6 +124,12 @@ void parseInstrument(const nlohmann::json& j, InstrumentDef& s, const std::strin
   read(j, "marginRatio", margin, where);
   if (margin >= 0.0) s.longMarginRatio = s.shortMarginRatio = margin;
   read(j, "longMarginRatio", s.longMarginRatio, where);
+  read(j, "commissionByVolume", s.commissionByVolume, where);
+  read(j, "commissionByMoney", s.commissionByMoney, where);
+  s.closeTodayCommissionByVolume = s.commissionByVolume;
+  s.closeTodayCommissionByMoney = s.commissionByMoney;
+  read(j, "closeTodayCommissionByVolume", s.closeTodayCommissionByVolume, where);
+  read(j, "closeTodayCommissionByMoney", s.closeTodayCommissionByMoney, where);
   read(j, "shortMarginRatio", s.shortMarginRatio, where);
   read(j, "maxLimitOrderVolume", s.maxLimitOrderVolume, where);
   read(j, "minLimitOrderVolume", s.minLimitOrderVolume, where);
@@ -257,6 +275,19 @@ Scenario defaultScenario() {
     i.maxMarketOrderVolume = p.maxMarketOrderVolume;
     i.deliveryYear = deliveryYear;
     i.deliveryMonth = deliveryMonth;
+    s.instruments.push_back(i);
+  }
+  for (const SampleInstrument& sample : kSampleInstruments) {
+    const auto same = std::find_if(s.instruments.begin(), s.instruments.end(),
+                                   [&](const InstrumentDef& d) { return d.instrumentId == sample.instrumentId; });
+    if (same != s.instruments.end()) continue;
+    const auto product = std::find_if(s.instruments.begin(), s.instruments.end(),
+                                      [&](const InstrumentDef& d) { return d.productId == sample.productId; });
+    InstrumentDef i = *product;
+    i.instrumentId = sample.instrumentId;
+    i.name = i.name.substr(0, i.name.size() - 4) + (sample.instrumentId + i.productId.size());
+    i.deliveryYear = sample.deliveryYear;
+    i.deliveryMonth = sample.deliveryMonth;
     s.instruments.push_back(i);
   }
   return s;

@@ -27,6 +27,11 @@ struct InstrumentDef {
   double limitRatio = 0.06;  // price limits are the pre-settlement price times (1 +/- limitRatio)
   int deliveryYear = 0;
   int deliveryMonth = 0;
+  // Commission per lot and per yuan of turnover; closing today's lots uses the close-today rates.
+  double commissionByVolume = 0.0;
+  double commissionByMoney = 0.0;
+  double closeTodayCommissionByVolume = 0.0;
+  double closeTodayCommissionByMoney = 0.0;
 };
 
 struct UserDef {
@@ -97,7 +102,8 @@ struct Scenario {
 
 // The built-in scenario: broker 9999, app id simnow_client_test, auth code 0000000000000000, open
 // accounts of 1,000,000 CNY, today's date in China as the trading day, and contracts of SHFE, INE,
-// DCE, CZCE and CFFEX for the month two months ahead.
+// DCE, CZCE and CFFEX for the month two months ahead, plus the two contracts of the shipped sample
+// tick file (kSampleInstruments).
 Scenario defaultScenario();
 
 // Parses a scenario from JSON text. Missing keys keep the built-in values, except that a given

@@ -110,6 +110,26 @@ void SimTraderApi::broadcastLocked(const std::vector<CThostFtdcOrderField>& repo
   }
 }
 
+void SimTraderApi::deliverReportsLocked(const std::vector<Report>& reports, SimTraderApi* answering,
+                                       std::vector<Call>* answerCalls, bool tracked) {
+  World& w = World::get();
+  for (const Report& report : reports) {
+    for (Session* s : w.sessions) {
+      auto* api = dynamic_cast<SimTraderApi*>(s);
+      if (api == nullptr || !api->brokerSession_.loggedIn || api->brokerSession_.investorId != report.investorId) continue;
+      Call call = report.isTrade ? api->rtn(&CThostFtdcTraderSpi::OnRtnTrade, report.trade)
+                                 : api->rtn(&CThostFtdcTraderSpi::OnRtnOrder, report.order);
+      if (api == answering && answerCalls != nullptr) {
+        answerCalls->push_back(std::move(call));
+      } else if (tracked) {
+        api->postUnsolicited([call = std::move(call), token = InFlightToken::make()] { call(); });
+      } else {
+        api->postUnsolicited(std::move(call));
+      }
+    }
+  }
+}
+
 // ---- Life cycle ----
 
 void SimTraderApi::Release() { releaseSelf(); }
@@ -217,6 +237,7 @@ int SimTraderApi::ReqOrderInsert(CThostFtdcInputOrderField* p, int id) {
     }
     for (const auto& report : outcome.reports) calls.push_back(rtn(&CThostFtdcTraderSpi::OnRtnOrder, report));
     broadcastLocked(outcome.reports);
+    deliverReportsLocked(outcome.followUps, this, &calls, false);
     return calls;
   });
 }

@@ -24,6 +24,13 @@ class SimTraderApi final : public CThostFtdcTraderApi, public Session {
   // The investor this object is logged in as, or empty. REQUIRES: World::mu held.
   const std::string& investorLocked() const { return brokerSession_.investorId; }
   bool loggedInLocked() const { return brokerSession_.loggedIn; }
+
+  // Queues exchange reports (order states and trades) for every logged-in session of their
+  // investors, in order. The reports of `answering`'s own investor join answerCalls instead, behind
+  // its answer, when given. Counted in World::inFlight until delivered when `tracked`.
+  // REQUIRES: World::mu held.
+  static void deliverReportsLocked(const std::vector<Report>& reports, SimTraderApi* answering,
+                                   std::vector<Call>* answerCalls, bool tracked);
   CThostFtdcTraderSpi* spi() const { return spi_.load(); }
 
   void Release() override;

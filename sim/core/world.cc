@@ -5,7 +5,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/md_session.h"
 #include "core/session.h"
+#include "core/trader_session.h"
 
 namespace qvsim {
 
@@ -15,6 +17,23 @@ namespace {
 constexpr std::size_t kMaxLogEntries = 200000;
 
 }  // namespace
+
+std::shared_ptr<InFlightToken> InFlightToken::make() {
+  World::get().inFlight.fetch_add(1);
+  return std::shared_ptr<InFlightToken>(new InFlightToken());
+}
+
+InFlightToken::~InFlightToken() { World::get().inFlight.fetch_sub(1); }
+
+int World::marketMovedLocked(const CThostFtdcDepthMarketDataField& depth, std::uint64_t sequence, bool tracked) {
+  int delivered = 0;
+  for (Session* s : sessions) {
+    if (s->kind() != Session::Kind::kMd) continue;
+    if (static_cast<SimMdApi*>(s)->pushLocked(depth, sequence, tracked)) ++delivered;
+  }
+  SimTraderApi::deliverReportsLocked(broker.onSnapshot(depth), nullptr, nullptr, tracked);
+  return delivered;
+}
 
 World& World::get() {
   static World* world = new World();

@@ -67,6 +67,24 @@ QVSIM_API int qvsim_deliver(char api, const char* callback, const void* record, 
  * its instrument; a known instrument's market continues from it. Returns the number of objects. */
 QVSIM_API int qvsim_push_depth(const void* snapshot, int size);
 
+/* Replay of a tick file: a CSV whose header row names CThostFtdcDepthMarketDataField fields (at
+ * least InstrumentID and LastPrice; usually TradingDay, ExchangeID, UpdateTime, UpdateMillisec,
+ * Volume, Turnover, OpenInterest, the five levels of bids and asks, the limit prices, the previous
+ * settlement and close, and the day's open, high and low). Starts playing it on the stand-in's own
+ * thread to the subscribed market-data objects, matching working orders against every snapshot;
+ * the generated market stops for the instruments the file drives, which take its price limits.
+ * speed 0 sends each snapshot once the previous one and the fills it caused were delivered;
+ * speed s > 0 paces the snapshots by their own times, s times faster than real time. A replay
+ * still running is stopped first. Returns the number of snapshots loaded. */
+QVSIM_API int qvsim_replay_file(const char* path, double speed);
+/* Snapshots delivered so far and in all, of the last replay. */
+QVSIM_API int qvsim_replay_progress(long long* delivered, long long* total);
+/* 1 when the last replay has finished (every snapshot and the fills it caused delivered; also when
+ * none was started), 0 when timeout_micros passed first; a negative timeout waits without limit. */
+QVSIM_API int qvsim_replay_wait(long long timeout_micros);
+/* Stops a running replay; the snapshots not yet sent are dropped. */
+QVSIM_API int qvsim_replay_stop(void);
+
 /* The log of requests received, oldest first. qvsim_request_at copies entry `index`: the api, the
  * request name, its request id, what the request returned, and up to record_size bytes of the
  * record (for the market-data subscriptions: each code followed by a NUL); returns the record's

@@ -178,10 +178,13 @@ TEST_F(OrderTest, AcceptedOrderReportsSubmittedThenQueuedAndFreezesMargin) {
   EXPECT_EQ(text(second.InsertTime).size(), 8u);
   EXPECT_DOUBLE_EQ(frozenMargin(), 2990.0 * 2 * 10 * 0.1 + 2950.0 * 3 * 10 * 0.1);
 
-  // Market orders rest at DCE, which accepts them.
+  // DCE accepts market orders; with no market to trade against, nothing is left of one.
   auto market = order("m2605", '0', '0', 0.0, 1);
   market.OrderPriceType = THOST_FTDC_OPT_AnyPrice;
-  EXPECT_EQ(send(market).at(1).as<CThostFtdcOrderField>().OrderStatus, THOST_FTDC_OST_NoTradeQueueing);
+  EXPECT_EQ(send(market).at(1).as<CThostFtdcOrderField>().OrderSubmitStatus, THOST_FTDC_OSS_Accepted);
+  const auto canceled = spi.recorder.waitFor("OnRtnOrder", 5).as<CThostFtdcOrderField>();
+  EXPECT_EQ(canceled.OrderStatus, THOST_FTDC_OST_Canceled);
+  EXPECT_DOUBLE_EQ(frozenMargin(), 2990.0 * 2 * 10 * 0.1 + 2950.0 * 3 * 10 * 0.1);
 }
 
 TEST_F(OrderTest, CancelByRefThenAgainThenUnknown) {

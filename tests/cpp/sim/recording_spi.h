@@ -145,6 +145,7 @@ class RecordingTraderSpi final : public CThostFtdcTraderSpi {
   QVSIM_RSP(OnRspFromBankToFutureByFuture, CThostFtdcReqTransferField)
   QVSIM_RSP(OnRspQueryBankAccountMoneyByFuture, CThostFtdcReqQueryAccountField)
   QVSIM_RTN(OnRtnOrder, CThostFtdcOrderField)
+  QVSIM_RTN(OnRtnTrade, CThostFtdcTradeField)
   QVSIM_RTN(OnRtnInstrumentStatus, CThostFtdcInstrumentStatusField)
   QVSIM_RTN(OnRtnFromBankToFutureByFuture, CThostFtdcRspTransferField)
   QVSIM_RTN(OnRtnFromFutureToBankByFuture, CThostFtdcRspTransferField)

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -49,7 +50,7 @@ inline constexpr char kScenario[] = R"({
 template <size_t N>
 void put(char (&dst)[N], const std::string& text) {
   std::memset(dst, 0, N);
-  std::strncpy(dst, text.c_str(), N - 1);
+  std::memcpy(dst, text.data(), std::min(text.size(), N - 1));
 }
 
 template <size_t N>
