@@ -88,6 +88,8 @@ void Broker::load(const Scenario& scenario) {
   trades_.clear();
   transfers_.clear();
   views_.clear();
+  storedLast_.clear();
+  stores_.clear();
   lastOrderSysId_ = 0;
   lastOrderLocalId_ = 0;
   lastBrokerOrderSeq_ = 0;
@@ -298,6 +300,8 @@ double Broker::lastPrice(const std::string& instrumentId) const {
     const double last = it->second.depth.LastPrice;
     if (last > 0.0 && last < 1e300) return last;
   }
+  auto stored = storedLast_.find(instrumentId);
+  if (stored != storedLast_.end()) return stored->second;
   return instruments_.at(instrumentId).def.preSettlementPrice;
 }
 
@@ -353,7 +357,8 @@ int Broker::authenticate(BrokerSession& session, const CThostFtdcReqAuthenticate
   return kErrNone;
 }
 
-int Broker::login(BrokerSession& session, const CThostFtdcReqUserLoginField& req, CThostFtdcRspUserLoginField& out) {
+int Broker::login(BrokerSession& session, const CThostFtdcReqUserLoginField& req, CThostFtdcRspUserLoginField& out,
+                  const std::string& storePath) {
   const std::string userId = getText(req.UserID);
   const std::string now = chinaTime();
   out = zeroRecord<CThostFtdcRspUserLoginField>();
@@ -379,6 +384,7 @@ int Broker::login(BrokerSession& session, const CThostFtdcReqUserLoginField& req
   session.loggedIn = true;
   session.userId = userId;
   session.investorId = account->investorId;
+  if (!storePath.empty()) attachStore(session, *account, storePath);
   long long maxRef = 0;
   for (const OrderEntry& o : orders_) {
     if (getText(o.field.InvestorID) == account->investorId) maxRef = std::max(maxRef, refNumber(getText(o.field.OrderRef)));
@@ -411,6 +417,7 @@ int Broker::confirmSettlement(const BrokerSession& session, CThostFtdcSettlement
     account->confirmed = true;
     account->confirmDate = chinaDate();
     account->confirmTime = chinaTime();
+    persistAccount(account->investorId);
   }
   out = settlementConfirms(session).front();
   return kErrNone;
@@ -614,6 +621,7 @@ OrderOutcome Broker::insertOrder(BrokerSession& session, CThostFtdcInputOrderFie
   const bool accepted = out.exchangeRejection.empty();
   orders_.push_back(entry);
   if (accepted) matchNew(orders_.size() - 1, out.followUps);
+  persist(out.reports, out.followUps);
   return out;
 }
 
@@ -723,6 +731,7 @@ OrderOutcome Broker::cancelOrder(const BrokerSession& session, const CThostFtdcI
   f.NotifySequence += 1;
   a.OrderActionStatus = THOST_FTDC_OAS_Accepted;
   out.reports.push_back(f);
+  persist(out.reports, {});
   return out;
 }
 
@@ -781,6 +790,7 @@ int Broker::transfer(const BrokerSession& session, const CThostFtdcReqTransferFi
   s.TradeAmount = amount;
   s.AvailabilityFlag = '1';
   transfers_.push_back(s);
+  persistAccount(account->investorId);
   return kErrNone;
 }
 

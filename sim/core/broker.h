@@ -5,11 +5,13 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "ThostFtdcUserApiStruct.h"
 #include "core/scenario.h"
+#include "core/state_store.h"
 
 namespace qvsim {
 
@@ -68,7 +70,11 @@ class Broker {
 
   int authenticate(BrokerSession& session, const CThostFtdcReqAuthenticateField& req,
                    CThostFtdcRspAuthenticateField& out);
-  int login(BrokerSession& session, const CThostFtdcReqUserLoginField& req, CThostFtdcRspUserLoginField& out);
+  // storePath: the database of the investor's trading day (core/persistence.cc), empty when the
+  // day is not kept. A database of this day restores the investor's records before the answer
+  // (its MaxOrderRef counts the restored orders); one of an earlier day is settled first.
+  int login(BrokerSession& session, const CThostFtdcReqUserLoginField& req, CThostFtdcRspUserLoginField& out,
+            const std::string& storePath = "");
   int logout(BrokerSession& session, const CThostFtdcUserLogoutField& req);
   int confirmSettlement(const BrokerSession& session, CThostFtdcSettlementInfoConfirmField& out);
   int updateUserPassword(const BrokerSession& session, const CThostFtdcUserPasswordUpdateField& req);
@@ -82,6 +88,13 @@ class Broker {
   // Matches the working orders of the snapshot's instrument against it (core/matching.cc) and
   // marks positions to its last price. Returns the reports the fills and cancellations made.
   std::vector<Report> onSnapshot(const CThostFtdcDepthMarketDataField& depth);
+
+  // Writes the records the reports changed (and the accounts and positions of their investors) to
+  // the investors' databases; nothing for investors without one.
+  void persist(const std::vector<Report>& reports);
+  void persist(const std::vector<CThostFtdcOrderField>& orders, const std::vector<Report>& followUps);
+  // Writes an investor's account and positions (after transfers and confirmations).
+  void persistAccount(const std::string& investorId);
 
   // The largest volume an order could have now: funds at the upper (buy) or lower (sell) limit
   // price for opening, the free closable position for closing. Writes MaxVolume into q.
@@ -174,6 +187,14 @@ class Broker {
   CThostFtdcOrderField makeOrder(const BrokerSession& session, const CThostFtdcInputOrderField& input,
                                  const InstrumentState& instrument, int requestId);
   void release(OrderEntry& entry);
+  // Opens the investor's database and restores from it, or starts it with the present records.
+  void attachStore(BrokerSession& session, Account& account, const std::string& path);
+  void restore(BrokerSession& session, Account& account, StoredDay& day);
+  // Closes a stored earlier day: today's lots become yesterday's at the day's last price, whose
+  // profit the funds take; orders and trades stay behind.
+  void settle(StoredDay& day) const;
+  void save(const std::string& investorId, const std::vector<long long>* orderSeqs,
+            const std::vector<CThostFtdcTradeField>* trades);
   double lastPrice(const std::string& instrumentId) const;
   double positionProfit(const Account& a) const;
   double commissionOf(const InstrumentState& ins, char offset, bool today, double price, int volume) const;
@@ -196,6 +217,8 @@ class Broker {
   std::vector<CThostFtdcTradeField> trades_;
   std::vector<CThostFtdcTransferSerialField> transfers_;
   std::map<std::string, MarketView> views_;  // by instrument id
+  std::map<std::string, double> storedLast_;  // restored last prices, until a snapshot comes
+  std::map<std::string, std::unique_ptr<StateStore>> stores_;  // by investor id
   int lastTradeId_ = 0;
   int lastSessionId_ = 100000;  // far from the small session ids a scenario gives earlier connections
   int lastOrderSysId_ = 0;

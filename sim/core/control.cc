@@ -144,6 +144,14 @@ int qvsim_set_md_rate(double snapshots_per_second) {
   });
 }
 
+int qvsim_set_persistence(int on) {
+  return guarded([&](World& w) {
+    if (on != 0 && on != 1) return fail(w, QVSIM_ERR_ARGUMENT, "persistence is 0 or 1");
+    w.settings.persist = on == 1;
+    return 0;
+  });
+}
+
 int qvsim_drop_front(char api, int reason, long long restore_after_micros) {
   return guarded([&](World& w) {
     if (!validApi(api) || restore_after_micros < 0) return fail(w, QVSIM_ERR_ARGUMENT, "drop needs api 'T' or 'M'");

@@ -188,6 +188,7 @@ std::vector<Report> Broker::onSnapshot(const CThostFtdcDepthMarketDataField& dep
       }
     }
   }
+  persist(out);
   return out;
 }
 

@@ -303,6 +303,11 @@ bool parseScenario(const std::string& text, Scenario& out, std::string& error) {
     read(root, "appId", s.appId, top);
     read(root, "authCode", s.authCode, top);
     read(root, "requireAuthentication", s.requireAuthentication, top);
+    bool persist = false;
+    if (root.contains("persist")) {
+      read(root, "persist", persist, top);
+      s.persist = persist ? 1 : 0;
+    }
     read(root, "openAccounts", s.openAccounts, top);
     read(root, "initialFunds", s.initialFunds, top);
     read(root, "initialBankBalance", s.initialBankBalance, top);

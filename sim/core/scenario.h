@@ -93,6 +93,7 @@ struct Scenario {
   std::string tradingDay;  // YYYYMMDD
   std::uint64_t seed = 1;  // market-data generator
   int frontId = 1;
+  int persist = -1;  // -1: keep the setting; 0 / 1: switch keeping the trading day off / on
   std::vector<InstrumentDef> instruments;
   std::vector<UserDef> users;
   std::vector<PositionDef> positions;

@@ -1,5 +1,10 @@
 #include "core/trader_session.h"
 
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
 #include <cstring>
 #include <mutex>
 #include <type_traits>
@@ -24,7 +29,23 @@ std::optional<T> some(const T& value) {
 
 }  // namespace
 
-SimTraderApi::SimTraderApi(const char* /*flowPath*/) : Session(Kind::kTrader) {}
+SimTraderApi::SimTraderApi(const char* flowPath)
+    : Session(Kind::kTrader), flowPath_(flowPath != nullptr ? std::string(flowPath, strnlen(flowPath, 4096)) : "") {}
+
+namespace {
+
+// The investor's database: the flow path is a prefix, as the vendor's files use it; a directory
+// named without its slash is taken as the directory.
+std::string storePathFor(const std::string& flowPath, const std::string& brokerId, const std::string& userId) {
+  std::string prefix = flowPath;
+  std::error_code ec;
+  if (!prefix.empty() && prefix.back() != '/' && std::filesystem::is_directory(prefix, ec)) prefix += '/';
+  std::string name;
+  for (char c : brokerId + "_" + userId) name += std::isalnum(static_cast<unsigned char>(c)) || c == '_' ? c : '-';
+  return prefix + "qvsim_" + name + ".sqlite3";
+}
+
+}  // namespace
 
 template <class Req, class Build>
 int SimTraderApi::handle(const char* name, const Req* record, int requestId, Build build) {
@@ -187,7 +208,10 @@ int SimTraderApi::ReqAuthenticate(CThostFtdcReqAuthenticateField* p, int id) {
 int SimTraderApi::ReqUserLogin(CThostFtdcReqUserLoginField* p, int id) {
   return handle("ReqUserLogin", p, id, [&](CThostFtdcReqUserLoginField& req) {
     CThostFtdcRspUserLoginField out;
-    const int err = World::get().broker.login(brokerSession_, req, out);
+    World& w = World::get();
+    const std::string store =
+        w.settings.persist ? storePathFor(flowPath_, w.scenario.brokerId, getText(req.UserID)) : std::string();
+    const int err = w.broker.login(brokerSession_, req, out, store);
     if (err == kErrNone) setText(tradingDay_, getText(out.TradingDay));
     return single(&CThostFtdcTraderSpi::OnRspUserLogin, some(out), err, id);
   });

@@ -194,6 +194,7 @@ class SimTraderApi final : public CThostFtdcTraderApi, public Session {
   std::atomic<CThostFtdcTraderSpi*> spi_{nullptr};
   BrokerSession brokerSession_;
   char tradingDay_[9] = {};
+  const std::string flowPath_;  // where the investor's trading day is kept, as the vendor's prefix
 };
 
 }  // namespace qvsim

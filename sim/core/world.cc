@@ -35,6 +35,11 @@ int World::marketMovedLocked(const CThostFtdcDepthMarketDataField& depth, std::u
   return delivered;
 }
 
+bool SimSettings::defaultPersist() {
+  const char* value = std::getenv("QVSIM_PERSIST");
+  return value != nullptr && std::string(value) == "1";
+}
+
 World& World::get() {
   static World* world = new World();
   return *world;
@@ -62,6 +67,7 @@ World::World() {
 
 void World::loadLocked(const Scenario& s) {
   scenario = s;
+  if (scenario.persist >= 0) settings.persist = scenario.persist != 0;
   broker.load(scenario);
   market.load(broker, scenario.seed);
   for (Session* session : sessions) session->onScenarioLoadedLocked();

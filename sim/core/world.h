@@ -25,6 +25,11 @@ struct SimSettings {
   int maxPending = 100;               // 0: no limit on requests waiting for their answer
   std::int64_t latencyMicros = 1000;  // delay of every answer
   double mdPerSecond = 2.0;           // snapshots per second per subscribed instrument; 0 stops the stream
+  // Keep each investor's trading day in a database under its trader object's flow path. Off
+  // unless the environment sets QVSIM_PERSIST=1, a scenario says "persist": true or the control
+  // surface switches it on.
+  bool persist = defaultPersist();
+  static bool defaultPersist();
 };
 
 struct FrontState {

@@ -39,6 +39,13 @@ QVSIM_API int qvsim_trading_day(char* buffer, int size);
 QVSIM_API int qvsim_set_flow_control(int queries_per_second, int max_pending);
 QVSIM_API int qvsim_set_latency(long long micros);
 QVSIM_API int qvsim_set_md_rate(double snapshots_per_second);
+/* Keeping the trading day: with 1, a trader object that logs in keeps its investor's account,
+ * positions, orders and trades in an SQLite database named qvsim_<broker>_<user>.sqlite3 under the
+ * flow path it was created with; a later login on the same trading day (also in a new process)
+ * restores them, one on a later trading day settles the stored day first (today's positions become
+ * yesterday's, funds carry the day's profit and fees). Default 0, or 1 when the environment sets
+ * QVSIM_PERSIST=1; a scenario's "persist" key sets it too. */
+QVSIM_API int qvsim_set_persistence(int on);
 
 /* Fronts. Dropping loses every queued and held answer, calls OnFrontDisconnected(reason) on every
  * connected object of that api and keeps the front down for restore_after_micros (0: until
