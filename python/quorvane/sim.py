@@ -66,8 +66,10 @@ _SIGNATURES = {
                                         ctypes.c_void_p, ctypes.c_int]),
     "qvsim_clear_requests": (ctypes.c_int, []),
     "qvsim_session_count": (ctypes.c_int, [ctypes.c_char]),
+    "qvsim_set_persistence": (ctypes.c_int, [ctypes.c_int]),
     "qvsim_replay_file": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_double]),
-    "qvsim_replay_progress": (ctypes.c_int, [ctypes.POINTER(ctypes.c_longlong), ctypes.POINTER(ctypes.c_longlong)]),
+    "qvsim_replay_progress": (ctypes.c_int, [ctypes.POINTER(ctypes.c_longlong),
+                                             ctypes.POINTER(ctypes.c_longlong)]),
     "qvsim_replay_wait": (ctypes.c_int, [ctypes.c_longlong]),
     "qvsim_replay_stop": (ctypes.c_int, []),
 }
@@ -136,6 +138,11 @@ class Sim:
 
     def set_md_rate(self, snapshots_per_second: float) -> None:
         self._check(self._lib.qvsim_set_md_rate(snapshots_per_second))
+
+    def set_persistence(self, on: bool) -> None:
+        """Keeps each investor's trading day in an SQLite database under its trader object's flow
+        path (restored at the next login of the day, settled at a login on a later day)."""
+        self._check(self._lib.qvsim_set_persistence(1 if on else 0))
 
     def drop_front(self, api: str, reason: int, restore_after_micros: int = 0) -> int:
         """Drops every connection of one library; returns how many objects it reached."""
