@@ -7,16 +7,10 @@ import re
 import subprocess
 import sys
 
-import pytest
-
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "python"))
 
-from quorvane import sim  # noqa: E402
 from quorvane.replay import SAMPLE_TICKS  # noqa: E402
-
-pytestmark = pytest.mark.skipif(not (hasattr(sim.Sim, "replay") and SAMPLE_TICKS.exists()),
-                                reason="the simulated exchange of this checkout has no tick replay")
 
 
 def run_cli(args, tmp_path, lib_path):
