@@ -74,7 +74,7 @@ def replay(args, out):
     strategy = replaying.load_strategy(args.strategy, **_strategy_params(args.param))
     print("Strategy: %s (%s)" % (type(strategy).__name__, args.strategy), file=out)
     report = replaying.run_replay(strategy, args.ticks, out_dir=args.out, speed=args.speed,
-                                  progress=not args.no_progress,
+                                  progress=not args.no_progress, scenario=args.scenario,
                                   log=lambda text: print(text, file=out, flush=True))
     print(report.text(), file=out, flush=True)
     if not report.agrees:
@@ -83,12 +83,15 @@ def replay(args, out):
     return 0
 
 
-def _replay_options(parser, ticks_default):
+def _replay_options(parser, ticks_default, scenario_default=None):
     from .replay import DEMO_STRATEGY
     if ticks_default is None:
         parser.add_argument("ticks", help="CSV tick file (CThostFtdcDepthMarketDataField columns)")
     else:
         parser.set_defaults(ticks=str(ticks_default))
+    parser.add_argument("--scenario", default=scenario_default and str(scenario_default),
+                        help="JSON scenario of the simulated exchange (instruments, fees, funds; "
+                             "default: %(default)s, none is the built-in one)")
     parser.add_argument("--strategy", default=str(DEMO_STRATEGY),
                         help="strategy file, file.py or file.py:Class (default: %(default)s)")
     parser.add_argument("--param", action="append", metavar="NAME=VALUE",
@@ -103,12 +106,12 @@ def _replay_options(parser, ticks_default):
 
 
 def main(argv=None):
-    from .replay import SAMPLE_TICKS
+    from .replay import DEMO_SCENARIO, SAMPLE_TICKS
     parser = argparse.ArgumentParser(prog="python3 -m quorvane")
     commands = parser.add_subparsers(dest="command", required=True)
     _replay_options(commands.add_parser(
         "demo", help="run the example strategy on the sample day and print its report"),
-        SAMPLE_TICKS)
+        SAMPLE_TICKS, DEMO_SCENARIO)
     _replay_options(commands.add_parser("replay", help="run a strategy on a tick file"), None)
     commands.add_parser("info", help="print the runtime's version, exports and record sizes")
     args = parser.parse_args(argv)

@@ -13,11 +13,13 @@ from . import records, sim
 from .host import Client
 from .report import Recorder, build_report
 
-__all__ = ["ROOT", "SAMPLE_TICKS", "DEMO_STRATEGY", "TickFile", "load_strategy", "run_replay"]
+__all__ = ["ROOT", "SAMPLE_TICKS", "DEMO_STRATEGY", "DEMO_SCENARIO", "TickFile", "load_strategy", "run_replay"]
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 SAMPLE_TICKS = ROOT / "sim" / "data" / "sample_ticks.csv"
 DEMO_STRATEGY = ROOT / "examples" / "ma_cross.py"
+# The sample day's two contracts with a broker's typical fees, so that the demo's report has some.
+DEMO_SCENARIO = ROOT / "examples" / "demo_scenario.json"
 
 # The stand-in's built-in broker and the demo account's funds.
 DEMO_LOGIN = {"user_id": "demo", "password": "demo", "broker_id": "9999",
@@ -81,8 +83,9 @@ def _progress(total, enabled):
 
 
 def run_replay(strategy, ticks=SAMPLE_TICKS, out_dir="quorvane-demo", speed=0.0, progress=True,
-               flow_dir=None, settle=0.5, timeout=600.0, log=None):
-    """Replays one tick file through `strategy`; returns the Report. Call it once per process (the
+               scenario=None, flow_dir=None, settle=0.5, timeout=600.0, log=None):
+    """Replays one tick file through `strategy`, on the exchange of a scenario file when one is
+    given (else the stand-in's built-in one); returns the Report. Call it once per process (the
     runtime and its clients live until the process ends)."""
     log = log or (lambda text: print(text, flush=True))
     tick_file = TickFile(ticks)
@@ -91,6 +94,8 @@ def run_replay(strategy, ticks=SAMPLE_TICKS, out_dir="quorvane-demo", speed=0.0,
     market = sim.Sim()
     if not hasattr(market, "replay"):
         raise RuntimeError("the simulated exchange of this build cannot replay tick files")
+    if scenario:
+        market.load_scenario_file(scenario)
     market.set_flow_control(0, 0)
     market.set_latency(100)
     market.set_md_rate(0)

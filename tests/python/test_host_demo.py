@@ -42,6 +42,9 @@ class TestCommandLine:
         assert fills > 0
         assert {t["Direction"] for t in trades} == {"Buy", "Sell"}
         assert "Positions at the end (net lots): flat" in done.stdout
+        # The demo's exchange charges fees, and the net profit check accounts for them.
+        fees = float(re.search(r"^Fees: ([\d.]+)", done.stdout, re.M).group(1))
+        assert fees > 0
 
     def test_replay_runs_the_quoting_example(self, tmp_path, lib_path):
         done = run_cli(["replay", str(SAMPLE_TICKS), "--strategy",
