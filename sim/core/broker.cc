@@ -85,6 +85,8 @@ void Broker::load(const Scenario& scenario) {
   accounts_.clear();
   positions_.clear();
   orders_.clear();
+  working_.clear();
+  orderRefs_.clear();
   trades_.clear();
   transfers_.clear();
   views_.clear();
@@ -204,6 +206,7 @@ void Broker::load(const Scenario& scenario) {
       }
     }
     orders_.push_back(entry);
+    indexOrder(orders_.size() - 1);
   }
 
   int tradeSeq = 0;
@@ -324,15 +327,41 @@ double Broker::commissionOf(const InstrumentState& ins, char offset, bool today,
   return byVolume * volume + byMoney * price * volume * ins.def.multiplier;
 }
 
+void Broker::indexOrder(std::size_t index) {
+  const auto& f = orders_[index].field;
+  orderRefs_.insert({f.FrontID, f.SessionID, trimmed(getText(f.OrderRef))});
+  if (orders_[index].working()) working_[getText(f.InstrumentID)].push_back(index);
+}
+
+void Broker::reindexOrders() {
+  working_.clear();
+  orderRefs_.clear();
+  for (std::size_t i = 0; i < orders_.size(); ++i) indexOrder(i);
+}
+
+void Broker::compactWorking(const std::string& instrumentId) {
+  auto it = working_.find(instrumentId);
+  if (it == working_.end()) return;
+  std::erase_if(it->second, [&](std::size_t i) { return !orders_[i].working(); });
+}
+
+double Broker::frozenOf(const std::string& investorId, bool commission) const {
+  double frozen = 0.0;
+  for (const auto& [instrument, indexes] : working_) {
+    for (std::size_t i : indexes) {
+      const OrderEntry& o = orders_[i];
+      if (getText(o.field.InvestorID) == investorId) frozen += commission ? o.frozenCommission : o.frozenMargin;
+    }
+  }
+  return frozen;
+}
+
 double Broker::availableOf(const Account& a) const {
   double margin = 0.0;
   for (const Position& p : positions_) {
     if (p.investorId == a.investorId) margin += positionMargin(p);
   }
-  double frozen = 0.0;
-  for (const OrderEntry& o : orders_) {
-    if (getText(o.field.InvestorID) == a.investorId) frozen += o.frozenMargin + o.frozenCommission;
-  }
+  const double frozen = frozenOf(a.investorId, false) + frozenOf(a.investorId, true);
   return a.preBalance + a.deposit - a.withdraw + a.closeProfit + positionProfit(a) - a.commission - margin - frozen;
 }
 
@@ -545,12 +574,9 @@ OrderOutcome Broker::insertOrder(BrokerSession& session, CThostFtdcInputOrderFie
     ref = std::to_string(session.maxOrderRef + 1);
     setText(input.OrderRef, ref);
   }
-  for (const OrderEntry& o : orders_) {
-    if (o.field.FrontID == session.frontId && o.field.SessionID == session.sessionId &&
-        trimmed(getText(o.field.OrderRef)) == trimmed(ref)) {
-      out.errorId = kErrDuplicateOrderRef;
-      return out;
-    }
+  if (orderRefs_.count({session.frontId, session.sessionId, trimmed(ref)}) != 0) {
+    out.errorId = kErrDuplicateOrderRef;
+    return out;
   }
   const double price = market ? (input.Direction == THOST_FTDC_D_Buy ? ins->upperLimit : ins->lowerLimit) : input.LimitPrice;
   const int volume = input.VolumeTotalOriginal;
@@ -621,6 +647,7 @@ OrderOutcome Broker::insertOrder(BrokerSession& session, CThostFtdcInputOrderFie
   const bool accepted = out.exchangeRejection.empty();
   orders_.push_back(entry);
   if (accepted) matchNew(orders_.size() - 1, out.followUps);
+  indexOrder(orders_.size() - 1);
   persist(out.reports, out.followUps);
   return out;
 }
@@ -904,14 +931,8 @@ CThostFtdcTradingAccountField Broker::account(const BrokerSession& session) cons
   for (const Position& p : positions_) {
     if (p.investorId == a->investorId) margin += positionMargin(p);
   }
-  double frozen = 0.0;
-  for (const OrderEntry& o : orders_) {
-    if (getText(o.field.InvestorID) == a->investorId) frozen += o.frozenMargin;
-  }
-  double frozenCommission = 0.0;
-  for (const OrderEntry& o : orders_) {
-    if (getText(o.field.InvestorID) == a->investorId) frozenCommission += o.frozenCommission;
-  }
+  const double frozen = frozenOf(a->investorId, false);
+  const double frozenCommission = frozenOf(a->investorId, true);
   setText(r.BrokerID, scenario_.brokerId);
   setText(r.AccountID, a->investorId);
   r.PreBalance = a->preBalance;

@@ -6,7 +6,9 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ThostFtdcUserApiStruct.h"
@@ -187,6 +189,11 @@ class Broker {
   CThostFtdcOrderField makeOrder(const BrokerSession& session, const CThostFtdcInputOrderField& input,
                                  const InstrumentState& instrument, int requestId);
   void release(OrderEntry& entry);
+  void indexOrder(std::size_t index);
+  void reindexOrders();
+  // Drops the finished orders from an instrument's working list.
+  void compactWorking(const std::string& instrumentId);
+  double frozenOf(const std::string& investorId, bool commission) const;
   // Opens the investor's database and restores from it, or starts it with the present records.
   void attachStore(BrokerSession& session, Account& account, const std::string& path);
   void restore(BrokerSession& session, Account& account, StoredDay& day);
@@ -217,6 +224,11 @@ class Broker {
   std::vector<CThostFtdcTradeField> trades_;
   std::vector<CThostFtdcTransferSerialField> transfers_;
   std::map<std::string, MarketView> views_;  // by instrument id
+  // Indexes over orders_ (whose entries never move once added, except when a restore rebuilds
+  // it): the working orders of each instrument, in time order (finished ones are dropped lazily),
+  // and the (front, session, reference) of every order.
+  std::map<std::string, std::vector<std::size_t>> working_;
+  std::set<std::tuple<int, int, std::string>> orderRefs_;
   std::map<std::string, double> storedLast_;  // restored last prices, until a snapshot comes
   std::map<std::string, std::unique_ptr<StateStore>> stores_;  // by investor id
   int lastTradeId_ = 0;

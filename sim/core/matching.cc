@@ -67,7 +67,9 @@ long long Broker::crossableVolume(const OrderEntry& entry) const {
   const std::string investor = getText(f.InvestorID);
   const double price = orderPrice(f, instruments_.at(instrumentId));
   long long volume = 0;
-  for (const OrderEntry& o : orders_) {
+  const auto indexes = working_.find(instrumentId);
+  for (std::size_t i : indexes != working_.end() ? indexes->second : std::vector<std::size_t>{}) {
+    const OrderEntry& o = orders_[i];
     if (&o == &entry || !o.working() || isBuy(o.field) == isBuy(f) || getText(o.field.InstrumentID) != instrumentId ||
         getText(o.field.InvestorID) == investor) {
       continue;
@@ -107,9 +109,11 @@ void Broker::matchNew(std::size_t index, std::vector<Report>& out) {
   }
 
   // Other clients' resting orders: best price first, then the earliest.
+  const std::vector<std::size_t> resting = working_[instrumentId];
   while (entry.field.VolumeTotal > 0) {
     OrderEntry* best = nullptr;
-    for (OrderEntry& o : orders_) {
+    for (std::size_t i : resting) {
+      OrderEntry& o = orders_[i];
       if (&o == &entry || !o.working() || isBuy(o.field) == buy || getText(o.field.InstrumentID) != instrumentId ||
           getText(o.field.InvestorID) == investor) {
         continue;
@@ -144,6 +148,7 @@ void Broker::matchNew(std::size_t index, std::vector<Report>& out) {
   }
 
   if (entry.field.VolumeTotal > 0 && immediate) cancelRemainder(entry, "已撤单", out);
+  compactWorking(instrumentId);
 }
 
 std::vector<Report> Broker::onSnapshot(const CThostFtdcDepthMarketDataField& depth) {
@@ -159,9 +164,10 @@ std::vector<Report> Broker::onSnapshot(const CThostFtdcDepthMarketDataField& dep
   const long long tradedNow = std::max(0LL, static_cast<long long>(depth.Volume - previousVolume));
   const double last = depth.LastPrice;
 
-  for (std::size_t i = 0; i < orders_.size(); ++i) {
+  const std::vector<std::size_t> resting = working_[instrumentId];
+  for (std::size_t i : resting) {
     OrderEntry& o = orders_[i];
-    if (!o.working() || getText(o.field.InstrumentID) != instrumentId) continue;
+    if (!o.working()) continue;
     const bool buy = isBuy(o.field);
     const double price = o.field.LimitPrice;
     const double opposite = buy ? depth.AskPrice1 : depth.BidPrice1;
@@ -188,6 +194,7 @@ std::vector<Report> Broker::onSnapshot(const CThostFtdcDepthMarketDataField& dep
       }
     }
   }
+  compactWorking(instrumentId);
   persist(out);
   return out;
 }

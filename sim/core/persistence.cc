@@ -118,6 +118,7 @@ void Broker::restore(BrokerSession& session, Account& account, StoredDay& day) {
     sessions.insert(s.field.SessionID);
     orders_.push_back(entry);
   }
+  reindexOrders();
   for (const CThostFtdcTradeField& t : day.trades) {
     lastTradeId_ = std::max<long long>(lastTradeId_, numberOf(getText(t.TradeID)));
     trades_.push_back(t);

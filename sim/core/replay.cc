@@ -14,8 +14,22 @@ namespace {
 
 constexpr long long kDayMillis = 24LL * 3600 * 1000;
 constexpr std::int64_t kPollMicros = 20;
+constexpr int kYieldSpins = 2000;
 
 void sleepFor(std::int64_t micros) { std::this_thread::sleep_for(std::chrono::microseconds(micros)); }
+
+// Waits until every callback the replay caused was delivered: the library threads usually drain
+// them within microseconds, so it yields a while before it falls back to short sleeps.
+void waitDrained(const std::atomic<bool>& stop) {
+  World& w = World::get();
+  for (int spins = 0; w.inFlight.load() > 0 && !stop.load(); ++spins) {
+    if (spins < kYieldSpins) {
+      std::this_thread::yield();
+    } else {
+      sleepFor(kPollMicros);
+    }
+  }
+}
 
 }  // namespace
 
@@ -105,13 +119,11 @@ void Replay::run(std::vector<CThostFtdcDepthMarketDataField> ticks, double speed
       if (w.market.push(tick)) w.market.snapshot(getText(tick.InstrumentID), &sequence);
       w.marketMovedLocked(tick, sequence, true);
     }
-    if (speed == 0.0) {
-      while (w.inFlight.load() > 0 && !stop_.load()) sleepFor(kPollMicros);
-    }
+    if (speed == 0.0) waitDrained(stop_);
     std::lock_guard<std::mutex> lock(mu_);
     ++delivered_;
   }
-  while (w.inFlight.load() > 0 && !stop_.load()) sleepFor(kPollMicros);
+  waitDrained(stop_);
   std::lock_guard<std::mutex> lock(mu_);
   finished_ = true;
   cv_.notify_all();

@@ -1,0 +1,207 @@
+// The simulated exchange alone: orders matched per second (an order that crosses the displayed
+// book, from the insert call to its trade report on the library's callback thread, with a growing
+// day of orders behind it) and snapshots replayed per second (a tick file played as fast as one
+// subscriber takes it, matched against resting orders).
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <string>
+
+#include "ThostFtdcMdApi.h"
+#include "ThostFtdcTraderApi.h"
+#include "qvsim.h"
+
+namespace {
+
+constexpr char kScenario[] = R"({"tradingDay": "20260108", "initialFunds": 1e13,
+  "instruments": [{"instrumentId": "rb2605", "exchangeId": "SHFE", "multiplier": 10, "priceTick": 1,
+                   "marginRatio": 0.1, "preSettlementPrice": 3500, "maxLimitOrderVolume": 500}]})";
+
+class Counter {
+ public:
+  void add() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++count_;
+    cv_.notify_all();
+  }
+  void waitFor(long target) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    cv_.wait(lock, [&] { return count_ >= target; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  long count_ = 0;
+};
+
+class TraderSpi final : public CThostFtdcTraderSpi {
+ public:
+  void OnFrontConnected() override { steps.add(); }
+  void OnRspAuthenticate(CThostFtdcRspAuthenticateField*, CThostFtdcRspInfoField*, int, bool) override { steps.add(); }
+  void OnRspUserLogin(CThostFtdcRspUserLoginField*, CThostFtdcRspInfoField*, int, bool) override { steps.add(); }
+  void OnRspSettlementInfoConfirm(CThostFtdcSettlementInfoConfirmField*, CThostFtdcRspInfoField*, int, bool) override {
+    steps.add();
+  }
+  void OnRtnOrder(CThostFtdcOrderField*) override { orders.add(); }
+  void OnRtnTrade(CThostFtdcTradeField*) override { trades.add(); }
+  Counter steps;
+  Counter orders;
+  Counter trades;
+};
+
+class MdSpi final : public CThostFtdcMdSpi {
+ public:
+  void OnFrontConnected() override { steps.add(); }
+  void OnRspUserLogin(CThostFtdcRspUserLoginField*, CThostFtdcRspInfoField*, int, bool) override { steps.add(); }
+  void OnRspSubMarketData(CThostFtdcSpecificInstrumentField*, CThostFtdcRspInfoField*, int, bool) override {
+    steps.add();
+  }
+  Counter steps;
+};
+
+template <std::size_t N>
+void put(char (&dst)[N], const char* text) {
+  std::memset(dst, 0, N);
+  std::memcpy(dst, text, std::min(std::strlen(text), N - 1));
+}
+
+// A trader object logged in as u1 and confirmed, on a fresh exchange.
+CThostFtdcTraderApi* connectTrader(TraderSpi& spi) {
+  qvsim_reset();
+  qvsim_set_flow_control(0, 0);
+  qvsim_set_latency(0);
+  qvsim_set_md_rate(0);
+  qvsim_load_scenario_json(kScenario);
+  CThostFtdcTraderApi* api = CThostFtdcTraderApi::CreateFtdcTraderApi("");
+  api->RegisterSpi(&spi);
+  api->Init();
+  spi.steps.waitFor(1);
+  CThostFtdcReqAuthenticateField auth{};
+  put(auth.BrokerID, "9999");
+  put(auth.UserID, "u1");
+  put(auth.AppID, "simnow_client_test");
+  put(auth.AuthCode, "0000000000000000");
+  api->ReqAuthenticate(&auth, 1);
+  spi.steps.waitFor(2);
+  CThostFtdcReqUserLoginField login{};
+  put(login.BrokerID, "9999");
+  put(login.UserID, "u1");
+  put(login.Password, "pw");
+  api->ReqUserLogin(&login, 2);
+  spi.steps.waitFor(3);
+  CThostFtdcSettlementInfoConfirmField confirm{};
+  api->ReqSettlementInfoConfirm(&confirm, 3);
+  spi.steps.waitFor(4);
+  return api;
+}
+
+CThostFtdcInputOrderField order(char direction, char offset, double price) {
+  CThostFtdcInputOrderField o{};
+  put(o.InstrumentID, "rb2605");
+  o.OrderPriceType = THOST_FTDC_OPT_LimitPrice;
+  o.Direction = direction;
+  o.CombOffsetFlag[0] = offset;
+  o.CombHedgeFlag[0] = THOST_FTDC_HF_Speculation;
+  o.LimitPrice = price;
+  o.VolumeTotalOriginal = 1;
+  o.TimeCondition = THOST_FTDC_TC_GFD;
+  o.VolumeCondition = THOST_FTDC_VC_AV;
+  o.MinVolume = 1;
+  o.ContingentCondition = THOST_FTDC_CC_Immediately;
+  return o;
+}
+
+void pushBook(double bid, double ask, int volume) {
+  CThostFtdcDepthMarketDataField d{};
+  put(d.InstrumentID, "rb2605");
+  d.LastPrice = bid;
+  d.BidPrice1 = bid;
+  d.AskPrice1 = ask;
+  d.BidVolume1 = d.AskVolume1 = volume;
+  qvsim_push_depth(&d, sizeof(d));
+}
+
+// One crossing order per iteration, alternately opening and closing a lot; state.range(0) orders
+// rest far from the market beforehand, as a long day's working orders would.
+void BM_OrdersMatched(benchmark::State& state) {
+  TraderSpi spi;
+  CThostFtdcTraderApi* api = connectTrader(spi);
+  pushBook(3500, 3501, 1 << 30);
+  int id = 10;
+  for (long i = 0; i < state.range(0); ++i) {
+    auto resting = order('0', '0', 3300);
+    api->ReqOrderInsert(&resting, ++id);
+  }
+  spi.orders.waitFor(2 * state.range(0));
+  long trades = 0;
+  for (auto _ : state) {
+    auto o = (trades % 2 == 0) ? order('0', '0', 3501) : order('1', THOST_FTDC_OF_CloseToday, 3500);
+    api->ReqOrderInsert(&o, ++id);
+    spi.trades.waitFor(++trades);
+  }
+  state.SetItemsProcessed(trades);
+  api->Release();
+}
+BENCHMARK(BM_OrdersMatched)->Arg(0)->Arg(10000)->UseRealTime();
+
+// Replays a file of state.range(0) snapshots, as fast as one market-data subscriber takes them,
+// with 20 resting orders of the trader to match on every snapshot.
+void BM_SnapshotsReplayed(benchmark::State& state) {
+  const std::string path = "/tmp/qvsim_bench_" + std::to_string(getpid()) + ".csv";
+  {
+    std::ofstream out(path);
+    out << "InstrumentID,ExchangeID,UpdateTime,UpdateMillisec,LastPrice,Volume,BidPrice1,BidVolume1,AskPrice1,"
+           "AskVolume1\n";
+    for (long i = 0; i < state.range(0); ++i) {
+      const long price = 3500 + (i * 7 % 21) - 10;
+      char line[160];
+      std::snprintf(line, sizeof(line), "rb2605,SHFE,09:%02ld:%02ld,%ld,%ld,%ld,%ld,50,%ld,50\n", (i / 120) % 60,
+                    (i / 2) % 60, (i % 2) * 500, price, 100 + i, price - 1, price);
+      out << line;
+    }
+  }
+  TraderSpi spi;
+  CThostFtdcTraderApi* api = connectTrader(spi);
+  int id = 10;
+  for (int i = 0; i < 10; ++i) {
+    auto buy = order('0', '0', 3300 + i);
+    auto sell = order('1', '0', 3700 - i);
+    api->ReqOrderInsert(&buy, ++id);
+    api->ReqOrderInsert(&sell, ++id);
+  }
+  spi.orders.waitFor(40);
+  MdSpi mdSpi;
+  CThostFtdcMdApi* md = CThostFtdcMdApi::CreateFtdcMdApi("");
+  md->RegisterSpi(&mdSpi);
+  md->Init();
+  mdSpi.steps.waitFor(1);
+  CThostFtdcReqUserLoginField login{};
+  md->ReqUserLogin(&login, 1);
+  mdSpi.steps.waitFor(2);
+  char rb[] = "rb2605";
+  char* ids[] = {rb};
+  md->SubscribeMarketData(ids, 1);
+  mdSpi.steps.waitFor(3);
+
+  long snapshots = 0;
+  for (auto _ : state) {
+    snapshots += qvsim_replay_file(path.c_str(), 0.0);
+    qvsim_replay_wait(-1);
+  }
+  state.SetItemsProcessed(snapshots);
+  md->Release();
+  api->Release();
+  std::remove(path.c_str());
+}
+BENCHMARK(BM_SnapshotsReplayed)->Arg(20000)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
