@@ -167,21 +167,21 @@ def _start_loop(lib):
     return _loop_thread
 
 
+_runtime = None
+_runtime_lock = threading.Lock()
+
+
 def shutdown(code=0):
     """Stops every client (exitX with no handle) and ends the process. The runtime's workers and the
     CTP libraries' threads never end on their own and call into the interpreter, so the process
     must end without the interpreter's own finalisation."""
     try:
-        lib = runtime.load() if _runtime is None else _runtime.lib
-        lib.exitX(None)
+        if _runtime is not None:
+            _runtime.lib.exitX(None)
     finally:
         sys.stdout.flush()
         sys.stderr.flush()
         os._exit(code)
-
-
-_runtime = None
-_runtime_lock = threading.Lock()
 
 
 def shared_runtime(path=None):
@@ -200,7 +200,7 @@ class Client:
                     trader_front="tcp://...", md_front="tcp://...")
     client.start()            # init, then loop on a daemon thread
     client.wait_ready()
-    client.run()              # until Ctrl-C or client.stop_requested()
+    client.run()              # until Ctrl-C or client.stop()
     """
 
     def __init__(self, strategy=None, client_index=0, quiet=True, library=None, **login):
