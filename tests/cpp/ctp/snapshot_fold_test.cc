@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,8 +37,18 @@ CThostFtdcDepthMarketDataField depth(const char* id, const char* exchange, doubl
   return d;
 }
 
+// Entries live as long as their market-data client; a test's map gives them back when it ends.
+class OwningMap : public SnapshotMap {
+ public:
+  ~OwningMap() {
+    std::set<SnapshotEntry*> entries;
+    forEach([&](const std::string&, SnapshotEntry* entry) { entries.insert(entry); });
+    for (SnapshotEntry* entry : entries) delete entry;
+  }
+};
+
 TEST(FoldSnapshot, FirstSnapshotMakesOneEntryUnderBothNames) {
-  SnapshotMap map;
+  OwningMap map;
   SnapshotFolder folder(map);
   SnapshotEntry* entry = folder.fold(depth("fold01", "SHFE", 3600));
   EXPECT_EQ(map.find("fold01."), entry);
@@ -51,7 +62,7 @@ TEST(FoldSnapshot, FirstSnapshotMakesOneEntryUnderBothNames) {
 }
 
 TEST(FoldSnapshot, LaterSnapshotsKeepTheFieldsOfTheFirst) {
-  SnapshotMap map;
+  OwningMap map;
   SnapshotFolder folder(map);
   SnapshotEntry* first = folder.fold(depth("fold02", "SHFE", 3600));
   CThostFtdcDepthMarketDataField next = depth("fold02", "SHFE", 3650);
@@ -68,7 +79,7 @@ TEST(FoldSnapshot, LaterSnapshotsKeepTheFieldsOfTheFirst) {
 }
 
 TEST(FoldSnapshot, AnotherFolderOverTheSameMapUpdatesTheSameEntry) {
-  SnapshotMap map;
+  OwningMap map;
   SnapshotEntry* first = SnapshotFolder(map).fold(depth("fold06", "SHFE", 3600));
   SnapshotEntry* second = SnapshotFolder(map).fold(depth("fold06", "SHFE", 3700));
   EXPECT_EQ(first, second);
@@ -81,7 +92,7 @@ TEST(FoldSnapshot, EmptyExchangeTakesTheInstrumentTablesExchange) {
   copyText(instrument.InstrumentID, "fold03");
   copyText(instrument.ExchangeID, "DCE");
   enterInstrument(instrument);
-  SnapshotMap map;
+  OwningMap map;
   SnapshotFolder folder(map);
   SnapshotEntry* entry = folder.fold(depth("fold03", "", 100));
   EXPECT_STREQ(entry->record.ExchangeID, "DCE");
@@ -90,7 +101,7 @@ TEST(FoldSnapshot, EmptyExchangeTakesTheInstrumentTablesExchange) {
 }
 
 TEST(FoldSnapshot, UnknownInstrumentWithoutExchangeHasOneName) {
-  SnapshotMap map;
+  OwningMap map;
   SnapshotFolder folder(map);
   SnapshotEntry* entry = folder.fold(depth("fold04", "", 100));
   EXPECT_STREQ(entry->record.ExchangeID, "");
@@ -100,7 +111,7 @@ TEST(FoldSnapshot, UnknownInstrumentWithoutExchangeHasOneName) {
 }
 
 TEST(FoldSnapshot, ValuesAreCopiedUnchanged) {
-  SnapshotMap map;
+  OwningMap map;
   SnapshotFolder folder(map);
   CThostFtdcDepthMarketDataField d = depth("fold05", "CZCE", DBL_MAX);
   d.Volume = -5;
@@ -119,7 +130,7 @@ TEST(FoldSnapshot, ValuesAreCopiedUnchanged) {
 // A day's feed of many instruments: the folder's own index grows past its first size and every
 // later snapshot still lands in the entry its instrument's first one made.
 TEST(FoldSnapshot, ManyInstrumentsEachKeepTheirEntry) {
-  SnapshotMap map;
+  OwningMap map;
   SnapshotFolder folder(map);
   std::vector<SnapshotEntry*> first;
   for (int i = 0; i < 1000; ++i) {
@@ -134,7 +145,7 @@ TEST(FoldSnapshot, ManyInstrumentsEachKeepTheirEntry) {
 }
 
 TEST(FoldSnapshot, FullWidthCodeWithoutTerminatorStaysInsideTheRecord) {
-  SnapshotMap map;
+  OwningMap map;
   SnapshotFolder folder(map);
   CThostFtdcDepthMarketDataField d = depth("x", "SHFE", 1);
   std::memset(d.InstrumentID, 'A', sizeof d.InstrumentID);
