@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "ThostFtdcMdApi.h"
 #include "sim_fixture.h"
 
 namespace qvsim_test {
@@ -234,6 +235,29 @@ TEST_F(MatchingTest, TwoClientsTradeWithEachOtherByPriceThenTime) {
   spi.recorder.waitFor("OnRtnTrade", 2);
   EXPECT_EQ(spi.recorder.named("OnRtnTrade").size(), 2u);
   other->Release();
+}
+
+TEST_F(MatchingTest, GeneratedSnapshotsFillWorkingOrdersToo) {
+  RecordingMdSpi mdSpi;
+  CThostFtdcMdApi* md = CThostFtdcMdApi::CreateFtdcMdApi("");
+  md->RegisterSpi(&mdSpi);
+  md->Init();
+  mdSpi.recorder.waitFor("OnFrontConnected");
+  CThostFtdcReqUserLoginField login{};
+  md->ReqUserLogin(&login, 1);
+  mdSpi.recorder.waitFor("OnRspUserLogin");
+  // Before any snapshot there is nothing to trade with: the order works.
+  const int id = insert(order("rb2605", '0', '0', 3700, 1));
+  EXPECT_EQ(lastOrder(reportsOf(spi, id, 2)).OrderStatus, THOST_FTDC_OST_NoTradeQueueing);
+  ASSERT_EQ(qvsim_set_md_rate(200), 0);
+  char rb[] = "rb2605";
+  char* ids[] = {rb};
+  md->SubscribeMarketData(ids, 1);
+  const auto trade = spi.recorder.waitFor("OnRtnTrade").as<CThostFtdcTradeField>();
+  EXPECT_DOUBLE_EQ(trade.Price, 3700.0);
+  const auto depth = mdSpi.recorder.waitFor("OnRtnDepthMarketData").as<CThostFtdcDepthMarketDataField>();
+  EXPECT_LT(depth.AskPrice1, 3700.0) << "the generated market stays near 3500";
+  md->Release();
 }
 
 TEST_F(MatchingTest, AccountingOfOpenAndCloseFills) {
