@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -72,14 +73,16 @@ void put(char (&dst)[N], const char* text) {
   std::memcpy(dst, text, std::min(std::strlen(text), N - 1));
 }
 
-// A trader object logged in as u1 and confirmed, on a fresh exchange.
-CThostFtdcTraderApi* connectTrader(TraderSpi& spi) {
+// A trader object logged in as u1 and confirmed, on a fresh exchange; with a flow path, the
+// trading day is kept there.
+CThostFtdcTraderApi* connectTrader(TraderSpi& spi, const std::string& flowPath = "") {
   qvsim_reset();
   qvsim_set_flow_control(0, 0);
   qvsim_set_latency(0);
   qvsim_set_md_rate(0);
+  qvsim_set_persistence(flowPath.empty() ? 0 : 1);
   qvsim_load_scenario_json(kScenario);
-  CThostFtdcTraderApi* api = CThostFtdcTraderApi::CreateFtdcTraderApi("");
+  CThostFtdcTraderApi* api = CThostFtdcTraderApi::CreateFtdcTraderApi(flowPath.c_str());
   api->RegisterSpi(&spi);
   api->Init();
   spi.steps.waitFor(1);
@@ -132,7 +135,9 @@ void pushBook(double bid, double ask, int volume) {
 // rest far from the market beforehand, as a long day's working orders would.
 void BM_OrdersMatched(benchmark::State& state) {
   TraderSpi spi;
-  CThostFtdcTraderApi* api = connectTrader(spi);
+  const std::string flow = "/tmp/qvsim_bench_flow_" + std::to_string(getpid()) + "/";
+  std::filesystem::remove_all(flow);
+  CThostFtdcTraderApi* api = connectTrader(spi, state.range(1) != 0 ? flow : "");
   pushBook(3500, 3501, 1 << 30);
   int id = 10;
   for (long i = 0; i < state.range(0); ++i) {
@@ -148,8 +153,11 @@ void BM_OrdersMatched(benchmark::State& state) {
   }
   state.SetItemsProcessed(trades);
   api->Release();
+  qvsim_set_persistence(0);
+  std::filesystem::remove_all(flow);
 }
-BENCHMARK(BM_OrdersMatched)->Arg(0)->Arg(10000)->UseRealTime();
+// Args: resting orders, trading day kept in SQLite (1) or not (0).
+BENCHMARK(BM_OrdersMatched)->Args({0, 0})->Args({10000, 0})->Args({0, 1})->UseRealTime();
 
 // Replays a file of state.range(0) snapshots, as fast as one market-data subscriber takes them,
 // with 20 resting orders of the trader to match on every snapshot.
