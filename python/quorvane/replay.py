@@ -46,10 +46,10 @@ class TickFile:
                 self.instruments.setdefault(row["InstrumentID"], row["ExchangeID"])
 
 
-def load_strategy(spec, **params):
+def load_strategy(location, **params):
     """A strategy instance from "path/to/file.py[:ClassName]"; without a class name, the file's
     only Strategy subclass (or its `STRATEGY` attribute)."""
-    path, _, name = str(spec).partition(":")
+    path, _, name = str(location).partition(":")
     module_name = "quorvane_user_" + pathlib.Path(path).stem
     loader = importlib.util.spec_from_file_location(module_name, path)
     if loader is None:
