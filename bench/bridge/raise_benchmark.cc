@@ -25,17 +25,8 @@ CQVMarketDataField gSnapshot{};
 
 void BM_Baseline(benchmark::State& state) {
   qv::bridge::keepThreadState();
-  PyThreadState* threadState = PyGILState_GetThisThreadState();
-  for (auto _ : state) {
-    PyEval_RestoreThread(threadState);
-    PyObject* args = PyTuple_New(2);
-    PyTuple_SET_ITEM(args, 0, PyLong_FromLong(kSnapshotEvent));
-    PyTuple_SET_ITEM(args, 1, PyLong_FromSsize_t(reinterpret_cast<Py_ssize_t>(&gSnapshot)));
-    PyObject* result = PyObject_Call(gEmptyCallable, args, nullptr);
-    Py_XDECREF(result);
-    Py_DECREF(args);
-    PyEval_SaveThread();
-  }
+  qv_bench::callWithKeptState(state, PyGILState_GetThisThreadState(), gEmptyCallable,
+                              kSnapshotEvent, &gSnapshot);
 }
 BENCHMARK(BM_Baseline);
 
