@@ -121,15 +121,7 @@ void OrderEngine::restoreTrade(const CThostFtdcTradeField& trade) {
   CQVOrderField& record = order->record;
   // The same money unit as live trades (price x volume x multiple), so that the average cost stays
   // a price when live trades follow restored ones.
-  const InstrumentInfo* instrument = order->instrument;
-  const double multiplier =
-      instrument != nullptr && instrument->VolumeMultiple != 0 ? instrument->VolumeMultiple : 1.0;
-  record.LastTradedPrice = trade.Price;
-  record.TradedVolumeChangeOfTurnover = trade.Volume;
-  record.TradedVolumeOfTurnover += trade.Volume;
-  record.TurnoverChange = trade.Volume * trade.Price * multiplier;
-  record.Turnover += record.TurnoverChange;
-  record.AverageCost = record.Turnover / (record.TradedVolumeOfTurnover * multiplier);
+  addTradeTurnover(record, trade, multiplierOf(order->instrument));
 }
 
 }  // namespace qv

@@ -17,13 +17,6 @@ constexpr char kOffsetOpen = '0';
 constexpr char kStatusWorking = '3';
 constexpr char kStatusFinished = '4';
 
-// Contract size for money sums; 1 when the instrument is unknown, so that turnover is still the
-// price times the volume.
-double multiplierOf(const InstrumentInfo* instrument) {
-  return instrument != nullptr && instrument->VolumeMultiple != 0 ? instrument->VolumeMultiple
-                                                                  : 1.0;
-}
-
 bool sameText(const char* recorded, const char* reported, size_t width) {
   return strncmp(recorded, reported, width) == 0;
 }
@@ -72,12 +65,7 @@ void OrderEngine::onTradeReport(const CThostFtdcTradeField& trade) {
                             ? (record.OriginalPrice - trade.Price) * margin
                             : trade.Price * margin);
         }
-        record.LastTradedPrice = trade.Price;
-        record.TradedVolumeChangeOfTurnover = trade.Volume;
-        record.TradedVolumeOfTurnover += trade.Volume;
-        record.TurnoverChange = trade.Volume * trade.Price * multiplier;
-        record.Turnover += record.TurnoverChange;
-        record.AverageCost = record.Turnover / (record.TradedVolumeOfTurnover * multiplier);
+        addTradeTurnover(record, trade, multiplier);
         const bool ahead = record.TradedVolume < record.TradedVolumeOfTurnover;
         if (ahead) {
           // No order report has counted this trade yet.

@@ -45,4 +45,18 @@ void writeCancelFailure(CQVOrderField& record, int32_t errorId, const char* erro
   writeFailure(record, "CancelOrder", "ExchagneID", errorId, errorMessage);
 }
 
+double multiplierOf(const InstrumentInfo* instrument) {
+  return instrument != nullptr && instrument->VolumeMultiple != 0 ? instrument->VolumeMultiple
+                                                                  : 1.0;
+}
+
+void addTradeTurnover(CQVOrderField& record, const CThostFtdcTradeField& trade, double multiplier) {
+  record.LastTradedPrice = trade.Price;
+  record.TradedVolumeChangeOfTurnover = trade.Volume;
+  record.TradedVolumeOfTurnover += trade.Volume;
+  record.TurnoverChange = trade.Volume * trade.Price * multiplier;
+  record.Turnover += record.TurnoverChange;
+  record.AverageCost = record.Turnover / (record.TradedVolumeOfTurnover * multiplier);
+}
+
 }  // namespace qv

@@ -7,7 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ThostFtdcUserApiStruct.h"
 #include "records/cqv_records.h"
+#include "trading/instrument_info.h"
 
 namespace qv {
 
@@ -42,6 +44,14 @@ void writeInsertFailure(CQVOrderField& record, int32_t errorId, const char* erro
 // "CTPTrader CancelOrder Failed. ..." with the same values; the key "ExchagneID" is spelt as the
 // hosts that parse this text expect it.
 void writeCancelFailure(CQVOrderField& record, int32_t errorId, const char* errorMessage);
+
+// Contract size for money sums; 1 when the instrument is unknown, so that turnover is still the
+// price times the volume.
+double multiplierOf(const InstrumentInfo* instrument);
+
+// Counts one trade into the order's turnover: LastTradedPrice, the turnover volumes, TurnoverChange
+// (volume x price x multiplier), Turnover and AverageCost (a price).
+void addTradeTurnover(CQVOrderField& record, const CThostFtdcTradeField& trade, double multiplier);
 
 }  // namespace qv
 
