@@ -6,41 +6,22 @@
 
 #include <unistd.h>
 
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <string>
 
 #include "ThostFtdcMdApi.h"
 #include "ThostFtdcTraderApi.h"
 #include "qvsim.h"
+#include "support/count_waiter.h"
 
 namespace {
 
 constexpr char kScenario[] = R"({"tradingDay": "20260108", "initialFunds": 1e13,
   "instruments": [{"instrumentId": "rb2605", "exchangeId": "SHFE", "multiplier": 10, "priceTick": 1,
                    "marginRatio": 0.1, "preSettlementPrice": 3500, "maxLimitOrderVolume": 500}]})";
-
-class Counter {
- public:
-  void add() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++count_;
-    cv_.notify_all();
-  }
-  void waitFor(long target) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    cv_.wait(lock, [&] { return count_ >= target; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  long count_ = 0;
-};
 
 class TraderSpi final : public CThostFtdcTraderSpi {
  public:
@@ -52,9 +33,9 @@ class TraderSpi final : public CThostFtdcTraderSpi {
   }
   void OnRtnOrder(CThostFtdcOrderField*) override { orders.add(); }
   void OnRtnTrade(CThostFtdcTradeField*) override { trades.add(); }
-  Counter steps;
-  Counter orders;
-  Counter trades;
+  qv_bench::CountWaiter steps;
+  qv_bench::CountWaiter orders;
+  qv_bench::CountWaiter trades;
 };
 
 class MdSpi final : public CThostFtdcMdSpi {
@@ -64,7 +45,7 @@ class MdSpi final : public CThostFtdcMdSpi {
   void OnRspSubMarketData(CThostFtdcSpecificInstrumentField*, CThostFtdcRspInfoField*, int, bool) override {
     steps.add();
   }
-  Counter steps;
+  qv_bench::CountWaiter steps;
 };
 
 template <std::size_t N>

@@ -4,66 +4,47 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <thread>
 
 #include "ThostFtdcTraderApi.h"
 #include "qvsim.h"
+#include "support/count_waiter.h"
 
 namespace {
-
-class Waiter {
- public:
-  void signal() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++count_;
-    cv_.notify_one();
-  }
-  void waitFor(long target) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    cv_.wait(lock, [&] { return count_ >= target; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  long count_ = 0;
-};
 
 class BenchSpi final : public CThostFtdcTraderSpi {
  public:
   virtual ~BenchSpi() = default;
-  void OnFrontConnected() override { waiter.signal(); }
+  void OnFrontConnected() override { waiter.add(); }
   void OnRspAuthenticate(CThostFtdcRspAuthenticateField*, CThostFtdcRspInfoField*, int, bool) override {
-    waiter.signal();
+    waiter.add();
   }
-  void OnRspUserLogin(CThostFtdcRspUserLoginField*, CThostFtdcRspInfoField*, int, bool) override { waiter.signal(); }
+  void OnRspUserLogin(CThostFtdcRspUserLoginField*, CThostFtdcRspInfoField*, int, bool) override { waiter.add(); }
   void OnRspQryTradingAccount(CThostFtdcTradingAccountField*, CThostFtdcRspInfoField*, int, bool) override {
-    waiter.signal();
+    waiter.add();
   }
-  Waiter waiter;
+  qv_bench::CountWaiter waiter;
 };
 
 void BM_ThreadHandoffBaseline(benchmark::State& state) {
-  Waiter request;
-  Waiter answer;
+  qv_bench::CountWaiter request;
+  qv_bench::CountWaiter answer;
   std::atomic<bool> stop{false};
   std::thread peer([&] {
     for (long n = 1;; ++n) {
       request.waitFor(n);
       if (stop) return;
-      answer.signal();
+      answer.add();
     }
   });
   long sent = 0;
   for (auto _ : state) {
-    request.signal();
+    request.add();
     answer.waitFor(++sent);
   }
   stop = true;
-  request.signal();
+  request.add();
   peer.join();
 }
 BENCHMARK(BM_ThreadHandoffBaseline)->UseRealTime();
