@@ -1,6 +1,6 @@
-#include "base/path.h"
 #include "base/text.h"
 #include "ctp/ctp_md_client.h"
+#include "ctp/flow_path.h"
 #include "ctp/rsp_error.h"
 #include "tasks/task_queue.h"
 #include "trading/error_codes.h"
@@ -26,11 +26,7 @@ CThostFtdcMdApi* createMdApi(const std::string& flowPath) {
 }  // namespace
 
 std::string CtpMdClient::flowPath(const CQVLoginField& login) {
-  std::string path = login.BasePath;
-  path += '/';
-  path += login.UserID;
-  path += "/MDFlow/";
-  return normalisedPath(path);
+  return flowPathOf(login, "MDFlow");
 }
 
 CtpMdClient::CtpMdClient(const CQVLoginField* login, HostObject marketDataCallable,

@@ -1,9 +1,9 @@
 #include <exception>
 #include <string>
 
-#include "base/path.h"
 #include "bridge/event_text.h"
 #include "ctp/ctp_trader_client.h"
+#include "ctp/flow_path.h"
 #include "ctp/rsp_error.h"
 #include "trading/error_codes.h"
 #include "trading/md_client.h"
@@ -35,11 +35,7 @@ CThostFtdcTraderApi* createTraderApi(const std::string& flowPath) {
 }  // namespace
 
 std::string CtpTraderClient::flowPath(const CQVLoginField& login) {
-  std::string path = login.BasePath;
-  path += '/';
-  path += login.UserID;
-  path += "/TDFlow/";
-  return normalisedPath(path);
+  return flowPathOf(login, "TDFlow");
 }
 
 CtpTraderClient::CtpTraderClient(uint16_t clientIndex, const CQVLoginField& login,
