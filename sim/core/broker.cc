@@ -21,13 +21,6 @@ constexpr double kPriceEpsilon = 1e-6;
 const char kCurrency[] = "CNY";
 const char kBankId[] = "1";
 
-std::tm chinaNow() {
-  const std::time_t now = std::time(nullptr) + 8 * 3600;
-  std::tm tm{};
-  gmtime_r(&now, &tm);
-  return tm;
-}
-
 // Exchange ids that keep today's and yesterday's positions apart (close-today / close-yesterday).
 bool splitsPositionDate(const std::string& exchangeId) { return exchangeId == "SHFE" || exchangeId == "INE"; }
 
@@ -65,19 +58,6 @@ const char* exchangeName(const std::string& exchangeId) {
 
 }  // namespace
 
-std::string chinaTime() {
-  const std::tm tm = chinaNow();
-  char text[48];
-  std::snprintf(text, sizeof(text), "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
-  return text;
-}
-
-std::string chinaDate() {
-  const std::tm tm = chinaNow();
-  char text[48];
-  std::snprintf(text, sizeof(text), "%04d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-  return text;
-}
 
 void Broker::load(const Scenario& scenario) {
   scenario_ = scenario;
