@@ -82,7 +82,8 @@ def _calendar_day(trading_day, seconds):
 class Timer:
     """One scheduled callable; cancel() stops it."""
 
-    def __init__(self, interval, callback, repeat):
+    def __init__(self, number, interval, callback, repeat):
+        self.number = number      # creation order: breaks ties between timers due together
         self.interval = interval
         self.callback = callback
         self.repeat = repeat
@@ -101,7 +102,7 @@ class Timers:
 
     def __init__(self, clock):
         self._clock = clock
-        self._heap = []           # (due, sequence, timer)
+        self._heap = []           # (due, creation number, timer)
         self._pending = []        # timers added before the clock had a time
         self._sequence = 0
         self._lock = threading.Lock()
@@ -115,9 +116,10 @@ class Timers:
             raise ValueError("a timer's interval must be above 0 seconds, not %r" % interval)
         if not callable(callback):
             raise TypeError("a timer needs a callable, not %r" % (callback,))
-        timer = Timer(interval, callback, repeat)
         now = self._clock()
         with self._lock:
+            self._sequence += 1
+            timer = Timer(self._sequence, interval, callback, repeat)
             if now is None:
                 self._pending.append(timer)
             else:
@@ -126,8 +128,7 @@ class Timers:
 
     def _push(self, timer, due):
         timer.due = due
-        self._sequence += 1
-        heapq.heappush(self._heap, (due, self._sequence, timer))
+        heapq.heappush(self._heap, (due, timer.number, timer))
 
     def due(self):
         """Timers due at the clock's time, in firing order; repeating ones rescheduled."""
