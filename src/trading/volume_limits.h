@@ -34,6 +34,12 @@ int32_t openLimit(int32_t requested, const VolumeLimits& limits);
 // negative.
 int32_t volumeForAmount(double amount, double price, const InstrumentInfo& instrument);
 
+// The lots one call may open at `price`: what `usableCash` covers with the instrument's margin per
+// lot (VolumeMultiple x price x marginRatio), but at least `oneOrder`; `oneOrder` alone when that
+// margin is not a positive finite number.
+int32_t openVolumeBudget(double usableCash, double price, const InstrumentInfo& instrument,
+                         int32_t oneOrder);
+
 // The same sizing for a balance to a money value at `price`; -1 when the price is below one cent,
 // the value is negative or the volume does not fit a 32-bit count.
 int32_t volumeForValue(double value, double price, const InstrumentInfo& instrument);
