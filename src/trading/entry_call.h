@@ -25,13 +25,12 @@
 #include <cstdint>
 
 #include "trading/order_engine.h"
+#include "trading/volume_limits.h"
 
 namespace qv {
 
 class OrderEngine::EntryCall {
  public:
-  // The most orders one call sends.
-  static constexpr int32_t kMaxOrdersPerCall = 100;
 
   EntryCall(OrderEngine& engine, char orderType, double price, int16_t orderMark)
       : engine_(engine), orderType_(orderType), price_(price), orderMark_(orderMark) {}

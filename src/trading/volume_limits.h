@@ -10,6 +10,9 @@
 
 namespace qv {
 
+// The most orders one export call sends; lots beyond them are held back (see entry_call.h).
+inline constexpr int32_t kMaxOrdersPerCall = 100;
+
 struct VolumeLimits {
   int32_t max;
   int32_t min;
