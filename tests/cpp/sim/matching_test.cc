@@ -160,14 +160,15 @@ TEST_F(MatchingTest, LargeCrossingOrderTakesEachDisplayedLevelAtItsOwnPrice) {
   EXPECT_EQ(lastOrder(events).OrderStatus, THOST_FTDC_OST_PartTradedQueueing);
   EXPECT_DOUBLE_EQ(spi.recorder.named("OnRtnTrade").back().as<CThostFtdcTradeField>().Price, 3516.0);
 
-  // Fill or kill counts every level up to the limit: 600 shown at 3521 or better after a new snapshot.
-  book.AskVolume3 = 104;
+  // Fill or kill counts every level up to the limit. The new snapshot first fills the 4 lots still
+  // working at 3520, which leaves 238 + 254 + 108 = 600 at 3521 or better.
+  book.AskVolume3 = 108;
   push(book);
   auto fok = order("rb2605", '0', '0', 3521, 600);
   fok.TimeCondition = THOST_FTDC_TC_IOC;
   fok.VolumeCondition = THOST_FTDC_VC_CV;
   events = reportsOf(spi, insert(fok), 5);
-  EXPECT_EQ(lastOrder(events).VolumeTraded, 600) << "242 + 254 + 104 are shown up to the limit";
+  EXPECT_EQ(lastOrder(events).VolumeTraded, 600);
 }
 
 TEST_F(MatchingTest, RestingOrderWaitsForTheQueueAheadOfItAtItsPrice) {
