@@ -27,10 +27,11 @@
 //   of the record inside its holder (holder address + 8); it stays valid while the client lives.
 // - Texts are NUL-terminated bytes; texts longer than their destination are cut, never overrun,
 //   and a text is never read past the width of the field it is copied into.
-// - Order exports refuse (null, no order) an order mark outside 0..99. What one call sends is
-//   bounded: closes by the closable position, opens by what usable cash covers (at least one
-//   order's worth), at most 100 orders; the rest ends the chain as an unsent order with -1002600.
-//   Non-finite amounts and ratios make no order.
+// - Order exports refuse (null, no order) an order mark outside 0..99 and a price, amount, ratio
+//   or value that is not finite; transferCash refuses a non-finite amount. What one call sends is
+//   bounded: closes by the closable position, opens by what usable cash covers (one order's worth
+//   when it covers no lot or there is no price), at most 100 orders; the lots held back end the
+//   chain as an unsent order carrying them, with ErrorID -1002600.
 // - getTimeElapse saturates at the int64 range; CQVPrintHelper takes precisions above 1074 as
 //   1074.
 // - No export lets an exception cross into the host: anything thrown inside ends as null, -1 or
