@@ -18,8 +18,11 @@ void Broker::load(const Scenario& scenario) {
   accounts_.clear();
   positions_.clear();
   orders_.clear();
-  working_.clear();
-  orderRefs_.clear();
+  books_.clear();
+  totals_.clear();
+  byRef_.clear();
+  bySysId_.clear();
+  bySeq_.clear();
   trades_.clear();
   transfers_.clear();
   views_.clear();
@@ -140,6 +143,7 @@ void Broker::load(const Scenario& scenario) {
     }
     orders_.push_back(entry);
     indexOrder(orders_.size() - 1);
+    rest(orders_.size() - 1);
   }
 
   int tradeSeq = 0;
