@@ -245,9 +245,7 @@ int qvsim_push_depth(const void* snapshot, int size) {
     }
     CThostFtdcDepthMarketDataField depth;
     std::memcpy(&depth, snapshot, sizeof(depth));
-    std::uint64_t sequence = 0;
-    if (w.market.push(depth)) w.market.snapshot(qvsim::getText(depth.InstrumentID), &sequence);
-    return w.marketMovedLocked(depth, sequence);
+    return w.marketMovedLocked(depth, w.market.push(depth));
   });
 }
 
