@@ -6,6 +6,7 @@
 """
 import argparse
 import ctypes
+import os
 import shutil
 import subprocess
 import sys
@@ -73,6 +74,10 @@ def replay(args, out):
     from . import replay as replaying
     strategy = replaying.load_strategy(args.strategy, **_strategy_params(args.param))
     print("Strategy: %s (%s)" % (type(strategy).__name__, args.strategy), file=out)
+    if isinstance(args.ticks, list):
+        if len(args.ticks) > 1 or os.path.isdir(args.ticks[0]):
+            return replay_days(strategy, args, out)
+        args.ticks = args.ticks[0]
     report = replaying.run_replay(strategy, args.ticks, out_dir=args.out, speed=args.speed,
                                   progress=not args.no_progress, scenario=args.scenario,
                                   log=lambda text: print(text, file=out, flush=True))
@@ -83,10 +88,27 @@ def replay(args, out):
     return 0
 
 
+def replay_days(strategy, args, out):
+    """Runs one strategy across several day files; 0 when the last day agrees with the exchange."""
+    from . import days, stats
+    files = days.day_files(args.ticks)
+    report, results, computed = days.run_days(
+        strategy, files, args.out, speed=args.speed, progress=not args.no_progress,
+        scenario=args.scenario, log=lambda text: print(text, file=out, flush=True))
+    print(report.text(), file=out)
+    print(days.day_table(results), file=out)
+    print(stats.text(computed), file=out)
+    print("Statistics: %s, %s" % (os.path.join(args.out, "stats.json"),
+                                  os.path.join(args.out, "stats.csv")), file=out, flush=True)
+    return 0 if report.agrees else 1
+
+
 def _replay_options(parser, ticks_default, scenario_default=None):
     from .replay import DEMO_STRATEGY
     if ticks_default is None:
-        parser.add_argument("ticks", help="CSV tick file (CThostFtdcDepthMarketDataField columns)")
+        parser.add_argument("ticks", nargs="+",
+                            help="CSV tick files (CThostFtdcDepthMarketDataField columns), one per "
+                                 "trading day, or a folder of them")
     else:
         parser.set_defaults(ticks=str(ticks_default))
     parser.add_argument("--scenario", default=scenario_default and str(scenario_default),

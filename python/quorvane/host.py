@@ -131,6 +131,19 @@ class Strategy:
     def on_loop(self):
         pass
 
+    # Bars of `bar_minutes` minutes, by exchange time, built from the ticks when on_bar is
+    # overridden (quorvane.bars); each finished bar arrives before the tick that finished it.
+    bar_minutes = 1
+
+    def on_bar(self, bar):
+        pass
+
+    def on_day_start(self, trading_day):
+        """A replayed trading day begins (after the day roll's new login, before its first tick)."""
+
+    def on_day_end(self, trading_day):
+        """A replayed trading day's last tick was delivered; the exchange settles it next."""
+
     def on_error(self, handler, error):
         """Called with the handler's name and the exception it raised; prints the traceback."""
         sys.stderr.write("quorvane: %s raised:\n%s" % (handler, "".join(
@@ -225,6 +238,9 @@ class Client:
         self._observers = []
         self.ticks_seen = 0
         self.events_seen = collections.Counter()
+        if type(self.strategy).on_bar is not Strategy.on_bar:
+            from .bars import BarFeed
+            self.add_observer(BarFeed(self.strategy))
 
     def add_observer(self, observer):
         """Objects with Strategy's handler methods that see every event just before the strategy
