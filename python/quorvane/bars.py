@@ -84,11 +84,13 @@ class BarBuilder:
         bar.ticks += 1
         self._totals[instrument] = (trading_day, volume, turnover)
 
-    def update_tick(self, tick):
-        """One CQVMarketDataField (or CThostFtdcDepthMarketDataField) view."""
+    def update_tick(self, tick, trading_day=None):
+        """One CQVMarketDataField (or CThostFtdcDepthMarketDataField) view; `trading_day` when
+        known better than the tick's own."""
         code = getattr(tick, "StandardID", None) or tick.InstrumentID
-        self.update(code.decode(), tick.TradingDay.decode(), tick.UpdateTime.decode(),
-                    tick.LastPrice, tick.Volume, tick.Turnover, tick.OpenInterest)
+        self.update(code.decode(), trading_day or tick.TradingDay.decode(),
+                    tick.UpdateTime.decode(), tick.LastPrice, tick.Volume, tick.Turnover,
+                    tick.OpenInterest)
 
     def flush(self):
         """Finishes every bar still open (the day or the run ended)."""
@@ -113,9 +115,14 @@ class BarFeed:
     def __init__(self, strategy):
         self.strategy = strategy
         self.builder = BarBuilder(getattr(strategy, "bar_minutes", 1), strategy.on_bar)
+        self.trading_day = None
+
+    def on_day_start(self, trading_day):
+        # The runtime's snapshot record keeps the TradingDay of an instrument's first snapshot.
+        self.trading_day = trading_day
 
     def on_tick(self, tick):
-        self.builder.update_tick(tick)
+        self.builder.update_tick(tick, self.trading_day)
 
     def on_day_end(self, trading_day):
         self.builder.flush()
