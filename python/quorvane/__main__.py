@@ -2,6 +2,7 @@
 
     python3 -m quorvane demo                 the example strategy on the sample day, with its report
     python3 -m quorvane replay FILE [--strategy file.py[:Class]]
+    python3 -m quorvane sweep FILE... --strategy S --grid fast=3,5,8 --grid slow=20,30,60
     python3 -m quorvane info                 the runtime's version, exports and record sizes
 """
 import argparse
@@ -10,6 +11,7 @@ import os
 import shutil
 import subprocess
 import sys
+import time
 
 from . import records, runtime
 
@@ -75,9 +77,7 @@ def replay(args, out):
     strategy = replaying.load_strategy(args.strategy, **_strategy_params(args.param))
     print("Strategy: %s (%s)" % (type(strategy).__name__, args.strategy), file=out)
     if isinstance(args.ticks, list):
-        if len(args.ticks) > 1 or os.path.isdir(args.ticks[0]):
-            return replay_days(strategy, args, out)
-        args.ticks = args.ticks[0]
+        return replay_days(strategy, args, out)
     report = replaying.run_replay(strategy, args.ticks, out_dir=args.out, speed=args.speed,
                                   progress=not args.no_progress, scenario=args.scenario,
                                   log=lambda text: print(text, file=out, flush=True))
@@ -94,13 +94,48 @@ def replay_days(strategy, args, out):
     files = days.day_files(args.ticks)
     report, results, computed = days.run_days(
         strategy, files, args.out, speed=args.speed, progress=not args.no_progress,
-        scenario=args.scenario, log=lambda text: print(text, file=out, flush=True))
+        scenario=args.scenario, pictures=not args.no_pictures,
+        log=lambda text: print(text, file=out, flush=True))
     print(report.text(), file=out)
     print(days.day_table(results), file=out)
     print(stats.text(computed), file=out)
     print("Statistics: %s, %s" % (os.path.join(args.out, "stats.json"),
                                   os.path.join(args.out, "stats.csv")), file=out, flush=True)
     return 0 if report.agrees else 1
+
+
+def sweep(args, out):
+    """Every combination of the grids replayed in its own process on Dask; 0 when all ran."""
+    from . import sweep as sweeping
+    grid = sweeping.parse_grid(args.grid)
+    fixed = dict(pair.partition("=")[::2] for pair in args.param or [])
+    clash = set(grid) & set(fixed)
+    if clash:
+        raise ValueError("%s: both a --grid and a --param" % ", ".join(sorted(clash)))
+    if args.sort not in sweeping.COLUMNS:
+        raise ValueError("--sort takes one of %s" % ", ".join(sweeping.COLUMNS))
+    os.makedirs(args.out, exist_ok=True)
+    started = time.monotonic()
+    results = sweeping.sweep(args.ticks, args.strategy, grid, args.out, fixed=fixed,
+                             scenario=args.scenario, scheduler=args.scheduler,
+                             workers=args.workers, progress=not args.no_progress,
+                             log=lambda text: print(text, file=out, flush=True))
+    failed = [r for r in results if not r["ok"]]
+    print("Ran %d combinations in %.1f s: %d completed, %d failed." % (
+        len(results), time.monotonic() - started, len(results) - len(failed), len(failed)),
+        file=out)
+    ranked = sweeping.ordered(results, args.sort)
+    print("By %s:" % args.sort, file=out)
+    print(sweeping.table(ranked, list(grid)), file=out)
+    print("Results: %s" % sweeping.write_csv(os.path.join(args.out, "sweep.csv"), ranked,
+                                             list(grid)), file=out)
+    if len(grid) == 2:
+        picture = sweeping.plot_heatmap(os.path.join(args.out, "heatmap.png"), results, grid,
+                                        args.sort, log=lambda text: print(text, file=out))
+        if picture:
+            print("Heat map: %s" % picture, file=out)
+    print("Each combination's files: %s" % os.path.join(args.out, "runs"), file=out, flush=True)
+    return 1 if failed else 0
 
 
 def _replay_options(parser, ticks_default, scenario_default=None):
@@ -125,6 +160,8 @@ def _replay_options(parser, ticks_default, scenario_default=None):
                         help="0 replays as fast as possible; s > 0 paces the ticks s times faster "
                              "than real time")
     parser.add_argument("--no-progress", action="store_true", help="no progress bar")
+    parser.add_argument("--no-pictures", action="store_true",
+                        help="no pictures of the statistics (they change no number)")
 
 
 def main(argv=None):
@@ -135,10 +172,33 @@ def main(argv=None):
         "demo", help="run the example strategy on the sample day and print its report"),
         SAMPLE_TICKS, DEMO_SCENARIO)
     _replay_options(commands.add_parser("replay", help="run a strategy on a tick file"), None)
+    sweeper = commands.add_parser(
+        "sweep", help="replay every combination of a parameter grid, in parallel on Dask")
+    _replay_options(sweeper, None)
+    sweeper.set_defaults(out="quorvane-sweep")
+    sweeper.add_argument("--grid", action="append", required=True, metavar="NAME=V1,V2,...",
+                         help="values of one strategy parameter (repeatable; every combination "
+                              "is run)")
+    sweeper.add_argument("--sort", default="sharpe",
+                         help="statistic the table is sorted by (default: %(default)s)")
+    sweeper.add_argument("--scheduler", metavar="ADDRESS",
+                         help="an existing Dask scheduler (tcp://host:8786); default: a local "
+                              "cluster of one worker process per core")
+    sweeper.add_argument("--workers", type=int,
+                         help="worker processes of the local cluster (default: one per core)")
     commands.add_parser("info", help="print the runtime's version, exports and record sizes")
     args = parser.parse_args(argv)
     if args.command == "info":
         return info(sys.stdout)
+    if args.command == "sweep":
+        try:
+            return sweep(args, sys.stdout)
+        except KeyboardInterrupt:
+            print("\nInterrupted.", file=sys.stderr)
+            return 130
+        except (RuntimeError, ValueError, OSError) as error:
+            print("quorvane: %s" % error, file=sys.stderr)
+            return 1
     # The runtime's threads never end: finish through shutdown, which ends the process.
     from .host import shutdown
     try:

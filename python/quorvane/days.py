@@ -177,7 +177,7 @@ def instrument_multipliers(client):
 
 
 def run_days(strategy, files, out_dir, speed=0.0, progress=True, scenario=None, settle=0.3,
-             timeout=600.0, log=None):
+             timeout=600.0, pictures=True, log=None):
     """Replays day files (DayFile, in trading-day order) through one strategy that lives across
     them; returns (the report of the last day, the DayResults, the statistics)."""
     import json
@@ -273,7 +273,8 @@ def run_days(strategy, files, out_dir, speed=0.0, progress=True, scenario=None, 
         writer = csv.writer(marks)
         writer.writerow(["Time", "Equity"])
         writer.writerows((label, "%.2f" % value) for label, value in curve)
-    statistics.plot(out_dir, computed, curve, log=log)
+    if pictures:
+        statistics.plot(out_dir, computed, curve, log=log)
     client.stop()
     return report, results, computed
 
