@@ -3,6 +3,7 @@
     python3 -m quorvane demo                 the example strategy on the sample day, with its report
     python3 -m quorvane replay FILE [--strategy file.py[:Class]]
     python3 -m quorvane sweep FILE... --strategy S --grid fast=3,5,8 --grid slow=20,30,60
+    python3 -m quorvane record --instrument rb2705.SHFE [...] --out DIR
     python3 -m quorvane info                 the runtime's version, exports and record sizes
 """
 import argparse
@@ -138,6 +139,26 @@ def sweep(args, out):
     return 1 if failed else 0
 
 
+def record(args, out):
+    """Records ticks until Ctrl-C or --seconds; 0 when something was recorded."""
+    import json
+    from . import record as recording
+    from .replay import DEMO_LOGIN
+    instruments = [recording.parse_instrument(text) for text in args.instrument]
+    login = dict(DEMO_LOGIN)
+    if args.login:
+        with open(args.login) as source:
+            login = json.load(source)
+    if args.seconds is not None and args.seconds <= 0:
+        raise ValueError("--seconds must be above 0")
+    recorder = recording.run_record(instruments, args.out, login, seconds=args.seconds,
+                                    report_every=args.report_every,
+                                    log=lambda text: print(text, file=out, flush=True))
+    print("Recorded %d ticks: %s" % (recorder.total, ", ".join(recorder.paths) or "nothing"),
+          file=out, flush=True)
+    return 0 if recorder.total else 1
+
+
 def _replay_options(parser, ticks_default, scenario_default=None):
     from .replay import DEMO_STRATEGY
     if ticks_default is None:
@@ -186,6 +207,18 @@ def main(argv=None):
                               "cluster of one worker process per core")
     sweeper.add_argument("--workers", type=int,
                          help="worker processes of the local cluster (default: one per core)")
+    recorder = commands.add_parser(
+        "record", help="write the ticks of a market-data front to day files the replay reads")
+    recorder.add_argument("--instrument", action="append", required=True,
+                          metavar="CODE.EXCHANGE", help="instrument to record (repeatable)")
+    recorder.add_argument("--out", default="quorvane-ticks",
+                          help="folder of the day files YYYYMMDD.csv (default: %(default)s)")
+    recorder.add_argument("--login", metavar="FILE",
+                          help="JSON of the client's login keywords (fronts, broker, user; see "
+                               "quorvane.host.LOGIN_DEFAULTS); default: the stand-in's")
+    recorder.add_argument("--seconds", type=float, help="stop after this long (default: Ctrl-C)")
+    recorder.add_argument("--report-every", type=float, default=60.0, metavar="SECONDS",
+                          help="a line of what was recorded this often (default: %(default)s)")
     commands.add_parser("info", help="print the runtime's version, exports and record sizes")
     args = parser.parse_args(argv)
     if args.command == "info":
@@ -202,7 +235,7 @@ def main(argv=None):
     # The runtime's threads never end: finish through shutdown, which ends the process.
     from .host import shutdown
     try:
-        code = replay(args, sys.stdout)
+        code = record(args, sys.stdout) if args.command == "record" else replay(args, sys.stdout)
     except KeyboardInterrupt:
         print("\nInterrupted; stopping.", file=sys.stderr)
         code = 130
