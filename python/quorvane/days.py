@@ -24,11 +24,15 @@ class DayFile:
         return "DayFile(%r, %s, %d ticks)" % (self.path, self.trading_day, self.ticks)
 
 
-def _read_day(path):
+def _read_day(path, alone):
+    """(trading day, ticks) of a day file; a file replayed alone may lack the TradingDay column
+    (its day is then the exchange's)."""
     days, ticks = set(), 0
     with open(path, newline="") as source:
         reader = csv.DictReader(source)
         if "TradingDay" not in (reader.fieldnames or []):
+            if alone:
+                return None, sum(1 for _ in reader)
             raise ValueError("%s: no TradingDay column; a run of several days orders its files "
                              "by it" % path)
         for line, row in enumerate(reader, start=2):
@@ -58,7 +62,7 @@ def day_files(locations):
             paths.append(location)
     files, seen = [], {}
     for path in paths:
-        day, ticks = _read_day(path)
+        day, ticks = _read_day(path, alone=len(paths) == 1)
         if day in seen:
             raise ValueError("%s and %s are both trading day %s" % (seen[day], path, day))
         seen[day] = path
@@ -194,8 +198,10 @@ def run_days(strategy, files, out_dir, speed=0.0, progress=True, scenario=None, 
     if scenario:
         with open(scenario) as source:
             settings = json.load(source)
-    settings["tradingDay"] = files[0].trading_day
+    if files[0].trading_day:
+        settings["tradingDay"] = files[0].trading_day
     market.load_scenario(settings)
+    files[0].trading_day = market.trading_day()
     market.set_flow_control(0, 0)
     market.set_latency(100)
     market.set_md_rate(0)
