@@ -127,7 +127,7 @@ class BarFeed:
     def on_day_end(self, trading_day):
         self.builder.flush()
 
-    def on_stop(self):
+    def on_stop(self, reason):
         self.builder.flush()
 
 

@@ -3,15 +3,16 @@ the simulated exchange between them (settlement, expiry of working orders, a new
 client), the strategy's day hooks, and the account of each day as the exchange reports it.
 """
 import csv
+import datetime
 import glob
 import os
 import time
 
-from . import codes, records
+from . import codes
 from .stats import Day, Fill
 
 __all__ = ["DayFile", "day_files", "DayResult", "roll_day", "close_day", "day_table",
-           "write_days", "fills_of"]
+           "write_days", "fills_of_trades", "whole_run", "opening_balance", "curve"]
 
 
 class DayFile:
@@ -78,9 +79,10 @@ class DayResult:
     def __init__(self, trading_day, ticks):
         self.trading_day, self.ticks = trading_day, ticks
         self.trades = []
-        self.pre_balance = self.balance = self.fees = 0.0
+        self.pre_balance = self.balance = self.fees = self.transfers = 0.0
         self.close_profit = self.position_profit = 0.0
         self.positions = {}   # instrument -> (long lots, short lots), both sides shown
+        self.marks_end = 0    # the recorder's marks up to the end of this day
 
     @property
     def net_profit(self):
@@ -90,9 +92,11 @@ class DayResult:
         return Day(self.trading_day, self.balance, self.fees)
 
 
-def close_day(client, trading_day, ticks):
+def close_day(client, trading_day, ticks, recorder=None):
     """The exchange's account, positions and trades at the end of a day."""
     result = DayResult(trading_day, ticks)
+    if recorder is not None:
+        result.marks_end = len(recorder.equity)
     result.trades = [t for t in client.exchange_trades() if t.TradeID]
     for p in client.exchange_positions():
         if not p.InstrumentID or p.Position == 0:
@@ -105,7 +109,8 @@ def close_day(client, trading_day, ticks):
         result.positions[p.InstrumentID.decode()] = (long_lots, short_lots)
     account = client.trading_account()
     if account is not None:
-        result.pre_balance = account.PreBalance + account.Deposit - account.Withdraw
+        result.transfers = account.Deposit - account.Withdraw
+        result.pre_balance = account.PreBalance + result.transfers
         result.balance = account.Balance
         result.fees = account.Commission
         result.close_profit = account.CloseProfit
@@ -125,15 +130,74 @@ def roll_day(market, client, trading_day, timeout=30.0):
         time.sleep(0.005)
 
 
-def fills_of(days):
-    """Every trade of the run as statistics fills, in trading-day and time order."""
-    out = []
-    for result in days:
-        for t in sorted(result.trades, key=lambda t: (t.TradeTime, t.TradeID)):
-            out.append(Fill(t.TradingDay.decode(), t.TradeTime.decode(), t.InstrumentID.decode(),
-                            codes.direction_name(t.Direction), codes.offset_name(t.OffsetFlag),
-                            t.Price, t.Volume))
-    return out
+def fills_of_trades(trades):
+    """The exchange's trade records (in the run's order) as statistics fills."""
+    return [Fill(t.TradingDay.decode(), t.TradeTime.decode(), t.InstrumentID.decode(),
+                 codes.direction_name(t.Direction), codes.offset_name(t.OffsetFlag), t.Price,
+                 t.Volume) for t in trades]
+
+
+def _trade_order(trade):
+    number = trade.TradeID.strip()
+    return (trade.TradingDay, trade.TradeTime, int(number) if number.isdigit() else 0, number)
+
+
+def opening_balance(start):
+    """The balance the run starts from (a StartState's account)."""
+    return start.account.Balance if start.account is not None else 0.0
+
+
+def whole_run(report, days, start):
+    """Turns the last day's report into the whole run's: every day's trades, and the exchange's
+    profit as each day's close profit and position profit (positions are re-marked at every
+    settlement), counted from the state the run started in."""
+    before = start.account
+    base = lambda name: getattr(before, name) if before is not None else 0.0  # noqa: E731
+    first = {(t.TradeDate, t.TradeID.strip(), t.Direction) for t in days[0].trades} & start.trade_ids
+    trades = [t for t in days[0].trades
+              if (t.TradeDate, t.TradeID.strip(), t.Direction) not in first]
+    for day in days[1:]:
+        trades += day.trades
+    report.trades = sorted(trades, key=_trade_order)
+    report.fees = sum(d.fees for d in days) - base("Commission")
+    report.exchange_pnl = (sum(d.close_profit + d.position_profit for d in days)
+                           - base("CloseProfit") - base("PositionProfit"))
+    transfers = sum(d.transfers for d in days) - base("Deposit") + base("Withdraw")
+    report.net_pnl = days[-1].balance - opening_balance(start) - transfers
+    lots = sum(t.Volume for t in report.trades)
+    checks = []
+    for what, mine, theirs, ok in report.checks:
+        if what == "fills":
+            theirs, ok = len(report.trades), mine == len(report.trades)
+        elif what == "filled lots":
+            theirs, ok = lots, mine == lots
+        elif what == "gross profit":
+            theirs = report.exchange_pnl
+            ok = abs(mine - theirs) <= 0.01
+        elif what.startswith("net profit"):
+            mine, theirs = report.gross_pnl - report.fees, report.net_pnl
+            ok = abs(mine - theirs) <= 0.01
+        checks.append((what, mine, theirs, ok))
+    report.checks = checks
+
+
+def curve(recorder, clock, days, capital):
+    """The run's equity curve: a point per tick, labelled with its exchange time, worth the
+    capital plus the recorder's profit marked to market, less the fees of the days before."""
+    origin = clock.now() - datetime.timedelta(seconds=clock.seconds()) if (
+        clock is not None and clock.seconds() is not None) else None
+    points, paid, begin = [], 0.0, 0
+    for day in days:
+        for n in range(begin, min(day.marks_end, len(recorder.equity))):
+            if origin is not None:
+                when = origin + datetime.timedelta(seconds=recorder.equity_times[n])
+                label = "%s %s" % (day.trading_day, when.strftime("%H:%M:%S"))
+            else:
+                label = "%s #%d" % (day.trading_day, n)
+            points.append((label, capital + recorder.equity[n] - paid))
+        begin = max(begin, day.marks_end)
+        paid += day.fees
+    return points
 
 
 _TABLE = "  %-10s %7s %7s %6s %14s %12s %10s %14s  %s"
@@ -175,164 +239,3 @@ def write_days(path, days):
     return path
 
 
-def instrument_multipliers(client):
-    return {i.InstrumentID.decode(): i.VolumeMultiple
-            for i in client.query(11402, records.CThostFtdcInstrumentField)}
-
-
-def run_days(strategy, files, out_dir, speed=0.0, progress=True, scenario=None, settle=0.3,
-             timeout=600.0, pictures=True, log=None):
-    """Replays day files (DayFile, in trading-day order) through one strategy that lives across
-    them; returns (the report of the last day, the DayResults, the statistics)."""
-    import json
-    from . import sim, stats as statistics
-    from .host import Client
-    from .replay import DEMO_LOGIN, _progress
-    from .report import Recorder, build_report
-
-    log = log or (lambda text: print(text, flush=True))
-    out_dir = os.path.abspath(out_dir)
-    os.makedirs(out_dir, exist_ok=True)
-    market = sim.Sim()
-    settings = {}
-    if scenario:
-        with open(scenario) as source:
-            settings = json.load(source)
-    if files[0].trading_day:
-        settings["tradingDay"] = files[0].trading_day
-    market.load_scenario(settings)
-    files[0].trading_day = market.trading_day()
-    market.set_flow_control(0, 0)
-    market.set_latency(100)
-    market.set_md_rate(0)
-
-    client = Client(strategy, base_path=os.path.join(out_dir, "flow"), **DEMO_LOGIN)
-    client.start()
-    if not client.wait_ready(30.0):
-        raise RuntimeError("the client did not become ready")
-    multipliers = instrument_multipliers(client)
-    recorder = Recorder(multipliers)
-    client.add_observer(recorder)
-    initial = client.trading_account()
-    capital = initial.PreBalance + initial.Deposit - initial.Withdraw if initial else 0.0
-
-    results, subscribed, curve = [], set(), []
-    for index, day in enumerate(files):
-        if index:
-            client._guard("on_day_end", files[index - 1].trading_day)
-            roll_day(market, client, day.trading_day)
-        instruments = _instruments(day.path)
-        unknown = [i for i in instruments if i not in multipliers]
-        if unknown:
-            raise RuntimeError("%s: instruments not traded here: %s" % (day.path, ", ".join(unknown)))
-        wanted = {}
-        for instrument, exchange in instruments.items():
-            if instrument not in subscribed:
-                wanted.setdefault(exchange, []).append(instrument)
-        for exchange, codes_ in wanted.items():
-            client.subscribe(codes_, exchange)
-            subscribed.update(codes_)
-        deadline = time.monotonic() + 10.0
-        while client.events_seen[11007] < len(subscribed) and time.monotonic() < deadline:
-            time.sleep(0.01)
-        client._guard("on_day_start", day.trading_day)
-        strategy.ticks_expected = client.ticks_seen + day.ticks
-        log("Day %s: replaying %d ticks of %s ..." % (day.trading_day, day.ticks,
-                                                      os.path.basename(day.path)))
-        started = time.monotonic()
-        total = market.replay(day.path, speed)
-        bar = _progress(total, progress)
-        shown = 0
-        try:
-            while not market.replay_wait(0.1):
-                delivered, _ = market.replay_progress()
-                if bar is not None:
-                    bar.update(delivered - shown)
-                    shown = delivered
-                if time.monotonic() - started > timeout:
-                    raise TimeoutError("day %s did not finish in %.0f s" % (day.trading_day, timeout))
-        except KeyboardInterrupt:
-            market.replay_stop()
-            raise
-        finally:
-            if bar is not None:
-                bar.update(total - shown)
-                bar.close()
-        time.sleep(settle)
-        results.append(close_day(client, day.trading_day, day.ticks))
-        paid = sum(r.fees for r in results[:-1])
-        curve.extend((day.trading_day + " " + t, capital + v - paid)
-                     for t, v in _day_marks(recorder))
-    client._guard("on_day_end", files[-1].trading_day)
-
-    report = build_report(client, recorder, out_dir, initial_funds=capital)
-    _whole_run_checks(report, results, capital)
-    fills = fills_of(results)
-    computed = statistics.compute([r.day() for r in results], fills, multipliers, capital,
-                                  curve=curve or None)
-    write_days(os.path.join(out_dir, "days.csv"), results)
-    _write_fills(os.path.join(out_dir, "trades.csv"), results)
-    report.trades_csv = os.path.join(out_dir, "trades.csv")
-    statistics.write_json(os.path.join(out_dir, "stats.json"), computed)
-    statistics.write_csv(os.path.join(out_dir, "stats.csv"), computed)
-    with open(os.path.join(out_dir, "equity.csv"), "w", newline="") as marks:
-        writer = csv.writer(marks)
-        writer.writerow(["Time", "Equity"])
-        writer.writerows((label, "%.2f" % value) for label, value in curve)
-    if pictures:
-        statistics.plot(out_dir, computed, curve, log=log)
-    client.stop()
-    return report, results, computed
-
-
-def _whole_run_checks(report, results, capital):
-    """The exchange's profit of the whole run: each day's close profit and position profit (the
-    positions re-marked at every settlement), and the balance against the initial capital."""
-    exchange_gross = sum(r.close_profit + r.position_profit for r in results)
-    fees = sum(r.fees for r in results)
-    report.exchange_pnl, report.fees = exchange_gross, fees
-    report.net_pnl = results[-1].balance - capital
-    trades = [t for r in results for t in r.trades]
-    checks = []
-    for what, mine, theirs, ok in report.checks:
-        if what == "fills":
-            theirs, ok = len(trades), mine == len(trades)
-        elif what == "filled lots":
-            lots = sum(t.Volume for t in trades)
-            theirs, ok = lots, mine == lots
-        elif what == "gross profit":
-            theirs, ok = exchange_gross, abs(mine - exchange_gross) <= 0.01
-        elif what.startswith("net profit"):
-            mine = report.gross_pnl - fees
-            theirs, ok = report.net_pnl, abs(mine - report.net_pnl) <= 0.01
-        checks.append((what, mine, theirs, ok))
-    report.checks = checks
-
-
-def _day_marks(recorder):
-    """The recorder's marks since the last call: (time, profit so far)."""
-    start = getattr(recorder, "_marks_taken", 0)
-    recorder._marks_taken = len(recorder.equity)
-    return recorder.equity[start:]
-
-
-def _instruments(path):
-    found = {}
-    with open(path, newline="") as source:
-        for row in csv.DictReader(source):
-            found.setdefault(row["InstrumentID"], row.get("ExchangeID", ""))
-    return found
-
-
-def _write_fills(path, days):
-    with open(path, "w", newline="") as out:
-        writer = csv.writer(out)
-        writer.writerow(["TradeID", "TradingDay", "TradeTime", "InstrumentID", "ExchangeID",
-                         "Direction", "Offset", "Price", "Volume", "OrderID", "OrderSysID"])
-        for d in days:
-            for t in sorted(d.trades, key=lambda t: (t.TradeTime, t.TradeID)):
-                writer.writerow([t.TradeID.decode().strip(), t.TradingDay.decode(),
-                                 t.TradeTime.decode(), t.InstrumentID.decode(),
-                                 t.ExchangeID.decode(), codes.direction_name(t.Direction),
-                                 codes.offset_name(t.OffsetFlag), "%.4f" % t.Price, t.Volume,
-                                 t.OrderRef.decode().strip(), t.OrderSysID.decode().strip()])

@@ -35,6 +35,9 @@ struct InstrumentState {
   double upperLimit = 0.0;
   double lowerLimit = 0.0;
   CThostFtdcInstrumentField field{};
+  // Sets the day's pre-settlement price (rounded to the tick grid) and the price band the
+  // instrument's limit ratio makes around it.
+  void centreBand(double preSettlement);
 };
 
 // One report the exchange sends an investor: an order's new state or a trade. Reports of one

@@ -5,14 +5,13 @@
 
 #include "ThostFtdcUserApiDataType.h"
 #include "core/broker.h"
+#include "core/exchange_rules.h"
 #include "core/fields.h"
 #include "core/gb2312.h"
 
 namespace qvsim {
 
 namespace {
-
-constexpr double kEpsilon = 1e-6;
 
 bool isPrice(double v) { return v > 0.0 && v < 1e300; }
 
@@ -71,11 +70,7 @@ std::vector<Report> Broker::settleDay(const std::string& nextTradingDay) {
 
   // The next day's price band is centred on today's settlement, as the exchange publishes it.
   for (auto& [id, s] : instruments_) {
-    const double tick = s.def.priceTick;
-    const double preTicks = std::round(settled[id] / tick);
-    s.def.preSettlementPrice = preTicks * tick;
-    s.upperLimit = std::floor(preTicks * (1.0 + s.def.limitRatio) + kEpsilon) * tick;
-    s.lowerLimit = std::ceil(preTicks * (1.0 - s.def.limitRatio) - kEpsilon) * tick;
+    s.centreBand(settled[id]);
     storedLast_[id] = settled[id];
   }
   views_.clear();
@@ -91,6 +86,14 @@ std::vector<Report> Broker::settleDay(const std::string& nextTradingDay) {
     save(investor, nullptr, nullptr);
   }
   return expired;
+}
+
+void InstrumentState::centreBand(double preSettlement) {
+  const double tick = def.priceTick;
+  const double preTicks = std::round(preSettlement / tick);
+  def.preSettlementPrice = preTicks * tick;
+  upperLimit = std::floor(preTicks * (1.0 + def.limitRatio) + kPriceEpsilon) * tick;
+  lowerLimit = std::ceil(preTicks * (1.0 - def.limitRatio) - kPriceEpsilon) * tick;
 }
 
 }  // namespace qvsim
