@@ -1,11 +1,13 @@
 """Parameter sweeps from the command line: every combination of the grids replayed in its own
-process on a local Dask cluster; failing combinations reported with their error while the others
-complete; the results table, its CSV and the heat map; and a machine without Dask's scheduler
-still sweeps."""
+process on a local Dask cluster, each with the statistics and trades that the same combination
+gives replayed alone; failing combinations reported with their error while the others complete;
+the results table, its CSV and the heat map; and a machine without Dask's scheduler still sweeps."""
 import csv
+import json
 import os
 import subprocess
 import sys
+from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
@@ -61,6 +63,31 @@ class TestSweepOnALocalCluster:
         assert profits == sorted(profits, reverse=True), "sorted best first"
         assert [r["error"] != "" for r in rows][-2:] == [True, True], "failures last"
         assert (out / "heatmap.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+    def test_each_combination_equals_the_same_replay_run_alone(self, swept, ticks, lib_path,
+                                                               tmp_path):
+        out, _ = swept
+        good = [(f, s) for f in FAST for s in SLOW if int(f) < int(s)]
+
+        def alone(params):
+            fast, slow = params
+            folder = tmp_path / ("%s-%s" % params)
+            done = run_cli(["replay", str(ticks), "--strategy", CROSSING, "--scenario", SCENARIO,
+                            "--param", "fast=" + fast, "--param", "slow=" + slow, "--out",
+                            str(folder), "--no-pictures"], tmp_path, lib_path)
+            assert done.returncode == 0, done.stdout + done.stderr
+            return folder
+
+        with ThreadPoolExecutor(max_workers=2) as pool:
+            folders = list(pool.map(alone, good))
+        traded = 0
+        for (fast, slow), folder in zip(good, folders):
+            run = out / "runs" / ("fast=%s,slow=%s" % (fast, slow))
+            assert json.loads((run / "stats.json").read_text()) == json.loads(
+                (folder / "stats.json").read_text()), (fast, slow)
+            assert (run / "trades.csv").read_bytes() == (folder / "trades.csv").read_bytes()
+            traded += json.loads((folder / "stats.json").read_text())["trades"] > 0
+        assert traded == len(good), "every combination traded, so the comparison means something"
 
 
 class TestSweepArguments:
