@@ -2,6 +2,8 @@
 
 #include "bridge/interpreter_lock.h"
 
+#include "bridge/host_exit.h"
+
 namespace qv::bridge {
 namespace {
 
@@ -63,11 +65,20 @@ void keepThreadState() {
 
 bool keepsOwnThreadState() { return tlsChecked && keptState().kept(); }
 
-InterpreterLock::InterpreterLock() {
+InterpreterLock::InterpreterLock() : held_(enterHost()) {
+  if (!held_) return;
   keepThreadState();
   state_ = static_cast<int>(PyGILState_Ensure());
+  watchHostExit();
 }
 
-InterpreterLock::~InterpreterLock() { PyGILState_Release(static_cast<PyGILState_STATE>(state_)); }
+InterpreterLock::~InterpreterLock() {
+  if (!held_) return;
+  // Not current only when the interpreter ended this thread while it asked for the lock back
+  // (a callable still running after the exit hook gave up waiting): this destructor then runs in
+  // that unwind, and the state is no longer this thread's to release.
+  if (PyGILState_Check()) PyGILState_Release(static_cast<PyGILState_STATE>(state_));
+  leaveHost();
+}
 
 }  // namespace qv::bridge

@@ -24,8 +24,11 @@ class InterpreterLock {
   InterpreterLock(const InterpreterLock&) = delete;
   InterpreterLock& operator=(const InterpreterLock&) = delete;
 
+  bool held() const { return held_; }
+
  private:
-  int state_;  // the PyGILState_STATE returned by PyGILState_Ensure
+  bool held_;
+  int state_ = 0;  // the PyGILState_STATE returned by PyGILState_Ensure
 };
 
 // True while the interpreter is initialised and not finalising. Raises check it first: a library
