@@ -11,19 +11,19 @@
 namespace qv::bridge {
 namespace {
 
-std::atomic<int> gInside{0};        // admitted calls on every thread
-std::atomic<bool> gClosed{false};   // the exit hook ran
-std::atomic<bool> gWatched{false};  // the hook is registered with the running interpreter
-thread_local int tlsInside = 0;     // admitted calls of this thread (nested raises)
+enum Watch : int { kUnwatched, kRegistering, kHooked };
 
-// The exit hook. The thread running it may itself be inside admitted calls (a host that ends from
-// inside an event); those are its own and are not waited for.
+std::atomic<int> gInside{0};       // admitted calls, on every thread
+std::atomic<bool> gClosed{false};  // the exit hook ran
+// Whether the running interpreter has the hook. Written under the interpreter lock (and reset
+// after finalisation); while it is kHooked, gClosed alone says whether the host is ending.
+std::atomic<int> gWatch{kUnwatched};
+
 PyObject* closeHostDoor(PyObject*, PyObject*) {
   gClosed.store(true);
-  const int own = tlsInside;
   Py_BEGIN_ALLOW_THREADS
   const auto deadline = std::chrono::steady_clock::now() + kExitGrace;
-  while (gInside.load() > own && std::chrono::steady_clock::now() < deadline) {
+  while (gInside.load() > 0 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::microseconds(100));
   }
   Py_END_ALLOW_THREADS
@@ -36,7 +36,7 @@ PyMethodDef kExitHook = {"quorvane_host_exit", closeHostDoor, METH_NOARGS,
 // Called by the interpreter once it has finalised: an interpreter started later in the same
 // process (an embedder may start one) opens the door again and registers its own hook.
 void reopenHostDoor() {
-  gWatched.store(false);
+  gWatch.store(kUnwatched);
   gClosed.store(false);
 }
 
@@ -44,24 +44,19 @@ void reopenHostDoor() {
 
 bool enterHost() {
   gInside.fetch_add(1);
-  if (gClosed.load() || !interpreterRunning()) {
+  if (gClosed.load() || (gWatch.load(std::memory_order_relaxed) != kHooked && !interpreterRunning())) {
     gInside.fetch_sub(1);
     return false;
   }
-  ++tlsInside;
   return true;
 }
 
-void leaveHost() {
-  --tlsInside;
-  gInside.fetch_sub(1);
-}
+void leaveHost() { gInside.fetch_sub(1, std::memory_order_release); }
 
 void watchHostExit() {
-  if (gWatched.load(std::memory_order_acquire)) return;
-  // Serialised by the interpreter lock; registering is tried once per interpreter, so a failure
-  // is reported once rather than on every event.
-  gWatched.store(true, std::memory_order_release);
+  if (gWatch.load(std::memory_order_relaxed) != kUnwatched) return;
+  // Tried once per interpreter, so that a failure is reported once rather than on every event.
+  gWatch.store(kRegistering, std::memory_order_relaxed);
   PyObject* atexit = PyImport_ImportModule("atexit");
   PyObject* hook = atexit != nullptr ? PyCFunction_New(&kExitHook, nullptr) : nullptr;
   PyObject* result = hook != nullptr ? PyObject_CallMethod(atexit, "register", "O", hook) : nullptr;
@@ -69,7 +64,7 @@ void watchHostExit() {
   Py_XDECREF(result);
   Py_XDECREF(hook);
   Py_XDECREF(atexit);
-  if (result != nullptr) Py_AtExit(reopenHostDoor);
+  if (result != nullptr && Py_AtExit(reopenHostDoor) == 0) gWatch.store(kHooked);
 }
 
 }  // namespace qv::bridge

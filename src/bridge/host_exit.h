@@ -24,7 +24,7 @@ namespace qv::bridge {
 inline constexpr std::chrono::milliseconds kExitGrace{2000};
 
 // Counts the calling thread in when an interpreter is running and its exit hook has not run;
-// false otherwise (then nothing is counted). Any thread, with or without the interpreter lock.
+// false otherwise (then nothing is counted). Any thread that does not hold the interpreter lock.
 bool enterHost();
 
 // Counts out a thread that enterHost admitted.
