@@ -199,7 +199,8 @@ def render_print_helper_header(records, facts):
            "  // `out` keeps its value.",
            "  // toText returns the printed fields in declaration order, each preceded by \"Name:\" when",
            "  // `withNames` is set, texts and characters in double quotes, joined by `separator`.",
-           "  // Doubles get `precision` decimals.",
+           "  // Doubles get `precision` decimals, taken as 0 below 0 and as 1074 above it (no double's",
+           "  // exact expansion is longer), so no precision can make the text unbounded.",
            ]
     for name in printed_types(records, facts):
         out.append("  static void toMap(std::unordered_map<std::string, std::string>& out, const %s* record,"

@@ -1,7 +1,7 @@
 """Command line of the quorvane package:
 
     python3 -m quorvane demo                 the example strategy on the sample day, with its report
-    python3 -m quorvane replay FILE [--strategy file.py[:Class]]
+    python3 -m quorvane replay FILE [--strategy file.py[:Class]] [--param NAME=VALUE ...]
     python3 -m quorvane info                 the runtime's version, exports and record sizes
 """
 import argparse
@@ -54,33 +54,24 @@ def info(out):
     return 1 if missing else 0
 
 
-def _strategy_params(pairs):
-    params = {}
-    for pair in pairs or []:
-        key, _, value = pair.partition("=")
-        try:
-            params[key] = int(value)
-        except ValueError:
-            try:
-                params[key] = float(value)
-            except ValueError:
-                params[key] = value
-    return params
-
-
 def replay(args, out):
-    """Runs one strategy on one tick file; 0 when the report agrees with the exchange."""
-    from . import replay as replaying
-    strategy = replaying.load_strategy(args.strategy, **_strategy_params(args.param))
-    print("Strategy: %s (%s)" % (type(strategy).__name__, args.strategy), file=out)
-    report = replaying.run_replay(strategy, args.ticks, out_dir=args.out, speed=args.speed,
-                                  progress=not args.no_progress, scenario=args.scenario,
-                                  log=lambda text: print(text, file=out, flush=True))
-    print(report.text(), file=out, flush=True)
-    if not report.agrees:
-        print("The host's numbers differ from the exchange's.", file=out)
-        return 1
-    return 0
+    """Runs one strategy on one tick file. 0 when every tick reached the strategy, no handler
+    raised and the exchange confirms the report; 130 when Ctrl-C cut the run short (its files are
+    written, marked partial); 1 otherwise."""
+    from . import loading
+    from .replay import run_replay
+    cls = loading.load_strategy_class(args.strategy)
+    strategy = cls(**loading.strategy_params(cls, loading.parse_params(args.param)))
+    print("Strategy: %s (%s)" % (cls.__name__, args.strategy), file=out)
+    result = run_replay(strategy, args.ticks, out_dir=args.out, speed=args.speed,
+                        progress=not args.no_progress, scenario=args.scenario,
+                        continue_from=args.continue_from, pictures=not args.no_pictures,
+                        log=lambda text: print(text, file=out, flush=True))
+    for problem in result.problems:
+        print(problem, file=out)
+    if result.partial and "Ctrl-C" in result.partial:
+        return 130
+    return 0 if result.ok else 1
 
 
 def _replay_options(parser, ticks_default, scenario_default=None):
@@ -95,14 +86,22 @@ def _replay_options(parser, ticks_default, scenario_default=None):
     parser.add_argument("--strategy", default=str(DEMO_STRATEGY),
                         help="strategy file, file.py or file.py:Class (default: %(default)s)")
     parser.add_argument("--param", action="append", metavar="NAME=VALUE",
-                        help="keyword argument of the strategy's constructor (repeatable)")
-    parser.add_argument("--out", default="quorvane-demo",
-                        help="folder for trades.csv, equity.png and the flow files "
-                             "(default: %(default)s)")
+                        help="argument of the strategy's constructor, converted to the type of "
+                             "its default (repeatable)")
+    parser.add_argument("--out", default=None, metavar="DIR",
+                        help="folder for the report, trades.csv, the pictures and the flow files, "
+                             "cleared of an earlier run's files (default: a new folder under "
+                             "./quorvane-runs/)")
+    parser.add_argument("--continue", dest="continue_from", default=None, metavar="RUN",
+                        help="continue the trading day kept by an earlier run's folder (its "
+                             "scenario said \"persist\": true) instead of starting the "
+                             "scenario's own day")
     parser.add_argument("--speed", type=float, default=0.0,
-                        help="0 replays as fast as possible; s > 0 paces the ticks s times faster "
+                        help="0 replays as fast as possible, each tick once everything the last "
+                             "one caused was delivered; s > 0 paces the ticks s times faster "
                              "than real time")
     parser.add_argument("--no-progress", action="store_true", help="no progress bar")
+    parser.add_argument("--no-pictures", action="store_true", help="no pictures")
 
 
 def main(argv=None):
@@ -122,7 +121,7 @@ def main(argv=None):
     try:
         code = replay(args, sys.stdout)
     except KeyboardInterrupt:
-        print("\nInterrupted; stopping.", file=sys.stderr)
+        print("\nInterrupted before the replay started; nothing was written.", file=sys.stderr)
         code = 130
     except (RuntimeError, ValueError, OSError) as error:
         print("quorvane: %s" % error, file=sys.stderr)

@@ -14,8 +14,11 @@ own records, read in place (records.view). A view is made once per record addres
 no event copies a record. Order and position records live as long as the client; snapshot records
 are updated in place by the next tick of their instrument.
 """
+import atexit
 import collections
 import ctypes
+import datetime
+import functools
 import os
 import sys
 import threading
@@ -23,6 +26,8 @@ import time
 import traceback
 
 from . import codes, records, runtime
+from .orders import VERBS, OrderVerbs, _text
+from .timers import ExchangeClock, Timers, wall_seconds
 
 __all__ = ["Client", "Strategy", "login_record", "shutdown", "LOGIN_DEFAULTS"]
 
@@ -100,7 +105,13 @@ class Strategy:
       every other response/status event -> on_response(event_id, record_address, is_last,
                                                        error_id, message)
       each turn of the worker when ready -> on_loop()
+      the end of the run, however it ends -> on_stop(reason)
     A handler that raises is reported through on_error and event delivery carries on.
+
+    The order verbs of the client are the strategy's own too: self.buy(...) is
+    self.client.buy(...) (see orders.OrderVerbs for the list). self.every(seconds, fn) and
+    self.after(seconds, fn) run fn on the client's clock: the replayed market's time in a replay,
+    the wall clock live; self.now() tells that time.
     """
 
     client = None
@@ -131,10 +142,47 @@ class Strategy:
     def on_loop(self):
         pass
 
+    def on_stop(self, reason):
+        """The run has ended: reason is "finished" (a replay played every tick), "interrupted"
+        (Ctrl-C), "failed" (an error ended it), "stopped" (Client.stop) or "shutdown". Runs once
+        per client, however the run ends."""
+
+    def every(self, seconds, callback):
+        """Calls callback() every `seconds` of the client's clock; returns a Timer (.cancel())."""
+        return self._attached().timers.add(seconds, callback, repeat=True)
+
+    def after(self, seconds, callback):
+        """Calls callback() once, `seconds` from now on the client's clock."""
+        return self._attached().timers.add(seconds, callback, repeat=False)
+
+    def now(self):
+        """The client's time as a datetime: the replayed market's during a replay (None before
+        its first snapshot), the wall clock's live."""
+        return self._attached().now()
+
+    def _attached(self):
+        if self.client is None:
+            raise RuntimeError("%s is not attached to a client yet: use timers and orders from "
+                               "on_ready or later" % type(self).__name__)
+        return self.client
+
     def on_error(self, handler, error):
         """Called with the handler's name and the exception it raised; prints the traceback."""
         sys.stderr.write("quorvane: %s raised:\n%s" % (handler, "".join(
             traceback.format_exception(type(error), error, error.__traceback__))))
+
+
+def _verb(name):
+    method = getattr(OrderVerbs, name)
+
+    @functools.wraps(method)
+    def call(self, *args, **kwargs):
+        return getattr(self._attached(), name)(*args, **kwargs)
+    return call
+
+
+for _name in VERBS:
+    setattr(Strategy, _name, _verb(_name))
 
 
 class _Query:
@@ -171,11 +219,18 @@ _runtime = None
 _runtime_lock = threading.Lock()
 
 
+_clients = []
+
+
 def shutdown(code=0):
-    """Stops every client (exitX with no handle) and ends the process. The runtime's workers and the
-    CTP libraries' threads never end on their own and call into the interpreter, so the process
-    must end without the interpreter's own finalisation."""
+    """Runs the end hook (on_stop) of every client not yet ended, the atexit handlers, stops every
+    client (exitX with no handle) and ends the process. The runtime's workers and the CTP
+    libraries' threads never end on their own and call into the interpreter, so the process must
+    end without the interpreter's own finalisation."""
     try:
+        for client in list(_clients):
+            client.end("shutdown")
+        atexit._run_exitfuncs()
         if _runtime is not None:
             _runtime.lib.exitX(None)
     finally:
@@ -193,7 +248,7 @@ def shared_runtime(path=None):
         return _runtime
 
 
-class Client:
+class Client(OrderVerbs):
     """One trading client of the runtime driving a Strategy.
 
     client = Client(MyStrategy(), user_id="u1", password="pw", broker_id="9999",
@@ -222,9 +277,43 @@ class Client:
         self._query_lock = threading.Lock()
         self._orders = []
         self._stop = threading.Event()
+        self._ended = False
+        self._end_lock = threading.Lock()
         self._observers = []
         self.ticks_seen = 0
         self.events_seen = collections.Counter()
+        self._events_changed = threading.Condition()
+        self.exchange_clock = None
+        self.timers = Timers(wall_seconds)
+        _clients.append(self)
+
+    # Clock ---------------------------------------------------------------------------------------
+
+    def use_exchange_time(self):
+        """Runs the timers on the replayed market's time, taken from each snapshot before the
+        strategy sees it (a replay calls this before its first snapshot)."""
+        self.exchange_clock = ExchangeClock()
+        self.timers = Timers(self.exchange_clock.seconds)
+
+    def now(self):
+        """The replayed market's time during a replay, the wall clock's live (a datetime)."""
+        if self.exchange_clock is not None:
+            return self.exchange_clock.now()
+        return datetime.datetime.now()
+
+    def _fire_timers(self):
+        for timer in self.timers.due():
+            if timer.cancelled:
+                continue
+            try:
+                timer.callback()
+            except Exception as error:
+                self.errors += 1
+                try:
+                    self.strategy.on_error("timer %s" % getattr(
+                        timer.callback, "__name__", "callback"), error)
+                except Exception:
+                    traceback.print_exc()
 
     def add_observer(self, observer):
         """Objects with Strategy's handler methods that see every event just before the strategy
@@ -276,7 +365,9 @@ class Client:
             self._guard("on_order", event_id, order, position, usable_cash)
 
     def _on_response(self, event_id, record_address, is_last, user_id, error_id, message):
-        self.events_seen[event_id] += 1
+        with self._events_changed:
+            self.events_seen[event_id] += 1
+            self._events_changed.notify_all()
         if event_id == codes.READY:
             self.ready.set()
             self._guard("on_ready")
@@ -289,9 +380,16 @@ class Client:
 
     def _on_snapshot(self, event_id, address):
         self.ticks_seen += 1
-        self._guard("on_tick", self.tick_view(address))
+        tick = self.tick_view(address)
+        if self.exchange_clock is not None:
+            self.exchange_clock.advance(tick.TradingDay, tick.UpdateTime, tick.UpdateMillisec)
+            if self.timers:
+                self._fire_timers()
+        self._guard("on_tick", tick)
 
     def _on_loop(self):
+        if self.exchange_clock is None and self.timers:
+            self._fire_timers()
         self._guard("on_loop")
 
     def _collect(self, query, record_address, is_last, error_id, message):
@@ -319,8 +417,27 @@ class Client:
         """True once the session is ready (event 10002)."""
         return self.ready.wait(timeout)
 
-    def stop(self):
-        """Stops this client's work: no more requests or loop calls (exitX)."""
+    def wait_events(self, event_id, count, timeout=10.0):
+        """True once `count` response events `event_id` have arrived (since the client started),
+        False when the timeout passed first."""
+        with self._events_changed:
+            return self._events_changed.wait_for(lambda: self.events_seen[event_id] >= count,
+                                                 timeout)
+
+    def end(self, reason):
+        """Runs the end hook (on_stop of the observers and the strategy) once, whichever way the
+        run ends first; later calls do nothing. True when this call ran it."""
+        with self._end_lock:
+            if self._ended:
+                return False
+            self._ended = True
+        self._guard("on_stop", reason)
+        return True
+
+    def stop(self, reason="stopped"):
+        """Ends the run (on_stop(reason), once) and stops this client's work: no more requests or
+        loop calls (exitX)."""
+        self.end(reason)
         self._stop.set()
         if self.handle:
             self.lib.exitX(self.handle)
@@ -341,8 +458,8 @@ class Client:
                 time.sleep(poll)
             return True
         except KeyboardInterrupt:
+            self.stop("interrupted")
             self.lib.exitX(None)
-            self._stop.set()
             return False
 
     # Market data ---------------------------------------------------------------------------------
@@ -369,51 +486,6 @@ class Client:
             link = ctypes.cast(order.NextOrder, ctypes.c_void_p).value
             order = self.order_view(link)
         return out
-
-    def _order(self, export, instrument, volume, order_type, price, mark, exchange_id):
-        function = getattr(self.lib, export)
-        return self._placed(function(self.handle, instrument.encode(), volume, _code(order_type),
-                                     price, mark, _text(exchange_id), 0))
-
-    def buy(self, instrument, volume, price=0.0, order_type="0", exchange_id=None, mark=0):
-        """Buys `volume` lots: closes shorts first, opens the rest. Returns the first order's view,
-        or None when the instrument is unknown."""
-        return self._order("buy", instrument, volume, order_type, price, mark, exchange_id)
-
-    def sell(self, instrument, volume, price=0.0, order_type="0", exchange_id=None, mark=0):
-        """Sells `volume` lots: closes longs first, opens the rest short."""
-        return self._order("sell", instrument, volume, order_type, price, mark, exchange_id)
-
-    def buy_open(self, instrument, volume, price=0.0, order_type="0", exchange_id=None, mark=0):
-        return self._order("buyOpen", instrument, volume, order_type, price, mark, exchange_id)
-
-    def close_long(self, instrument=None, volume=2**31 - 1, price=0.0, order_type="0",
-                   exchange_id=None, mark=0, close_today_first=False):
-        """Closes up to `volume` lots of longs (all positions when no instrument is given)."""
-        return self._placed(self.lib.closeLong(self.handle, _text(instrument), volume,
-                                               _code(order_type), price, mark, _text(exchange_id),
-                                               1 if close_today_first else 0))
-
-    def close_short(self, instrument=None, volume=2**31 - 1, price=0.0, order_type="0",
-                    exchange_id=None, mark=0, close_today_first=False):
-        return self._placed(self.lib.closeShort(self.handle, _text(instrument), volume,
-                                                _code(order_type), price, mark, _text(exchange_id),
-                                                1 if close_today_first else 0))
-
-    def balance_to_long(self, instrument, volume, price=0.0, order_type="0", exchange_id=None,
-                        mark=0):
-        """Brings the net position to `volume` lots long (negative: short)."""
-        export = self.lib.balanceToLongVolume if volume >= 0 else self.lib.balanceToShortVolume
-        return self._placed(export(self.handle, instrument.encode(), abs(volume), _code(order_type),
-                                   price, mark, _text(exchange_id)))
-
-    def cancel(self, order):
-        """Cancels one order (a view or an OrderID); returns the runtime's code."""
-        order_id = order if isinstance(order, int) else order.OrderID
-        return self.lib.cancelOrderByOrderID(self.handle, order_id)
-
-    def cancel_all(self):
-        return self.lib.cancelOrderAll(self.handle)
 
     def order(self, order_id):
         return self.order_view(self.lib.getOrder(self.handle, order_id))
@@ -477,12 +549,3 @@ class Client:
     def exchange_trades(self, timeout=15.0):
         return self.query(codes.QRY_TRADE, records.CThostFtdcTradeField, timeout)
 
-
-def _code(order_type):
-    return order_type.encode() if isinstance(order_type, str) else order_type
-
-
-def _text(value):
-    if value is None:
-        return None
-    return value.encode() if isinstance(value, str) else value

@@ -1,69 +1,90 @@
-"""The end-of-day report of a run: what the host saw (orders, fills, positions, a marked-to-market
-equity curve) set against what the exchange itself reports through the runtime's queries (trades,
-positions, trading account), written as text, a trades CSV and an equity-curve PNG.
+"""The report of a run: what the host saw (orders, fills, each side of the positions, the profit
+marked to market) set against what the exchange itself reports through the runtime's queries
+(trades, positions, trading account), counted from the state the run started in, and written as
+text and a trades CSV.
 
-A Recorder is a Client observer: it runs on the runtime's callback threads and only appends to
-lists and updates small dicts, which the interpreter lock keeps consistent.
+The report's text depends on the run's inputs alone (no paths, no wall-clock times), so two runs
+of one replay can be compared byte for byte.
 """
 import csv
-import os
 
 from . import codes
-from .host import Strategy
+from .recorder import Recorder
 
-__all__ = ["Recorder", "Report", "build_report"]
+__all__ = ["Recorder", "Report", "StartState", "build_report", "write_trades", "write_text"]
 
 
-class Recorder(Strategy):
-    """Collects fills (one per trade report, from UpdateCost events) and an equity point per tick.
-    Equity = cash flows of the fills + open position × last price × multiplier; it does not depend
-    on how the exchange pairs opens with closes."""
+class StartState:
+    """The exchange's view of the account when the run started: trades already made that day,
+    positions held and the account record (None for a client that could not ask)."""
 
-    def __init__(self, multipliers):
-        self.multipliers = dict(multipliers)
-        self.fills = []
-        self.net = {}
-        self.last_price = {}
-        self.cash_flow = 0.0
-        self.equity = []
+    def __init__(self, account=None, positions=(), trades=(), kept_from=None):
+        self.account = account
+        self.positions = list(positions)
+        self.trade_ids = {_trade_key(t) for t in trades}
+        self.kept_from = kept_from
 
-    def on_order(self, event_id, order, position, usable_cash):
-        if event_id != codes.UPDATE_COST or order.TradedVolumeChangeOfTurnover <= 0:
-            return
-        instrument = order.StandardID.decode()
-        volume = order.TradedVolumeChangeOfTurnover
-        price = order.LastTradedPrice
-        sign = 1 if codes.char(order.Direction) == "0" else -1
-        multiplier = self.multipliers.get(instrument, 1)
-        self.cash_flow -= sign * price * volume * multiplier
-        self.net[instrument] = self.net.get(instrument, 0) + sign * volume
-        self.fills.append({"order_id": order.OrderID, "instrument": instrument,
-                           "exchange": order.ExchangeID.decode(),
-                           "direction": codes.direction_name(order.Direction),
-                           "offset": codes.offset_name(order.OffsetFlag),
-                           "price": price, "volume": volume, "time": order.UpdateTime.decode()})
+    @classmethod
+    def query(cls, client, kept_from=None):
+        return cls(client.trading_account(), client.exchange_positions(),
+                   client.exchange_trades(), kept_from)
 
-    def on_tick(self, tick):
-        self.last_price[tick.StandardID.decode()] = tick.LastPrice
-        self.equity.append((tick.UpdateTime.decode(), self.pnl()))
+    def _field(self, name):
+        return getattr(self.account, name) if self.account is not None else 0.0
 
-    def pnl(self):
-        """Gross profit so far, open positions marked at their last price."""
-        marked = sum(volume * self.last_price.get(instrument, 0.0)
-                     * self.multipliers.get(instrument, 1)
-                     for instrument, volume in self.net.items())
-        return self.cash_flow + marked
+    def holdings(self, multipliers):
+        """{instrument: (long, short, mark price)} held at the start."""
+        held = {}
+        for p in self.positions:
+            if not p.InstrumentID or p.Position <= 0:
+                continue
+            instrument = p.InstrumentID.decode()
+            long, short, mark = held.get(instrument, (0, 0, 0.0))
+            size = p.Position * multipliers.get(instrument, 1)
+            if codes.char(p.PosiDirection) == "3":
+                short += p.Position
+                mark = (p.PositionCost - p.PositionProfit) / size
+            else:
+                long += p.Position
+                mark = (p.PositionCost + p.PositionProfit) / size
+            held[instrument] = (long, short, mark)
+        return held
+
+    def describe(self):
+        trading_day = self.account.TradingDay.decode() if self.account is not None else "?"
+        if self.kept_from is None:
+            return "Start: the scenario's trading day %s, balance %.2f" % (
+                trading_day, self._field("Balance"))
+        held = ", ".join("%s %s %d" % (p.InstrumentID.decode(),
+                                       "short" if codes.char(p.PosiDirection) == "3" else "long",
+                                       p.Position)
+                         for p in self.positions if p.InstrumentID and p.Position > 0)
+        return ("Start: continued the trading day %s kept by %s: balance %.2f, %d trades before, "
+                "positions %s" % (trading_day, self.kept_from, self._field("Balance"),
+                                  len(self.trade_ids), held or "none"))
+
+
+def _trade_key(trade):
+    return (trade.TradeDate, trade.TradeID.strip(), trade.Direction)
+
+
+def _trade_order(trade):
+    number = trade.TradeID.strip()
+    return (trade.TradeDate, trade.TradeTime, int(number) if number.isdigit() else 0, number)
 
 
 class Report:
     """Numbers of one run. `checks` lists (what, host value, exchange value, agrees)."""
 
     def __init__(self):
+        self.partial = None          # why the run ended early, or None
+        self.start = ""
         self.orders = {}
         self.fills = 0
         self.fill_volume = 0
-        self.positions = {}
+        self.positions = {}          # instrument -> (long, short) as the host counted them
         self.exchange_positions = {}
+        self.margin = 0.0
         self.fees = 0.0
         self.gross_pnl = 0.0
         self.exchange_pnl = 0.0
@@ -73,33 +94,41 @@ class Report:
         self.balance = 0.0
         self.checks = []
         self.errors = 0
-        self.equity_png = None
-        self.trades_csv = None
+        self.trades = []             # the run's trades, as the exchange records them
 
     @property
     def agrees(self):
         return all(ok for _, _, _, ok in self.checks)
 
+    def positions_text(self):
+        held = ["%s %s" % (instrument, " ".join(
+                    "%s %d" % (side, lots) for side, lots in (("long", long), ("short", short))
+                    if lots))
+                for instrument, (long, short) in sorted(self.positions.items()) if long or short]
+        if not held:
+            return "flat"
+        return "%s (margin held %.2f)" % (", ".join(held), self.margin)
+
     def text(self):
-        lines = ["Orders: %d placed (%s)" % (sum(self.orders.values()), ", ".join(
-                     "%d %s" % (n, status) for status, n in sorted(self.orders.items()))),
-                 "Fills: %d, %d lots" % (self.fills, self.fill_volume),
-                 "Positions at the end (net lots): %s" % (", ".join(
-                     "%s %+d" % (k, v) for k, v in sorted(self.positions.items()) if v) or "flat"),
-                 "Fees: %.2f" % self.fees,
-                 "Profit: gross %.2f, net of fees %.2f" % (self.gross_pnl, self.net_pnl),
-                 "Balance: %.2f, usable cash %.2f" % (self.balance, self.usable_cash)]
+        lines = []
+        if self.partial:
+            lines.append("PARTIAL RUN: %s" % self.partial)
+        if self.start:
+            lines.append(self.start)
+        lines += ["Orders: %d placed (%s)" % (sum(self.orders.values()), ", ".join(
+                      "%d %s" % (n, status) for status, n in sorted(self.orders.items()))),
+                  "Fills: %d, %d lots" % (self.fills, self.fill_volume),
+                  "Positions at the end: %s" % self.positions_text(),
+                  "Fees: %.2f" % self.fees,
+                  "Profit: gross %.2f, net of fees %.2f" % (self.gross_pnl, self.net_pnl),
+                  "Balance: %.2f, usable cash %.2f" % (self.balance, self.usable_cash)]
         if self.errors:
-            lines.append("Handler errors: %d (tracebacks above)" % self.errors)
+            lines.append("Handler errors: %d (tracebacks on stderr)" % self.errors)
         lines.append("Checked against the exchange's own queries:")
         for what, mine, theirs, ok in self.checks:
             lines.append("  %-34s host %-16s exchange %-16s %s" % (
                 what, _fmt(mine), _fmt(theirs), "agrees" if ok else "DIFFERS"))
-        if self.trades_csv:
-            lines.append("Trades: %s" % self.trades_csv)
-        if self.equity_png:
-            lines.append("Equity curve: %s" % self.equity_png)
-        return "\n".join(lines)
+        return "\n".join(lines) + "\n"
 
 
 # How an order ended, by OrderStatus; a finished order with canceled volume counts as Canceled.
@@ -108,17 +137,40 @@ _ORDER_OUTCOME = {"\0": "Not sent", "1": "Unanswered", "3": "Working", "4": "Fil
 
 
 def _fmt(value):
-    return "%.2f" % value if isinstance(value, float) else str(value)
+    if isinstance(value, float):
+        return "%.2f" % value
+    if isinstance(value, tuple):
+        return "%d long %d short" % value
+    return str(value)
 
 
 def _close(a, b, tolerance=0.01):
     return abs(a - b) <= tolerance
 
 
-def build_report(client, recorder, out_dir, initial_funds=None):
-    """Queries the exchange (trades, positions, account) through the client, compares, and writes
-    trades.csv and equity.png into out_dir."""
+def _exchange_sides(positions):
+    sides = {}
+    for p in positions:
+        if not p.InstrumentID:
+            continue
+        instrument = p.InstrumentID.decode()
+        long, short = sides.get(instrument, (0, 0))
+        if codes.char(p.PosiDirection) == "3":
+            short += p.Position
+        else:
+            long += p.Position
+        sides[instrument] = (long, short)
+    return sides
+
+
+def build_report(client, recorder, start=None, partial=None):
+    """Queries the exchange (trades, positions, account) through the client and compares them
+    with the recorder's, counting the exchange's figures from `start` (a StartState; None: a
+    fresh account)."""
+    start = start or StartState()
     report = Report()
+    report.partial = partial
+    report.start = start.describe() if start.account is not None else ""
     report.errors = client.errors
     for order in client.orders():
         status = _ORDER_OUTCOME.get(codes.char(order.OrderStatus), "Unknown")
@@ -128,22 +180,16 @@ def build_report(client, recorder, out_dir, initial_funds=None):
     report.fills = len(recorder.fills)
     report.fill_volume = sum(f["volume"] for f in recorder.fills)
 
-    trades = client.exchange_trades()
+    trades = [t for t in client.exchange_trades() if _trade_key(t) not in start.trade_ids]
+    report.trades = sorted(trades, key=_trade_order)
     positions = client.exchange_positions()
     account = client.trading_account()
 
-    for instrument, volume in recorder.net.items():
-        report.positions[instrument] = volume
-    for p in positions:
-        if not p.InstrumentID:
-            continue
-        instrument = p.InstrumentID.decode()
-        sign = 1 if codes.char(p.PosiDirection) == "2" else -1
-        report.exchange_positions[instrument] = (report.exchange_positions.get(instrument, 0)
-                                                 + sign * p.Position)
+    report.positions = recorder.sides()
+    report.exchange_positions = _exchange_sides(positions)
     for instrument in set(report.positions) | set(report.exchange_positions):
-        report.positions.setdefault(instrument, 0)
-        report.exchange_positions.setdefault(instrument, 0)
+        report.positions.setdefault(instrument, (0, 0))
+        report.exchange_positions.setdefault(instrument, (0, 0))
 
     exchange_volume = sum(t.Volume for t in trades)
     report.checks.append(("fills", report.fills, len(trades), report.fills == len(trades)))
@@ -152,41 +198,45 @@ def build_report(client, recorder, out_dir, initial_funds=None):
     for instrument in sorted(report.positions):
         mine, theirs = report.positions[instrument], report.exchange_positions[instrument]
         own = client.position(instrument)
-        runtime_net = (own.LongVolume - own.ShortVolume) if own is not None else 0
+        runtime = (own.LongVolume, own.ShortVolume) if own is not None else (0, 0)
         report.checks.append(("position %s" % instrument, mine, theirs,
-                              mine == theirs == runtime_net))
+                              mine == theirs == runtime))
 
     report.gross_pnl = recorder.pnl()
     report.usable_cash = client.usable_cash
     if account is not None:
-        report.fees = account.Commission
-        report.exchange_pnl = account.CloseProfit + account.PositionProfit
+        before = start.account
+        base = lambda name: getattr(before, name) if before is not None else 0.0  # noqa: E731
+        report.fees = account.Commission - base("Commission")
+        report.margin = account.CurrMargin
+        report.exchange_pnl = (account.CloseProfit + account.PositionProfit
+                               - base("CloseProfit") - base("PositionProfit"))
         report.balance = account.Balance
         report.exchange_available = account.Available
-        start = account.PreBalance + account.Deposit - account.Withdraw
-        if initial_funds is not None:
-            start = initial_funds
-        report.net_pnl = account.Balance - start
+        if before is not None:
+            opening = before.Balance
+        else:
+            opening = account.PreBalance
+        transfers = account.Deposit - account.Withdraw - base("Deposit") + base("Withdraw")
+        report.net_pnl = account.Balance - opening - transfers
         report.checks.append(("gross profit", report.gross_pnl, report.exchange_pnl,
                               _close(report.gross_pnl, report.exchange_pnl)))
         net = report.gross_pnl - report.fees
         report.checks.append(("net profit (balance change)", net, report.net_pnl,
                               _close(net, report.net_pnl)))
-
-    os.makedirs(out_dir, exist_ok=True)
-    report.trades_csv = write_trades(os.path.join(out_dir, "trades.csv"), trades, client)
-    report.equity_png = plot_equity(os.path.join(out_dir, "equity.png"), recorder.equity,
-                                    report.fees, report.net_pnl)
     return report
 
 
-def write_trades(path, trades, client):
+TRADE_COLUMNS = ["TradeID", "TradingDay", "TradeTime", "InstrumentID", "ExchangeID", "Direction",
+                 "Offset", "Price", "Volume", "OrderID", "OrderSysID"]
+
+
+def write_trades(path, trades):
     """The exchange's trade records, one row each, with the runtime's OrderID of each trade."""
     with open(path, "w", newline="") as out:
         writer = csv.writer(out)
-        writer.writerow(["TradeID", "TradingDay", "TradeTime", "InstrumentID", "ExchangeID",
-                         "Direction", "Offset", "Price", "Volume", "OrderID", "OrderSysID"])
-        for t in sorted(trades, key=lambda t: (t.TradeTime, t.TradeID)):
+        writer.writerow(TRADE_COLUMNS)
+        for t in trades:
             writer.writerow([t.TradeID.decode().strip(), t.TradingDay.decode(),
                              t.TradeTime.decode(), t.InstrumentID.decode(), t.ExchangeID.decode(),
                              codes.direction_name(t.Direction), codes.offset_name(t.OffsetFlag),
@@ -195,25 +245,7 @@ def write_trades(path, trades, client):
     return path
 
 
-def plot_equity(path, equity, fees, net):
-    """Marked-to-market profit over the day's ticks, as a PNG (Agg, no display)."""
-    import matplotlib
-    matplotlib.use("Agg")
-    import matplotlib.pyplot as plt
-
-    figure, axes = plt.subplots(figsize=(9, 4.5), dpi=100)
-    xs = range(len(equity))
-    axes.plot(xs, [v for _, v in equity], label="profit, marked to market", linewidth=1.2)
-    if equity:
-        step = max(1, len(equity) // 8)
-        axes.set_xticks(list(xs)[::step])
-        axes.set_xticklabels([t for t, _ in equity][::step], rotation=30, fontsize=8)
-    axes.set_xlabel("tick time")
-    axes.set_ylabel("profit (CNY)")
-    axes.set_title("Profit over the replayed day (fees %.2f, net at the end %.2f)" % (fees, net))
-    axes.grid(True, alpha=0.3)
-    axes.legend(loc="best", fontsize=8)
-    figure.tight_layout()
-    figure.savefig(path)
-    plt.close(figure)
+def write_text(path, report):
+    with open(path, "w") as out:
+        out.write(report.text())
     return path

@@ -3,10 +3,14 @@
 #include <algorithm>
 
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <set>
+#include <sstream>
 #include <stdexcept>
+#include <type_traits>
 
 #include <nlohmann/json.hpp>
 
@@ -88,17 +92,57 @@ char orderStatusOf(const std::string& text) {
   return 0;
 }
 
-// Reads an optional key into out, with a type check that names the key on failure.
+std::string numberText(double value) {
+  std::ostringstream text;
+  text << value;
+  return text.str();
+}
+
+// Reads an optional key into out, with a type check that names the key on failure. A number for
+// an integer must be whole and fit the integer: a JSON number converted blindly would be
+// undefined behaviour for 1e20.
 template <class T>
 void read(const nlohmann::json& obj, const char* key, T& out, const std::string& where) {
   auto it = obj.find(key);
   if (it == obj.end() || it->is_null()) return;
+  if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
+    if (it->is_number_float()) {
+      const double value = it->get<double>();
+      if (!(value >= static_cast<double>(std::numeric_limits<T>::min()) &&
+            value <= static_cast<double>(std::numeric_limits<T>::max()) && value == std::trunc(value))) {
+        throw std::runtime_error(where + key + " " + numberText(value) + " is not a whole number in range");
+      }
+      out = static_cast<T>(value);
+      return;
+    }
+    if (it->is_number_unsigned() && it->get<std::uint64_t>() > static_cast<std::uint64_t>(std::numeric_limits<T>::max())) {
+      throw std::runtime_error(where + key + " " + it->dump() + " is out of range");
+    }
+    if (it->is_number_integer() && !it->is_number_unsigned() &&
+        it->get<std::int64_t>() < static_cast<std::int64_t>(std::numeric_limits<T>::min())) {
+      throw std::runtime_error(where + key + " " + it->dump() + " is out of range");
+    }
+  }
   try {
     out = it->get<T>();
   } catch (const nlohmann::json::exception&) {
     throw std::runtime_error(where + key + " has the wrong type");
   }
 }
+
+// The sane range of a number the stand-in computes with: a value outside it (a tick of 1e-308, a
+// price of 1e300) would overflow the price generator or the accounts, so the scenario is refused
+// with the key named.
+void requireRange(double value, double low, double high, const char* key, const std::string& where) {
+  if (!(value >= low && value <= high)) {
+    throw std::runtime_error(where + key + " " + numberText(value) + " is outside [" + numberText(low) + ", " +
+                             numberText(high) + "]");
+  }
+}
+
+constexpr double kMaxPrice = 1e8;
+constexpr double kMaxMoney = 1e15;
+constexpr double kMaxLots = 1e8;
 
 std::string requireText(const nlohmann::json& obj, const char* key, const std::string& where) {
   std::string value;
@@ -149,6 +193,19 @@ void parseInstrument(const nlohmann::json& j, InstrumentDef& s, const std::strin
   if (!(s.priceTick > 0.0)) throw std::runtime_error(where + "priceTick must be positive");
   if (!(s.preSettlementPrice > 0.0)) throw std::runtime_error(where + "preSettlementPrice must be positive");
   if (!(s.limitRatio > 0.0 && s.limitRatio < 1.0)) throw std::runtime_error(where + "limitRatio must be in (0, 1)");
+  requireRange(s.multiplier, 1, 1e6, "multiplier", where);
+  requireRange(s.priceTick, 1e-4, 1e5, "priceTick", where);
+  requireRange(s.preSettlementPrice, 1e-4, kMaxPrice, "preSettlementPrice", where);
+  requireRange(s.longMarginRatio, 0, 1, "longMarginRatio", where);
+  requireRange(s.shortMarginRatio, 0, 1, "shortMarginRatio", where);
+  requireRange(s.commissionByVolume, 0, 1e6, "commissionByVolume", where);
+  requireRange(s.commissionByMoney, 0, 1, "commissionByMoney", where);
+  requireRange(s.closeTodayCommissionByVolume, 0, 1e6, "closeTodayCommissionByVolume", where);
+  requireRange(s.closeTodayCommissionByMoney, 0, 1, "closeTodayCommissionByMoney", where);
+  requireRange(s.maxLimitOrderVolume, 1, kMaxLots, "maxLimitOrderVolume", where);
+  requireRange(s.maxMarketOrderVolume, 1, kMaxLots, "maxMarketOrderVolume", where);
+  requireRange(s.deliveryYear, 0, 9999, "deliveryYear", where);
+  requireRange(s.deliveryMonth, 0, 12, "deliveryMonth", where);
   if (s.minLimitOrderVolume < 1 || s.maxLimitOrderVolume < s.minLimitOrderVolume ||
       s.minMarketOrderVolume < 1 || s.maxMarketOrderVolume < s.minMarketOrderVolume) {
     throw std::runtime_error(where + "order volume limits are inconsistent");
@@ -163,6 +220,8 @@ void parseUser(const nlohmann::json& j, UserDef& s, const std::string& where) {
   read(j, "bankPassword", s.bankPassword, where);
   read(j, "funds", s.funds, where);
   read(j, "bankBalance", s.bankBalance, where);
+  requireRange(s.funds, -kMaxMoney, kMaxMoney, "funds", where);
+  requireRange(s.bankBalance, -kMaxMoney, kMaxMoney, "bankBalance", where);
 }
 
 void parsePosition(const nlohmann::json& j, PositionDef& s, const std::string& where) {
@@ -176,6 +235,9 @@ void parsePosition(const nlohmann::json& j, PositionDef& s, const std::string& w
   read(j, "today", s.today, where);
   read(j, "openPrice", s.openPrice, where);
   if (s.yesterday < 0 || s.today < 0) throw std::runtime_error(where + "volumes must not be negative");
+  requireRange(s.yesterday, 0, kMaxLots, "yesterday", where);
+  requireRange(s.today, 0, kMaxLots, "today", where);
+  requireRange(s.openPrice, 0, kMaxPrice, "openPrice", where);
 }
 
 void parseSide(const nlohmann::json& j, char& direction, char& offset, const std::string& where) {
@@ -206,6 +268,8 @@ void parseOrder(const nlohmann::json& j, OrderDef& s, const std::string& where) 
   s.status = orderStatusOf(status);
   if (!s.status) throw std::runtime_error(where + "status " + status + " is not queued, partial, filled or canceled");
   if (s.volume < 1 || s.traded < 0 || s.traded > s.volume) throw std::runtime_error(where + "volume or traded is out of range");
+  requireRange(s.volume, 1, kMaxLots, "volume", where);
+  requireRange(s.price, 0, kMaxPrice, "price", where);
 }
 
 void parseTrade(const nlohmann::json& j, TradeDef& s, const std::string& where) {
@@ -219,6 +283,8 @@ void parseTrade(const nlohmann::json& j, TradeDef& s, const std::string& where) 
   read(j, "volume", s.volume, where);
   read(j, "tradeTime", s.tradeTime, where);
   if (s.volume < 1) throw std::runtime_error(where + "volume must be positive");
+  requireRange(s.volume, 1, kMaxLots, "volume", where);
+  requireRange(s.price, 0, kMaxPrice, "price", where);
 }
 
 template <class Def, class Parse>
@@ -317,6 +383,8 @@ bool parseScenario(const std::string& text, Scenario& out, std::string& error) {
     if (s.tradingDay.size() != 8 || s.tradingDay.find_first_not_of("0123456789") != std::string::npos) {
       throw std::runtime_error("tradingDay " + s.tradingDay + " is not YYYYMMDD");
     }
+    requireRange(s.initialFunds, 0, kMaxMoney, "initialFunds", top);
+    requireRange(s.initialBankBalance, 0, kMaxMoney, "initialBankBalance", top);
     parseList(root, "instruments", s.instruments, parseInstrument);
     parseList(root, "users", s.users, parseUser);
     parseList(root, "positions", s.positions, parsePosition);

@@ -14,11 +14,44 @@ void ClientRegistry::insert(std::string_view key, TraderClient* client) {
   WriteGuard guard(lock_);
   for (auto& [entryKey, entryClient] : entries_) {
     if (entryKey == key) {
-      if (entryClient == nullptr) entryClient = client;
+      if (entryClient == nullptr && client != nullptr) {
+        entryClient = client;
+        publish(client);
+      }
       return;
     }
   }
   entries_.emplace_back(std::string(key), client);
+  if (client != nullptr) publish(client);
+}
+
+bool ClientRegistry::publish(TraderClient* client) {
+  const size_t n = published_.load(std::memory_order_relaxed);
+  for (size_t i = 0; i < n; ++i) {
+    if (known_[i].load(std::memory_order_relaxed) == nullptr) {
+      known_[i].store(client, std::memory_order_release);
+      return true;
+    }
+  }
+  if (n == kCapacity) return false;
+  known_[n].store(client, std::memory_order_release);
+  published_.store(n + 1, std::memory_order_release);
+  return true;
+}
+
+bool ClientRegistry::TEST_admit(TraderClient* client) {
+  WriteGuard guard(lock_);
+  return publish(client);
+}
+
+void ClientRegistry::TEST_forget(TraderClient* client) {
+  WriteGuard guard(lock_);
+  const size_t n = published_.load(std::memory_order_relaxed);
+  for (size_t i = 0; i < n; ++i) {
+    if (known_[i].load(std::memory_order_relaxed) == client) {
+      known_[i].store(nullptr, std::memory_order_release);
+    }
+  }
 }
 
 std::vector<TraderClient*> ClientRegistry::clients() const {

@@ -1,10 +1,19 @@
 // ClientRegistry: every trading client that init built, keyed by the decimal text of its login
 // record's UserType, in insertion order (loop and exitX walk it in that order). Entries are never
 // removed, so a client pointer read from it stays valid. Process-wide, one instance.
-// Thread safety: any thread; a SpinRwLock guards the entries (init writes, loop/exitX read).
+//
+// It is also the set of handles the runtime handed out: every export asks knows() before it
+// dereferences a handle, so an address the host made up (zeroed memory, a record's address, a
+// stale or random number) gets the export's null-handle result instead of a crash. That check is
+// lock-free: a fixed array of atomic pointers, scanned up to the number published.
+//
+// Thread safety: any thread; a SpinRwLock guards the entries (init writes, loop/exitX read); the
+// known-handle array is written under the same lock and read without it (release/acquire).
 #ifndef QV_API_CLIENT_REGISTRY_H
 #define QV_API_CLIENT_REGISTRY_H
 
+#include <atomic>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -24,9 +33,31 @@ class ClientRegistry {
   // The registered clients, in insertion order (entries without a client are left out).
   std::vector<TraderClient*> clients() const QV_EXCLUDES(lock_);
 
+  // Whether `handle` is a client this registry holds. Never dereferences `handle`.
+  bool knows(const TraderClient* handle) const {
+    if (handle == nullptr) return false;
+    const size_t n = published_.load(std::memory_order_acquire);
+    for (size_t i = 0; i < n; ++i) {
+      if (known_[i].load(std::memory_order_acquire) == handle) return true;
+    }
+    return false;
+  }
+
+  // Test-only: lets a client built outside init through the exports' handle check, until
+  // TEST_forget. Returns false when the known-handle array is full.
+  bool TEST_admit(TraderClient* client) QV_EXCLUDES(lock_);
+  void TEST_forget(TraderClient* client) QV_EXCLUDES(lock_);
+
+  // Clients a process can hold: init accepts a few account types, each registered once.
+  static constexpr size_t kCapacity = 64;
+
  private:
+  bool publish(TraderClient* client) QV_REQUIRES(lock_);
+
   mutable SpinRwLock lock_;
   std::vector<std::pair<std::string, TraderClient*>> entries_ QV_GUARDED_BY(lock_);
+  std::atomic<TraderClient*> known_[kCapacity] = {};
+  std::atomic<size_t> published_{0};
 };
 
 ClientRegistry& clientRegistry();

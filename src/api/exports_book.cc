@@ -6,18 +6,18 @@ using qv::api::guarded;
 using qv::api::recordOf;
 
 CQVOrderField* getOrder(QvHandle handle, int32_t orderId) {
-  if (handle == nullptr) return nullptr;
+  if (!qv::api::knownHandle(handle)) return nullptr;
   return guarded<CQVOrderField*>(nullptr, [&] { return recordOf(handle->findOrder(orderId)); });
 }
 
 CQVPositionField* getPosition(QvHandle handle, const char* instrumentId, const char* exchangeId) {
-  if (handle == nullptr) return nullptr;
+  if (!qv::api::knownHandle(handle)) return nullptr;
   return guarded<CQVPositionField*>(nullptr, [&] {
     return recordOf(handle->findPosition(instrumentId, exchangeId));
   });
 }
 
 double getUsableCash(QvHandle handle) {
-  if (handle == nullptr) return -1.0;
+  if (!qv::api::knownHandle(handle)) return -1.0;
   return handle->usableCash();
 }

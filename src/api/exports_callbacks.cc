@@ -9,7 +9,7 @@
 using qv::api::guarded;
 
 int32_t setOrderEventCallback(QvHandle handle, int32_t eventId, QvObject callable) {
-  if (handle == nullptr) return qv::kErrNullHandle;
+  if (!qv::api::knownHandle(handle)) return qv::kErrNullHandle;
   return guarded<int32_t>(qv::kErrNotCallable, [&] {
     qv::CallableSlot* slot = handle->orderEventSlot(eventId);
     if (slot == nullptr) return qv::kErrOrderEventId;
@@ -18,7 +18,7 @@ int32_t setOrderEventCallback(QvHandle handle, int32_t eventId, QvObject callabl
 }
 
 int32_t setSnapDataEventCallback(QvHandle handle, int32_t eventId, QvObject callable) {
-  if (handle == nullptr) return qv::kErrNullHandle;
+  if (!qv::api::knownHandle(handle)) return qv::kErrNullHandle;
   return guarded<int32_t>(qv::kErrNotCallable, [&] {
     qv::MdClient* md = handle->mdClient();
     if (md == nullptr) return qv::kErrNoMdClient;
@@ -29,7 +29,7 @@ int32_t setSnapDataEventCallback(QvHandle handle, int32_t eventId, QvObject call
 }
 
 int32_t setDetailDataEventCallback(QvHandle handle, int32_t eventId, QvObject callable) {
-  if (handle == nullptr) return qv::kErrNullHandle;
+  if (!qv::api::knownHandle(handle)) return qv::kErrNullHandle;
   return guarded<int32_t>(qv::kErrNotCallable, [&] {
     qv::MdClient* md = handle->mdClient();
     if (md == nullptr) return qv::kErrNoMdClient;

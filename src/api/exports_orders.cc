@@ -1,5 +1,7 @@
 // Order exports: each looks the instrument up as its kind requires, calls one slot of the client
-// and hands back the first order's record (holder address + 8), or null.
+// and hands back the first order's record (holder address + 8), or null. An order mark outside
+// 0..99 is refused (null, no order): the mark is the last two digits of the OrderID, so any
+// other mark would give OrderIDs that collide or that the order reports cannot be matched to.
 #include "api/export_guard.h"
 #include "api/exports.h"
 #include "trading/instrument_table.h"
@@ -9,12 +11,18 @@ using qv::api::recordOf;
 
 namespace {
 
-// Runs an order operation that needs a known instrument: null without calling when the handle is
-// null or the instrument is not in the instrument table.
+constexpr int16_t kMaxOrderMark = 99;
+
+bool acceptsOrder(QvHandle handle, int16_t orderMark) {
+  return orderMark >= 0 && orderMark <= kMaxOrderMark && qv::api::knownHandle(handle);
+}
+
+// Runs an order operation that needs a known instrument: null without calling when the handle or
+// the mark is refused or the instrument is not in the instrument table.
 template <typename Call>
-CQVOrderField* withInstrument(QvHandle handle, const char* instrumentId, const char* exchangeId,
-                              Call&& call) {
-  if (handle == nullptr) return nullptr;
+CQVOrderField* withInstrument(QvHandle handle, int16_t orderMark, const char* instrumentId,
+                              const char* exchangeId, Call&& call) {
+  if (!acceptsOrder(handle, orderMark)) return nullptr;
   return guarded<CQVOrderField*>(nullptr, [&]() -> CQVOrderField* {
     qv::InstrumentInfo* instrument = qv::findInstrument(instrumentId, exchangeId);
     if (instrument == nullptr) return nullptr;
@@ -26,9 +34,10 @@ CQVOrderField* withInstrument(QvHandle handle, const char* instrumentId, const c
 // alone and, when found, passed with its own exchange id; with an exchange, a null instrument and
 // the given texts go on without a lookup.
 template <typename Call>
-CQVOrderField* withOptionalInstrument(QvHandle handle, const char* instrumentId,
-                                      const char* exchangeId, Call&& call) {
-  if (handle == nullptr) return nullptr;
+CQVOrderField* withOptionalInstrument(QvHandle handle, int16_t orderMark,
+                                      const char* instrumentId, const char* exchangeId,
+                                      Call&& call) {
+  if (!acceptsOrder(handle, orderMark)) return nullptr;
   return guarded<CQVOrderField*>(nullptr, [&]() -> CQVOrderField* {
     qv::InstrumentInfo* instrument = nullptr;
     const char* exchange = exchangeId;
@@ -46,14 +55,16 @@ char code(uint8_t value) { return static_cast<char>(value); }
 
 CQVOrderField* buy(QvHandle handle, const char* instrumentId, int32_t volume, uint8_t orderType,
                    double price, int16_t orderMark, const char* exchangeId, uint8_t unused) {
-  return withInstrument(handle, instrumentId, exchangeId, [&](qv::InstrumentInfo* instrument) {
+  return withInstrument(handle, orderMark, instrumentId, exchangeId,
+                        [&](qv::InstrumentInfo* instrument) {
     return handle->buy(instrument, volume, code(orderType), price, orderMark, unused);
   });
 }
 
 CQVOrderField* sell(QvHandle handle, const char* instrumentId, int32_t volume, uint8_t orderType,
                     double price, int16_t orderMark, const char* exchangeId, uint8_t unused) {
-  return withInstrument(handle, instrumentId, exchangeId, [&](qv::InstrumentInfo* instrument) {
+  return withInstrument(handle, orderMark, instrumentId, exchangeId,
+                        [&](qv::InstrumentInfo* instrument) {
     return handle->sell(instrument, volume, code(orderType), price, orderMark, unused);
   });
 }
@@ -61,7 +72,8 @@ CQVOrderField* sell(QvHandle handle, const char* instrumentId, int32_t volume, u
 CQVOrderField* buyAmount(QvHandle handle, const char* instrumentId, double amount,
                          uint8_t orderType, double price, int16_t orderMark,
                          const char* exchangeId, uint8_t unused) {
-  return withInstrument(handle, instrumentId, exchangeId, [&](qv::InstrumentInfo* instrument) {
+  return withInstrument(handle, orderMark, instrumentId, exchangeId,
+                        [&](qv::InstrumentInfo* instrument) {
     return handle->buyAmount(instrument, amount, code(orderType), price, orderMark, unused);
   });
 }
@@ -69,7 +81,8 @@ CQVOrderField* buyAmount(QvHandle handle, const char* instrumentId, double amoun
 CQVOrderField* sellAmount(QvHandle handle, const char* instrumentId, double amount,
                           uint8_t orderType, double price, int16_t orderMark,
                           const char* exchangeId, uint8_t unused) {
-  return withInstrument(handle, instrumentId, exchangeId, [&](qv::InstrumentInfo* instrument) {
+  return withInstrument(handle, orderMark, instrumentId, exchangeId,
+                        [&](qv::InstrumentInfo* instrument) {
     return handle->sellAmount(instrument, amount, code(orderType), price, orderMark, unused);
   });
 }
@@ -77,7 +90,8 @@ CQVOrderField* sellAmount(QvHandle handle, const char* instrumentId, double amou
 CQVOrderField* buyRatio(QvHandle handle, const char* instrumentId, double ratio,
                         uint8_t orderType, double price, int16_t orderMark,
                         const char* exchangeId, uint8_t flag) {
-  return withInstrument(handle, instrumentId, exchangeId, [&](qv::InstrumentInfo* instrument) {
+  return withInstrument(handle, orderMark, instrumentId, exchangeId,
+                        [&](qv::InstrumentInfo* instrument) {
     return handle->buyRatio(instrument, ratio, code(orderType), price, orderMark, flag);
   });
 }
@@ -85,7 +99,8 @@ CQVOrderField* buyRatio(QvHandle handle, const char* instrumentId, double ratio,
 CQVOrderField* sellRatio(QvHandle handle, const char* instrumentId, double ratio,
                          uint8_t orderType, double price, int16_t orderMark,
                          const char* exchangeId, uint8_t flag) {
-  return withInstrument(handle, instrumentId, exchangeId, [&](qv::InstrumentInfo* instrument) {
+  return withInstrument(handle, orderMark, instrumentId, exchangeId,
+                        [&](qv::InstrumentInfo* instrument) {
     return handle->sellRatio(instrument, ratio, code(orderType), price, orderMark, flag);
   });
 }
@@ -93,7 +108,8 @@ CQVOrderField* sellRatio(QvHandle handle, const char* instrumentId, double ratio
 CQVOrderField* balanceToLongValue(QvHandle handle, const char* instrumentId, double value,
                                   uint8_t orderType, double price, int16_t orderMark,
                                   const char* exchangeId) {
-  return withInstrument(handle, instrumentId, exchangeId, [&](qv::InstrumentInfo* instrument) {
+  return withInstrument(handle, orderMark, instrumentId, exchangeId,
+                        [&](qv::InstrumentInfo* instrument) {
     return handle->balanceToLongValue(instrument, value, code(orderType), price, orderMark);
   });
 }
@@ -101,7 +117,8 @@ CQVOrderField* balanceToLongValue(QvHandle handle, const char* instrumentId, dou
 CQVOrderField* balanceToShortValue(QvHandle handle, const char* instrumentId, double value,
                                    uint8_t orderType, double price, int16_t orderMark,
                                    const char* exchangeId) {
-  return withInstrument(handle, instrumentId, exchangeId, [&](qv::InstrumentInfo* instrument) {
+  return withInstrument(handle, orderMark, instrumentId, exchangeId,
+                        [&](qv::InstrumentInfo* instrument) {
     return handle->balanceToShortValue(instrument, value, code(orderType), price, orderMark);
   });
 }
@@ -109,7 +126,8 @@ CQVOrderField* balanceToShortValue(QvHandle handle, const char* instrumentId, do
 CQVOrderField* balanceToLongVolume(QvHandle handle, const char* instrumentId, int32_t volume,
                                    uint8_t orderType, double price, int16_t orderMark,
                                    const char* exchangeId) {
-  return withInstrument(handle, instrumentId, exchangeId, [&](qv::InstrumentInfo* instrument) {
+  return withInstrument(handle, orderMark, instrumentId, exchangeId,
+                        [&](qv::InstrumentInfo* instrument) {
     return handle->balanceToLongVolume(instrument, volume, code(orderType), price, orderMark);
   });
 }
@@ -117,7 +135,8 @@ CQVOrderField* balanceToLongVolume(QvHandle handle, const char* instrumentId, in
 CQVOrderField* balanceToShortVolume(QvHandle handle, const char* instrumentId, int32_t volume,
                                     uint8_t orderType, double price, int16_t orderMark,
                                     const char* exchangeId) {
-  return withInstrument(handle, instrumentId, exchangeId, [&](qv::InstrumentInfo* instrument) {
+  return withInstrument(handle, orderMark, instrumentId, exchangeId,
+                        [&](qv::InstrumentInfo* instrument) {
     return handle->balanceToShortVolume(instrument, volume, code(orderType), price, orderMark);
   });
 }
@@ -126,7 +145,7 @@ CQVOrderField* buyOpen(QvHandle handle, const char* instrumentId, int32_t volume
                        uint8_t orderType, double price, int16_t orderMark,
                        const char* exchangeId, uint8_t) {
   return withOptionalInstrument(
-      handle, instrumentId, exchangeId, [&](qv::InstrumentInfo* instrument, const char* exchange) {
+      handle, orderMark, instrumentId, exchangeId, [&](qv::InstrumentInfo* instrument, const char* exchange) {
         return handle->buyOpen(instrument, exchange, instrumentId, volume, code(orderType), price,
                                orderMark);
       });
@@ -136,7 +155,7 @@ CQVOrderField* sellOpen(QvHandle handle, const char* instrumentId, int32_t volum
                         uint8_t orderType, double price, int16_t orderMark,
                         const char* exchangeId, uint8_t, int64_t) {
   return withOptionalInstrument(
-      handle, instrumentId, exchangeId, [&](qv::InstrumentInfo* instrument, const char* exchange) {
+      handle, orderMark, instrumentId, exchangeId, [&](qv::InstrumentInfo* instrument, const char* exchange) {
         return handle->sellOpen(instrument, exchange, instrumentId, volume, code(orderType), price,
                                 orderMark);
       });
@@ -147,7 +166,7 @@ CQVOrderField* buyClose(QvHandle handle, const char* instrumentId, int32_t volum
                         const char* exchangeId, uint8_t unused, uint8_t offsetFlag,
                         int64_t unusedValue) {
   return withOptionalInstrument(
-      handle, instrumentId, exchangeId, [&](qv::InstrumentInfo* instrument, const char* exchange) {
+      handle, orderMark, instrumentId, exchangeId, [&](qv::InstrumentInfo* instrument, const char* exchange) {
         return handle->buyClose(instrument, exchange, instrumentId, volume, code(orderType), price,
                                 orderMark, unused, code(offsetFlag), unusedValue);
       });
@@ -158,7 +177,7 @@ CQVOrderField* sellClose(QvHandle handle, const char* instrumentId, int32_t volu
                          const char* exchangeId, uint8_t unused, uint8_t offsetFlag,
                          int64_t unusedValue) {
   return withOptionalInstrument(
-      handle, instrumentId, exchangeId, [&](qv::InstrumentInfo* instrument, const char* exchange) {
+      handle, orderMark, instrumentId, exchangeId, [&](qv::InstrumentInfo* instrument, const char* exchange) {
         return handle->sellClose(instrument, exchange, instrumentId, volume, code(orderType),
                                  price, orderMark, unused, code(offsetFlag), unusedValue);
       });
@@ -167,7 +186,7 @@ CQVOrderField* sellClose(QvHandle handle, const char* instrumentId, int32_t volu
 CQVOrderField* closeLong(QvHandle handle, const char* instrumentId, int32_t volume,
                          uint8_t orderType, double price, int16_t orderMark,
                          const char* exchangeId, uint8_t closeTodayFirst) {
-  if (handle == nullptr) return nullptr;
+  if (!acceptsOrder(handle, orderMark)) return nullptr;
   return guarded<CQVOrderField*>(nullptr, [&] {
     return recordOf(handle->closeLong(exchangeId, instrumentId, volume, code(orderType), price,
                                       orderMark, closeTodayFirst));
@@ -177,7 +196,7 @@ CQVOrderField* closeLong(QvHandle handle, const char* instrumentId, int32_t volu
 CQVOrderField* closeShort(QvHandle handle, const char* instrumentId, int32_t volume,
                           uint8_t orderType, double price, int16_t orderMark,
                           const char* exchangeId, uint8_t closeTodayFirst) {
-  if (handle == nullptr) return nullptr;
+  if (!acceptsOrder(handle, orderMark)) return nullptr;
   return guarded<CQVOrderField*>(nullptr, [&] {
     return recordOf(handle->closeShort(exchangeId, instrumentId, volume, code(orderType), price,
                                        orderMark, closeTodayFirst));

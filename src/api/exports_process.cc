@@ -26,6 +26,8 @@ void loop() {
 }
 
 void exitX(QvHandle handle) {
+  // Null stops every client; an address the runtime did not hand out stops none.
+  if (handle != nullptr && !qv::api::knownHandle(handle)) return;
   qv::api::guardedVoid([&] { qv::api::stopClients(handle); });
 }
 
@@ -36,7 +38,7 @@ int32_t setRunMode(int32_t mode) {
 
 int64_t setTimeAnchor() { return qv::nowMicros(); }
 
-int64_t getTimeElapse(int64_t anchor) { return qv::nowMicros() - anchor; }
+int64_t getTimeElapse(int64_t anchor) { return qv::elapsedSince(anchor); }
 
 int32_t setEventTextProcessor(QvObject processor) {
   static_assert(qv::kErrNotCallable == qv::bridge::kErrNotCallable);

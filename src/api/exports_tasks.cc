@@ -18,7 +18,7 @@ constexpr int64_t kBankAccountCashTimeout = 3000000;
 
 int32_t addTask(QvHandle handle, int32_t taskId, CQVQueryCommandField* command,
                 int32_t repeatCount, uint8_t retry, int64_t gap, int64_t timeout) {
-  if (handle == nullptr) return qv::kErrNullHandle;
+  if (!qv::api::knownHandle(handle)) return qv::kErrNullHandle;
   return guarded<int32_t>(qv::api::kErrInternal, [&] {
     return handle->taskQueue().submit(taskId, command, repeatCount, retry, gap, timeout);
   });
@@ -26,7 +26,7 @@ int32_t addTask(QvHandle handle, int32_t taskId, CQVQueryCommandField* command,
 
 int32_t queryBankAccountCash(QvHandle handle, const char* accountPassword, const char* bankId,
                              const char* bankPassword) {
-  if (handle == nullptr) return qv::kErrNullHandle;
+  if (!qv::api::knownHandle(handle)) return qv::kErrNullHandle;
   return guarded<int32_t>(qv::api::kErrInternal, [&] {
     CQVQueryCommandField command;
     std::memset(&command, 0, sizeof command);

@@ -9,7 +9,7 @@ using qv::api::recordOf;
 CQVTransferAssetField* transferCash(QvHandle handle, uint8_t direction, double amount,
                                     const char* accountPassword, const char* bankId,
                                     const char* bankPassword) {
-  if (handle == nullptr) return nullptr;
+  if (!qv::api::knownHandle(handle)) return nullptr;
   return guarded<CQVTransferAssetField*>(nullptr, [&] {
     return recordOf(handle->transferCash(static_cast<char>(direction), amount, accountPassword,
                                          bankId, bankPassword));
@@ -20,7 +20,7 @@ CQVTransferAssetField* transferPosition(QvHandle handle, uint8_t direction,
                                         const char* instrumentId, const char* exchangeId,
                                         int32_t volume, const char* accountPassword,
                                         const char* targetAccount) {
-  if (handle == nullptr) return nullptr;
+  if (!qv::api::knownHandle(handle)) return nullptr;
   return guarded<CQVTransferAssetField*>(nullptr, [&] {
     return recordOf(handle->transferPosition(static_cast<char>(direction), instrumentId,
                                              exchangeId, volume, accountPassword, targetAccount));
@@ -29,7 +29,7 @@ CQVTransferAssetField* transferPosition(QvHandle handle, uint8_t direction,
 
 int32_t updatePassword(QvHandle handle, uint8_t kind, const char* oldPassword,
                        const char* newPassword) {
-  if (handle == nullptr) return qv::kErrNullHandle;
+  if (!qv::api::knownHandle(handle)) return qv::kErrNullHandle;
   return guarded<int32_t>(qv::api::kErrInternal, [&] {
     return handle->updatePassword(static_cast<char>(kind), oldPassword, newPassword);
   });

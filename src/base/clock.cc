@@ -2,6 +2,8 @@
 
 #include <time.h>
 
+#include <limits>
+
 namespace qv {
 namespace {
 
@@ -19,6 +21,13 @@ const int64_t kTimeBase = readTicks();
 int64_t timeBaseTicks() { return kTimeBase; }
 
 int64_t nowMicros() { return (readTicks() - kTimeBase) / 10; }
+
+int64_t elapsedSince(int64_t anchor) {
+  int64_t elapsed;
+  if (!__builtin_sub_overflow(nowMicros(), anchor, &elapsed)) return elapsed;
+  // Overflow only happens when the anchor lies beyond the range on the other side of now.
+  return anchor < 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+}
 
 void sleepMicros(int64_t micros) {
   if (micros <= 0) return;

@@ -14,6 +14,10 @@ int64_t timeBaseTicks();
 // Microseconds since the base: (ticks now - base) / 10, integer division.
 int64_t nowMicros();
 
+// nowMicros() - anchor, saturated to the int64 range: any anchor a caller passes, however far
+// off, gives a defined answer (INT64_MAX or INT64_MIN at the ends) instead of an overflow.
+int64_t elapsedSince(int64_t anchor);
+
 // Sleeps the calling thread for about `micros` microseconds (nothing for 0 or less).
 void sleepMicros(int64_t micros);
 

@@ -11,6 +11,9 @@ namespace {
 constexpr int kIntegerDigits = 311;
 // Precisions up to this are formatted on the stack; larger ones directly in the output string.
 constexpr int kStackPrecision = 64;
+// Every double is a multiple of 2^-1074, so its exact decimal expansion ends within 1074 places:
+// more decimals than that only append zeros, and a precision near INT_MAX would ask for gigabytes.
+constexpr int kMaxPrecision = 1074;
 
 }  // namespace
 
@@ -21,6 +24,7 @@ void appendDouble(std::string& out, double value, int precision) {
     return;
   }
   if (precision < 0) precision = 0;
+  if (precision > kMaxPrecision) precision = kMaxPrecision;
   if (precision <= kStackPrecision) {
     char digits[kIntegerDigits + 1 + kStackPrecision];
     const std::to_chars_result result =

@@ -6,7 +6,7 @@
 // or empty for 0; bools and integers are signed decimal; a double at or above the largest finite
 // double (after adding 0.000001; this takes in infinity and NaN) is "1.79e+308", any other double
 // is fixed-point with exactly `precision` decimals, independent of the C locale. A negative
-// precision counts as 0.
+// precision counts as 0, one above 1074 as 1074 (a double's exact expansion never needs more).
 //
 // A printer lives on the caller's stack for one record and is used by one thread; it writes only
 // into the string or map it was given, which the caller owns.

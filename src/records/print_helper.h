@@ -21,7 +21,8 @@ class __attribute__((visibility("default"))) CQVPrintHelper {
   // `out` keeps its value.
   // toText returns the printed fields in declaration order, each preceded by "Name:" when
   // `withNames` is set, texts and characters in double quotes, joined by `separator`.
-  // Doubles get `precision` decimals.
+  // Doubles get `precision` decimals, taken as 0 below 0 and as 1074 above it (no double's
+  // exact expansion is longer), so no precision can make the text unbounded.
   static void toMap(std::unordered_map<std::string, std::string>& out, const CQVLoginField* record,
                     int precision);
   static const char* toText(const CQVLoginField* record, bool withNames, std::string separator,

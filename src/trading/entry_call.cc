@@ -113,7 +113,33 @@ int32_t OrderEngine::EntryCall::send(OrderHolder& order, bool closeFrozen) {
   const int32_t volume = order.record.OriginalVolume;
   const int32_t result = engine_.placeOrder(&order, closeFrozen);
   remaining_ -= volume;
+  ++sent_;
   return result;
+}
+
+int32_t OrderEngine::EntryCall::openBudget(const InstrumentInfo& instrument,
+                                           OrderHolder& order) const {
+  double price;
+  bool isLimitOrder;
+  {
+    HolderReadGuard<OrderHolder> guard(&order);
+    price = order.record.OriginalPrice;
+    isLimitOrder = order.record.IsLimitOrder;
+  }
+  return openVolumeBudget(engine_.usableCash(), price, instrument,
+                          volumeLimits(instrument, isLimitOrder).max);
+}
+
+void OrderEngine::EntryCall::holdBack(InstrumentInfo* instrument, PositionHolder* position,
+                                      bool sells, char offsetFlag, int32_t volume) {
+  OrderHolder* order = make(instrument, position, nullptr, nullptr, sells, offsetFlag);
+  {
+    HolderWriteGuard<OrderHolder> guard(order);
+    order->record.OriginalVolume = volume;
+    order->record.ErrorID = kErrBeyondCallLimit;
+  }
+  remaining_ = 0;
+  ended_ = true;
 }
 
 OrderEngine::EntryCall::CloseEnd OrderEngine::EntryCall::close(InstrumentInfo& instrument,
@@ -127,6 +153,10 @@ OrderEngine::EntryCall::CloseEnd OrderEngine::EntryCall::close(InstrumentInfo& i
         available = closableVolume(position.record, sells, step.slot);
       }
       if (available <= 0) break;
+      if (atOrderLimit()) {
+        holdBack(&instrument, &position, sells, step.offsetFlag, remaining_);
+        return CloseEnd::kStopped;
+      }
       OrderHolder* order = make(&instrument, &position, nullptr, nullptr, sells, step.offsetFlag);
       if (ended_) return CloseEnd::kStopped;
       // Sized and frozen in one hold of the position, from its closable volume read afresh.
@@ -156,16 +186,31 @@ OrderEngine::EntryCall::CloseEnd OrderEngine::EntryCall::close(InstrumentInfo& i
 
 void OrderEngine::EntryCall::open(InstrumentInfo& instrument, PositionHolder* position,
                                   bool sells) {
+  bool budgeted = false;
+  int32_t heldBack = 0;
   for (;;) {
-    if (!sizing_ && remaining_ <= 0) return;
+    if (!sizing_ && remaining_ <= 0) break;
+    if (atOrderLimit()) {
+      heldBack += remaining_;
+      break;
+    }
     OrderHolder* order = make(&instrument, position, nullptr, nullptr, sells, kOffsetOpen);
     if (ended_) return;
+    if (!budgeted) {
+      budgeted = true;
+      const int32_t budget = openBudget(instrument, *order);
+      if (remaining_ > budget) {
+        heldBack = remaining_ - budget;
+        remaining_ = budget;
+      }
+    }
     const int32_t volume =
         remaining_ < 1 ? 0
                        : openLimit(remaining_, volumeLimits(instrument, order->record.IsLimitOrder));
-    if (!setVolume(*order, volume)) return;
-    if (send(*order, false) != 0 || remaining_ < 1) return;
+    if (!setVolume(*order, volume)) break;
+    if (send(*order, false) != 0 || remaining_ < 1) break;
   }
+  if (heldBack > 0) holdBack(&instrument, position, sells, kOffsetOpen, heldBack);
 }
 
 OrderHolder* OrderEngine::EntryCall::single(InstrumentInfo* instrument, const char* exchangeId,

@@ -7,6 +7,16 @@
 // it takes that order's conditions and price, so that all lots of one call go out at one price.
 // With amount sizing, the volume is worked out once, from the price of the call's first order.
 //
+// What one call may send is bounded, so that a mistaken volume (2^31-1 lots, an infinite amount)
+// cannot flood the exchange or exhaust the process:
+// - closes never exceed the closable position (each step is cut to what it holds);
+// - the opening volume is cut to what usable cash covers at the first opening order's price and
+//   the instrument's margin, but never below one order's worth (the exchange judges a single
+//   order; without a price above 0 one order's worth is all a call opens);
+// - a call sends at most kMaxOrdersPerCall orders.
+// The lots a bound holds back are not sent: the call ends with one unsent order carrying them in
+// OriginalVolume and kErrBeyondCallLimit in ErrorID, last in the chain.
+//
 // Lives on the stack of the host thread that called the export; touches the engine only through
 // makeOrder and insertOrder and takes holder locks one at a time (never two orders at once).
 #ifndef QV_TRADING_ENTRY_CALL_H
@@ -15,11 +25,13 @@
 #include <cstdint>
 
 #include "trading/order_engine.h"
+#include "trading/volume_limits.h"
 
 namespace qv {
 
 class OrderEngine::EntryCall {
  public:
+
   EntryCall(OrderEngine& engine, char orderType, double price, int16_t orderMark)
       : engine_(engine), orderType_(orderType), price_(price), orderMark_(orderMark) {}
 
@@ -31,7 +43,7 @@ class OrderEngine::EntryCall {
     amount_ = amount;
     sizing_ = true;
   }
-  // Whether the call must stop: its volume could not be worked out.
+  // Whether the call must stop: its volume could not be worked out, or a bound held lots back.
   bool ended() const { return ended_; }
 
   // The call's first order (the export's result) and the last one made; null before any.
@@ -65,6 +77,13 @@ class OrderEngine::EntryCall {
   // Sends `order` (its close volume already frozen when `closeFrozen`) and counts its volume as
   // placed; the library's result.
   int32_t send(OrderHolder& order, bool closeFrozen);
+  // Whether the call has sent as many orders as it may while lots remain.
+  bool atOrderLimit() const { return sent_ >= kMaxOrdersPerCall && remaining_ >= 1; }
+  // The lots an opening call may place from `order` (priced, the call's first opening order).
+  int32_t openBudget(const InstrumentInfo& instrument, OrderHolder& order) const;
+  // Ends the call with one unsent order holding `volume` lots that a bound kept back.
+  void holdBack(InstrumentInfo* instrument, PositionHolder* position, bool sells, char offsetFlag,
+                int32_t volume);
 
   OrderEngine& engine_;
   const char orderType_;
@@ -74,6 +93,7 @@ class OrderEngine::EntryCall {
   double amount_ = 0.0;
   bool sizing_ = false;
   bool ended_ = false;
+  int32_t sent_ = 0;
   OrderHolder* first_ = nullptr;
   OrderHolder* previous_ = nullptr;
 };

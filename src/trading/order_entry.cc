@@ -3,9 +3,11 @@
 // host thread that called the export, through one EntryCall, and returns the call's first order
 // (an automatic buyClose/sellClose returns its last) or null when it made none.
 //
-// A volume, amount, ratio or target that cannot place anything (zero, negative, not a number) and
-// a missing instrument where the slot needs one give null without making an order.
+// A volume, amount, ratio or target that cannot place anything (zero, negative, not a number,
+// infinite) and a missing instrument where the slot needs one give null without making an order.
+// What one call may send is bounded as entry_call.h describes.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -62,7 +64,7 @@ OrderHolder* OrderEngine::sell(InstrumentInfo* instrument, int32_t volume, char 
 
 OrderHolder* OrderEngine::buyAmount(InstrumentInfo* instrument, double amount, char orderType,
                                     double price, int16_t orderMark, uint8_t) {
-  if (instrument == nullptr || !(amount > 0.0)) return nullptr;
+  if (instrument == nullptr || !(amount > 0.0) || !std::isfinite(amount)) return nullptr;
   EntryCall call(*this, orderType, price, orderMark);
   call.sizeByAmount(amount);
   return placeTrade(call, *instrument, false);
@@ -70,7 +72,7 @@ OrderHolder* OrderEngine::buyAmount(InstrumentInfo* instrument, double amount, c
 
 OrderHolder* OrderEngine::sellAmount(InstrumentInfo* instrument, double amount, char orderType,
                                      double price, int16_t orderMark, uint8_t) {
-  if (instrument == nullptr || !(amount > 0.0)) return nullptr;
+  if (instrument == nullptr || !(amount > 0.0) || !std::isfinite(amount)) return nullptr;
   EntryCall call(*this, orderType, price, orderMark);
   call.sizeByAmount(amount);
   return placeTrade(call, *instrument, true);
@@ -78,11 +80,13 @@ OrderHolder* OrderEngine::sellAmount(InstrumentInfo* instrument, double amount, 
 
 OrderHolder* OrderEngine::buyRatio(InstrumentInfo* instrument, double ratio, char orderType,
                                    double price, int16_t orderMark, uint8_t) {
+  if (!std::isfinite(ratio)) return nullptr;
   return buyAmount(instrument, usableCash() * ratio, orderType, price, orderMark, 0);
 }
 
 OrderHolder* OrderEngine::sellRatio(InstrumentInfo* instrument, double ratio, char orderType,
                                     double price, int16_t orderMark, uint8_t) {
+  if (!std::isfinite(ratio)) return nullptr;
   return sellAmount(instrument, usableCash() * ratio, orderType, price, orderMark, 0);
 }
 
@@ -213,6 +217,7 @@ OrderHolder* OrderEngine::balanceToVolume(InstrumentInfo* instrument, int32_t vo
   if (opposite >= 1) {
     call.setRemaining(opposite);
     call.close(*instrument, *position, sellsTowards, false);
+    if (call.ended()) return call.first();
   }
   const int32_t difference = volume - held;
   if (difference < 0) {

@@ -42,6 +42,16 @@ int32_t volumeForAmount(double amount, double price, const InstrumentInfo& instr
   return static_cast<int32_t>(volume);
 }
 
+int32_t openVolumeBudget(double usableCash, double price, const InstrumentInfo& instrument,
+                         int32_t oneOrder) {
+  const double perLot = instrument.VolumeMultiple * price * instrument.marginRatio;
+  if (!(perLot > 0.0) || !std::isfinite(perLot)) return oneOrder;
+  const double cash = usableCash > 0.0 ? usableCash : 0.0;  // NaN counts as nothing
+  const double covered = std::floor(cash / perLot);
+  if (!(covered < kMaxVolume)) return static_cast<int32_t>(kMaxVolume);
+  return std::max(oneOrder, static_cast<int32_t>(covered));
+}
+
 int32_t volumeForValue(double value, double price, const InstrumentInfo& instrument) {
   if (!(price + 0.000001 >= 0.01)) return -1;
   const double volume = value / sizingDivisor(price, instrument);

@@ -10,6 +10,9 @@
 
 namespace qv {
 
+// The most orders one export call sends; lots beyond them are held back (see entry_call.h).
+inline constexpr int32_t kMaxOrdersPerCall = 100;
+
 struct VolumeLimits {
   int32_t max;
   int32_t min;
@@ -33,6 +36,12 @@ int32_t openLimit(int32_t requested, const VolumeLimits& limits);
 // INT32_MAX; -1 when the price is too small to size by (0.010001 or less) or the amount is
 // negative.
 int32_t volumeForAmount(double amount, double price, const InstrumentInfo& instrument);
+
+// The lots one call may open at `price`: what `usableCash` covers with the instrument's margin per
+// lot (VolumeMultiple x price x marginRatio), but at least `oneOrder`; `oneOrder` alone when that
+// margin is not a positive finite number.
+int32_t openVolumeBudget(double usableCash, double price, const InstrumentInfo& instrument,
+                         int32_t oneOrder);
 
 // The same sizing for a balance to a money value at `price`; -1 when the price is below one cent,
 // the value is negative or the volume does not fit a 32-bit count.

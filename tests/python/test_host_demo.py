@@ -30,7 +30,9 @@ def check_report(done, tmp_path):
     with open(tmp_path / "trades.csv", newline="") as source:
         trades = list(csv.DictReader(source))
     assert len(trades) == fills
-    assert (tmp_path / "equity.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    for picture in ("equity.png", "price_rb2705.png", "price_m2705.png"):
+        assert (tmp_path / picture).read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    assert (tmp_path / "report.txt").read_text() in out
     return fills, trades
 
 
@@ -41,7 +43,7 @@ class TestCommandLine:
         fills, trades = check_report(done, tmp_path)
         assert fills > 0
         assert {t["Direction"] for t in trades} == {"Buy", "Sell"}
-        assert "Positions at the end (net lots): flat" in done.stdout
+        assert "Positions at the end: flat" in done.stdout
         # The demo's exchange charges fees, and the net profit check accounts for them.
         fees = float(re.search(r"^Fees: ([\d.]+)", done.stdout, re.M).group(1))
         assert fees > 0

@@ -10,7 +10,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 
 from quorvane import codes, records  # noqa: E402
 from quorvane.replay import TickFile, load_strategy  # noqa: E402
-from quorvane.report import Recorder, build_report  # noqa: E402
+from quorvane.report import Recorder, StartState, build_report, write_trades  # noqa: E402
 
 
 def fill(order_id, direction, offset, price, volume, instrument=b"rb2605"):
@@ -39,36 +39,42 @@ def recorded_day():
 class TestRecorder:
     def test_profit_is_marked_to_market_across_a_reversal(self):
         recorder = recorded_day()
-        assert [round(v, 6) for _, v in recorder.equity] == [100.0, 220.0]
+        assert [round(v, 6) for v in recorder.equity] == [100.0, 220.0]
         assert recorder.net == {"rb2605": -1}
+        assert recorder.sides() == {"rb2605": (0, 1)}
         assert len(recorder.fills) == 3
         assert recorder.fills[1]["offset"] == "CloseToday"
 
 
-class FakeClient:
-    """What build_report asks of a client, with the exchange's answers given."""
+def trade(n, direction, offset, price, volume):
+    t = records.CThostFtdcTradeField()
+    t.TradeID, t.InstrumentID, t.ExchangeID = b"%d" % n, b"rb2605", b"SHFE"
+    t.Direction, t.OffsetFlag, t.Price, t.Volume = direction, offset, price, volume
+    t.OrderRef, t.TradeTime, t.TradeDate = b"%d" % (100 * n), b"09:01:00", b"20260108"
+    return t
 
-    def __init__(self, recorder, positions, balance_change):
+
+class FakeClient:
+    """What build_report asks of a client, with the exchange's answers given: the recorded day's
+    three trades (after any given as made before the run), its positions and its account."""
+
+    def __init__(self, recorder, positions, balance_change, earlier=(), own=(0, 1)):
         self.errors = 0
         self.usable_cash = 999_000.0
         self._orders = [fill(f["order_id"], b"0", b"0", f["price"], f["volume"])
                         for f in recorder.fills]
         self._positions = positions
         self._balance_change = balance_change
+        self._earlier = list(earlier)
+        self._own = own
 
     def orders(self):
         return self._orders
 
     def exchange_trades(self):
-        out = []
-        for n, (direction, offset, price, volume) in enumerate(
-                [(b"0", b"0", 100.0, 2), (b"1", b"3", 110.0, 2), (b"1", b"0", 110.0, 1)]):
-            t = records.CThostFtdcTradeField()
-            t.TradeID, t.InstrumentID, t.ExchangeID = b"%d" % n, b"rb2605", b"SHFE"
-            t.Direction, t.OffsetFlag, t.Price, t.Volume = direction, offset, price, volume
-            t.OrderRef, t.TradeTime = b"%d" % (100 * (n + 1)), b"09:0%d:00" % n
-            out.append(t)
-        return out
+        # Ten before eleven, though "10" < "9" as text: the file follows the exchange's numbers.
+        return self._earlier + [trade(11, b"1", b"0", 110.0, 1), trade(9, b"0", b"0", 100.0, 2),
+                                trade(10, b"1", b"3", 110.0, 2)]
 
     def exchange_positions(self):
         out = []
@@ -80,35 +86,85 @@ class FakeClient:
 
     def trading_account(self):
         a = records.CThostFtdcTradingAccountField()
-        a.PreBalance, a.Commission = 1_000_000.0, 12.5
+        a.PreBalance, a.Commission, a.CurrMargin = 1_000_000.0, 12.5, 1080.0
         a.CloseProfit, a.PositionProfit = 200.0, 20.0
         a.Balance = 1_000_000.0 + self._balance_change
         return a
 
     def position(self, instrument):
-        return SimpleNamespace(LongVolume=0, ShortVolume=1)
+        return SimpleNamespace(LongVolume=self._own[0], ShortVolume=self._own[1])
 
 
 class TestReport:
-    def test_numbers_that_match_the_exchange_agree_and_files_are_written(self, tmp_path):
+    def test_numbers_that_match_the_exchange_agree_and_the_trades_file_keeps_their_order(
+            self, tmp_path):
         recorder = recorded_day()
-        report = build_report(FakeClient(recorder, [(b"3", 1)], 220.0 - 12.5), recorder, tmp_path)
+        report = build_report(FakeClient(recorder, [(b"3", 1)], 220.0 - 12.5), recorder)
         assert report.agrees, report.text()
         assert (report.fills, report.fill_volume, report.fees) == (3, 5, 12.5)
         assert report.gross_pnl == pytest.approx(220.0)
         assert report.net_pnl == pytest.approx(207.5)
+        write_trades(tmp_path / "trades.csv", report.trades)
         rows = (tmp_path / "trades.csv").read_text().splitlines()
-        assert len(rows) == 4 and rows[2].split(",")[5:9] == ["Sell", "CloseToday", "110.0000", "2"]
-        assert (tmp_path / "equity.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+        assert [r.split(",")[0] for r in rows[1:]] == ["9", "10", "11"]
+        assert rows[2].split(",")[5:9] == ["Sell", "CloseToday", "110.0000", "2"]
         assert "DIFFERS" not in report.text()
+        assert "Positions at the end: rb2605 short 1 (margin held 1080.00)" in report.text()
 
-    def test_a_position_or_balance_the_exchange_does_not_confirm_differs(self, tmp_path):
+    def test_a_position_or_balance_the_exchange_does_not_confirm_differs(self):
         recorder = recorded_day()
-        report = build_report(FakeClient(recorder, [(b"2", 1)], 220.0), recorder, tmp_path)
+        report = build_report(FakeClient(recorder, [(b"2", 1)], 220.0), recorder)
         assert not report.agrees
         differing = [c[0] for c in report.checks if not c[3]]
         assert differing == ["position rb2605", "net profit (balance change)"]
         assert "DIFFERS" in report.text()
+
+    def test_both_sides_held_are_shown_not_netted_to_flat(self):
+        recorder = Recorder({"rb2605": 10})
+        recorder.on_tick(tick(100.0))
+        recorder.on_order(codes.UPDATE_COST, fill(1, b"0", b"0", 100.0, 1), None, 0.0)
+        recorder.on_order(codes.UPDATE_COST, fill(2, b"1", b"0", 100.0, 1), None, 0.0)
+        client = FakeClient(recorder, [(b"2", 1), (b"3", 1)], 0.0, own=(1, 1))
+        report = build_report(client, recorder)
+        assert report.positions == {"rb2605": (1, 1)}
+        assert "Positions at the end: rb2605 long 1 short 1 (margin held" in report.text()
+        assert "flat" not in report.text()
+        assert ("position rb2605", (1, 1), (1, 1), True) in report.checks
+
+    def test_a_continued_day_counts_from_where_it_started(self):
+        """A run that starts with the day's earlier trades and a position at the exchange reports
+        only its own trades, and its profit from the start's marks."""
+        earlier = [trade(n, b"0", b"0", 100.0, 1) for n in (1, 2)]
+        before = records.CThostFtdcTradingAccountField()
+        before.Balance, before.Commission, before.CloseProfit = 1_000_050.0, 2.0, 40.0
+        before.PositionProfit, before.TradingDay = 30.0, b"20260108"
+        held = records.CThostFtdcInvestorPositionField()
+        held.InstrumentID, held.PosiDirection, held.Position = b"rb2605", b"2", 1
+        held.PositionCost, held.PositionProfit = 1000.0, 30.0      # marked at 103
+        start = StartState(before, [held], earlier, kept_from="run-001")
+        recorder = Recorder({"rb2605": 10})
+        for instrument, (long, short, mark) in start.holdings(recorder.multipliers).items():
+            recorder.begin(instrument, long, short, mark)
+        assert recorder.pnl() == pytest.approx(0.0)
+        recorder.on_tick(tick(105.0))                                 # +20 on the held lot
+        recorder.on_order(codes.UPDATE_COST, fill(9, b"1", b"1", 105.0, 1), None, 0.0)
+
+        class Continued(FakeClient):
+            def exchange_trades(self):
+                return earlier + [trade(9, b"1", b"1", 105.0, 1)]
+
+            def trading_account(self):
+                a = records.CThostFtdcTradingAccountField()
+                a.Commission, a.CloseProfit, a.PositionProfit = 3.0, 90.0, 0.0
+                a.Balance = 1_000_050.0 + 20.0 - 1.0
+                return a
+
+        report = build_report(Continued(recorder, [], 0.0, own=(0, 0)), recorder, start)
+        assert report.agrees, report.text()
+        assert (report.fills, len(report.trades), report.fees) == (1, 1, 1.0)
+        assert report.gross_pnl == pytest.approx(20.0)
+        assert report.text().startswith("Start: continued the trading day")
+        assert "kept by run-001" in report.text()
 
 
 class TestInputs:
@@ -121,8 +177,24 @@ class TestInputs:
         assert (list(ticks.instruments.items()), ticks.count) == (
             [("rb2605", "SHFE"), ("m2605", "DCE")], 3)
         path.write_text("InstrumentID,UpdateTime\nrb2605,09:00:00\n")
-        with pytest.raises(ValueError, match="ExchangeID"):
+        with pytest.raises(ValueError, match=r"ticks.csv:1: LastPrice"):
             TickFile(path)
+
+    def test_exchanges_come_from_the_exchange_when_blank_and_must_match_when_given(self, tmp_path):
+        listed = {"rb2605": SimpleNamespace(ExchangeID=b"SHFE"),
+                  "m2605": SimpleNamespace(ExchangeID=b"DCE")}
+        path = tmp_path / "ticks.csv"
+        path.write_text("InstrumentID,ExchangeID,UpdateTime,LastPrice\n"
+                        "rb2605,,09:00:00,3500\nm2605,DCE,09:00:00,3000\n")
+        assert TickFile(path).resolve(listed) == {"rb2605": "SHFE", "m2605": "DCE"}
+        path.write_text("InstrumentID,ExchangeID,UpdateTime,LastPrice\n"
+                        "m2605,DCE,09:00:00,3000\nrb2605,DCE,09:00:00,3500\n")
+        with pytest.raises(ValueError, match=r"ticks.csv:3: ExchangeID: rb2605 trades at SHFE"):
+            TickFile(path).resolve(listed)
+        path.write_text("InstrumentID,ExchangeID,UpdateTime,LastPrice\n"
+                        "rb2605,SHFE,09:00:00,3500\nzz2605,SHFE,09:00:00,1\n")
+        with pytest.raises(ValueError, match=r"ticks.csv:3: InstrumentID: 'zz2605'"):
+            TickFile(path).resolve(listed)
 
     def test_strategy_files_load_by_file_or_by_class(self, tmp_path):
         path = tmp_path / "two.py"

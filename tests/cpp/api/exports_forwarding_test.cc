@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "../trading/fake_clients.h"
+#include "api/client_registry.h"
 #include "api/exports.h"
 #include "base/text.h"
 #include "trading/instrument_table.h"
@@ -18,6 +19,9 @@ using testing::FakeTraderClient;
 
 class Exports : public ::testing::Test {
  protected:
+  Exports() { api::clientRegistry().TEST_admit(&client); }
+  ~Exports() override { api::clientRegistry().TEST_forget(&client); }
+
   static void SetUpTestSuite() {
     CThostFtdcInstrumentField record{};
     copyText(record.InstrumentID, sizeof record.InstrumentID, "exA");
@@ -100,13 +104,13 @@ TEST_F(Exports, ExplicitOpensLookUpOnlyWithoutAnExchange) {
 }
 
 TEST_F(Exports, ClosesPassTheTextsExchangeFirstWithoutLookup) {
-  ::closeLong(&client, "nope", 2, '0', 1, 4464, nullptr, 1);
+  ::closeLong(&client, "nope", 2, '0', 1, 64, nullptr, 1);
   EXPECT_EQ(onlyCall().slot, 14);
-  EXPECT_EQ(onlyCall().args, "null|nope|2|0|1|4464|1");
+  EXPECT_EQ(onlyCall().args, "null|nope|2|0|1|64|1");
   client.calls.clear();
-  ::closeShort(&client, nullptr, 2, '0', 1, -1, "SHFE", 0);
+  ::closeShort(&client, nullptr, 2, '0', 1, 99, "SHFE", 0);
   EXPECT_EQ(onlyCall().slot, 15);
-  EXPECT_EQ(onlyCall().args, "SHFE|null|2|0|1|-1|0");
+  EXPECT_EQ(onlyCall().args, "SHFE|null|2|0|1|99|0");
 }
 
 TEST_F(Exports, CancelTransferAndPasswordExportsForward) {
@@ -183,6 +187,63 @@ TEST_F(Exports, QueuedRequestsGoThroughTheClientsTaskQueue) {
   EXPECT_EQ(::queryBankAccountCash(&client, overlong.c_str(), overlong.c_str(), nullptr), 0);
   EXPECT_EQ(::addTask(&client, 11201, nullptr, 1, 0, 0, 0), 0);
   EXPECT_EQ(client.taskQueue().size(), 2u);
+}
+
+TEST_F(Exports, AHandleInitDidNotHandOutReachesNothing) {
+  // A client the registry never admitted: a well-formed object the exports must still not trust.
+  FakeTraderClient stranger;
+  OrderHolder order{};
+  alignas(16) unsigned char zeros[512] = {};
+  for (QvHandle handle :
+       {static_cast<QvHandle>(&stranger), reinterpret_cast<QvHandle>(zeros),
+        reinterpret_cast<QvHandle>(uintptr_t{16}), reinterpret_cast<QvHandle>(&order.record)}) {
+    EXPECT_EQ(::buy(handle, "exA", 1, '0', 1, 0, nullptr, 0), nullptr);
+    EXPECT_EQ(::closeLong(handle, "exA", 1, '0', 1, 0, nullptr, 0), nullptr);
+    EXPECT_EQ(::getOrder(handle, 1), nullptr);
+    EXPECT_EQ(::getUsableCash(handle), -1.0);
+    EXPECT_EQ(::cancelOrderAll(handle), -1002000);
+    EXPECT_EQ(::subscribeOne(handle, "exA", nullptr), -1002000);
+    EXPECT_EQ(::setOrderEventCallback(handle, 10003, nullptr), -1002000);
+    EXPECT_EQ(::addTask(handle, 11201, nullptr, 1, 0, 0, 0), -1002000);
+    EXPECT_EQ(::updatePassword(handle, '1', "a", "b"), -1002000);
+    ::exitX(handle);
+  }
+  EXPECT_TRUE(stranger.calls.empty());
+  EXPECT_EQ(stranger.sessionState(), client.sessionState());
+}
+
+TEST_F(Exports, OrderMarksOutsideTheTwoDigitsOfAnOrderIdAreRefused) {
+  for (int16_t mark : {int16_t{-1}, int16_t{100}, int16_t{-100}, int16_t{32767}, int16_t{-32768}}) {
+    EXPECT_EQ(::buy(&client, "exA", 1, '0', 1, mark, nullptr, 0), nullptr) << mark;
+    EXPECT_EQ(::buyOpen(&client, "exA", 1, '0', 1, mark, nullptr, 0), nullptr) << mark;
+    EXPECT_EQ(::sellClose(&client, "exA", 1, '0', 1, mark, "DCE", 0, '1', 0), nullptr) << mark;
+    EXPECT_EQ(::closeShort(&client, "exA", 1, '0', 1, mark, nullptr, 0), nullptr) << mark;
+  }
+  EXPECT_TRUE(client.calls.empty());
+  EXPECT_NE(::buy(&client, "exA", 1, '0', 1, 0, nullptr, 0), nullptr);
+  EXPECT_NE(::buy(&client, "exA", 1, '0', 1, 99, nullptr, 0), nullptr);
+}
+
+TEST_F(Exports, SubscriptionTextsAreReadOnlyAsFarAsACodeCanReach) {
+  FakeMdClient md(&client.login());
+  client.attachMdClient(&md);
+  // Codes and an exchange with no terminator anywhere in reach: only their field widths are read.
+  std::vector<char> endless(64 * 1024, 'x');
+  char* codes[] = {endless.data(), nullptr};
+  EXPECT_EQ(::subscribe(&client, codes, 2, nullptr, '0'), 0);
+  EXPECT_EQ(md.bookedCodes("U.0"), (std::vector<std::string>{std::string(30, 'x')}));
+  EXPECT_EQ(::subscribeOne(&client, "rb1", endless.data()), 0);  // no book under that exchange
+  EXPECT_EQ(::unsubscribeOne(&client, endless.data(), nullptr), 0);
+  EXPECT_TRUE(md.bookedCodes("U.0").empty());
+  // A count no instrument list reaches is refused before the array is read.
+  EXPECT_EQ(::subscribe(&client, codes, 1 << 30, "SHFE", '0'), -1002400);
+  EXPECT_EQ(::unsubscribe(&client, codes, INT32_MAX, "SHFE", '0'), -1002400);
+}
+
+TEST(Time, AnchorsFarFromNowSaturateInsteadOfOverflowing) {
+  EXPECT_EQ(::getTimeElapse(INT64_MIN), INT64_MAX);
+  EXPECT_LT(::getTimeElapse(INT64_MAX), 0);
+  EXPECT_GT(::getTimeElapse(INT64_MIN + 1), 0);
 }
 
 TEST(Time, ElapsedSinceAnAnchorIsSmallAndNotNegative) {

@@ -11,6 +11,7 @@
 #include "base/reentrant_lock.h"
 #include "support/test_engine.h"
 #include "trading/error_codes.h"
+#include "trading/volume_limits.h"
 
 namespace qv {
 namespace {
@@ -23,6 +24,7 @@ InstrumentInfo* shfe() { return addInstrument("oe1", "SHFE", 10, 0.1, 500, 1); }
 InstrumentInfo* dce() { return addInstrument("oe2", "DCE", 10, 0.1, 500, 1); }
 InstrumentInfo* shfeMax200() { return addInstrument("oe3", "SHFE", 10, 0.1, 200, 1); }
 InstrumentInfo* dceMin2() { return addInstrument("oe4", "DCE", 10, 0.1, 500, 2); }
+InstrumentInfo* dceMax1() { return addInstrument("oe5", "DCE", 10, 0.1, 1, 1); }
 
 // An engine that lives until the process ends, as a client does: its order and position holders
 // are never freed, and they stay reachable for the leak checker.
@@ -192,6 +194,73 @@ TEST_F(OrderEntry, AmountWithoutAUsablePriceLeavesOneUnsentOrder) {
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(first->record.ErrorID, kErrVolumeBelowOne);
   EXPECT_TRUE(sent().empty());
+}
+
+// ---- Bounds of one call ----------------------------------------------------------------------
+
+TEST_F(OrderEntry, AFloodOfLotsOpensWhatCashCoversAndHoldsBackTheRest) {
+  InstrumentInfo* m = dce();
+  engine_.setCash(1e7);  // 3333 lots of margin at 3000 x 10 x 0.1
+  OrderHolder* first = engine_.buy(m, INT32_MAX, '0', 3000, 0, 0);
+  auto orders = chain(first);
+  ASSERT_EQ(orders.size(), 8u);
+  int sentLots = 0;
+  for (const Sent& s : sent()) sentLots += s.volume;
+  EXPECT_EQ(sentLots, 3333);
+  EXPECT_EQ(sent().size(), 7u);
+  const CQVOrderField& rest = *orders.back();
+  EXPECT_EQ(rest.ErrorID, kErrBeyondCallLimit);
+  EXPECT_EQ(rest.OrderStatus, 0);
+  EXPECT_EQ(rest.OriginalVolume, INT32_MAX - 3333);
+  EXPECT_GE(engine_.usableCash(), 0.0);
+
+  // Without cash, or without a price to judge it by, one order's worth still goes out.
+  TestEngine& poor = keptEngine(2);
+  orders = chain(poor.sell(m, INT32_MAX, '1', 0, 0, 0));  // market price, no snapshot: -1
+  ASSERT_EQ(poor.sent().size(), 1u);
+  EXPECT_EQ(poor.sent()[0].OriginalVolume, 500);
+  EXPECT_EQ(orders.back()->OriginalVolume, INT32_MAX - 500);
+  EXPECT_EQ(orders.back()->ErrorID, kErrBeyondCallLimit);
+}
+
+TEST_F(OrderEntry, NoCallSendsMoreThanTheOrderCeiling) {
+  InstrumentInfo* one = dceMax1();
+  engine_.setCash(1e12);
+  auto orders = chain(engine_.buy(one, 1000, '0', 10, 0, 0));
+  EXPECT_EQ(sent().size(), size_t{kMaxOrdersPerCall});
+  ASSERT_EQ(orders.size(), sent().size() + 1);
+  EXPECT_EQ(orders.back()->OriginalVolume, 1000 - kMaxOrdersPerCall);
+  EXPECT_EQ(orders.back()->ErrorID, kErrBeyondCallLimit);
+
+  // Closing too: the lots held back are neither frozen nor opened on the other side.
+  setLongs(one, 1000, 0);
+  engine_.clearSent();
+  orders = chain(engine_.sell(one, 1000, '0', 10, 0, 0));
+  EXPECT_EQ(sent().size(), size_t{kMaxOrdersPerCall});
+  for (const Sent& s : sent()) EXPECT_EQ(s.offset, '1');
+  EXPECT_EQ(position(one).record.LongVolumeFrozen, kMaxOrdersPerCall);
+  EXPECT_EQ(orders.back()->ErrorID, kErrBeyondCallLimit);
+  EXPECT_EQ(orders.back()->OffsetFlag, '1');
+
+  engine_.clearSent();
+  chain(engine_.balanceToShortVolume(one, INT32_MAX, '0', 10, 0));
+  EXPECT_LE(sent().size(), size_t{kMaxOrdersPerCall});
+}
+
+TEST_F(OrderEntry, InfiniteAmountsAndRatiosAreRefusedAndHugeOnesAreBounded) {
+  InstrumentInfo* m = dce();
+  engine_.setCash(3e6);  // 1000 lots of margin at 3000 x 10 x 0.1
+  EXPECT_EQ(engine_.buyAmount(m, INFINITY, '0', 3000, 0, 0), nullptr);
+  EXPECT_EQ(engine_.sellAmount(m, INFINITY, '0', 3000, 0, 0), nullptr);
+  EXPECT_EQ(engine_.buyRatio(m, INFINITY, '0', 3000, 0, 0), nullptr);
+  EXPECT_EQ(engine_.sellRatio(m, NAN, '0', 3000, 0, 0), nullptr);
+  EXPECT_EQ(engine_.balanceToLongValue(m, INFINITY, '0', 3000, 0), nullptr);
+  EXPECT_TRUE(sent().empty());
+
+  auto orders = chain(engine_.buyAmount(m, 1e308, '0', 3000, 0, 0));
+  EXPECT_EQ(sent(), (std::vector<Sent>{{'0', '0', 500}, {'0', '0', 500}}));
+  EXPECT_EQ(orders.back()->ErrorID, kErrBeyondCallLimit);
+  EXPECT_EQ(orders.back()->OriginalVolume, INT32_MAX - 1000);
 }
 
 // ---- Balancing -------------------------------------------------------------------------------

@@ -154,6 +154,22 @@ TEST(ScenarioControl, RejectsDamagedScenariosAndKeepsTheLoadedOne) {
       {"{\"instruments\": [{\"instrumentId\": \"x1\", \"exchangeId\": \"DCE\"}]}", "preSettlementPrice"},
       {"{\"positions\": [{\"userId\": \"u\", \"instrumentId\": \"nope\"}]}", "nope"},
       {"{\"initialFunds\": \"many\"}", "initialFunds"},
+      // Numbers outside what the stand-in can compute with are refused with the key named.
+      {"{\"instruments\": [{\"instrumentId\": \"x1\", \"exchangeId\": \"DCE\", \"priceTick\": 1e-308, "
+       "\"preSettlementPrice\": 3000}]}",
+       "instruments[0].priceTick 1e-308 is outside"},
+      {"{\"instruments\": [{\"instrumentId\": \"x1\", \"exchangeId\": \"DCE\", \"multiplier\": 1e20, "
+       "\"preSettlementPrice\": 3000}]}",
+       "instruments[0].multiplier 1e+20"},
+      {"{\"instruments\": [{\"instrumentId\": \"x1\", \"exchangeId\": \"DCE\", \"preSettlementPrice\": 1e300}]}",
+       "preSettlementPrice 1e+300 is outside"},
+      {"{\"instruments\": [{\"instrumentId\": \"x1\", \"exchangeId\": \"DCE\", \"marginRatio\": 7, "
+       "\"preSettlementPrice\": 3000}]}",
+       "longMarginRatio 7"},
+      {"{\"initialFunds\": 1e300}", "initialFunds 1e+300 is outside"},
+      {"{\"users\": [{\"userId\": \"u\", \"funds\": -1e300}]}", "users[0].funds -1e+300 is outside"},
+      {"{\"positions\": [{\"userId\": \"u\", \"instrumentId\": \"rb2705\", \"today\": 4294967296}]}",
+       "positions[0].today 4294967296 is out of range"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(qvsim_load_scenario_json(c.json), QVSIM_ERR_SCENARIO) << c.json;

@@ -1,0 +1,162 @@
+"""Timers of a strategy, on one of two clocks: the replayed market's (exchange time, advanced by
+the snapshots' own times, so that a replay fires the same timers at the same ticks every run) or
+the wall clock (live trading, advanced by the client's loop).
+
+Timers fire from whichever thread advances their clock (the market-data thread in a replay, the
+client's worker live), one at a time, in order of their due time, then of their creation.
+"""
+import datetime
+import heapq
+import threading
+import time
+
+__all__ = ["ExchangeClock", "Timer", "Timers", "tick_seconds"]
+
+_DAY = 86400.0
+
+
+def tick_seconds(update_time, millis=0):
+    """Seconds since midnight of a snapshot's UpdateTime ("HH:MM:SS", str or bytes) and
+    UpdateMillisec; None when unreadable."""
+    if isinstance(update_time, bytes):
+        update_time = update_time.decode("ascii", "replace")
+    parts = update_time.split(":")
+    if len(parts) != 3:
+        return None
+    try:
+        hours, minutes, seconds = (int(p) for p in parts)
+    except ValueError:
+        return None
+    return hours * 3600 + minutes * 60 + seconds + millis / 1000.0
+
+
+class ExchangeClock:
+    """The replayed market's time: the latest snapshot time seen, never going back. A time that
+    falls back by more than half a day belongs to the next calendar day (a night session running
+    past midnight)."""
+
+    def __init__(self):
+        self._seconds = None      # since midnight of the first snapshot's day, days added
+        self._origin = None       # datetime of that midnight
+        self._offset = 0.0
+
+    def advance(self, trading_day, update_time, millis=0):
+        """Takes one snapshot's time; returns the clock's seconds, or None when unreadable."""
+        seconds = tick_seconds(update_time, millis)
+        if seconds is None:
+            return self._seconds
+        if self._origin is None:
+            self._origin = _calendar_day(trading_day, seconds)
+        seconds += self._offset
+        if self._seconds is not None and seconds < self._seconds - _DAY / 2:
+            self._offset += _DAY
+            seconds += _DAY
+        if self._seconds is None or seconds > self._seconds:
+            self._seconds = seconds
+        return self._seconds
+
+    def seconds(self):
+        return self._seconds
+
+    def now(self):
+        """The exchange time as a datetime (None before the first snapshot)."""
+        if self._seconds is None:
+            return None
+        return self._origin + datetime.timedelta(seconds=self._seconds)
+
+
+def _calendar_day(trading_day, seconds):
+    """Midnight of the calendar day a session starts on: its trading day, or the day before for
+    an evening (night) session."""
+    if isinstance(trading_day, bytes):
+        trading_day = trading_day.decode("ascii", "replace")
+    try:
+        day = datetime.datetime.strptime(trading_day.strip(), "%Y%m%d")
+    except ValueError:
+        day = datetime.datetime(1970, 1, 1)
+    if seconds >= 18 * 3600:
+        day -= datetime.timedelta(days=1)
+    return day
+
+
+class Timer:
+    """One scheduled callable; cancel() stops it."""
+
+    def __init__(self, number, interval, callback, repeat):
+        self.number = number      # creation order: breaks ties between timers due together
+        self.interval = interval
+        self.callback = callback
+        self.repeat = repeat
+        self.due = None
+        self.cancelled = False
+
+    def cancel(self):
+        self.cancelled = True
+
+
+class Timers:
+    """Timers on one clock, given as a callable returning seconds (None while it has no time).
+
+    A repeating timer fires at most once per advance: after a gap in the market (a break between
+    sessions) it fires once, then keeps its step from the time it fired."""
+
+    def __init__(self, clock):
+        self._clock = clock
+        self._heap = []           # (due, creation number, timer)
+        self._pending = []        # timers added before the clock had a time
+        self._sequence = 0
+        self._lock = threading.Lock()
+
+    def add(self, interval, callback, repeat=True):
+        """Calls callback() every `interval` seconds (once, after `interval`, when not repeat)."""
+        if isinstance(interval, datetime.timedelta):
+            interval = interval.total_seconds()
+        interval = float(interval)
+        if not interval > 0:
+            raise ValueError("a timer's interval must be above 0 seconds, not %r" % interval)
+        if not callable(callback):
+            raise TypeError("a timer needs a callable, not %r" % (callback,))
+        now = self._clock()
+        with self._lock:
+            self._sequence += 1
+            timer = Timer(self._sequence, interval, callback, repeat)
+            if now is None:
+                self._pending.append(timer)
+            else:
+                self._push(timer, now + interval)
+        return timer
+
+    def _push(self, timer, due):
+        timer.due = due
+        heapq.heappush(self._heap, (due, timer.number, timer))
+
+    def due(self):
+        """Timers due at the clock's time, in firing order; repeating ones rescheduled."""
+        now = self._clock()
+        if now is None:
+            return []
+        fired = []
+        with self._lock:
+            for timer in self._pending:
+                self._push(timer, now + timer.interval)
+            self._pending = []
+            while self._heap and self._heap[0][0] <= now:
+                due, _, timer = heapq.heappop(self._heap)
+                if timer.cancelled:
+                    continue
+                fired.append(timer)
+                if timer.repeat:
+                    steps = int((now - due) // timer.interval) + 1
+                    self._push(timer, due + steps * timer.interval)
+        return [t for t in fired if not t.cancelled]
+
+    def __bool__(self):
+        return bool(self._heap or self._pending)
+
+    def __len__(self):
+        with self._lock:
+            return sum(1 for _, _, t in self._heap if not t.cancelled) + len(self._pending)
+
+
+def wall_seconds():
+    return time.time()
