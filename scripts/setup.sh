@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   nlohmann-json3-dev libsqlite3-dev
   binutils
+  clang libclang-rt-14-dev libfuzzer-14-dev
 )
 
 missing=()

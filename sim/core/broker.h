@@ -4,14 +4,18 @@
 // Not thread-safe by itself: every call is made under the world lock (core/world.h).
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "ThostFtdcUserApiStruct.h"
+#include "core/exchange_clock.h"
+#include "core/market_view.h"
+#include "core/price_book.h"
 #include "core/scenario.h"
 #include "core/state_store.h"
 
@@ -63,6 +67,8 @@ class Broker {
   void load(const Scenario& scenario);
   const Scenario& scenario() const { return scenario_; }
   const std::string& tradingDay() const { return scenario_.tradingDay; }
+  // A replayed market's trading day (YYYYMMDD) from now on.
+  void setTradingDay(const std::string& day) { scenario_.tradingDay = day; }
   const InstrumentState* instrument(const std::string& instrumentId) const;
   // Takes a replayed market's pre-settlement price and price limits for an instrument (values that
   // are not positive finite prices are ignored).
@@ -159,6 +165,15 @@ class Broker {
     double openCost = 0.0;
     double margin = 0.0;  // at the fill prices of the lots held
   };
+  // What one investor's working orders hold back, kept as running sums as orders start working,
+  // fill and end; the sums return to exactly 0 when the last such order ends.
+  struct InvestorTotals {
+    int number = 0;  // the investor in the price books, where it never meets itself
+    Account* account = nullptr;  // the account that books the investor's fills (the last user id's)
+    double frozenMargin = 0.0;
+    double frozenCommission = 0.0;
+    int frozenOrders = 0;
+  };
   struct OrderEntry {
     CThostFtdcOrderField field{};
     double frozenMargin = 0.0;
@@ -166,17 +181,13 @@ class Broker {
     int frozenYd = 0;
     int frozenToday = 0;
     long long queueAhead = 0;  // displayed volume ahead of the order at its price
+    std::size_t index = 0;     // its place in orders_
+    InvestorTotals* totals = nullptr;
+    bool inTotals = false;       // its frozen amounts are counted in *totals
+    PriceBook* book = nullptr;  // the book it rests in, while it does
     bool working() const {
       return field.OrderStatus == THOST_FTDC_OST_NoTradeQueueing || field.OrderStatus == THOST_FTDC_OST_PartTradedQueueing;
     }
-  };
-  // The market the exchange last saw of one instrument, and how much of its best levels orders
-  // already took.
-  struct MarketView {
-    CThostFtdcDepthMarketDataField depth{};
-    bool known = false;
-    int bidTaken = 0;
-    int askTaken = 0;
   };
 
   Account* findAccount(const std::string& userId);
@@ -188,11 +199,16 @@ class Broker {
   std::string nextOrderSysId();
   CThostFtdcOrderField makeOrder(const BrokerSession& session, const CThostFtdcInputOrderField& input,
                                  const InstrumentState& instrument, int requestId);
+  // Ends what a working order holds: its frozen funds and lots, its place in the price book.
   void release(OrderEntry& entry);
+  // Adds orders_[index] to the indexes by reference, exchange id and sequence and, while it
+  // works, its frozen amounts to its investor's totals.
   void indexOrder(std::size_t index);
+  // Puts orders_[index] in its instrument's price book while it works.
+  void rest(std::size_t index);
+  // Rebuilds every index, book and total from orders_ (after orders were dropped or restored).
   void reindexOrders();
-  // Drops the finished orders from an instrument's working list.
-  void compactWorking(const std::string& instrumentId);
+  InvestorTotals& totalsOf(const std::string& investorId);
   double frozenOf(const std::string& investorId, bool commission) const;
   // Opens the investor's database and restores from it, or starts it with the present records.
   void attachStore(BrokerSession& session, Account& account, const std::string& path);
@@ -210,9 +226,10 @@ class Broker {
   void fill(OrderEntry& entry, double price, int volume, std::vector<Report>& out);
   // Ends a working order's remainder (IOC, FOK, minimum volume) and appends its report.
   void cancelRemainder(OrderEntry& entry, const char* message, std::vector<Report>& out);
-  // Matching of a new order against other clients' resting orders and the market's best level.
+  // Matching of a new order against other clients' resting orders and the market's displayed levels.
   void matchNew(std::size_t index, std::vector<Report>& out);
-  long long crossableVolume(const OrderEntry& entry) const;
+  // Whether at least `needed` of the order could trade at once.
+  bool canTrade(const OrderEntry& entry, long long needed);
 
   int checkClose(const InstrumentState& instrument, const Position& p, char offset, int volume) const;
 
@@ -224,11 +241,14 @@ class Broker {
   std::vector<CThostFtdcTradeField> trades_;
   std::vector<CThostFtdcTransferSerialField> transfers_;
   std::map<std::string, MarketView> views_;  // by instrument id
+  std::map<std::string, PriceBook> books_;    // by instrument id: the working orders resting there
+  std::map<std::string, InvestorTotals> totals_;  // by investor id
   // Indexes over orders_ (whose entries never move once added, except when a restore rebuilds
-  // it): the working orders of each instrument, in time order (finished ones are dropped lazily),
-  // and the (front, session, reference) of every order.
-  std::map<std::string, std::vector<std::size_t>> working_;
-  std::set<std::tuple<int, int, std::string>> orderRefs_;
+  // it), each in time order: by (front, session, trimmed reference), by trimmed OrderSysID and by
+  // BrokerOrderSeq.
+  std::map<std::tuple<int, int, std::string>, std::vector<std::size_t>> byRef_;
+  std::unordered_map<std::string, std::vector<std::size_t>> bySysId_;
+  std::unordered_map<int, std::vector<std::size_t>> bySeq_;
   std::map<std::string, double> storedLast_;  // restored last prices, until a snapshot comes
   std::map<std::string, std::unique_ptr<StateStore>> stores_;  // by investor id
   int lastTradeId_ = 0;
@@ -238,9 +258,5 @@ class Broker {
   int lastBrokerOrderSeq_ = 0;
   int lastFutureSerial_ = 0;
 };
-
-// Wall-clock time and date in China (UTC+8), as the CTP records write them: "HH:MM:SS", "YYYYMMDD".
-std::string chinaTime();
-std::string chinaDate();
 
 }  // namespace qvsim
