@@ -75,8 +75,10 @@ std::vector<Report> Broker::settleDay(const std::string& nextTradingDay) {
   }
   views_.clear();
   orders_.clear();
-  working_.clear();
-  orderRefs_.clear();
+  books_.clear();
+  byRef_.clear();
+  bySysId_.clear();
+  bySeq_.clear();
   trades_.clear();
   transfers_.clear();
   scenario_.tradingDay = nextTradingDay;
