@@ -75,10 +75,7 @@ std::vector<Report> Broker::settleDay(const std::string& nextTradingDay) {
   }
   views_.clear();
   orders_.clear();
-  books_.clear();
-  byRef_.clear();
-  bySysId_.clear();
-  bySeq_.clear();
+  reindexOrders();
   trades_.clear();
   transfers_.clear();
   scenario_.tradingDay = nextTradingDay;
