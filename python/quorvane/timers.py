@@ -39,6 +39,12 @@ class ExchangeClock:
         self._seconds = None      # since midnight of the first snapshot's day, days added
         self._origin = None       # datetime of that midnight
         self._offset = 0.0
+        self._next_day = None     # a trading day that begins with the next snapshot
+
+    def begin_day(self, trading_day):
+        """The next snapshot opens `trading_day` (a replay of several days): its time counts from
+        that day's calendar day, not from the day before's."""
+        self._next_day = trading_day
 
     def advance(self, trading_day, update_time, millis=0):
         """Takes one snapshot's time; returns the clock's seconds, or None when unreadable."""
@@ -47,6 +53,10 @@ class ExchangeClock:
             return self._seconds
         if self._origin is None:
             self._origin = _calendar_day(trading_day, seconds)
+        if self._next_day is not None:
+            begins = _calendar_day(self._next_day, seconds)
+            self._offset = max(self._offset, (begins - self._origin).total_seconds())
+            self._next_day = None
         seconds += self._offset
         if self._seconds is not None and seconds < self._seconds - _DAY / 2:
             self._offset += _DAY

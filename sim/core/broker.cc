@@ -37,11 +37,7 @@ void Broker::load(const Scenario& scenario) {
   for (const InstrumentDef& def : scenario_.instruments) {
     InstrumentState s;
     s.def = def;
-    const double tick = def.priceTick;
-    const double preTicks = std::round(def.preSettlementPrice / tick);
-    s.def.preSettlementPrice = preTicks * tick;
-    s.upperLimit = std::floor(preTicks * (1.0 + def.limitRatio) + kPriceEpsilon) * tick;
-    s.lowerLimit = std::ceil(preTicks * (1.0 - def.limitRatio) - kPriceEpsilon) * tick;
+    s.centreBand(def.preSettlementPrice);
     auto& f = s.field;
     f = zeroRecord<CThostFtdcInstrumentField>();
     setText(f.InstrumentID, def.instrumentId);

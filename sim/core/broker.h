@@ -39,6 +39,9 @@ struct InstrumentState {
   double upperLimit = 0.0;
   double lowerLimit = 0.0;
   CThostFtdcInstrumentField field{};
+  // Sets the day's pre-settlement price (rounded to the tick grid) and the price band the
+  // instrument's limit ratio makes around it.
+  void centreBand(double preSettlement);
 };
 
 // One report the exchange sends an investor: an order's new state or a trade. Reports of one
@@ -96,6 +99,13 @@ class Broker {
   // Matches the working orders of the snapshot's instrument against it (core/matching.cc) and
   // marks positions to its last price. Returns the reports the fills and cancellations made.
   std::vector<Report> onSnapshot(const CThostFtdcDepthMarketDataField& depth);
+
+  // Ends the trading day (core/settlement.cc): working orders expire (their reports are returned),
+  // every position becomes yesterday's at the day's settlement price (the last price when the
+  // market gave none), whose profit the pre-balance takes with the day's close profit, fees and
+  // transfers; the day's orders, trades and order references are dropped, the settlement must be
+  // confirmed again and `nextTradingDay` begins, its price band centred on the settlement price.
+  std::vector<Report> settleDay(const std::string& nextTradingDay);
 
   // Writes the records the reports changed (and the accounts and positions of their investors) to
   // the investors' databases; nothing for investors without one.
@@ -219,6 +229,8 @@ class Broker {
   void save(const std::string& investorId, const std::vector<long long>* orderSeqs,
             const std::vector<CThostFtdcTradeField>* trades);
   double lastPrice(const std::string& instrumentId) const;
+  // The settlement price of the snapshot last seen, else the last price.
+  double settlementPrice(const std::string& instrumentId) const;
   double positionProfit(const Account& a) const;
   double commissionOf(const InstrumentState& ins, char offset, bool today, double price, int volume) const;
   // Fills `volume` of a working order at `price`: books the position, margin, commission and
