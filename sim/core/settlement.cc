@@ -75,7 +75,7 @@ std::vector<Report> Broker::settleDay(const std::string& nextTradingDay) {
   }
   views_.clear();
   orders_.clear();
-  reindexOrders();  // empties the books, the indexes and the frozen totals with the orders
+  reindexOrders();
   trades_.clear();
   transfers_.clear();
   scenario_.tradingDay = nextTradingDay;
