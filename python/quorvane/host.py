@@ -220,6 +220,7 @@ _runtime_lock = threading.Lock()
 
 
 _clients = []
+_in_handler = threading.local()      # .depth: strategy handlers running on this thread
 
 
 def shutdown(code=0):
@@ -279,6 +280,9 @@ class Client(OrderVerbs):
         self._stop = threading.Event()
         self._ended = False
         self._end_lock = threading.Lock()
+        self._attached = self.strategy       # None once the run has ended
+        self._handlers_running = 0           # strategy handlers running now, on any thread
+        self._handlers_changed = threading.Condition()
         self._observers = []
         self.ticks_seen = 0
         self.events_seen = collections.Counter()
@@ -342,19 +346,36 @@ class Client(OrderVerbs):
 
     # Event handlers handed to the runtime ----------------------------------------------------
 
-    def _guard(self, name, *args):
-        for target in self._observers + [self.strategy]:
-            handler = getattr(target, name, None)
-            if handler is None:
-                continue
+    def _call(self, target, name, args):
+        handler = getattr(target, name, None)
+        if handler is None:
+            return
+        try:
+            handler(*args)
+        except Exception as error:  # one bad handler must not stop event delivery
+            self.errors += 1
             try:
-                handler(*args)
-            except Exception as error:  # one bad handler must not stop event delivery
-                self.errors += 1
-                try:
-                    self.strategy.on_error(name, error)
-                except Exception:
-                    traceback.print_exc()
+                self.strategy.on_error(name, error)
+            except Exception:
+                traceback.print_exc()
+
+    def _guard(self, name, *args):
+        for target in self._observers:
+            self._call(target, name, args)
+        strategy = self._attached
+        if strategy is None:
+            return
+        with self._handlers_changed:
+            self._handlers_running += 1
+        _in_handler.depth = getattr(_in_handler, "depth", 0) + 1
+        try:
+            self._call(strategy, name, args)
+        finally:
+            _in_handler.depth -= 1
+            with self._handlers_changed:
+                self._handlers_running -= 1
+                if not self._handlers_running:
+                    self._handlers_changed.notify_all()
 
     def _on_order_event(self, event_id, order_address, position_address, usable_cash):
         order = self.order_view(order_address)
@@ -424,14 +445,21 @@ class Client(OrderVerbs):
             return self._events_changed.wait_for(lambda: self.events_seen[event_id] >= count,
                                                  timeout)
 
-    def end(self, reason):
-        """Runs the end hook (on_stop of the observers and the strategy) once, whichever way the
-        run ends first; later calls do nothing. True when this call ran it."""
+    def end(self, reason, timeout=10.0):
+        """Ends the run once, whichever way it ends first (later calls do nothing; True when this
+        call ended it): the strategy gets no more events, the handlers it is running are let
+        finish (unless called from one), then its on_stop(reason) runs, and the observers'.
+        Orders sent from on_stop reach the exchange; their answers reach the observers only."""
         with self._end_lock:
             if self._ended:
                 return False
             self._ended = True
-        self._guard("on_stop", reason)
+        self._attached = None
+        if not getattr(_in_handler, "depth", 0):
+            with self._handlers_changed:
+                self._handlers_changed.wait_for(lambda: not self._handlers_running, timeout)
+        for target in self._observers + [self.strategy]:
+            self._call(target, "on_stop", (reason,))
         return True
 
     def stop(self, reason="stopped"):

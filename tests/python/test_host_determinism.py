@@ -1,0 +1,73 @@
+"""A backtest is a function of its inputs. The demo and a market maker that reacts to its own
+fills each replay the sample day ten times, each run in a process of its own: at speed 0 every
+run writes the same report and trades file, byte for byte, and the market maker never goes past
+its position limit (it would, were it told of its fills late). Paced replays may differ with the
+machine's load, but only by a few trades."""
+import csv
+import os
+import re
+import subprocess
+import sys
+
+import pytest
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+SAMPLE = os.path.join(ROOT, "sim", "data", "sample_ticks.csv")
+SCENARIO = os.path.join(ROOT, "examples", "demo_scenario.json")
+MARKET_MAKER = os.path.join(ROOT, "examples", "market_maker.py")
+RUNS = 10
+LIMIT = 2
+
+COMMANDS = {
+    "demo": ["demo"],
+    "market_maker": ["replay", SAMPLE, "--scenario", SCENARIO, "--strategy", MARKET_MAKER,
+                     "--param", "max_position=%d" % LIMIT],
+}
+
+
+def replay(name, out, lib_path, *extra):
+    environment = dict(os.environ, QUORVANE_LIB=lib_path, PYTHONPATH=os.path.join(ROOT, "python"))
+    done = subprocess.run([sys.executable, "-m", "quorvane", *COMMANDS[name], *extra,
+                           "--out", str(out), "--no-progress", "--no-pictures"],
+                          env=environment, cwd=str(out.parent), timeout=300,
+                          capture_output=True, text=True)
+    assert done.returncode == 0, done.stdout + done.stderr
+    return (out / "report.txt").read_bytes(), (out / "trades.csv").read_bytes()
+
+
+def fills(report):
+    return int(re.search(rb"^Fills: (\d+)", report, re.M).group(1))
+
+
+def widest_position(trades):
+    """The largest net position any instrument reached, from the trades file."""
+    net, widest = {}, 0
+    for row in csv.DictReader(trades.decode().splitlines()):
+        sign = 1 if row["Direction"] == "Buy" else -1
+        net[row["InstrumentID"]] = net.get(row["InstrumentID"], 0) + sign * int(row["Volume"])
+        widest = max(widest, abs(net[row["InstrumentID"]]))
+    return widest
+
+
+@pytest.mark.parametrize("name", sorted(COMMANDS))
+def test_lock_step_replays_give_the_same_bytes_every_run(tmp_path, lib_path, name):
+    runs = [replay(name, tmp_path / ("run%d" % n), lib_path) for n in range(RUNS)]
+    reports = {report for report, _ in runs}
+    trades = {trade for _, trade in runs}
+    assert len(reports) == 1, "reports differ:\n" + "\n----\n".join(
+        r.decode() for r in sorted(reports))
+    assert len(trades) == 1, "trades files differ: fills %s" % sorted(fills(r) for r, _ in runs)
+    report, trade = runs[0]
+    assert fills(report) > 0 and b"DIFFERS" not in report
+    if name == "market_maker":
+        assert widest_position(trade) <= LIMIT
+
+
+@pytest.mark.parametrize("name", sorted(COMMANDS))
+def test_paced_replays_stay_within_a_few_trades_of_lock_step(tmp_path, lib_path, name):
+    report, _ = replay(name, tmp_path / "lock-step", lib_path)
+    expected = fills(report)
+    paced = [fills(replay(name, tmp_path / ("paced%d" % n), lib_path, "--speed", "1000")[0])
+             for n in range(RUNS)]
+    tolerance = max(3, expected // 20)
+    assert all(abs(count - expected) <= tolerance for count in paced), (expected, paced)
