@@ -17,6 +17,8 @@ class InstrumentTrack:
     """One instrument: its last price, each side held, and its price over the run with the
     strategy's fills on it."""
 
+    __slots__ = ("name", "multiplier", "last_price", "long", "short", "times", "prices", "fills")
+
     def __init__(self, name, multiplier):
         self.name = name
         self.multiplier = multiplier
@@ -105,9 +107,12 @@ class Recorder(Strategy):
             known = self._by_view[id(tick)] = (tick, self.track(tick.StandardID.decode()))
         track = known[1]
         price = tick.LastPrice
-        self._marked += track.net * (price - track.last_price) * track.multiplier
+        held = track.long - track.short
+        if held:
+            self._marked += held * (price - track.last_price) * track.multiplier
         track.last_price = price
-        seconds = self.clock.seconds() if self.clock is not None else None
+        clock = self.clock
+        seconds = clock.now_seconds if clock is not None else None
         if seconds is None:
             seconds = float(self.ticks)
         self.ticks += 1

@@ -129,6 +129,34 @@ def _wait_for_replay(market, timeout):
     return finished.wait(timeout)
 
 
+class _TickSource:
+    """The tick file as the exchange loaded it: read and checked in one pass before anything
+    logs in (so the login reports the file's trading day), its instruments listed by the loader.
+    An exchange without that loader replays through the older single call, after a pass here."""
+
+    def __init__(self, market, path):
+        self.market = market
+        self.path = str(path)
+        self._file = None
+        if hasattr(market, "replay_open"):
+            self.count = market.replay_open(self.path)
+        else:
+            self._file = TickFile(self.path)
+            self.count = self._file.count
+
+    def instruments(self, listed):
+        """{instrument: exchange id} in first-seen order."""
+        if self._file is not None:
+            return self._file.resolve(listed)
+        return {i.instrument: i.exchange for i in self.market.replay_instruments()}
+
+    def play(self, speed):
+        if self._file is not None:
+            self.market.replay(self.path, speed)
+        else:
+            self.market.replay_play(speed)
+
+
 def _subscribe(client, instruments, timeout=10.0):
     by_exchange = {}
     for instrument, exchange in instruments.items():
@@ -169,7 +197,7 @@ def run_replay(strategy, ticks=SAMPLE_TICKS, out_dir=None, speed=0.0, progress=T
     market.set_flow_control(0, 0)
     market.set_latency(100)
     market.set_md_rate(0)
-    tick_file = TickFile(ticks)
+    tick_file = _TickSource(market, ticks)
 
     client = Client(strategy, base_path=folder.flow, **DEMO_LOGIN)
     client.use_exchange_time()
@@ -190,7 +218,7 @@ def _replay(market, client, strategy, tick_file, folder, speed, progress, contin
     if not client.wait_ready(30.0):
         raise ReplayError("the client did not log in to the simulated exchange")
     listed = {i.InstrumentID.decode(): i for i in client.query(11402, records.CThostFtdcInstrumentField)}
-    instruments = tick_file.resolve(listed)
+    instruments = tick_file.instruments(listed)
     start = StartState.query(client, kept_from=continue_from and os.path.basename(
         os.path.abspath(continue_from)))
     recorder = Recorder({k: i.VolumeMultiple for k, i in listed.items()},
@@ -212,7 +240,7 @@ def _replay(market, client, strategy, tick_file, folder, speed, progress, contin
     partial = None
     reason = "finished"
     try:
-        total = market.replay(tick_file.path, speed)
+        tick_file.play(speed)
         if not _wait_for_replay(market, timeout):
             partial = "stopped after the time limit of %g s" % timeout
             reason = "failed"
