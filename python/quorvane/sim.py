@@ -5,7 +5,7 @@ import os
 import pathlib
 from typing import NamedTuple, Optional, Union
 
-__all__ = ["Sim", "SimError", "Request", "find_library"]
+__all__ = ["Sim", "SimError", "Request", "ReplayedInstrument", "find_library"]
 
 _LIBRARY = "libquorvanesim.so"
 _RECORD_BUFFER = 4096
@@ -27,6 +27,14 @@ class Request(NamedTuple):
     request_id: int
     result: int
     record: bytes
+
+
+class ReplayedInstrument(NamedTuple):
+    """An instrument of a tick file: its id, its exchange and how many snapshots the file has of it."""
+
+    instrument: str
+    exchange: str
+    ticks: int
 
 
 def find_library(path: Optional[str] = None) -> str:
@@ -67,7 +75,12 @@ _SIGNATURES = {
     "qvsim_clear_requests": (ctypes.c_int, []),
     "qvsim_session_count": (ctypes.c_int, [ctypes.c_char]),
     "qvsim_set_persistence": (ctypes.c_int, [ctypes.c_int]),
+    "qvsim_replay_open": (ctypes.c_int, [ctypes.c_char_p]),
+    "qvsim_replay_play": (ctypes.c_int, [ctypes.c_double]),
     "qvsim_replay_file": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_double]),
+    "qvsim_replay_instrument_count": (ctypes.c_int, []),
+    "qvsim_replay_instrument_at": (ctypes.c_int, [ctypes.c_int, ctypes.c_char_p, ctypes.c_int, ctypes.c_char_p,
+                                                  ctypes.c_int, ctypes.POINTER(ctypes.c_longlong)]),
     "qvsim_replay_progress": (ctypes.c_int, [ctypes.POINTER(ctypes.c_longlong),
                                              ctypes.POINTER(ctypes.c_longlong)]),
     "qvsim_replay_wait": (ctypes.c_int, [ctypes.c_longlong]),
@@ -201,12 +214,36 @@ class Sim:
         """Live API objects of one library."""
         return self._check(self._lib.qvsim_session_count(_api(api)))
 
+    def replay_open(self, path: Union[str, os.PathLike]) -> int:
+        """Reads and checks a CSV tick file (SimError naming the file, line and field otherwise)
+        and readies the exchange for it: its clock stands at the first snapshot and, when no
+        trader is logged in yet, the trading day becomes the file's. Returns how many ticks it
+        loaded; replay_instruments() lists what it holds, replay_play() plays it."""
+        return self._check(self._lib.qvsim_replay_open(os.fsencode(path)))
+
+    def replay_play(self, speed: float = 0.0) -> None:
+        """Plays the open tick file: speed 0 sends each tick once everything the previous one
+        caused was delivered (the host's requests from inside its handlers and their answers
+        included); s > 0 paces the ticks by their own times s times faster than real time."""
+        self._check(self._lib.qvsim_replay_play(float(speed)))
+
     def replay(self, path: Union[str, os.PathLike], speed: float = 0.0) -> int:
-        """Starts replaying a CSV tick file to the subscribed market-data objects, matching working
-        orders against every snapshot; speed 0 is as fast as the callbacks are delivered, s > 0
-        paces the ticks by their own times s times faster than real time. Returns how many ticks
-        it loaded."""
+        """Opens and plays a tick file (replay_open, then replay_play). Returns how many ticks it
+        loaded."""
         return self._check(self._lib.qvsim_replay_file(os.fsencode(path), float(speed)))
+
+    def replay_instruments(self) -> list:
+        """The instruments of the open (or last) tick file, in first-seen order, as
+        ReplayedInstrument(instrument, exchange, ticks)."""
+        out = []
+        for index in range(self._check(self._lib.qvsim_replay_instrument_count())):
+            instrument = ctypes.create_string_buffer(81)
+            exchange = ctypes.create_string_buffer(9)
+            ticks = ctypes.c_longlong()
+            self._check(self._lib.qvsim_replay_instrument_at(index, instrument, len(instrument), exchange,
+                                                             len(exchange), ctypes.byref(ticks)))
+            out.append(ReplayedInstrument(instrument.value.decode(), exchange.value.decode(), ticks.value))
+        return out
 
     def replay_progress(self) -> tuple:
         """(ticks delivered, ticks in all) of the last replay."""

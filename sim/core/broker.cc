@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 
 #include "ThostFtdcUserApiDataType.h"
 #include "core/exchange_rules.h"
@@ -12,31 +11,6 @@
 #include "core/gb2312.h"
 
 namespace qvsim {
-
-namespace {
-
-std::tm chinaNow() {
-  const std::time_t now = std::time(nullptr) + 8 * 3600;
-  std::tm tm{};
-  gmtime_r(&now, &tm);
-  return tm;
-}
-
-}  // namespace
-
-std::string chinaTime() {
-  const std::tm tm = chinaNow();
-  char text[48];
-  std::snprintf(text, sizeof(text), "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
-  return text;
-}
-
-std::string chinaDate() {
-  const std::tm tm = chinaNow();
-  char text[48];
-  std::snprintf(text, sizeof(text), "%04d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-  return text;
-}
 
 void Broker::load(const Scenario& scenario) {
   scenario_ = scenario;

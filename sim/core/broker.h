@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ThostFtdcUserApiStruct.h"
+#include "core/exchange_clock.h"
 #include "core/scenario.h"
 #include "core/state_store.h"
 
@@ -63,6 +64,8 @@ class Broker {
   void load(const Scenario& scenario);
   const Scenario& scenario() const { return scenario_; }
   const std::string& tradingDay() const { return scenario_.tradingDay; }
+  // A replayed market's trading day (YYYYMMDD) from now on.
+  void setTradingDay(const std::string& day) { scenario_.tradingDay = day; }
   const InstrumentState* instrument(const std::string& instrumentId) const;
   // Takes a replayed market's pre-settlement price and price limits for an instrument (values that
   // are not positive finite prices are ignored).
@@ -238,9 +241,5 @@ class Broker {
   int lastBrokerOrderSeq_ = 0;
   int lastFutureSerial_ = 0;
 };
-
-// Wall-clock time and date in China (UTC+8), as the CTP records write them: "HH:MM:SS", "YYYYMMDD".
-std::string chinaTime();
-std::string chinaDate();
 
 }  // namespace qvsim

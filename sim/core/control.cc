@@ -247,24 +247,55 @@ int qvsim_push_depth(const void* snapshot, int size) {
     std::memcpy(&depth, snapshot, sizeof(depth));
     std::uint64_t sequence = 0;
     if (w.market.push(depth)) w.market.snapshot(qvsim::getText(depth.InstrumentID), &sequence);
-    return w.marketMovedLocked(depth, sequence, false);
+    return w.marketMovedLocked(depth, sequence);
   });
 }
 
-int qvsim_replay_file(const char* path, double speed) {
+int qvsim_replay_open(const char* path) {
   if (path == nullptr || *path == '\0') {
     return guarded([](World& w) { return fail(w, QVSIM_ERR_ARGUMENT, "replay needs a tick file"); });
   }
   std::string error;
   long long count = -1;
   try {
-    count = qvsim::Replay::get().start(path, speed, error);
+    count = qvsim::Replay::get().open(path, error);
   } catch (const std::exception& e) {
     error = e.what();
   }
   if (count >= 0) return static_cast<int>(std::min<long long>(count, 0x7fffffff));
-  const int code = speed >= 0.0 ? QVSIM_ERR_SCENARIO : QVSIM_ERR_ARGUMENT;
-  return guarded([&](World& w) { return fail(w, code, error); });
+  return guarded([&](World& w) { return fail(w, QVSIM_ERR_SCENARIO, error); });
+}
+
+int qvsim_replay_play(double speed) {
+  std::string error;
+  if (qvsim::Replay::get().play(speed, error)) return 0;
+  return guarded([&](World& w) { return fail(w, QVSIM_ERR_ARGUMENT, error); });
+}
+
+int qvsim_replay_file(const char* path, double speed) {
+  if (!(speed >= 0.0)) {
+    return guarded([](World& w) { return fail(w, QVSIM_ERR_ARGUMENT, "replay speed must not be negative"); });
+  }
+  const int count = qvsim_replay_open(path);
+  if (count < 0) return count;
+  const int played = qvsim_replay_play(speed);
+  return played < 0 ? played : count;
+}
+
+int qvsim_replay_instrument_count(void) {
+  return static_cast<int>(qvsim::Replay::get().instruments().size());
+}
+
+int qvsim_replay_instrument_at(int index, char* instrument, int instrument_size, char* exchange, int exchange_size,
+                               long long* snapshots) {
+  const std::vector<qvsim::TickInstrument> seen = qvsim::Replay::get().instruments();
+  if (index < 0 || static_cast<std::size_t>(index) >= seen.size()) {
+    return guarded([&](World& w) { return fail(w, QVSIM_ERR_ARGUMENT, "no replayed instrument at index " + std::to_string(index)); });
+  }
+  const qvsim::TickInstrument& entry = seen[static_cast<std::size_t>(index)];
+  copyOut(entry.exchangeId, exchange, exchange_size);
+  if (snapshots != nullptr) *snapshots = entry.ticks;
+  return copyOut(entry.instrumentId, instrument, instrument_size);
 }
 
 int qvsim_replay_progress(long long* delivered, long long* total) {

@@ -168,12 +168,11 @@ int SimMdApi::UnSubscribeForQuoteRsp(char* ids[], int count) {
                            Change::kNone);
 }
 
-bool SimMdApi::pushLocked(const CThostFtdcDepthMarketDataField& snapshot, std::uint64_t sequence, bool tracked) {
+bool SimMdApi::pushLocked(const CThostFtdcDepthMarketDataField& snapshot, std::uint64_t sequence) {
   auto it = subscriptions_.find(getText(snapshot.InstrumentID));
   if (!loggedIn_ || it == subscriptions_.end()) return false;
   if (sequence != 0) it->second = sequence;
-  std::shared_ptr<InFlightToken> token = tracked ? InFlightToken::make() : nullptr;
-  postUnsolicited([this, depth = snapshot, token]() mutable {
+  postUnsolicited([this, depth = snapshot]() mutable {
     if (CThostFtdcMdSpi* s = spi()) s->OnRtnDepthMarketData(&depth);
   });
   return true;
@@ -189,7 +188,7 @@ void SimMdApi::onIdle(std::int64_t nowMicros) {
     // Generated steps move the exchange too: working orders match against every new snapshot.
     for (const std::string& moved : w.market.advance(nowMicros, rate > 0.0 ? static_cast<std::int64_t>(1e6 / rate) : 0)) {
       const CThostFtdcDepthMarketDataField* depth = w.market.snapshot(moved, nullptr);
-      if (depth != nullptr) SimTraderApi::deliverReportsLocked(w.broker.onSnapshot(*depth), nullptr, nullptr, false);
+      if (depth != nullptr) SimTraderApi::deliverReportsLocked(w.broker.onSnapshot(*depth), nullptr, nullptr);
     }
     for (auto& [code, lastSeen] : subscriptions_) {
       std::uint64_t sequence = 0;

@@ -24,9 +24,8 @@ class SimMdApi final : public CThostFtdcMdApi, public Session {
   CThostFtdcMdSpi* spi() const { return spi_.load(); }
 
   // Queues a pushed snapshot when this object is logged in and subscribed to its instrument;
-  // returns whether it did. `tracked`: counted in World::inFlight until delivered.
-  // REQUIRES: World::mu held.
-  bool pushLocked(const CThostFtdcDepthMarketDataField& snapshot, std::uint64_t sequence, bool tracked = false);
+  // returns whether it did. REQUIRES: World::mu held.
+  bool pushLocked(const CThostFtdcDepthMarketDataField& snapshot, std::uint64_t sequence);
 
   void Release() override;
   void Init() override;

@@ -1,34 +1,37 @@
 #include "core/replay.h"
 
+#include <algorithm>
 #include <chrono>
-#include <set>
+#include <climits>
+#include <cstring>
+#include <unordered_map>
 
+#include "core/exchange_clock.h"
 #include "core/fields.h"
+#include "core/lockstep.h"
 #include "core/session.h"
-#include "core/tick_file.h"
+#include "core/trader_session.h"
 #include "core/world.h"
 
 namespace qvsim {
 
 namespace {
 
-constexpr long long kDayMillis = 24LL * 3600 * 1000;
-constexpr std::int64_t kPollMicros = 20;
-constexpr int kYieldSpins = 2000;
+constexpr int kDayMillis = 24 * 3600 * 1000;
+constexpr std::int64_t kPaceSliceMicros = 2000;
 
-void sleepFor(std::int64_t micros) { std::this_thread::sleep_for(std::chrono::microseconds(micros)); }
+int tickDate(const CThostFtdcDepthMarketDataField& tick) {
+  const int action = parseDate(tick.ActionDay, strnlen(tick.ActionDay, sizeof(tick.ActionDay)));
+  return action != 0 ? action : parseDate(tick.TradingDay, strnlen(tick.TradingDay, sizeof(tick.TradingDay)));
+}
 
-// Waits until every callback the replay caused was delivered: the library threads usually drain
-// them within microseconds, so it yields a while before it falls back to short sleeps.
-void waitDrained(const std::atomic<bool>& stop) {
-  World& w = World::get();
-  for (int spins = 0; w.inFlight.load() > 0 && !stop.load(); ++spins) {
-    if (spins < kYieldSpins) {
-      std::this_thread::yield();
-    } else {
-      sleepFor(kPollMicros);
-    }
+// A trader logged in on the scenario's day keeps it: its records and its kept day stay on the day
+// of its login.
+bool anyTraderLoggedInLocked() {
+  for (Session* s : World::get().sessions) {
+    if (s->kind() == Session::Kind::kTrader && static_cast<SimTraderApi*>(s)->loggedInLocked()) return true;
   }
+  return false;
 }
 
 }  // namespace
@@ -38,33 +41,87 @@ Replay& Replay::get() {
   return *replay;
 }
 
+long long Replay::open(const std::string& path, std::string& error) {
+  stop();
+  World& w = World::get();
+  std::unordered_map<std::string, std::string> exchanges;
+  {
+    std::lock_guard<std::mutex> lock(w.mu);
+    for (const auto& [id, instrument] : w.broker.instruments()) exchanges.emplace(id, instrument.def.exchangeId);
+  }
+  TickFile file;
+  const ExchangeLookup lookup = [&exchanges](std::string_view id) -> const std::string* {
+    auto it = exchanges.find(std::string(id));
+    return it == exchanges.end() ? nullptr : &it->second;
+  };
+  if (!readTickFile(path, lookup, file, error)) return -1;
+  const long long count = static_cast<long long>(file.ticks.size());
+  std::lock_guard<std::mutex> lock(w.mu);
+  std::vector<bool> banded(file.instruments.size(), false);
+  for (const auto& tick : file.ticks) {
+    const std::string id = getText(tick.InstrumentID);
+    auto it = std::find_if(file.instruments.begin(), file.instruments.end(),
+                           [&](const TickInstrument& i) { return i.instrumentId == id; });
+    const std::size_t index = static_cast<std::size_t>(it - file.instruments.begin());
+    if (banded[index]) continue;
+    banded[index] = true;
+    // The recorded day's band, so orders are checked against the prices the file trades at.
+    w.broker.setPriceBand(id, tick.PreSettlementPrice, tick.UpperLimitPrice, tick.LowerLimitPrice);
+    w.market.markReplayed(id);
+    if (std::find(banded.begin(), banded.end(), false) == banded.end()) break;
+  }
+  if (!file.ticks.empty()) {
+    // The exchange opens on the file's day: a login from now on reports its trading day, and
+    // the clock stands at its first snapshot until the replay plays.
+    const auto& first = file.ticks.front();
+    const std::string day = getText(first.TradingDay);
+    if (parseDate(day.data(), day.size()) != 0 && !anyTraderLoggedInLocked()) w.broker.setTradingDay(day);
+    setReplayedTime(tickDate(first), static_cast<int>(std::max(0LL, dayMillis(getText(first.UpdateTime), first.UpdateMillisec))));
+  }
+  file_ = std::move(file);
+  opened_ = true;
+  cursor_ = 0;
+  clockMillis_ = -1;
+  delayed_.clear();
+  delivered_.store(0);
+  total_.store(count);
+  return count;
+}
+
+bool Replay::play(double speed, std::string& error) {
+  if (!(speed >= 0.0)) {
+    error = "replay speed must not be negative";
+    return false;
+  }
+  World& w = World::get();
+  {
+    std::lock_guard<std::mutex> lock(w.mu);
+    if (!opened_) {
+      error = "no tick file is open to replay";
+      return false;
+    }
+    opened_ = false;
+    playing_ = true;
+    speed_ = speed;
+    active_.store(true);
+    Lockstep::get().setOn(true);
+  }
+  std::lock_guard<std::mutex> lock(mu_);
+  stop_.store(false);
+  finished_ = false;
+  kicked_ = true;
+  thread_ = std::thread(&Replay::run, this);
+  return true;
+}
+
 long long Replay::start(const std::string& path, double speed, std::string& error) {
   if (!(speed >= 0.0)) {
     error = "replay speed must not be negative";
     return -1;
   }
-  std::vector<CThostFtdcDepthMarketDataField> ticks;
-  if (!readTickFile(path, ticks, error)) return -1;
-  stop();
-  {
-    World& w = World::get();
-    std::lock_guard<std::mutex> lock(w.mu);
-    std::set<std::string> seen;
-    for (const auto& tick : ticks) {
-      const std::string id = getText(tick.InstrumentID);
-      if (!seen.insert(id).second) continue;
-      // The recorded day's band, so orders are checked against the prices the file trades at.
-      w.broker.setPriceBand(id, tick.PreSettlementPrice, tick.UpperLimitPrice, tick.LowerLimitPrice);
-      w.market.markReplayed(id);
-    }
-  }
-  std::lock_guard<std::mutex> lock(mu_);
-  stop_.store(false);
-  delivered_ = 0;
-  total_ = static_cast<long long>(ticks.size());
-  finished_ = false;
-  thread_ = std::thread(&Replay::run, this, std::move(ticks), speed);
-  return total_;
+  const long long count = open(path, error);
+  if (count < 0 || !play(speed, error)) return -1;
+  return count;
 }
 
 void Replay::stop() {
@@ -72,16 +129,15 @@ void Replay::stop() {
   {
     std::lock_guard<std::mutex> lock(mu_);
     running = std::move(thread_);
+    stop_.store(true);
+    cv_.notify_all();
   }
-  if (!running.joinable()) return;
-  stop_.store(true);
-  running.join();
+  if (running.joinable()) running.join();
 }
 
 void Replay::progress(long long& delivered, long long& total) {
-  std::lock_guard<std::mutex> lock(mu_);
-  delivered = delivered_;
-  total = total_;
+  delivered = delivered_.load();
+  total = total_.load();
 }
 
 bool Replay::wait(std::int64_t timeoutMicros) {
@@ -93,40 +149,131 @@ bool Replay::wait(std::int64_t timeoutMicros) {
   return cv_.wait_for(lock, std::chrono::microseconds(timeoutMicros), [this] { return finished_; });
 }
 
-void Replay::run(std::vector<CThostFtdcDepthMarketDataField> ticks, double speed) {
-  World& w = World::get();
-  const std::int64_t startedAt = monotonicMicros();
-  long long firstMillis = -1;
-  long long previousMillis = -1;
-  long long dayOffset = 0;
-  for (const auto& tick : ticks) {
-    if (stop_.load()) break;
-    if (speed > 0.0) {
-      long long millis = tickMillis(tick);
-      if (millis >= 0) {
-        // A night session runs past midnight: times that jump back by hours belong to the next day.
-        if (previousMillis >= 0 && millis + dayOffset < previousMillis - kDayMillis / 2) dayOffset += kDayMillis;
-        millis += dayOffset;
-        previousMillis = millis;
-        if (firstMillis < 0) firstMillis = millis;
-        const std::int64_t due = startedAt + static_cast<std::int64_t>((millis - firstMillis) * 1000.0 / speed);
-        while (!stop_.load() && monotonicMicros() < due) sleepFor(std::min<std::int64_t>(due - monotonicMicros(), 2000));
-      }
-    }
-    {
-      std::lock_guard<std::mutex> lock(w.mu);
-      std::uint64_t sequence = 0;
-      if (w.market.push(tick)) w.market.snapshot(getText(tick.InstrumentID), &sequence);
-      w.marketMovedLocked(tick, sequence, true);
-    }
-    if (speed == 0.0) waitDrained(stop_);
-    std::lock_guard<std::mutex> lock(mu_);
-    ++delivered_;
+std::vector<TickInstrument> Replay::instruments() {
+  std::lock_guard<std::mutex> lock(World::get().mu);
+  return file_.instruments;
+}
+
+void Replay::kick(bool here) {
+  if (!active_.load(std::memory_order_acquire)) return;
+  if (here) {
+    std::lock_guard<std::mutex> lock(World::get().mu);
+    advanceLocked();
+    return;
   }
-  waitDrained(stop_);
+  std::lock_guard<std::mutex> lock(mu_);
+  kicked_ = true;
+  cv_.notify_all();
+}
+
+bool Replay::delaysRequestsLocked() const {
+  return playing_ && clockMillis_ >= 0 && World::get().scenario.orderLatencyMillis > 0;
+}
+
+void Replay::delayLocked(Session* session, std::function<void()> arrive) {
+  const long long latency = World::get().scenario.orderLatencyMillis;
+  const ExchangeTime now = exchangeNow();
+  delayed_.push_back(Delayed{session, clockMillis_ + latency, now.date,
+                             static_cast<int>(std::min<long long>(now.millis + latency, kDayMillis - 1)),
+                             std::move(arrive)});
+}
+
+void Replay::forgetRequestsLocked(const Session* session) {
+  std::erase_if(delayed_, [session](const Delayed& d) { return d.session == session; });
+}
+
+void Replay::arriveLocked(long long untilMillis) {
+  while (!delayed_.empty() && delayed_.front().dueMillis <= untilMillis) {
+    Delayed request = std::move(delayed_.front());
+    delayed_.pop_front();
+    setReplayedTime(request.date, request.millisOfDay);
+    request.arrive();
+  }
+}
+
+void Replay::stepLocked() {
+  World& w = World::get();
+  const CThostFtdcDepthMarketDataField& tick = file_.ticks[cursor_];
+  const long long at = file_.millis[cursor_];
+  if (at >= 0) {
+    arriveLocked(at);
+    clockMillis_ = at;
+    setReplayedTime(tickDate(tick), static_cast<int>(dayMillis(std::string_view(tick.UpdateTime, 8), tick.UpdateMillisec)));
+  }
+  std::uint64_t sequence = 0;
+  if (w.market.push(tick)) w.market.snapshot(getText(tick.InstrumentID), &sequence);
+  w.marketMovedLocked(tick, sequence);
+  ++cursor_;
+  delivered_.store(static_cast<long long>(cursor_), std::memory_order_relaxed);
+}
+
+void Replay::advanceLocked() {
+  if (!playing_) return;
+  Lockstep& lockstep = Lockstep::get();
+  while (!stop_.load(std::memory_order_relaxed) && lockstep.quiet()) {
+    if (cursor_ < file_.ticks.size()) {
+      if (speed_ > 0.0) return;  // the replay's thread paces the snapshots
+      stepLocked();
+    } else if (!delayed_.empty()) {
+      arriveLocked(LLONG_MAX);
+    } else {
+      finishLocked();
+      return;
+    }
+  }
+}
+
+void Replay::finishLocked() {
+  playing_ = false;
+  active_.store(false);
+  delayed_.clear();
+  Lockstep::get().setOn(false);
   std::lock_guard<std::mutex> lock(mu_);
   finished_ = true;
   cv_.notify_all();
+}
+
+void Replay::run() {
+  World& w = World::get();
+  if (speed_ > 0.0) {
+    // Paced: each snapshot at its own time, s times faster; the end waits for what they caused.
+    const std::int64_t startedAt = monotonicMicros();
+    long long first = -1;
+    for (;;) {
+      long long at = -1;
+      {
+        std::lock_guard<std::mutex> lock(w.mu);
+        if (cursor_ >= file_.ticks.size()) break;
+        at = file_.millis[cursor_];
+      }
+      if (at >= 0) {
+        if (first < 0) first = at;
+        const std::int64_t due = startedAt + static_cast<std::int64_t>((at - first) * 1000.0 / speed_);
+        for (std::int64_t now = monotonicMicros(); !stop_.load() && now < due; now = monotonicMicros()) {
+          std::unique_lock<std::mutex> lock(mu_);
+          cv_.wait_for(lock, std::chrono::microseconds(std::min(due - now, kPaceSliceMicros)),
+                       [this] { return stop_.load(); });
+        }
+      }
+      if (stop_.load()) break;
+      std::lock_guard<std::mutex> lock(w.mu);
+      stepLocked();
+    }
+  }
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(mu_);
+      cv_.wait(lock, [this] { return kicked_ || stop_.load() || finished_; });
+      if (finished_) return;
+      kicked_ = false;
+    }
+    std::lock_guard<std::mutex> lock(w.mu);
+    if (stop_.load()) {
+      if (playing_) finishLocked();
+      return;
+    }
+    advanceLocked();
+  }
 }
 
 }  // namespace qvsim

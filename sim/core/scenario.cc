@@ -380,6 +380,10 @@ bool parseScenario(const std::string& text, Scenario& out, std::string& error) {
     read(root, "tradingDay", s.tradingDay, top);
     read(root, "seed", s.seed, top);
     read(root, "frontId", s.frontId, top);
+    read(root, "orderLatencyMillis", s.orderLatencyMillis, top);
+    if (s.orderLatencyMillis < 0 || s.orderLatencyMillis > 3600 * 1000) {
+      throw std::runtime_error("orderLatencyMillis must be between 0 and 3600000");
+    }
     if (s.tradingDay.size() != 8 || s.tradingDay.find_first_not_of("0123456789") != std::string::npos) {
       throw std::runtime_error("tradingDay " + s.tradingDay + " is not YYYYMMDD");
     }

@@ -94,6 +94,7 @@ struct Scenario {
   std::uint64_t seed = 1;  // market-data generator
   int frontId = 1;
   int persist = -1;  // -1: keep the setting; 0 / 1: switch keeping the trading day off / on
+  long long orderLatencyMillis = 0;  // in a replay, replayed time before an order reaches the matching
   std::vector<InstrumentDef> instruments;
   std::vector<UserDef> users;
   std::vector<PositionDef> positions;

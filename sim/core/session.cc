@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "core/lockstep.h"
+#include "core/replay.h"
 #include "core/world.h"
 
 namespace qvsim {
@@ -39,6 +41,7 @@ void Session::releaseSelf() {
     World& w = World::get();
     std::lock_guard<std::mutex> lock(w.mu);
     std::erase(w.sessions, this);
+    Replay::get().forgetRequestsLocked(this);
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -83,23 +86,40 @@ bool Session::connected() {
   return connected_;
 }
 
+void Session::pushLocked(Item item) {
+  Lockstep& lockstep = Lockstep::get();
+  if (lockstep.on()) {
+    item.ordered = true;
+    ++ordered_;
+    lockstep.enqueue(this);
+  }
+  queue_.push_back(std::move(item));
+}
+
 void Session::postUnsolicited(Call call) {
   std::lock_guard<std::mutex> lock(mutex_);
-  queue_.push_back(Item{monotonicMicros(), std::move(call), false, generation_});
+  pushLocked(Item{monotonicMicros(), std::move(call), false, generation_});
   cv_.notify_all();
 }
 
 void Session::dropLocked(int reason) {
   onDropLocked();
+  int discarded = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!connected_) return;
+    connected_ = false;
+    ++generation_;
+    discarded = ordered_;
+    ordered_ = 0;
+    queue_.clear();
+    held_.clear();
+    pending_ = 0;
+    queryTimes_.clear();
+  }
+  if (discarded > 0 && Lockstep::get().forget(this, discarded)) Replay::get().kick();
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!connected_) return;
-  connected_ = false;
-  ++generation_;
-  queue_.clear();
-  held_.clear();
-  pending_ = 0;
-  queryTimes_.clear();
-  queue_.push_back(Item{monotonicMicros(), disconnectedCall(reason), false, generation_});
+  pushLocked(Item{monotonicMicros(), disconnectedCall(reason), false, generation_});
   cv_.notify_all();
 }
 
@@ -110,7 +130,7 @@ int Session::releaseHeldLocked() {
   for (Item& item : held_) {
     item.due = due;
     if (item.endsRequest) ++requests;
-    queue_.push_back(std::move(item));
+    pushLocked(std::move(item));
   }
   held_.clear();
   cv_.notify_all();
@@ -166,7 +186,7 @@ void Session::answerLocked(const char* name, std::vector<Call> calls) {
     if (hold) {
       held_.push_back(std::move(item));
     } else {
-      queue_.push_back(std::move(item));
+      pushLocked(std::move(item));
     }
   }
   cv_.notify_all();
@@ -180,7 +200,7 @@ void Session::tryConnect(std::int64_t nowMicros) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (connected_ || stop_) return;
   connected_ = true;
-  queue_.push_back(Item{nowMicros, connectedCall(), false, generation_});
+  pushLocked(Item{nowMicros, connectedCall(), false, generation_});
 }
 
 void Session::run() {
@@ -193,14 +213,18 @@ void Session::run() {
       lock.lock();
       if (stop_) break;
     }
-    if (!queue_.empty() && queue_.front().due <= now) {
+    if (!queue_.empty() && (queue_.front().ordered ? Lockstep::get().isTurn(this) : queue_.front().due <= now)) {
       Item item = std::move(queue_.front());
       queue_.pop_front();
+      if (item.ordered) --ordered_;
       // A request stops waiting as its last answer goes out, so a client that sends the next
       // request from inside that callback is not refused for it.
       if (item.endsRequest && item.generation == generation_ && pending_ > 0) --pending_;
       lock.unlock();
       item.call();
+      // The turn passes on only after the callback returned: what the host asked from inside it
+      // is queued behind it by then.
+      if (item.ordered && Lockstep::get().finish(this)) Replay::get().kick(true);
       lock.lock();
       continue;
     }
@@ -209,11 +233,17 @@ void Session::run() {
     lock.lock();
     if (stop_) break;
     std::int64_t wakeAt = now + kIdleMicros;
-    if (!queue_.empty()) wakeAt = std::min(wakeAt, queue_.front().due);
+    if (!queue_.empty() && !queue_.front().ordered) wakeAt = std::min(wakeAt, queue_.front().due);
+    // The turn may have come while onIdle ran; wake() notifies under mutex_, so a check here is
+    // enough not to miss it.
+    if (!queue_.empty() && queue_.front().ordered && Lockstep::get().isTurn(this)) continue;
     const std::int64_t wait = wakeAt - monotonicMicros();
     if (wait > 0) cv_.wait_for(lock, std::chrono::microseconds(wait));
   }
+  ordered_ = 0;
+  queue_.clear();
   lock.unlock();
+  if (Lockstep::get().retire(this)) Replay::get().kick();
   if (freeOnExit_) {
     thread_.detach();
     {

@@ -8,7 +8,9 @@
 //
 // Locks: World::mu (core/world.h) guards the broker, the market, the rules and every session's
 // broker-facing state; mutex_ guards the queue, the connection flag and the flow-control window.
-// Lock order: World::mu, then a session's mutex_. No lock is held while a callback runs.
+// Lock order: World::mu, then a session's mutex_, then the lock-step order (core/lockstep.h). No
+// lock is held while a callback runs. During a replay every queued callback is delivered in the
+// process-wide lock-step order and regardless of the answer latency.
 #pragma once
 
 #include <atomic>
@@ -45,6 +47,9 @@ class Session {
 
   bool connected();
 
+  // Wakes the library thread (its turn in the lock-step order came, or its stream has news).
+  void wake();
+
   // Called under World::mu after a new scenario was loaded.
   virtual void onScenarioLoadedLocked() {}
 
@@ -76,7 +81,6 @@ class Session {
   // Called on the library thread with no lock held, between deliveries (market-data stream).
   virtual void onIdle(std::int64_t /*nowMicros*/) {}
 
-  void wake();
   // Whether Release has been called; a callback loop checks it between deliveries.
   bool stopping();
 
@@ -86,8 +90,16 @@ class Session {
     Call call;
     bool endsRequest = false;
     std::uint64_t generation = 0;
+    bool ordered = false;  // has a place in the lock-step order
   };
 
+  // Queues an item, giving it a lock-step place while replays order deliveries. REQUIRES: mutex_.
+  void pushLocked(Item item);
+  // Gives up the lock-step places of the queued items about to be discarded. REQUIRES: mutex_;
+  // returns the session to wake, if any, after mutex_ is released.
+  Session* forgetOrderedLocked();
+  // After an ordered callback returned: passes the turn on, or asks the replay for its next step.
+  void finishTurn();
   void run();
   void tryConnect(std::int64_t nowMicros);
 
@@ -98,6 +110,7 @@ class Session {
   std::deque<Item> queue_;          // guarded by mutex_
   std::vector<Item> held_;          // guarded by mutex_
   std::deque<std::int64_t> queryTimes_;  // guarded by mutex_: send times of queries in the last second
+  int ordered_ = 0;                 // guarded by mutex_: queued items with a lock-step place
   int pending_ = 0;                 // guarded by mutex_: admitted requests whose last answer is not delivered
   std::uint64_t generation_ = 0;    // guarded by mutex_: bumped by every drop
   bool connected_ = false;          // guarded by mutex_

@@ -1,13 +1,12 @@
 #include "core/tick_file.h"
 
-#include <algorithm>
-#include <cstddef>
+#include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <map>
+#include <memory>
+#include <unordered_map>
 
 #include "core/fields.h"
 
@@ -17,138 +16,310 @@ namespace {
 
 using Depth = CThostFtdcDepthMarketDataField;
 
+constexpr long long kDayMillis = 24LL * 3600 * 1000;
+constexpr std::size_t kReadBlock = 1 << 20;
+
 enum class Kind { kText, kDouble, kInt };
 
 struct Column {
+  const char* name;
   Kind kind;
   std::size_t offset;
   std::size_t size;
 };
 
-#define QVSIM_TEXT(name) {#name, {Kind::kText, offsetof(Depth, name), sizeof(Depth::name)}}
-#define QVSIM_DOUBLE(name) {#name, {Kind::kDouble, offsetof(Depth, name), sizeof(double)}}
-#define QVSIM_INT(name) {#name, {Kind::kInt, offsetof(Depth, name), sizeof(int)}}
+#define QVSIM_TEXT(name) {#name, Kind::kText, offsetof(Depth, name), sizeof(Depth::name)}
+#define QVSIM_DOUBLE(name) {#name, Kind::kDouble, offsetof(Depth, name), sizeof(double)}
+#define QVSIM_INT(name) {#name, Kind::kInt, offsetof(Depth, name), sizeof(int)}
 
-const std::map<std::string, Column>& columns() {
-  static const std::map<std::string, Column> table = {
-      QVSIM_TEXT(TradingDay),       QVSIM_TEXT(InstrumentID),        QVSIM_TEXT(ExchangeID),
-      QVSIM_TEXT(ExchangeInstID),   QVSIM_DOUBLE(LastPrice),         QVSIM_DOUBLE(PreSettlementPrice),
-      QVSIM_DOUBLE(PreClosePrice),  QVSIM_DOUBLE(PreOpenInterest),   QVSIM_DOUBLE(OpenPrice),
-      QVSIM_DOUBLE(HighestPrice),   QVSIM_DOUBLE(LowestPrice),       QVSIM_INT(Volume),
-      QVSIM_DOUBLE(Turnover),       QVSIM_DOUBLE(OpenInterest),      QVSIM_DOUBLE(ClosePrice),
-      QVSIM_DOUBLE(SettlementPrice), QVSIM_DOUBLE(UpperLimitPrice),  QVSIM_DOUBLE(LowerLimitPrice),
-      QVSIM_DOUBLE(PreDelta),       QVSIM_DOUBLE(CurrDelta),         QVSIM_TEXT(UpdateTime),
-      QVSIM_INT(UpdateMillisec),    QVSIM_DOUBLE(BidPrice1),         QVSIM_INT(BidVolume1),
-      QVSIM_DOUBLE(AskPrice1),      QVSIM_INT(AskVolume1),           QVSIM_DOUBLE(BidPrice2),
-      QVSIM_INT(BidVolume2),        QVSIM_DOUBLE(AskPrice2),         QVSIM_INT(AskVolume2),
-      QVSIM_DOUBLE(BidPrice3),      QVSIM_INT(BidVolume3),           QVSIM_DOUBLE(AskPrice3),
-      QVSIM_INT(AskVolume3),        QVSIM_DOUBLE(BidPrice4),         QVSIM_INT(BidVolume4),
-      QVSIM_DOUBLE(AskPrice4),      QVSIM_INT(AskVolume4),           QVSIM_DOUBLE(BidPrice5),
-      QVSIM_INT(BidVolume5),        QVSIM_DOUBLE(AskPrice5),         QVSIM_INT(AskVolume5),
-      QVSIM_DOUBLE(AveragePrice),   QVSIM_TEXT(ActionDay),
-  };
-  return table;
-}
+const Column kColumns[] = {
+    QVSIM_TEXT(TradingDay),       QVSIM_TEXT(InstrumentID),        QVSIM_TEXT(ExchangeID),
+    QVSIM_TEXT(ExchangeInstID),   QVSIM_DOUBLE(LastPrice),         QVSIM_DOUBLE(PreSettlementPrice),
+    QVSIM_DOUBLE(PreClosePrice),  QVSIM_DOUBLE(PreOpenInterest),   QVSIM_DOUBLE(OpenPrice),
+    QVSIM_DOUBLE(HighestPrice),   QVSIM_DOUBLE(LowestPrice),       QVSIM_INT(Volume),
+    QVSIM_DOUBLE(Turnover),       QVSIM_DOUBLE(OpenInterest),      QVSIM_DOUBLE(ClosePrice),
+    QVSIM_DOUBLE(SettlementPrice), QVSIM_DOUBLE(UpperLimitPrice),  QVSIM_DOUBLE(LowerLimitPrice),
+    QVSIM_DOUBLE(PreDelta),       QVSIM_DOUBLE(CurrDelta),         QVSIM_TEXT(UpdateTime),
+    QVSIM_INT(UpdateMillisec),    QVSIM_DOUBLE(BidPrice1),         QVSIM_INT(BidVolume1),
+    QVSIM_DOUBLE(AskPrice1),      QVSIM_INT(AskVolume1),           QVSIM_DOUBLE(BidPrice2),
+    QVSIM_INT(BidVolume2),        QVSIM_DOUBLE(AskPrice2),         QVSIM_INT(AskVolume2),
+    QVSIM_DOUBLE(BidPrice3),      QVSIM_INT(BidVolume3),           QVSIM_DOUBLE(AskPrice3),
+    QVSIM_INT(AskVolume3),        QVSIM_DOUBLE(BidPrice4),         QVSIM_INT(BidVolume4),
+    QVSIM_DOUBLE(AskPrice4),      QVSIM_INT(AskVolume4),           QVSIM_DOUBLE(BidPrice5),
+    QVSIM_INT(BidVolume5),        QVSIM_DOUBLE(AskPrice5),         QVSIM_INT(AskVolume5),
+    QVSIM_DOUBLE(AveragePrice),   QVSIM_TEXT(ActionDay),
+};
 
 #undef QVSIM_TEXT
 #undef QVSIM_DOUBLE
 #undef QVSIM_INT
 
-std::vector<std::string> splitCsv(const std::string& line) {
-  std::vector<std::string> cells(1);
-  for (char c : line) {
-    if (c == ',') {
-      cells.emplace_back();
-    } else if (c != '\r' && c != '"') {
-      cells.back().push_back(c);
-    }
+const Column* columnNamed(std::string_view name) {
+  for (const Column& c : kColumns) {
+    if (name == c.name) return &c;
   }
-  return cells;
+  return nullptr;
 }
 
-bool store(Depth& d, const Column& column, const std::string& cell) {
+std::string_view trimCell(std::string_view cell) {
+  if (!cell.empty() && cell.back() == '\r') cell.remove_suffix(1);
+  if (cell.size() >= 2 && cell.front() == '"' && cell.back() == '"') cell = cell.substr(1, cell.size() - 2);
+  return cell;
+}
+
+bool store(Depth& d, const Column& column, std::string_view cell) {
   char* base = reinterpret_cast<char*>(&d) + column.offset;
   if (column.kind == Kind::kText) {
     const std::size_t n = std::min(cell.size(), column.size - 1);
     std::memcpy(base, cell.data(), n);
-    std::memset(base + n, 0, column.size - n);
     return true;
   }
+  while (!cell.empty() && cell.front() == ' ') cell.remove_prefix(1);
+  while (!cell.empty() && cell.back() == ' ') cell.remove_suffix(1);
   if (cell.empty()) return true;
-  char* end = nullptr;
+  if (cell.front() == '+') cell.remove_prefix(1);
+  const char* end = cell.data() + cell.size();
   if (column.kind == Kind::kDouble) {
-    const double value = std::strtod(cell.c_str(), &end);
-    if (end == cell.c_str() || *end != '\0') return false;
+    double value = 0.0;
+    const auto [ptr, ec] = std::from_chars(cell.data(), end, value);
+    if (ec != std::errc() || ptr != end) return false;
     std::memcpy(base, &value, sizeof(value));
   } else {
-    const long value = std::strtol(cell.c_str(), &end, 10);
-    if (end == cell.c_str() || *end != '\0' || value < std::numeric_limits<int>::min() ||
-        value > std::numeric_limits<int>::max()) {
-      return false;
-    }
-    const int narrow = static_cast<int>(value);
-    std::memcpy(base, &narrow, sizeof(narrow));
+    int value = 0;
+    const auto [ptr, ec] = std::from_chars(cell.data(), end, value);
+    if (ec != std::errc() || ptr != end) return false;
+    std::memcpy(base, &value, sizeof(value));
   }
   return true;
 }
 
+struct TextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
+};
+
+// Reads a file line by line in large blocks; a line longer than kMaxTickLine is an error.
+class LineReader {
+ public:
+  explicit LineReader(std::FILE* file) : file_(file), buffer_(new char[kReadBlock + kMaxTickLine]) {}
+
+  // The next line without its newline; false at the end of the file or on a too long line
+  // (tooLong() tells which).
+  bool next(std::string_view& line) {
+    for (;;) {
+      const char* start = buffer_.get() + begin_;
+      if (const void* nl = std::memchr(start, '\n', end_ - begin_)) {
+        const std::size_t length = static_cast<const char*>(nl) - start;
+        if (length > kMaxTickLine) return fail();
+        line = std::string_view(start, length);
+        begin_ += length + 1;
+        return true;
+      }
+      if (end_ - begin_ > kMaxTickLine) return fail();
+      if (eof_) {
+        if (begin_ == end_) return false;
+        line = std::string_view(start, end_ - begin_);
+        begin_ = end_;
+        return true;
+      }
+      std::memmove(buffer_.get(), start, end_ - begin_);
+      end_ -= begin_;
+      begin_ = 0;
+      const std::size_t got = std::fread(buffer_.get() + end_, 1, kReadBlock, file_);
+      end_ += got;
+      if (got == 0) eof_ = true;
+    }
+  }
+  bool tooLong() const { return tooLong_; }
+
+ private:
+  bool fail() {
+    tooLong_ = true;
+    return false;
+  }
+
+  std::FILE* file_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+  bool eof_ = false;
+  bool tooLong_ = false;
+};
+
+struct InstrumentClock {
+  std::size_t index = 0;       // in TickFile::instruments
+  std::string tradingDay;
+  long long lastMillis = -1;   // within the trading day, running on past midnight
+};
+
 }  // namespace
 
-bool readTickFile(const std::string& path, std::vector<Depth>& out, std::string& error) {
-  std::ifstream file(path);
+long long dayMillis(std::string_view t, int updateMillisec) {
+  auto digits = [&](std::size_t at) {
+    return t[at] >= '0' && t[at] <= '9' && t[at + 1] >= '0' && t[at + 1] <= '9' ? (t[at] - '0') * 10 + t[at + 1] - '0'
+                                                                               : -1;
+  };
+  if (t.size() != 8 || t[2] != ':' || t[5] != ':') return -1;
+  const int h = digits(0);
+  const int m = digits(3);
+  const int s = digits(6);
+  if (h < 0 || h > 23 || m < 0 || m > 59 || s < 0 || s > 60 || updateMillisec < 0 || updateMillisec > 999) return -1;
+  return ((h * 60LL + m) * 60 + s) * 1000 + updateMillisec;
+}
+
+bool readTickFile(const std::string& path, const ExchangeLookup& exchangeOf, TickFile& out, std::string& error) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
   if (!file) {
     error = "cannot read tick file " + path;
     return false;
   }
-  std::string line;
-  if (!std::getline(file, line)) {
-    error = path + ": no header row";
+  LineReader reader(file.get());
+  long long lineNumber = 1;
+  auto where = [&](const char* field) {
+    return path + ":" + std::to_string(lineNumber) + (field != nullptr ? std::string(": field ") + field : "") + ": ";
+  };
+  std::string_view line;
+  if (!reader.next(line)) {
+    error = reader.tooLong() ? where(nullptr) + "line longer than " + std::to_string(kMaxTickLine) + " bytes"
+                             : path + ": no header row";
     return false;
   }
   std::vector<const Column*> layout;
-  bool hasInstrument = false;
-  bool hasLast = false;
-  for (const std::string& name : splitCsv(line)) {
-    auto it = columns().find(name);
-    layout.push_back(it == columns().end() ? nullptr : &it->second);
-    hasInstrument = hasInstrument || name == "InstrumentID";
-    hasLast = hasLast || name == "LastPrice";
+  std::vector<std::string> names;
+  for (std::size_t from = 0;;) {
+    const std::size_t comma = line.find(',', from);
+    const std::string_view name = trimCell(line.substr(from, comma == std::string_view::npos ? line.npos : comma - from));
+    layout.push_back(columnNamed(name));
+    names.emplace_back(name);
+    if (comma == std::string_view::npos) break;
+    from = comma + 1;
   }
-  if (!hasInstrument || !hasLast) {
+  int instrumentColumn = -1;
+  int exchangeColumn = -1;
+  bool hasLast = false;
+  bool hasTime = false;
+  for (std::size_t i = 0; i < layout.size(); ++i) {
+    if (layout[i] == nullptr) continue;
+    const std::string_view name = layout[i]->name;
+    if (name == "InstrumentID" && instrumentColumn < 0) instrumentColumn = static_cast<int>(i);
+    if (name == "ExchangeID" && exchangeColumn < 0) exchangeColumn = static_cast<int>(i);
+    hasLast = hasLast || name == "LastPrice";
+    hasTime = hasTime || name == "UpdateTime";
+  }
+  if (instrumentColumn < 0 || !hasLast) {
     error = path + ": the header needs InstrumentID and LastPrice columns";
     return false;
   }
-  std::vector<Depth> ticks;
-  long long lineNumber = 1;
-  while (std::getline(file, line)) {
+
+  TickFile result;
+  result.path = path;
+  std::unordered_map<std::string, InstrumentClock, TextHash, std::equal_to<>> clocks;
+  long long running = -1;   // the file's running clock
+  long long offset = 0;     // days added to times of day, in milliseconds
+  long long lastOfDay = -1; // the previous snapshot's time of day
+  std::string fileDay;      // and its trading day
+  Depth blank = zeroRecord<Depth>();
+  blank.ClosePrice = blank.SettlementPrice = blank.CurrDelta = std::numeric_limits<double>::max();
+  std::vector<std::string_view> cells;
+  cells.reserve(layout.size());
+  while (reader.next(line)) {
     ++lineNumber;
     if (line.empty() || line == "\r") continue;
-    const std::vector<std::string> cells = splitCsv(line);
-    Depth d = zeroRecord<Depth>();
-    d.ClosePrice = d.SettlementPrice = d.CurrDelta = std::numeric_limits<double>::max();
-    for (std::size_t i = 0; i < cells.size() && i < layout.size(); ++i) {
+    cells.clear();
+    for (std::size_t from = 0;;) {
+      const void* comma = std::memchr(line.data() + from, ',', line.size() - from);
+      const std::size_t at = comma != nullptr ? static_cast<const char*>(comma) - line.data() : line.size();
+      cells.push_back(trimCell(line.substr(from, at - from)));
+      if (comma == nullptr) break;
+      from = at + 1;
+    }
+    if (cells.size() < layout.size()) {
+      error = where(names[cells.size()].c_str()) + "missing (" + std::to_string(cells.size()) + " cells, the header has " +
+              std::to_string(layout.size()) + ")";
+      return false;
+    }
+    if (cells.size() > layout.size()) {
+      error = where(nullptr) + std::to_string(cells.size()) + " cells, the header has " + std::to_string(layout.size());
+      return false;
+    }
+    Depth& d = result.ticks.emplace_back(blank);
+    for (std::size_t i = 0; i < cells.size(); ++i) {
       if (layout[i] != nullptr && !store(d, *layout[i], cells[i])) {
-        error = path + ":" + std::to_string(lineNumber) + ": bad value '" + cells[i] + "'";
+        error = where(layout[i]->name) + "bad value '" + std::string(cells[i].substr(0, 64)) + "'";
         return false;
       }
     }
-    if (d.InstrumentID[0] == '\0') {
-      error = path + ":" + std::to_string(lineNumber) + ": no InstrumentID";
+    const std::string_view id = cells[static_cast<std::size_t>(instrumentColumn)];
+    if (id.empty()) {
+      error = where("InstrumentID") + "blank";
       return false;
     }
-    ticks.push_back(d);
+    auto found = clocks.find(id);
+    if (found == clocks.end()) {
+      const std::string* exchange = exchangeOf ? exchangeOf(id) : nullptr;
+      if (exchange == nullptr) {
+        error = where("InstrumentID") + "'" + std::string(id) + "' is not an instrument of this exchange";
+        return false;
+      }
+      found = clocks.emplace(std::string(id), InstrumentClock{result.instruments.size(), "", -1}).first;
+      result.instruments.push_back(TickInstrument{std::string(id), *exchange, 0});
+    }
+    InstrumentClock& clock = found->second;
+    TickInstrument& instrument = result.instruments[clock.index];
+    ++instrument.ticks;
+    const std::string_view exchange =
+        exchangeColumn >= 0 ? cells[static_cast<std::size_t>(exchangeColumn)] : std::string_view();
+    if (exchange.empty()) {
+      setText(d.ExchangeID, instrument.exchangeId);
+    } else if (exchange != instrument.exchangeId) {
+      error = where("ExchangeID") + "'" + std::string(exchange) + "', but " + instrument.instrumentId + " trades on " +
+              instrument.exchangeId;
+      return false;
+    }
+    long long at = -1;
+    if (hasTime) {
+      const long long ofDay = dayMillis(std::string_view(d.UpdateTime, strnlen(d.UpdateTime, sizeof(d.UpdateTime))),
+                                        d.UpdateMillisec);
+      if (ofDay < 0) {
+        error = where("UpdateTime") + "bad time '" + getText(d.UpdateTime) + "." + std::to_string(d.UpdateMillisec) + "'";
+        return false;
+      }
+      const std::string_view day(d.TradingDay, strnlen(d.TradingDay, sizeof(d.TradingDay)));
+      // An instrument's times only go forward within its trading day; a night session runs past
+      // midnight (a jump back by more than half a day).
+      long long instrumentAt = ofDay;
+      if (clock.lastMillis >= 0 && day == clock.tradingDay) {
+        while (instrumentAt < clock.lastMillis - kDayMillis / 2) instrumentAt += kDayMillis;
+        if (instrumentAt < clock.lastMillis) {
+          error = where("UpdateTime") + getText(d.UpdateTime) + " is before the previous " + instrument.instrumentId +
+                  " snapshot of the day";
+          return false;
+        }
+      }
+      clock.lastMillis = instrumentAt;
+      if (day != clock.tradingDay) clock.tradingDay = std::string(day);
+      // The file's clock: times of day run on past midnight and into later days.
+      if (lastOfDay >= 0 && (ofDay < lastOfDay - kDayMillis / 2 || (ofDay < lastOfDay && day != fileDay))) {
+        offset += kDayMillis;
+      }
+      lastOfDay = ofDay;
+      if (day != fileDay) fileDay = std::string(day);
+      at = std::max(running, ofDay + offset);
+      running = at;
+    }
+    result.millis.push_back(at);
   }
-  out = std::move(ticks);
+  if (reader.tooLong()) {
+    ++lineNumber;
+    error = where(nullptr) + "line longer than " + std::to_string(kMaxTickLine) + " bytes";
+    return false;
+  }
+  if (std::ferror(file.get())) {
+    error = "cannot read tick file " + path;
+    return false;
+  }
+  out = std::move(result);
   return true;
-}
-
-long long tickMillis(const Depth& depth) {
-  int h = 0;
-  int m = 0;
-  int s = 0;
-  const std::string text = getText(depth.UpdateTime);
-  if (std::sscanf(text.c_str(), "%d:%d:%d", &h, &m, &s) != 3) return -1;
-  return ((h * 60LL + m) * 60 + s) * 1000 + depth.UpdateMillisec;
 }
 
 }  // namespace qvsim

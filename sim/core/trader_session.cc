@@ -12,6 +12,7 @@
 #include "ThostFtdcUserApiDataType.h"
 #include "core/errors.h"
 #include "core/fields.h"
+#include "core/replay.h"
 #include "core/world.h"
 
 namespace qvsim {
@@ -55,6 +56,22 @@ int SimTraderApi::handle(const char* name, const Req* record, int requestId, Bui
   const int rc = admitLocked(name, &req, sizeof(req), requestId, isQueryName(name));
   if (rc != 0) return rc;
   answerLocked(name, build(req));
+  return 0;
+}
+
+template <class Req, class Build>
+int SimTraderApi::handleAtExchange(const char* name, const Req* record, int requestId, Build build) {
+  Req req = copyRecord(record);
+  World& w = World::get();
+  std::lock_guard<std::mutex> lock(w.mu);
+  const int rc = admitLocked(name, &req, sizeof(req), requestId, false);
+  if (rc != 0) return rc;
+  Replay& replay = Replay::get();
+  if (!replay.delaysRequestsLocked()) {
+    answerLocked(name, build(req));
+    return 0;
+  }
+  replay.delayLocked(this, [this, name, req, build]() mutable { answerLocked(name, build(req)); });
   return 0;
 }
 
@@ -132,7 +149,7 @@ void SimTraderApi::broadcastLocked(const std::vector<CThostFtdcOrderField>& repo
 }
 
 void SimTraderApi::deliverReportsLocked(const std::vector<Report>& reports, SimTraderApi* answering,
-                                       std::vector<Call>* answerCalls, bool tracked) {
+                                       std::vector<Call>* answerCalls) {
   World& w = World::get();
   for (const Report& report : reports) {
     for (Session* s : w.sessions) {
@@ -142,8 +159,6 @@ void SimTraderApi::deliverReportsLocked(const std::vector<Report>& reports, SimT
                                  : api->rtn(&CThostFtdcTraderSpi::OnRtnOrder, report.order);
       if (api == answering && answerCalls != nullptr) {
         answerCalls->push_back(std::move(call));
-      } else if (tracked) {
-        api->postUnsolicited([call = std::move(call), token = InFlightToken::make()] { call(); });
       } else {
         api->postUnsolicited(std::move(call));
       }
@@ -193,7 +208,10 @@ Session::Call SimTraderApi::disconnectedCall(int reason) {
   };
 }
 
-void SimTraderApi::onDropLocked() { brokerSession_ = BrokerSession{}; }
+void SimTraderApi::onDropLocked() {
+  brokerSession_ = BrokerSession{};
+  Replay::get().forgetRequestsLocked(this);
+}
 
 // ---- Session requests ----
 
@@ -249,7 +267,7 @@ int SimTraderApi::ReqSettlementInfoConfirm(CThostFtdcSettlementInfoConfirmField*
 // ---- Orders ----
 
 int SimTraderApi::ReqOrderInsert(CThostFtdcInputOrderField* p, int id) {
-  return handle("ReqOrderInsert", p, id, [&](CThostFtdcInputOrderField& req) {
+  return handleAtExchange("ReqOrderInsert", p, id, [this, id](CThostFtdcInputOrderField& req) {
     OrderOutcome outcome = World::get().broker.insertOrder(brokerSession_, req, id);
     std::vector<Call> calls;
     if (outcome.errorId != kErrNone) {
@@ -261,13 +279,13 @@ int SimTraderApi::ReqOrderInsert(CThostFtdcInputOrderField* p, int id) {
     }
     for (const auto& report : outcome.reports) calls.push_back(rtn(&CThostFtdcTraderSpi::OnRtnOrder, report));
     broadcastLocked(outcome.reports);
-    deliverReportsLocked(outcome.followUps, this, &calls, false);
+    deliverReportsLocked(outcome.followUps, this, &calls);
     return calls;
   });
 }
 
 int SimTraderApi::ReqOrderAction(CThostFtdcInputOrderActionField* p, int id) {
-  return handle("ReqOrderAction", p, id, [&](CThostFtdcInputOrderActionField& req) {
+  return handleAtExchange("ReqOrderAction", p, id, [this, id](CThostFtdcInputOrderActionField& req) {
     OrderOutcome outcome = World::get().broker.cancelOrder(brokerSession_, req, id);
     std::vector<Call> calls;
     if (outcome.errorId != kErrNone) {

@@ -27,10 +27,9 @@ class SimTraderApi final : public CThostFtdcTraderApi, public Session {
 
   // Queues exchange reports (order states and trades) for every logged-in session of their
   // investors, in order. The reports of `answering`'s own investor join answerCalls instead, behind
-  // its answer, when given. Counted in World::inFlight until delivered when `tracked`.
-  // REQUIRES: World::mu held.
+  // its answer, when given. REQUIRES: World::mu held.
   static void deliverReportsLocked(const std::vector<Report>& reports, SimTraderApi* answering,
-                                   std::vector<Call>* answerCalls, bool tracked);
+                                   std::vector<Call>* answerCalls);
   CThostFtdcTraderSpi* spi() const { return spi_.load(); }
 
   void Release() override;
@@ -165,6 +164,9 @@ class SimTraderApi final : public CThostFtdcTraderApi, public Session {
   // Requests named ReqQry... or ReqQuery... count as queries for flow control.
   template <class Req, class Build>
   int handle(const char* name, const Req* record, int requestId, Build build);
+  // The same for orders and cancels, which reach the matching after the replay's order latency.
+  template <class Req, class Build>
+  int handleAtExchange(const char* name, const Req* record, int requestId, Build build);
 
   // One callback answering a request; a null optional passes a null pointer.
   template <class Rec>

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/exchange_clock.h"
 #include "core/md_session.h"
 #include "core/session.h"
 #include "core/trader_session.h"
@@ -18,20 +19,13 @@ constexpr std::size_t kMaxLogEntries = 200000;
 
 }  // namespace
 
-std::shared_ptr<InFlightToken> InFlightToken::make() {
-  World::get().inFlight.fetch_add(1);
-  return std::shared_ptr<InFlightToken>(new InFlightToken());
-}
-
-InFlightToken::~InFlightToken() { World::get().inFlight.fetch_sub(1); }
-
-int World::marketMovedLocked(const CThostFtdcDepthMarketDataField& depth, std::uint64_t sequence, bool tracked) {
+int World::marketMovedLocked(const CThostFtdcDepthMarketDataField& depth, std::uint64_t sequence) {
   int delivered = 0;
   for (Session* s : sessions) {
     if (s->kind() != Session::Kind::kMd) continue;
-    if (static_cast<SimMdApi*>(s)->pushLocked(depth, sequence, tracked)) ++delivered;
+    if (static_cast<SimMdApi*>(s)->pushLocked(depth, sequence)) ++delivered;
   }
-  SimTraderApi::deliverReportsLocked(broker.onSnapshot(depth), nullptr, nullptr, tracked);
+  SimTraderApi::deliverReportsLocked(broker.onSnapshot(depth), nullptr, nullptr);
   return delivered;
 }
 
@@ -67,6 +61,7 @@ World::World() {
 
 void World::loadLocked(const Scenario& s) {
   scenario = s;
+  clearReplayedTime();
   if (scenario.persist >= 0) settings.persist = scenario.persist != 0;
   broker.load(scenario);
   market.load(broker, scenario.seed);

@@ -5,9 +5,7 @@
 // Locks: `mu` guards every member; see core/session.h for the order against session locks.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -52,19 +50,6 @@ struct RequestRecord {
   std::vector<unsigned char> bytes;
 };
 
-// Counts one queued callback in World::inFlight for as long as it lives: delivered or dropped with
-// its queue, the count goes back down. Shared by the copies a std::function makes.
-class InFlightToken {
- public:
-  static std::shared_ptr<InFlightToken> make();
-  ~InFlightToken();
-  InFlightToken(const InFlightToken&) = delete;
-  InFlightToken& operator=(const InFlightToken&) = delete;
-
- private:
-  InFlightToken() = default;
-};
-
 class World {
  public:
   static World& get();
@@ -80,9 +65,8 @@ class World {
   void logLocked(RequestRecord record);
   // A new snapshot of an instrument: the broker matches its working orders against it and the
   // reports go to the investors' sessions; the snapshot itself goes to the subscribed market-data
-  // sessions. Returns how many market-data sessions it was queued for. `tracked` counts every
-  // callback in inFlight (the replay waits for them).
-  int marketMovedLocked(const CThostFtdcDepthMarketDataField& depth, std::uint64_t sequence, bool tracked);
+  // sessions. Returns how many market-data sessions it was queued for.
+  int marketMovedLocked(const CThostFtdcDepthMarketDataField& depth, std::uint64_t sequence);
 
   std::mutex mu;
   SimSettings settings;
@@ -94,9 +78,6 @@ class World {
   std::vector<RequestRecord> log;
   std::vector<Session*> sessions;
   std::string lastError;
-  // Callbacks caused by market data (snapshots and the fills they made) queued and not yet
-  // delivered; the replay waits for it to drain. Atomic: decremented on library threads.
-  std::atomic<long long> inFlight{0};
 
  private:
   World();

@@ -77,13 +77,32 @@ QVSIM_API int qvsim_push_depth(const void* snapshot, int size);
 /* Replay of a tick file: a CSV whose header row names CThostFtdcDepthMarketDataField fields (at
  * least InstrumentID and LastPrice; usually TradingDay, ExchangeID, UpdateTime, UpdateMillisec,
  * Volume, Turnover, OpenInterest, the five levels of bids and asks, the limit prices, the previous
- * settlement and close, and the day's open, high and low). Starts playing it on the stand-in's own
- * thread to the subscribed market-data objects, matching working orders against every snapshot;
- * the generated market stops for the instruments the file drives, which take its price limits.
- * speed 0 sends each snapshot once the previous one and the fills it caused were delivered;
- * speed s > 0 paces the snapshots by their own times, s times faster than real time. A replay
- * still running is stopped first. Returns the number of snapshots loaded. */
+ * settlement and close, and the day's open, high and low), read and checked in one pass: every
+ * instrument must be one of the scenario's, a blank ExchangeID takes the instrument's exchange, a
+ * wrong one, a row with fewer or more cells than the header, a bad number, an instrument's time
+ * going back within its trading day or a line over 64 KiB fail with QVSIM_ERR_SCENARIO and a
+ * message naming the file, the line and the field.
+ * qvsim_replay_open reads a file and readies the exchange for it (a replay still running is
+ * stopped): its instruments take its price limits and the generated market stops for them, the
+ * exchange's clock stands at its first snapshot, and, when no trader object is logged in yet, the
+ * trading day becomes the file's (so a login after it reports the replayed day). Returns the
+ * number of snapshots. qvsim_replay_play(speed) plays the open file on the stand-in's own thread
+ * to the subscribed market-data objects, matching working orders against every snapshot. While a
+ * replay plays, the exchange's clock is the replayed market's (order, trade and cancel times and
+ * dates), every callback is delivered in one process-wide order regardless of the answer latency,
+ * and a scenario's orderLatencyMillis makes orders and cancels reach the matching that much
+ * replayed time after they were sent. Speed 0 sends each snapshot once everything the previous
+ * one caused was delivered, including the answers to the requests sent from inside those
+ * callbacks; speed s > 0 paces the snapshots by their own times, s times faster than real time.
+ * qvsim_replay_file opens and plays. */
+QVSIM_API int qvsim_replay_open(const char* path);
+QVSIM_API int qvsim_replay_play(double speed);
 QVSIM_API int qvsim_replay_file(const char* path, double speed);
+/* The instruments of the open (or last) file, in first-seen order: qvsim_replay_instrument_at
+ * copies the instrument id, its exchange and its number of snapshots. */
+QVSIM_API int qvsim_replay_instrument_count(void);
+QVSIM_API int qvsim_replay_instrument_at(int index, char* instrument, int instrument_size, char* exchange,
+                                         int exchange_size, long long* snapshots);
 /* Snapshots delivered so far and in all, of the last replay. */
 QVSIM_API int qvsim_replay_progress(long long* delivered, long long* total);
 /* 1 when the last replay has finished (every snapshot and the fills it caused delivered; also when

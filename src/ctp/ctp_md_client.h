@@ -1,12 +1,14 @@
 // CtpMdClient: the market-data client on the CTP market-data library. One object is both the
 // MdClient the trading client holds and the CThostFtdcMdSpi the library calls back.
 //
-// It logs in when the trading client's queue runs task 11102, replays the subscription book after
-// every successful login, and folds every depth snapshot into the instrument's SnapshotEntry before
+// It logs in when the trading client's queue runs task 11102 (the start-up chain) and by itself on
+// every connection that follows a lost one, replays the subscription book after every successful
+// login, and folds every depth snapshot into the instrument's SnapshotEntry before
 // handing the record to the host as event 10010.
 //
 // Threads: the callbacks run on the library's thread, one at a time; it alone writes snapshot
-// entries and inserts into the snapshot map. login() runs on the trading client's worker thread;
+// entries and inserts into the snapshot map. login() runs on the trading client's worker thread
+// (and on the callback thread after a reconnect);
 // the subscription sends run on host threads (and on the callback thread for the replay).
 #ifndef QV_CTP_CTP_MD_CLIENT_H
 #define QV_CTP_CTP_MD_CLIENT_H

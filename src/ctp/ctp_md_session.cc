@@ -81,7 +81,15 @@ int32_t CtpMdClient::login() {
   return result;
 }
 
-void CtpMdClient::OnFrontConnected() { setState('3'); }
+void CtpMdClient::OnFrontConnected() {
+  // Only this callback thread writes the state.
+  const bool reconnected = state() == '2';
+  setState('3');
+  // The first connection logs in as a step of the trading session's start-up chain; a connection
+  // that follows a lost one logs in on its own, since the trading session may never have noticed
+  // (its own front stayed up). The login's answer replays the subscriptions.
+  if (reconnected) login();
+}
 
 void CtpMdClient::OnFrontDisconnected(int reason) {
   setState('2');

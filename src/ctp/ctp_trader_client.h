@@ -143,6 +143,12 @@ class CtpTraderClient final : public OrderEngine, public CThostFtdcTraderSpi {
   // Task 11102: the market-data client's login, or -1002100 without one.
   int32_t marketDataLogin();
 
+  // The login record's AccountID: filled by the first account answer on the callback thread when
+  // the host gave none, read by transfers and password updates on host threads; both under
+  // accountFlag_. (The worker's queued requests read it only after the account task completed.)
+  void noteAccountId(const char* reported);
+  void copyAccountId(char (&out)[sizeof(CQVLoginField::AccountID)]) const;
+
   // A result of a transfer this client requested (found by request id): its status, the signed
   // cash it moves, the error and text, the futures-side serial. Unknown ids still move the cash
   // when error-free.
@@ -153,6 +159,7 @@ class CtpTraderClient final : public OrderEngine, public CThostFtdcTraderSpi {
 
   CThostFtdcTraderApi* api_;
   QueryCommands commands_;
+  mutable SpinFlag accountFlag_;
   // The transfer table: every holder transferCash made, by TransferID, kept for the client's
   // life. Host threads insert, the callback thread searches; both under transfersFlag_.
   mutable SpinFlag transfersFlag_;

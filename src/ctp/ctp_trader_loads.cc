@@ -2,6 +2,7 @@
 #include "ctp/ctp_trader_client.h"
 #include "ctp/rsp_error.h"
 #include "trading/instrument_table.h"
+#include "trading/order_report_fields.h"
 
 namespace qv {
 namespace {
@@ -36,19 +37,22 @@ void CtpTraderClient::OnRspQryOrder(CThostFtdcOrderField* record, CThostFtdcRspI
 
 void CtpTraderClient::OnRspQryTrade(CThostFtdcTradeField* record, CThostFtdcRspInfoField* info, int,
                                     bool isLast) {
-  if (record != nullptr && !RspError(info).failed() && sessionState() == kStateConnected) {
-    restoreTrade(*record);
-  }
+  const bool loading = !RspError(info).failed() && sessionState() == kStateConnected;
+  if (record != nullptr && loading) restoreTrade(*record);
+  // Orders that moved while the front was down catch up once their trades are in.
+  if (isLast && loading) finishOrderRestore();
   respond(kTaskQryTrade, record, info, isLast, true);
 }
 
 void CtpTraderClient::OnRspQryInvestorPosition(CThostFtdcInvestorPositionField* record,
                                                CThostFtdcRspInfoField* info, int requestId,
                                                bool isLast) {
-  if (record != nullptr && !RspError(info).failed()) {
-    // Each query is a round of its own: its records replace what an earlier round loaded.
+  if (!RspError(info).failed()) {
+    // Each query is a round of its own: its records replace what an earlier round loaded, and its
+    // last answer (an empty one when nothing is held) zeroes the sides it did not report.
     startPositionRound(requestId);
-    loadPosition(*record);
+    if (record != nullptr) loadPosition(*record);
+    if (isLast) finishPositionRound(requestId);
   }
   respond(kTaskQryPosition, record, info, isLast, true);
 }
@@ -58,7 +62,9 @@ void CtpTraderClient::OnRspQryTradingAccount(CThostFtdcTradingAccountField* reco
   RspError error(info);
   if (record != nullptr && !error.failed()) {
     setUsableCash(record->Available);
-    if (login_->AccountID[0] == '\0') copyText(login_->AccountID, record->AccountID);
+    char accountId[sizeof record->AccountID + 1];
+    copyReportText(accountId, record->AccountID);
+    noteAccountId(accountId);
   }
   raiseResponse(kTaskQryTradingAccount, record, isLast, error.id, error.message);
   if (isLast && !error.failed() && sessionState() == kStateConnected) {
@@ -66,6 +72,16 @@ void CtpTraderClient::OnRspQryTradingAccount(CThostFtdcTradingAccountField* reco
     raiseResponse(kEventReady, nullptr, true, 0, "");
   }
   if (isLast) taskQueue().complete(kTaskQryTradingAccount, error.failed());
+}
+
+void CtpTraderClient::noteAccountId(const char* reported) {
+  SpinFlagGuard guard(accountFlag_);
+  if (login_->AccountID[0] == '\0') copyText(login_->AccountID, reported);
+}
+
+void CtpTraderClient::copyAccountId(char (&out)[sizeof(CQVLoginField::AccountID)]) const {
+  SpinFlagGuard guard(accountFlag_);
+  copyText(out, login_->AccountID);
 }
 
 void CtpTraderClient::OnRspQueryCFMMCTradingAccountToken(

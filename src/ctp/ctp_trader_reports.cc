@@ -25,16 +25,23 @@ void CtpTraderClient::OnErrRtnOrderInsert(CThostFtdcInputOrderField* record,
   if (record != nullptr) onInsertRefused(*record, error.id, error.message);
 }
 
+// A refused cancellation may come as the response and as the error return; both name the request:
+// the response by its request id, the error return by the RequestID (or, from fronts that leave it
+// empty, the OrderActionRef) that cancelOrder stamps into the request.
 void CtpTraderClient::OnRspOrderAction(CThostFtdcInputOrderActionField* record,
-                                       CThostFtdcRspInfoField* info, int, bool) {
+                                       CThostFtdcRspInfoField* info, int requestId, bool) {
   RspError error(info);
-  if (record != nullptr && error.failed()) onCancelRefused(record->OrderRef, error.id, error.message);
+  if (record != nullptr && error.failed()) {
+    onCancelRefused(record->OrderRef, requestId, error.id, error.message);
+  }
 }
 
 void CtpTraderClient::OnErrRtnOrderAction(CThostFtdcOrderActionField* record,
                                           CThostFtdcRspInfoField* info) {
   RspError error(info);
-  if (record != nullptr) onCancelRefused(record->OrderRef, error.id, error.message);
+  if (record == nullptr) return;
+  const int32_t actionId = record->RequestID != 0 ? record->RequestID : record->OrderActionRef;
+  onCancelRefused(record->OrderRef, actionId, error.id, error.message);
 }
 
 }  // namespace qv

@@ -31,7 +31,12 @@ int32_t CtpTraderClient::cancelOrder(const char* exchangeId, const char* instrum
   copyText(action.InstrumentID, instrumentId);
   copyText(action.MacAddress, config.MacAddress);
   copyText(action.IPAddress, config.OuterIPAddress);
-  return api_->ReqOrderAction(&action, nextRequestId(requestCounter_));
+  // The request id also names the action inside it, so that a refusal reported twice (response
+  // and error return) is known as one.
+  const int32_t requestId = nextRequestId(requestCounter_);
+  action.RequestID = requestId;
+  action.OrderActionRef = requestId;
+  return api_->ReqOrderAction(&action, requestId);
 }
 
 int32_t CtpTraderClient::updatePassword(char kind, const char* oldPassword,
@@ -50,7 +55,9 @@ int32_t CtpTraderClient::updatePassword(char kind, const char* oldPassword,
     if (api_ == nullptr) return -1;
     CThostFtdcTradingAccountPasswordUpdateField request{};
     copyText(request.BrokerID, config.BrokerID);
-    copyText(request.AccountID, config.AccountID);
+    char accountId[sizeof config.AccountID];
+    copyAccountId(accountId);
+    copyText(request.AccountID, accountId);
     copyText(request.OldPassword, oldPassword);
     copyText(request.NewPassword, newPassword);
     copyText(request.CurrencyID, "CNY");

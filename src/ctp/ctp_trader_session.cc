@@ -125,6 +125,7 @@ void CtpTraderClient::OnRspUserLogin(CThostFtdcRspUserLoginField* record,
     sessionId_.store(record->SessionID, std::memory_order_relaxed);
     char day[sizeof(record->TradingDay) + 1];
     copyText(day, sizeof day, record->TradingDay);
+    beginTradingDay(day);
     if (advanceTradingDay(day)) raiseResponse(kEventDayRolling, nullptr, isLast, 0, "");
   }
   raiseResponse(kTaskLoginTrader, record, isLast, error.id, error.message);

@@ -81,7 +81,9 @@ TransferHolder* CtpTraderClient::transferCash(char direction, double amount,
   copyText(request.BankBranchID, "0000");
   copyText(request.BrokerID, config.BrokerID);
   copyText(request.BankPassWord, bankPassword);
-  copyText(request.AccountID, config.AccountID);
+  char accountId[sizeof config.AccountID];
+  copyAccountId(accountId);
+  copyText(request.AccountID, accountId);
   copyText(request.Password, accountPassword);
   copyText(request.UserID, config.UserID);
   request.VerifyCertNoFlag = '1';

@@ -186,7 +186,7 @@ void OrderEngine::onInsertRefused(const CThostFtdcInputOrderField& input, int32_
   raiseOrderEvent(kEventInsertRejected, *order);
 }
 
-void OrderEngine::onCancelRefused(const char* orderRef, int32_t errorId,
+void OrderEngine::onCancelRefused(const char* orderRef, int32_t actionId, int32_t errorId,
                                   const char* errorMessage) {
   int32_t orderId = 0;
   if (orderRef == nullptr ||
@@ -197,6 +197,9 @@ void OrderEngine::onCancelRefused(const char* orderRef, int32_t errorId,
   OrderHolder* order = findOrder(orderId);
   if (order == nullptr) return;
   OrderLock lock(*this, *order, false);
+  // The response and the error return of one refused request are one refusal.
+  if (actionId != 0 && order->refusedAction == actionId) return;
+  order->refusedAction = actionId;
   writeCancelFailure(order->record, errorId, errorMessage);
   raiseOrderEvent(kEventCancelRejected, *order);
 }

@@ -1,8 +1,12 @@
 // Restoring the order book from the start-up order and trade queries, which run again after every
-// reconnect. An order found again is updated in place; a trade is added to its order's turnover
-// only when neither a live report nor an earlier restore has counted it, so a reconnect leaves
-// Turnover, TradedVolumeOfTurnover and AverageCost as they were. Runs on the trader library's
-// callback thread while the session is connected ('3').
+// reconnect. An order the query shows for the first time is restored silently, as it stands at the
+// server. An order the book held already may have moved while the front was down: its query record
+// is kept until the trade query has answered, and the trades the book has not counted go through
+// the live trade path first (Traded and UpdateCost with each trade's own price), then the order's
+// last state through the live order path (Accepted, Canceled, InsertRejected, or Traded for volume
+// no trade record explained). So the host hears of every fill once, whether or not the front was
+// up when it happened. Runs on the trader library's callback thread while the session is
+// connected ('3').
 #include "base/text.h"
 #include "trading/instrument_key.h"
 #include "trading/instrument_table.h"
@@ -19,6 +23,7 @@ constexpr char kReportAllTraded = '0';
 constexpr char kReportPartTradedQueueing = '1';
 constexpr char kReportNoTradeQueueing = '3';
 constexpr char kReportCanceled = '5';
+constexpr char kStatusSent = '1';
 constexpr char kStatusWorking = '3';
 constexpr char kStatusFinished = '4';
 constexpr char kStatusRejected = '5';
@@ -44,6 +49,13 @@ void OrderEngine::restoreOrder(const CThostFtdcOrderField& report) {
   copyReportText(exchangeId, report.ExchangeID);
 
   OrderHolder* order = findOrder(orderId);
+  if (order != nullptr) {
+    SpinFlagGuard guard(restoreFlag_);
+    if (freshRestores_.count(orderId) == 0) {
+      missedReports_[orderId] = report;
+      return;
+    }
+  }
   const bool made = order == nullptr;
   if (made) {
     order = new OrderHolder{};
@@ -104,7 +116,11 @@ void OrderEngine::restoreOrder(const CThostFtdcOrderField& report) {
       }
     }
   }
-  if (made) enterOrder(order);
+  if (made) {
+    enterOrder(order);
+    SpinFlagGuard guard(restoreFlag_);
+    freshRestores_.insert(orderId);
+  }
   if (working) {
     enterWorking(order);
   } else {
@@ -116,12 +132,43 @@ void OrderEngine::restoreTrade(const CThostFtdcTradeField& trade) {
   int32_t orderId = 0;
   if (!parseOrderRef(trade.OrderRef, orderId)) return;
   OrderHolder* order = findOrder(orderId);
-  if (order == nullptr || !countTradeOnce(trade)) return;
+  if (order == nullptr) return;
+  bool fresh = false;
+  {
+    SpinFlagGuard guard(restoreFlag_);
+    fresh = freshRestores_.count(orderId) != 0;
+  }
+  if (!countTradeOnce(trade)) return;
+  if (!fresh) {
+    // A fill the book missed while the front was down.
+    applyOwnTrade(order, orderId, trade);
+    return;
+  }
   HolderWriteGuard<OrderHolder> guard(order);
   CQVOrderField& record = order->record;
   // The same money unit as live trades (price x volume x multiple), so that the average cost stays
   // a price when live trades follow restored ones.
   addTradeTurnover(record, trade, multiplierOf(order->instrument));
+}
+
+void OrderEngine::finishOrderRestore() {
+  std::unordered_map<int32_t, CThostFtdcOrderField> missed;
+  {
+    SpinFlagGuard guard(restoreFlag_);
+    missed.swap(missedReports_);
+    freshRestores_.clear();
+  }
+  for (const auto& [orderId, report] : missed) {
+    OrderHolder* order = findOrder(orderId);
+    if (order == nullptr) continue;
+    if (report.OrderSubmitStatus != kSubmitInsertRejected &&
+        report.OrderStatus == kReportNoTradeQueueing) {
+      // Only an order still waiting for its first answer learns that it works.
+      HolderReadGuard<OrderHolder> guard(order);
+      if (order->record.OrderStatus != kStatusSent) continue;
+    }
+    onOrderReport(report);
+  }
 }
 
 }  // namespace qv

@@ -9,6 +9,7 @@
 #include "trading/order_engine.h"
 #include "trading/order_lock.h"
 #include "trading/order_report_fields.h"
+#include "trading/trading_day.h"
 
 namespace qv {
 namespace {
@@ -29,7 +30,12 @@ bool OrderEngine::countTradeOnce(const CThostFtdcTradeField& trade) {
   if (tradeId[strspn(tradeId, " ")] == '\0') return true;
   char exchangeId[sizeof trade.ExchangeID + 1];
   copyReportText(exchangeId, trade.ExchangeID);
-  std::string identity = exchangeId;
+  // Exchanges number trades afresh every trading day: the day is part of the identity.
+  char tradingDay[sizeof trade.TradingDay + 1];
+  copyReportText(tradingDay, trade.TradingDay);
+  std::string identity = tradingDay[0] != '\0' ? std::string(tradingDay) : currentTradingDay();
+  identity += '\n';
+  identity += exchangeId;
   identity += '\n';
   identity += tradeId;
   identity += '\n';
@@ -38,64 +44,67 @@ bool OrderEngine::countTradeOnce(const CThostFtdcTradeField& trade) {
   return countedTrades_.insert(std::move(identity)).second;
 }
 
+bool OrderEngine::applyOwnTrade(OrderHolder* order, int32_t orderId,
+                                const CThostFtdcTradeField& trade) {
+  bool own = false;
+  bool finished = false;
+  bool nowWorking = false;
+  {
+    OrderLock lock(*this, *order, true);
+    CQVOrderField& record = order->record;
+    own = record.OrderSysID[0] == '\0' ||
+          sameText(record.OrderSysID, trade.OrderSysID, sizeof trade.OrderSysID);
+    if (own) {
+      const InstrumentInfo* instrument =
+          order->instrument != nullptr
+              ? order->instrument
+              : (lock.position() != nullptr ? lock.position()->instrument : nullptr);
+      const double multiplier = multiplierOf(instrument);
+      if (instrument != nullptr) {
+        const double margin = trade.Volume * multiplier * instrument->marginRatio;
+        // An opening trade gives back the difference between the margin frozen at the order's
+        // price and the margin at the traded price; a closing trade frees its margin.
+        addUsableCash(trade.OffsetFlag == kOffsetOpen
+                          ? (record.OriginalPrice - trade.Price) * margin
+                          : trade.Price * margin);
+      }
+      addTradeTurnover(record, trade, multiplier);
+      const bool ahead = record.TradedVolume < record.TradedVolumeOfTurnover;
+      if (ahead) {
+        // No order report has counted this trade yet.
+        record.TradedVolumeChange = trade.Volume;
+        record.TradedVolume += trade.Volume;
+        copyReportTextIfEmpty(record.OrderSysID, trade.OrderSysID);
+        if (record.TradedVolume == record.OriginalVolume) {
+          record.OrderStatus = kStatusFinished;
+          finished = true;
+        } else if (record.OrderStatus != kStatusWorking) {
+          record.OrderStatus = kStatusWorking;
+          nowWorking = true;
+        }
+        copyReportText(record.UpdateTime, trade.TradeTime);
+      } else {
+        record.TradedVolumeChange = 0;
+      }
+      // Canceled lots left the frozen counters on the cancel path; only traded lots leave here.
+      if (lock.position() != nullptr) {
+        applyFill(*lock.position(), ahead ? trade.Volume : 0, 0, record.TurnoverChange,
+                  record.Direction, record.OffsetFlag, true);
+      }
+      if (ahead) raiseOrderEvent(kEventTraded, *order);
+      raiseOrderEvent(kEventUpdateCost, *order);
+    }
+  }
+  if (finished) leaveWorking(orderId);
+  if (nowWorking) enterWorking(order);
+  return own;
+}
+
 void OrderEngine::onTradeReport(const CThostFtdcTradeField& trade) {
   if (!countTradeOnce(trade)) return;
   int32_t orderId = 0;
   OrderHolder* order = parseOrderRef(trade.OrderRef, orderId) ? findOrder(orderId) : nullptr;
-  if (order != nullptr) {
-    bool own = false;
-    bool finished = false;
-    bool nowWorking = false;
-    {
-      OrderLock lock(*this, *order, true);
-      CQVOrderField& record = order->record;
-      own = record.OrderSysID[0] == '\0' ||
-            sameText(record.OrderSysID, trade.OrderSysID, sizeof trade.OrderSysID);
-      if (own) {
-        const InstrumentInfo* instrument =
-            order->instrument != nullptr
-                ? order->instrument
-                : (lock.position() != nullptr ? lock.position()->instrument : nullptr);
-        const double multiplier = multiplierOf(instrument);
-        if (instrument != nullptr) {
-          const double margin = trade.Volume * multiplier * instrument->marginRatio;
-          // An opening trade gives back the difference between the margin frozen at the order's
-          // price and the margin at the traded price; a closing trade frees its margin.
-          addUsableCash(trade.OffsetFlag == kOffsetOpen
-                            ? (record.OriginalPrice - trade.Price) * margin
-                            : trade.Price * margin);
-        }
-        addTradeTurnover(record, trade, multiplier);
-        const bool ahead = record.TradedVolume < record.TradedVolumeOfTurnover;
-        if (ahead) {
-          // No order report has counted this trade yet.
-          record.TradedVolumeChange = trade.Volume;
-          record.TradedVolume += trade.Volume;
-          copyReportTextIfEmpty(record.OrderSysID, trade.OrderSysID);
-          if (record.TradedVolume == record.OriginalVolume) {
-            record.OrderStatus = kStatusFinished;
-            finished = true;
-          } else if (record.OrderStatus != kStatusWorking) {
-            record.OrderStatus = kStatusWorking;
-            nowWorking = true;
-          }
-          copyReportText(record.UpdateTime, trade.TradeTime);
-        } else {
-          record.TradedVolumeChange = 0;
-        }
-        // Canceled lots left the frozen counters on the cancel path; only traded lots leave here.
-        if (lock.position() != nullptr) {
-          applyFill(*lock.position(), ahead ? trade.Volume : 0, 0, record.TurnoverChange,
-                    record.Direction, record.OffsetFlag, true);
-        }
-        if (ahead) raiseOrderEvent(kEventTraded, *order);
-        raiseOrderEvent(kEventUpdateCost, *order);
-      }
-    }
-    if (finished) leaveWorking(orderId);
-    if (nowWorking) enterWorking(order);
-    if (own) return;
-  }
+  if (order != nullptr && applyOwnTrade(order, orderId, trade)) return;
 
   // A trade of an order this client does not hold (sent by another process or session).
   char instrumentId[sizeof trade.InstrumentID + 1];

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "ThostFtdcUserApiStruct.h"
@@ -118,17 +119,34 @@ class OrderEngine : public TraderClient {
   // An insertion refused by the broker (OnRspOrderInsert with an error, OnErrRtnOrderInsert).
   void onInsertRefused(const CThostFtdcInputOrderField& input, int32_t errorId,
                        const char* errorMessage);
-  // A cancellation refused (OnRspOrderAction with an error, OnErrRtnOrderAction).
-  void onCancelRefused(const char* orderRef, int32_t errorId, const char* errorMessage);
+  // A cancellation refused (OnRspOrderAction with an error, OnErrRtnOrderAction). `actionId`
+  // names the refused request (its request id; 0 when unknown): the library may report one
+  // refusal through both callbacks, and the host hears of it once.
+  void onCancelRefused(const char* orderRef, int32_t actionId, int32_t errorId,
+                       const char* errorMessage);
   // Start-up loads while the session is connected ('3'); each is safe to repeat on a reconnect.
+  // An order seen for the first time is restored silently; for an order the book held already,
+  // the order record is kept and the trades not counted yet are applied as live trades (with their
+  // events); finishOrderRestore (after the trade query's last answer) then applies the kept order
+  // records as live order reports.
   void restoreOrder(const CThostFtdcOrderField& report);
   void restoreTrade(const CThostFtdcTradeField& trade);
+  void finishOrderRestore();
+  // A login reported trading day `day`. When it is later than the day the book holds: trades
+  // counted on earlier days are forgotten (their ids are reused), and orders of earlier days that
+  // were still working have expired at the exchange: they leave the working set, finished, with
+  // their remainder canceled (Canceled is raised). The day's own queries rebuild the rest.
+  void beginTradingDay(const char* day);
   void loadPosition(const CThostFtdcInvestorPositionField& position);
   // Opens a round of position loading named by `round` (the query's request id); naming the
   // round already open changes nothing. The first record of a position side in a round replaces
   // that side (volumes, frozen lots, turnover) instead of adding to it, so that repeating the
   // position query leaves the same numbers.
   void startPositionRound(int32_t round);
+  // Closes the open round (the query's last answer, without error): every side of every position
+  // that the round did not report is flat at the server and is zeroed (volumes, frozen lots,
+  // turnover, average cost). A round closed already changes nothing.
+  void finishPositionRound(int32_t round);
 
   // ---- Positions and funds (positions*.cc, funds*.cc) --------------------------------------
   // The position under `key`, made when missing and `create` is set (instrument and snapshot
@@ -138,10 +156,13 @@ class OrderEngine : public TraderClient {
                               const char* instrumentId);
   // Freezes (volume > 0) or releases (volume < 0) close volume on the side a close order takes:
   // the long side for a sell, the short side for a buy; today's counter for offset '3', else
-  // yesterday's; clamped at 0. Takes the position's write lock (re-entrant).
+  // yesterday's. A release takes from that counter first and then from the other one (where a
+  // reload may have booked the lots); counters are clamped at 0. Takes the position's write lock
+  // (re-entrant).
   void freezeClose(PositionHolder& position, int32_t volume, bool sells, char offsetFlag);
-  // Applies a fill: `traded` lots, `canceled` lots leaving the frozen counters, `turnover` money;
-  // costs change when `costs` is set. REQUIRES: the position's write lock is held.
+  // Applies a fill: `traded` lots, `canceled` lots leaving the frozen counters (released as
+  // freezeClose releases), `turnover` money; costs change when `costs` is set. REQUIRES: the
+  // position's write lock is held.
   void applyFill(PositionHolder& position, int32_t traded, int32_t canceled, double turnover,
                  char direction, char offsetFlag, bool costs);
   // usableCash += delta under cashWriteFlag_.
@@ -170,6 +191,9 @@ class OrderEngine : public TraderClient {
   // already (a replay after a reconnect, or a restore of a trade seen live). Trades without a
   // TradeID are never taken for repeats.
   bool countTradeOnce(const CThostFtdcTradeField& trade);
+  // A trade of `order` (found by its OrderRef) applied as OnRtnTrade applies it: false when the
+  // trade belongs to another order with the same reference (OrderSysID differs).
+  bool applyOwnTrade(OrderHolder* order, int32_t orderId, const CThostFtdcTradeField& trade);
   // The order's position, found or made from the order's instrument key when the order has none
   // yet (orders refused before sending, restored orders). REQUIRES: the order's write lock.
   PositionHolder* resolvePosition(OrderHolder& order);
@@ -180,15 +204,23 @@ class OrderEngine : public TraderClient {
   class OrderLock;
 
  private:
-  // Identities (exchange, trade id, direction) of the trades already counted; the callback thread
-  // writes it, the flag keeps tests that report from several threads sound.
+  // Identities (trading day, exchange, trade id, direction) of the trades already counted; the
+  // callback thread writes it, the flag keeps tests that report from several threads sound.
   SpinFlag countedTradesFlag_;
   std::unordered_set<std::string> countedTrades_;
-  // Position sides ("key|direction") already loaded in the open round; touched only by the
-  // callback thread (the position query), under positionRoundFlag_.
+  // The trading day of the book ("" before the first login), under countedTradesFlag_.
+  char bookDay_[9] = {};
+  // A restore in progress (callback thread, under restoreFlag_): query records of orders the book
+  // held already, by OrderID, and the orders this restore made.
+  SpinFlag restoreFlag_;
+  std::unordered_map<int32_t, CThostFtdcOrderField> missedReports_;
+  std::unordered_set<int32_t> freshRestores_;
+  // Position sides already loaded in the open round (kLoadedLong / kLoadedShort bits per holder);
+  // touched only by the callback thread (the position query), under positionRoundFlag_.
   SpinFlag positionRoundFlag_;
   int32_t positionRound_ = 0;
-  std::unordered_set<std::string> loadedPositionSides_;
+  bool positionRoundOpen_ = false;
+  std::unordered_map<const PositionHolder*, uint8_t> loadedPositionSides_;
 };
 
 }  // namespace qv

@@ -6,6 +6,7 @@
 #define QV_TRADING_ORDER_HOLDER_H
 
 #include <cstddef>
+#include <cstdint>
 #include <type_traits>
 
 #include "base/reentrant_lock.h"
@@ -26,6 +27,7 @@ struct OrderHolder {
   SnapshotEntry* snapshot;                  // resolved on first use, or null
   PositionHolder* position;                 // resolved on first use, or null
   ReentrantWriter writer;          // lets the thread holding `lock` take it again
+  int32_t refusedAction;           // request id of the last refused cancellation (under `lock`)
 };
 static_assert(std::is_standard_layout_v<OrderHolder>);
 static_assert(offsetof(OrderHolder, record) == 8, "the host receives holder address + 8");

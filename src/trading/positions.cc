@@ -20,6 +20,20 @@ void settleFrozen(PositionSide& side) {
   side.frozen = side.historyFrozen + side.todayFrozen;
 }
 
+// Takes `lots` frozen lots off a side: first from the counter a close order of this offset books
+// them in, then whatever that counter lacks from the other one. The other counter holds them when
+// a reload booked them there: a position query may report all lots of a side, and all their frozen
+// lots, as today's, while orders closing with offset '1' froze yesterday's.
+void unfreeze(PositionSide& side, int32_t lots, char offsetFlag) {
+  if (lots <= 0) return;
+  int32_t& booked = offsetFlag == kOffsetCloseToday ? side.todayFrozen : side.historyFrozen;
+  int32_t& other = offsetFlag == kOffsetCloseToday ? side.historyFrozen : side.todayFrozen;
+  const int32_t fromBooked = booked < lots ? (booked > 0 ? booked : 0) : lots;
+  booked -= fromBooked;
+  other -= lots - fromBooked;
+  settleFrozen(side);
+}
+
 // Average price of the side: turnover / (volume x multiple). Without a known multiple the cost
 // cannot be expressed as a price, so it is left as it was.
 void updateAverageCost(PositionSide& side, const InstrumentInfo* instrument) {
@@ -61,11 +75,11 @@ void OrderEngine::freezeClose(PositionHolder& position, int32_t volume, bool sel
                               char offsetFlag) {
   HolderWriteGuard<PositionHolder> guard(&position);
   PositionSide side = closedSide(position.record, sells);
-  if (offsetFlag == kOffsetCloseToday) {
-    side.todayFrozen += volume;
-  } else {
-    side.historyFrozen += volume;
+  if (volume < 0) {
+    unfreeze(side, -volume, offsetFlag);
+    return;
   }
+  (offsetFlag == kOffsetCloseToday ? side.todayFrozen : side.historyFrozen) += volume;
   settleFrozen(side);
 }
 
@@ -93,7 +107,6 @@ void OrderEngine::applyFill(PositionHolder& position, int32_t traded, int32_t ca
       side.volume -= traded;
       side.today -= traded;
     }
-    side.todayFrozen -= leaving;
   } else {
     if (traded > 0) {
       side.volume -= traded;
@@ -105,12 +118,12 @@ void OrderEngine::applyFill(PositionHolder& position, int32_t traded, int32_t ca
         side.history -= traded;
       }
     }
-    side.historyFrozen -= leaving;
   }
   if (costs) {
     side.turnover -= turnover;
     updateAverageCost(side, position.instrument);
   }
+  unfreeze(side, leaving, offsetFlag);
   settleFrozen(side);
 }
 

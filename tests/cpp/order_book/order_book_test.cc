@@ -254,8 +254,12 @@ TEST_F(OrderBookTest, CancelRefusalChangesOnlyTheMessage) {
   report(order, '3', 0);
   char ref[13];
   std::snprintf(ref, sizeof ref, "%d", order->record.OrderID);
-  engine_.onCancelRefused(ref, 26, "too late");
+  // One refused request reported twice (response and error return), then a second refusal.
+  engine_.onCancelRefused(ref, 7, 26, "too late");
+  engine_.onCancelRefused(ref, 7, 26, "too late");
   EXPECT_EQ(EventLog::ids(), (Ids{kEventAccepted, kEventCancelRejected}));
+  engine_.onCancelRefused(ref, 9, 26, "too late");
+  EXPECT_EQ(EventLog::ids(), (Ids{kEventAccepted, kEventCancelRejected, kEventCancelRejected}));
   EXPECT_DOUBLE_EQ(EventLog::events()[1].cash, 0);
   EXPECT_EQ(order->record.OrderStatus, '3');
   EXPECT_EQ(order->record.ErrorID, 0);
@@ -325,6 +329,7 @@ TEST_F(OrderBookTest, RestoredOrdersAndTradesSurviveARepeatedQuery) {
     engine_.restoreOrder(queried);
     engine_.restoreTrade(tradeReport(shape, 1, 100, "R1"));
     engine_.restoreTrade(tradeReport(shape, 1, 104, "R2"));
+    engine_.finishOrderRestore();
   }
   qv::OrderHolder* order = engine_.findOrder(1234567);
   ASSERT_NE(order, nullptr);
@@ -346,6 +351,7 @@ TEST_F(OrderBookTest, RestoredOrdersAndTradesSurviveARepeatedQuery) {
 
   // The order finished while disconnected: the next restore takes it out of the working set.
   engine_.restoreOrder(queriedOrder(1234567, '5', 3));
+  engine_.finishOrderRestore();
   EXPECT_EQ(order->record.OrderStatus, '4');
   EXPECT_EQ(order->record.CanceledVolume, 2);
   EXPECT_FALSE(engine_.isWorking(1234567));

@@ -167,7 +167,12 @@ class RecordingMdSpi final : public CThostFtdcMdSpi {
   QVSIM_RSP(OnRspUserLogin, CThostFtdcRspUserLoginField)
   QVSIM_RSP(OnRspSubMarketData, CThostFtdcSpecificInstrumentField)
   QVSIM_RSP(OnRspUnSubMarketData, CThostFtdcSpecificInstrumentField)
-  QVSIM_RTN(OnRtnDepthMarketData, CThostFtdcDepthMarketDataField)
+  void OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* depth) override {
+    recorder.add("OnRtnDepthMarketData", depth);
+    if (onDepth) onDepth(*depth);
+  }
+  // A strategy's reaction, run on the library thread after the snapshot was recorded.
+  std::function<void(const CThostFtdcDepthMarketDataField&)> onDepth;
 };
 
 #undef QVSIM_RSP

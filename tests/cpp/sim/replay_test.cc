@@ -1,11 +1,13 @@
 // Replay of tick files: a file replayed twice gives the same fills, the generator stays quiet for
-// replayed instruments while subscribers get exactly the file's snapshots, progress and waiting,
-// and files the replay refuses.
+// replayed instruments while subscribers get exactly the file's snapshots, progress and waiting;
+// a strategy that reacts to a snapshot sees what it caused before the next one, in the replayed
+// market's time, also with an order latency; and files the replay refuses.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <set>
 
 #include "ThostFtdcMdApi.h"
@@ -70,6 +72,146 @@ class ReplayTest : public TraderTest {
   std::string path;
 };
 
+// A market-data object logged in and subscribed to rb2605, whose strategy is `onDepth`.
+class Subscriber {
+ public:
+  explicit Subscriber(std::function<void(const CThostFtdcDepthMarketDataField&)> onDepth) {
+    spi.onDepth = std::move(onDepth);
+    md = CThostFtdcMdApi::CreateFtdcMdApi("");
+    md->RegisterSpi(&spi);
+    md->Init();
+    spi.recorder.waitFor("OnFrontConnected");
+    CThostFtdcReqUserLoginField login{};
+    md->ReqUserLogin(&login, 1);
+    spi.recorder.waitFor("OnRspUserLogin");
+    char rb[] = "rb2605";
+    char* ids[] = {rb};
+    md->SubscribeMarketData(ids, 1);
+    spi.recorder.waitFor("OnRspSubMarketData");
+  }
+  ~Subscriber() { md->Release(); }
+
+  RecordingMdSpi spi;
+  CThostFtdcMdApi* md = nullptr;
+};
+
+// What a run reports of its trades: time, date, trading day, price and volume.
+std::vector<std::string> tradeLines(Recorder& recorder) {
+  std::vector<std::string> lines;
+  for (const Event& e : recorder.named("OnRtnTrade")) {
+    const auto t = e.as<CThostFtdcTradeField>();
+    lines.push_back(text(t.TradeDate) + " " + text(t.TradeTime) + " " + text(t.TradingDay) + " " +
+                    std::to_string(t.Price) + " x" + std::to_string(t.Volume));
+  }
+  return lines;
+}
+
+// Each snapshot, the strategy notes how many of its trades it has seen and buys one lot at the
+// ask, which trades at once.
+class ReactingTest : public ReplayTest {
+ protected:
+  struct Seen {
+    std::string time;
+    std::size_t trades = 0;
+  };
+
+  void SetUp() override {
+    ReplayTest::SetUp();
+    ASSERT_EQ(qvsim_set_md_rate(0), 0);  // only the file's snapshots
+  }
+
+  std::vector<Seen> reactToEverySnapshot() {
+    std::vector<Seen> seen;
+    int ref = 1000;
+    Subscriber subscriber([&](const CThostFtdcDepthMarketDataField& d) {
+      seen.push_back(Seen{text(d.UpdateTime), spi.recorder.named("OnRtnTrade").size()});
+      auto buy = order("rb2605", '0', '0', d.AskPrice1, 1, std::to_string(++ref));
+      EXPECT_EQ(api->ReqOrderInsert(&buy, ++requestId), 0);
+    });
+    EXPECT_EQ(qvsim_replay_file(path.c_str(), 0.0), 41);
+    EXPECT_EQ(qvsim_replay_wait(10'000'000), 1);
+    return seen;
+  }
+};
+
+TEST_F(ReactingTest, AnOrderSentFromASnapshotIsFilledBeforeTheNextSnapshotGoesOut) {
+  const std::vector<Seen> seen = reactToEverySnapshot();
+  ASSERT_EQ(seen.size(), 40u);
+  for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i].trades, i) << "snapshot " << i;
+  EXPECT_EQ(spi.recorder.named("OnRtnTrade").size(), 40u) << "the last order's fill is in before the wait ends";
+}
+
+TEST_F(ReactingTest, OrdersAndTradesCarryTheReplayedMarketsTimeAndTheSameFileGivesTheSameBytes) {
+  const std::vector<Seen> seen = reactToEverySnapshot();
+  const std::vector<std::string> first = tradeLines(spi.recorder);
+  ASSERT_EQ(first.size(), 40u);
+  // Each trade happened at the time of the snapshot its order reacted to, on the file's day.
+  const auto trades = spi.recorder.named("OnRtnTrade");
+  for (std::size_t i = 0; i < trades.size(); ++i) {
+    const auto t = trades[i].as<CThostFtdcTradeField>();
+    EXPECT_EQ(text(t.TradeTime), seen[i].time);
+    EXPECT_EQ(text(t.TradeDate), "20260108");
+  }
+  for (const Event& e : spi.recorder.named("OnRtnOrder")) {
+    const auto o = e.as<CThostFtdcOrderField>();
+    if (std::stoi(text(o.OrderRef)) <= 1000) continue;
+    EXPECT_EQ(text(o.InsertDate), "20260108");
+    EXPECT_EQ(text(o.InsertTime).substr(0, 6), "09:00:");
+  }
+
+  spi.recorder.clear();
+  ASSERT_EQ(qvsim_load_scenario_json(kScenario), 0);
+  ready();
+  reactToEverySnapshot();
+  EXPECT_EQ(tradeLines(spi.recorder), first);
+}
+
+TEST_F(ReactingTest, AnOrderLatencyInReplayedTimeDelaysTheMatching) {
+  std::string scenario = kScenario;
+  scenario.insert(1, R"("orderLatencyMillis": 1500,)");
+  ASSERT_EQ(qvsim_load_scenario_json(scenario.c_str()), 0);
+  ready();
+  // The file's snapshots are half a second apart: an order sent at 09:00:00.000 reaches the
+  // matching at 09:00:01.500, just before the fourth snapshot.
+  std::vector<std::size_t> tradesSeen;
+  Subscriber subscriber([&](const CThostFtdcDepthMarketDataField& d) {
+    tradesSeen.push_back(spi.recorder.named("OnRtnTrade").size());
+    if (tradesSeen.size() != 1) return;
+    auto buy = order("rb2605", '0', '0', d.AskPrice1 + 10, 1, "900");
+    EXPECT_EQ(api->ReqOrderInsert(&buy, ++requestId), 0);
+  });
+  ASSERT_EQ(qvsim_replay_file(path.c_str(), 0.0), 41);
+  ASSERT_EQ(qvsim_replay_wait(10'000'000), 1);
+  ASSERT_GE(tradesSeen.size(), 5u);
+  EXPECT_EQ(tradesSeen[1], 0u);
+  EXPECT_EQ(tradesSeen[2], 0u);
+  EXPECT_EQ(tradesSeen[3], 1u);
+  const auto trade = spi.recorder.waitFor("OnRtnTrade").as<CThostFtdcTradeField>();
+  EXPECT_EQ(text(trade.TradeTime), "09:00:01");
+}
+
+TEST_F(TraderTest, AFileOpenedBeforeLoginSetsTheTradingDayAndListsItsInstruments) {
+  const std::string file = "/tmp/qvsim_open_" + std::to_string(getpid()) + ".csv";
+  std::ofstream(file) << "TradingDay,InstrumentID,ExchangeID,UpdateTime,LastPrice\n"
+                         "20260302,rb2605,,21:00:00,3500\n20260302,m2605,DCE,21:00:01,3000\n"
+                         "20260302,rb2605,SHFE,21:00:02,3501\n";
+  ASSERT_EQ(qvsim_replay_open(file.c_str()), 3);
+  ASSERT_EQ(authenticate("u1").errorId, 0);
+  const Event answer = login("u1", "pw1");
+  EXPECT_EQ(text(answer.as<CThostFtdcRspUserLoginField>().TradingDay), "20260302");
+  EXPECT_EQ(text(answer.as<CThostFtdcRspUserLoginField>().LoginTime), "21:00:00");
+  ASSERT_EQ(qvsim_replay_instrument_count(), 2);
+  char id[32];
+  char exchange[16];
+  long long snapshots = 0;
+  EXPECT_EQ(qvsim_replay_instrument_at(0, id, sizeof(id), exchange, sizeof(exchange), &snapshots), 6);
+  EXPECT_EQ(std::string(id) + "." + exchange + " " + std::to_string(snapshots), "rb2605.SHFE 2");
+  qvsim_replay_instrument_at(1, id, sizeof(id), exchange, sizeof(exchange), &snapshots);
+  EXPECT_EQ(std::string(id) + "." + exchange + " " + std::to_string(snapshots), "m2605.DCE 1");
+  EXPECT_EQ(qvsim_replay_instrument_at(2, id, sizeof(id), exchange, sizeof(exchange), &snapshots), QVSIM_ERR_ARGUMENT);
+  std::remove(file.c_str());
+}
+
 TEST_F(ReplayTest, TheSameFileGivesTheSameFillsAndEveryFillIsReportedWhenTheWaitEnds) {
   const auto first = tradeTheFile();
   EXPECT_GT(first.size(), 2u);
@@ -113,20 +255,48 @@ TEST_F(ReplayTest, SubscribersGetExactlyTheFilesSnapshotsWhileTheGeneratorIsStop
   md->Release();
 }
 
-TEST_F(ReplayTest, RefusedFilesAndArguments) {
+TEST_F(ReplayTest, RefusedArguments) {
   EXPECT_EQ(qvsim_replay_file("/nonexistent/ticks.csv", 0.0), QVSIM_ERR_SCENARIO);
   EXPECT_EQ(qvsim_replay_file(nullptr, 0.0), QVSIM_ERR_ARGUMENT);
   EXPECT_EQ(qvsim_replay_file(path.c_str(), -1.0), QVSIM_ERR_ARGUMENT);
+  EXPECT_EQ(qvsim_replay_play(0.0), QVSIM_ERR_ARGUMENT) << "no file is open";
+  EXPECT_EQ(qvsim_replay_file("/dev/zero", 0.0), QVSIM_ERR_SCENARIO) << "a line without end";
+  EXPECT_EQ(qvsim_replay_wait(0), 1) << "nothing is running";
+}
+
+// Each bad file fails before anything plays, naming the file, the line and the field.
+TEST_F(ReplayTest, BadTickFilesNameTheLineAndTheField) {
+  const std::string header = "TradingDay,InstrumentID,ExchangeID,UpdateTime,LastPrice\n";
+  const std::string good = "20260108,rb2605,SHFE,09:00:00,3500\n";
+  const struct {
+    std::string body;
+    std::string expected;
+  } cases[] = {
+      {good + "20260108,rb2605,DCE,09:00:01,3500\n", ":3: field ExchangeID: 'DCE', but rb2605 trades on SHFE"},
+      {good + "20260108,zz2605,SHFE,09:00:01,3500\n", ":3: field InstrumentID: 'zz2605' is not an instrument"},
+      {good + "20260108,rb2605,SHFE,09:00:01\n", ":3: field LastPrice: missing (4 cells, the header has 5)"},
+      {good + "20260108,rb2605,SHFE,09:00:01,3500,7\n", ":3: 6 cells, the header has 5"},
+      {good + "20260108,rb2605,SHFE,08:59:59,3500\n", ":3: field UpdateTime: 08:59:59 is before the previous rb2605"},
+      {good + "20260108,rb2605,SHFE,09:00:01,35x0\n", ":3: field LastPrice: bad value '35x0'"},
+      {good + "20260108,rb2605,SHFE,9h,3500\n", ":3: field UpdateTime: bad time"},
+      {good + ",,SHFE,09:00:01,3500\n", ":3: field InstrumentID: blank"},
+      {good + std::string(70000, '1') + "\n", ":3: line longer than 65536 bytes"},
+  };
   const std::string bad = path + ".bad";
-  std::ofstream(bad) << "InstrumentID,LastPrice,Volume\nrb2605,abc,1\n";
-  EXPECT_EQ(qvsim_replay_file(bad.c_str(), 0.0), QVSIM_ERR_SCENARIO);
-  char message[256];
-  qvsim_last_error(message, sizeof(message));
-  EXPECT_NE(std::string(message).find(":2:"), std::string::npos) << message;
-  std::ofstream(bad) << "InstrumentID,Volume\nrb2605,1\n";
+  for (const auto& c : cases) {
+    std::ofstream(bad, std::ios::trunc) << header << c.body;
+    EXPECT_EQ(qvsim_replay_file(bad.c_str(), 0.0), QVSIM_ERR_SCENARIO) << c.expected;
+    char message[512];
+    qvsim_last_error(message, sizeof(message));
+    EXPECT_NE(std::string(message).find(bad + c.expected), std::string::npos) << message;
+  }
+  // What a recorder leaves blank or lets run past midnight is fine.
+  std::ofstream(bad, std::ios::trunc) << header << "20260108,rb2605,,23:59:59,3500\n20260108,rb2605,,00:00:00,3501\n";
+  EXPECT_EQ(qvsim_replay_file(bad.c_str(), 0.0), 2);
+  EXPECT_EQ(qvsim_replay_wait(10'000'000), 1);
+  std::ofstream(bad, std::ios::trunc) << "InstrumentID,Volume\nrb2605,1\n";
   EXPECT_EQ(qvsim_replay_file(bad.c_str(), 0.0), QVSIM_ERR_SCENARIO);
   std::remove(bad.c_str());
-  EXPECT_EQ(qvsim_replay_wait(0), 1) << "nothing is running";
 }
 
 }  // namespace

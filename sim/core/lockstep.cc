@@ -1,0 +1,68 @@
+#include "core/lockstep.h"
+
+#include "core/session.h"
+
+namespace qvsim {
+
+Lockstep& Lockstep::get() {
+  static Lockstep* lockstep = new Lockstep();
+  return *lockstep;
+}
+
+void Lockstep::enqueue(Session* session) {
+  std::lock_guard<std::mutex> lock(mu_);
+  order_.push_back(session);
+  if (order_.size() == 1) front_.store(session, std::memory_order_release);
+}
+
+bool Lockstep::handOver(std::unique_lock<std::mutex>& lock, const Session* self, Session* before) {
+  Session* next = order_.empty() ? nullptr : order_.front();
+  front_.store(next, std::memory_order_release);
+  if (next == nullptr) return true;
+  if (next == self || next == before) return false;
+  ++waking_;
+  lock.unlock();
+  next->wake();
+  lock.lock();
+  if (--waking_ == 0) woken_.notify_all();
+  return false;
+}
+
+bool Lockstep::finish(Session* session) {
+  std::unique_lock<std::mutex> lock(mu_);
+  if (!order_.empty()) order_.pop_front();
+  return handOver(lock, session, nullptr);
+}
+
+bool Lockstep::forget(const Session* session, int count) {
+  std::unique_lock<std::mutex> lock(mu_);
+  if (order_.empty()) return false;
+  Session* before = order_.front();
+  for (auto it = order_.end(); count > 0 && it != order_.begin();) {
+    --it;
+    if (*it != session) continue;
+    it = order_.erase(it);
+    --count;
+  }
+  return handOver(lock, session, before);
+}
+
+bool Lockstep::retire(const Session* session) {
+  std::unique_lock<std::mutex> lock(mu_);
+  bool quiet = false;
+  if (!order_.empty()) {
+    Session* before = order_.front();
+    std::erase(order_, session);
+    quiet = handOver(lock, session, before);
+  }
+  // A thread waking now may have picked this session before it left the order.
+  woken_.wait(lock, [this] { return waking_ == 0; });
+  return quiet;
+}
+
+bool Lockstep::quiet() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return order_.empty();
+}
+
+}  // namespace qvsim
