@@ -22,10 +22,9 @@ from .loading import load_strategy
 from .recorder import Recorder
 from .report import StartState, build_report, write_text, write_trades
 from .runs import RunFolder
-from .tick_files import TickFile
 
 __all__ = ["ROOT", "SAMPLE_TICKS", "DEMO_STRATEGY", "DEMO_SCENARIO", "DEMO_LOGIN", "ReplayError",
-           "ReplayResult", "TickFile", "load_strategy", "run_replay"]
+           "ReplayResult", "load_strategy", "run_replay"]
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 SAMPLE_TICKS = ROOT / "sim" / "data" / "sample_ticks.csv"
@@ -131,30 +130,20 @@ def _wait_for_replay(market, timeout):
 
 class _TickSource:
     """The tick file as the exchange loaded it: read and checked in one pass before anything
-    logs in (so the login reports the file's trading day), its instruments listed by the loader.
-    An exchange without that loader replays through the older single call, after a pass here."""
+    logs in (so the login reports the file's trading day), its instruments as the loader listed
+    them, with their exchanges."""
 
     def __init__(self, market, path):
         self.market = market
         self.path = str(path)
-        self._file = None
-        if hasattr(market, "replay_open"):
+        try:
             self.count = market.replay_open(self.path)
-        else:
-            self._file = TickFile(self.path)
-            self.count = self._file.count
-
-    def instruments(self, listed):
-        """{instrument: exchange id} in first-seen order."""
-        if self._file is not None:
-            return self._file.resolve(listed)
-        return {i.instrument: i.exchange for i in self.market.replay_instruments()}
+        except sim.SimError as error:
+            raise ReplayError(str(error)) from None
+        self.instruments = {i.instrument: i.exchange for i in market.replay_instruments()}
 
     def play(self, speed):
-        if self._file is not None:
-            self.market.replay(self.path, speed)
-        else:
-            self.market.replay_play(speed)
+        self.market.replay_play(speed)
 
 
 def _subscribe(client, instruments, timeout=10.0):
@@ -183,12 +172,6 @@ def run_replay(strategy, ticks=SAMPLE_TICKS, out_dir=None, speed=0.0, progress=T
         strategy = load_strategy(strategy, params)
     elif params:
         raise ValueError("params are for a strategy given by its location")
-    name = pathlib.Path(str(ticks)).stem
-    folder = RunFolder(out_dir, name="%s-%s" % (type(strategy).__name__, name),
-                       continue_from=continue_from)
-    if folder.replaced:
-        log("Replacing the earlier run's files in %s" % folder.path)
-
     market = sim.Sim()
     if scenario:
         market.load_scenario_file(scenario)
@@ -198,6 +181,12 @@ def run_replay(strategy, ticks=SAMPLE_TICKS, out_dir=None, speed=0.0, progress=T
     market.set_latency(100)
     market.set_md_rate(0)
     tick_file = _TickSource(market, ticks)
+    # Only inputs that passed their checks touch the folder (and an earlier run's files in it).
+    name = pathlib.Path(str(ticks)).stem
+    folder = RunFolder(out_dir, name="%s-%s" % (type(strategy).__name__, name),
+                       continue_from=continue_from)
+    if folder.replaced:
+        log("Replacing the earlier run's files in %s" % folder.path)
 
     client = Client(strategy, base_path=folder.flow, **DEMO_LOGIN)
     client.use_exchange_time()
@@ -217,8 +206,9 @@ def _replay(market, client, strategy, tick_file, folder, speed, progress, contin
     client.start()
     if not client.wait_ready(30.0):
         raise ReplayError("the client did not log in to the simulated exchange")
-    listed = {i.InstrumentID.decode(): i for i in client.query(11402, records.CThostFtdcInstrumentField)}
-    instruments = tick_file.instruments(listed)
+    listed = {i.InstrumentID.decode(): i
+              for i in client.query(11402, records.CThostFtdcInstrumentField)}
+    instruments = tick_file.instruments
     start = StartState.query(client, kept_from=continue_from and os.path.basename(
         os.path.abspath(continue_from)))
     recorder = Recorder({k: i.VolumeMultiple for k, i in listed.items()},

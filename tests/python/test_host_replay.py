@@ -131,7 +131,7 @@ class TestRefusedBeforeTheReplay:
         done = run(replay(probe, "hold", tmp_path / "wrong", ticks=str(wrong)), tmp_path,
                    lib_path)
         assert done.returncode == 1
-        assert "wrong.csv:%d: ExchangeID" % (at + 1) in done.stderr, done.stderr
+        assert "wrong.csv:%d: field ExchangeID" % (at + 1) in done.stderr, done.stderr
         assert not (tmp_path / "wrong" / "trades.csv").exists()
 
         blank = tmp_path / "blank.csv"

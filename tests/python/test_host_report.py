@@ -1,5 +1,5 @@
 """The pieces of a replay's report that do not need the runtime: the marked-to-market profit of the
-fills, the comparison with the exchange's records and its files, tick files and strategy loading."""
+fills, the comparison with the exchange's records and its files, and strategy loading."""
 import os
 import sys
 from types import SimpleNamespace
@@ -9,7 +9,7 @@ import pytest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "python"))
 
 from quorvane import codes, records  # noqa: E402
-from quorvane.replay import TickFile, load_strategy  # noqa: E402
+from quorvane.replay import load_strategy  # noqa: E402
 from quorvane.report import Recorder, StartState, build_report, write_trades  # noqa: E402
 
 
@@ -168,34 +168,6 @@ class TestReport:
 
 
 class TestInputs:
-    def test_tick_file_lists_instruments_in_order_and_counts_ticks(self, tmp_path):
-        path = tmp_path / "ticks.csv"
-        path.write_text("InstrumentID,ExchangeID,UpdateTime,LastPrice\n"
-                        "rb2605,SHFE,09:00:00,3500\nm2605,DCE,09:00:00,3000\n"
-                        "rb2605,SHFE,09:00:01,3501\n")
-        ticks = TickFile(path)
-        assert (list(ticks.instruments.items()), ticks.count) == (
-            [("rb2605", "SHFE"), ("m2605", "DCE")], 3)
-        path.write_text("InstrumentID,UpdateTime\nrb2605,09:00:00\n")
-        with pytest.raises(ValueError, match=r"ticks.csv:1: LastPrice"):
-            TickFile(path)
-
-    def test_exchanges_come_from_the_exchange_when_blank_and_must_match_when_given(self, tmp_path):
-        listed = {"rb2605": SimpleNamespace(ExchangeID=b"SHFE"),
-                  "m2605": SimpleNamespace(ExchangeID=b"DCE")}
-        path = tmp_path / "ticks.csv"
-        path.write_text("InstrumentID,ExchangeID,UpdateTime,LastPrice\n"
-                        "rb2605,,09:00:00,3500\nm2605,DCE,09:00:00,3000\n")
-        assert TickFile(path).resolve(listed) == {"rb2605": "SHFE", "m2605": "DCE"}
-        path.write_text("InstrumentID,ExchangeID,UpdateTime,LastPrice\n"
-                        "m2605,DCE,09:00:00,3000\nrb2605,DCE,09:00:00,3500\n")
-        with pytest.raises(ValueError, match=r"ticks.csv:3: ExchangeID: rb2605 trades at SHFE"):
-            TickFile(path).resolve(listed)
-        path.write_text("InstrumentID,ExchangeID,UpdateTime,LastPrice\n"
-                        "rb2605,SHFE,09:00:00,3500\nzz2605,SHFE,09:00:00,1\n")
-        with pytest.raises(ValueError, match=r"ticks.csv:3: InstrumentID: 'zz2605'"):
-            TickFile(path).resolve(listed)
-
     def test_strategy_files_load_by_file_or_by_class(self, tmp_path):
         path = tmp_path / "two.py"
         path.write_text("from quorvane import Strategy\n"
