@@ -39,11 +39,26 @@ def recorded_day():
 class TestRecorder:
     def test_profit_is_marked_to_market_across_a_reversal(self):
         recorder = recorded_day()
-        assert [round(v, 6) for v in recorder.equity] == [100.0, 220.0]
+        # Each point is the state after everything its tick caused: the sale came before the
+        # second tick, so it counts in the first point, marked at 105.
+        times, values = recorder.equity_curve()
+        assert [round(v, 6) for v in values] == [250.0, 220.0] and list(times) == [1.0, 2.0]
+        assert recorder.pnl() == pytest.approx(220.0)
         assert recorder.net == {"rb2605": -1}
         assert recorder.sides() == {"rb2605": (0, 1)}
         assert len(recorder.fills) == 3
         assert recorder.fills[1]["offset"] == "CloseToday"
+
+    def test_the_profit_curve_marks_each_instrument_at_its_own_price(self):
+        recorder = Recorder({"rb2605": 10, "m2605": 5})
+        recorder.on_tick(tick(100.0))
+        recorder.on_tick(tick(3000.0, b"m2605"))
+        recorder.on_order(codes.UPDATE_COST, fill(1, b"0", b"0", 3000.0, 1, b"m2605"), None, 0.0)
+        recorder.on_tick(tick(101.0))
+        recorder.on_tick(tick(3004.0, b"m2605"))
+        _, values = recorder.equity_curve()
+        assert list(values) == [0.0, 0.0, 0.0, 20.0]
+        assert recorder.pnl() == pytest.approx(20.0)
 
 
 def trade(n, direction, offset, price, volume):
