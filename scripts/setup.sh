@@ -5,10 +5,11 @@ set -euo pipefail
 
 packages=(
   g++ cmake make pkg-config
-  python3 python3-dev python3-pytest python3-tqdm python3-matplotlib
+  python3 python3-dev python3-pytest python3-tqdm python3-matplotlib python3-distributed
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   nlohmann-json3-dev libsqlite3-dev
   binutils
+  clang libclang-rt-14-dev libfuzzer-14-dev
 )
 
 missing=()

@@ -246,13 +246,19 @@ def render_record_fields(records, facts):
            "",
            "namespace qv {",
            ""]
-    for name, calls in field_bodies(records, facts):
+    bodies = list(field_bodies(records, facts))
+    for name, calls in bodies:
         out.append("template <class Visitor>")
         out.append("void visitFields(Visitor& p, const %s& r) {" % name)
         out += ["  " + c for c in calls]
         out.append("}")
         out.append("")
-    out += ["}  // namespace qv", "", "#endif  // QV_RECORDS_RECORD_FIELDS_H", ""]
+    out += ["}  // namespace qv", "",
+            "// X(R) once per printed record type R, in the order above (for code that must reach every",
+            "// printer, such as the fuzz target of the printers).",
+            "#define QV_FOR_EACH_PRINTED_RECORD(X) \\"]
+    out += ["  X(%s) \\" % name for name, _ in bodies[:-1]]
+    out += ["  X(%s)" % bodies[-1][0], "", "#endif  // QV_RECORDS_RECORD_FIELDS_H", ""]
     return "\n".join(out)
 
 

@@ -21,8 +21,8 @@ FACTS = ROOT / "ctpapi" / "ctp-6.3.15.json"
 OUT = ROOT / "src" / "ctp" / "trader_responses.inc"
 
 BODIES = {
-    "query": "respond({event}, record, info, isLast, true);",
-    "response": "respond({event}, record, info, isLast, false);",
+    "query": "respond({event}, record, info, requestId, isLast, true);",
+    "response": "respond({event}, record, info, requestId, isLast, false);",
     "notice": "notice({event}, record);",
 }
 
@@ -54,7 +54,7 @@ def render():
         else:
             if len(m["params"]) != 4:
                 raise SystemExit(name + " is not a response")
-            params = "%srecord, CThostFtdcRspInfoField* info, int, bool isLast" % record_type
+            params = "%srecord, CThostFtdcRspInfoField* info, int requestId, bool isLast" % record_type
         params = params.replace(" *", "* ")
         out.append("void %s(%s) override {" % (name, params))
         out.append("  " + BODIES[pattern].format(event=event))

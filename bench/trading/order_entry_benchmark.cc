@@ -18,39 +18,12 @@
 #include <vector>
 
 #include "base/text.h"
+#include "support/quiet_engine.h"
 #include "trading/instrument_table.h"
-#include "trading/order_engine.h"
 
 namespace {
 
-// An engine whose library takes every order and does nothing with it.
-class QuietEngine final : public qv::OrderEngine {
- public:
-  explicit QuietEngine(size_t orders) : OrderEngine(0, login(), nullptr, nullptr, nullptr) {
-    snapshotMap_.store(&snapshots_);
-    allOrders_.reserve(orders);
-  }
-  int32_t cancelOrder(const char*, const char*, const char*, int32_t, int32_t, int32_t) override {
-    return 0;
-  }
-  int64_t runQueryCommand(qv::Task&) override { return 0; }
-  qv::TransferHolder* transferCash(char, double, const char*, const char*, const char*) override {
-    return nullptr;
-  }
-  int32_t updatePassword(char, const char*, const char*) override { return 0; }
-  qv::SnapshotMap& snapshots() { return snapshots_; }
-
- protected:
-  int32_t sendOrderRequest(qv::OrderHolder&) override { return 0; }
-
- private:
-  static CQVLoginField login() {
-    CQVLoginField login{};
-    qv::copyText(login.UserID, "bench");
-    return login;
-  }
-  qv::SnapshotMap snapshots_;
-};
+using qv_bench::QuietEngine;
 
 qv::InstrumentInfo* benchInstrument() {
   CThostFtdcInstrumentField record{};

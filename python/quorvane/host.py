@@ -117,12 +117,15 @@ class Strategy:
     client = None
     # Ticks a replay will deliver (set by the replay before it starts); None when trading live.
     ticks_expected = None
+    # The client's ticks_seen when the replayed day began (a run of several days).
+    ticks_at_day_start = 0
 
     def day_ending(self, share=0.03):
         """True during the last `share` of a replayed day's ticks: time to go flat."""
         if not self.ticks_expected or self.client is None:
             return False
-        return self.client.ticks_seen >= (1.0 - share) * self.ticks_expected
+        seen = self.client.ticks_seen - self.ticks_at_day_start
+        return seen >= (1.0 - share) * self.ticks_expected
 
     def on_ready(self):
         pass
@@ -141,6 +144,19 @@ class Strategy:
 
     def on_loop(self):
         pass
+
+    # Bars of `bar_minutes` minutes, by exchange time, built from the ticks when on_bar is
+    # overridden (quorvane.bars); each finished bar arrives before the tick that finished it.
+    bar_minutes = 1
+
+    def on_bar(self, bar):
+        pass
+
+    def on_day_start(self, trading_day):
+        """A replayed trading day begins (after the day roll's new login, before its first tick)."""
+
+    def on_day_end(self, trading_day):
+        """A replayed trading day's last tick was delivered; the exchange settles it next."""
 
     def on_stop(self, reason):
         """The run has ended: reason is "finished" (a replay played every tick), "interrupted"
@@ -294,6 +310,9 @@ class Client(OrderVerbs):
         self._observers = []
         self.ticks_seen = 0
         self.events_seen = collections.Counter()
+        if type(self.strategy).on_bar is not Strategy.on_bar:
+            from .bars import BarFeed
+            self.add_observer(BarFeed(self.strategy))
         self._events_changed = threading.Condition()
         self.exchange_clock = None
         self.timers = Timers(wall_seconds)
@@ -392,6 +411,11 @@ class Client(OrderVerbs):
                 idle = not self._handlers_running
             if idle and self._attached is None:
                 self._handlers_idle.set()
+
+    def hook(self, name, *args):
+        """Calls handler `name` (on_day_start, on_day_end) of the observers and the strategy, as
+        the runtime's events are delivered: a handler that raises goes to on_error."""
+        self._guard(name, *args)
 
     def _on_order_event(self, event_id, order_address, position_address, usable_cash):
         order = self.order_view(order_address)

@@ -129,6 +129,10 @@ class Recorder(Strategy):
         return {name: (t.long, t.short) for name, t in self.tracks.items()
                 if t.long or t.short or t.fills}
 
+    def tick_count(self):
+        """Ticks recorded so far, all instruments together."""
+        return sum(len(t.times) for t in self.tracks.values())
+
     def pnl(self):
         """Gross profit so far, open positions marked at their last price."""
         return self.cash_flow + sum(t.net * t.last_price * t.multiplier

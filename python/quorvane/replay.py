@@ -10,13 +10,15 @@ runs and the report, the trades file and the pictures of what ran are written, m
 when the day was cut short. Call it once per process: the runtime and its clients live until the
 process ends.
 """
+import json
 import os
 import pathlib
 import sys
 import threading
 import time
 
-from . import charts, records, sim
+from . import charts, days, records, sim
+from . import stats as statistics
 from .host import Client
 from .loading import load_strategy
 from .recorder import Recorder
@@ -128,13 +130,11 @@ def _wait_for_replay(market, timeout):
     return finished.wait(timeout)
 
 
-class _TickSource:
-    """The tick file as the exchange loaded it: read and checked in one pass before anything
-    logs in (so the login reports the file's trading day), its instruments as the loader listed
-    them, with their exchanges."""
+class _TickFile:
+    """A tick file as the exchange's loader read and checked it, in one pass: how many ticks and
+    its instruments with their exchanges, in first-seen order."""
 
     def __init__(self, market, path):
-        self.market = market
         self.path = str(path)
         try:
             self.count = market.replay_open(self.path)
@@ -142,25 +142,43 @@ class _TickSource:
             raise ReplayError(str(error)) from None
         self.instruments = {i.instrument: i.exchange for i in market.replay_instruments()}
 
-    def play(self, speed):
-        self.market.replay_play(speed)
+
+def _open_days(market, files):
+    """Every day's tick file, checked before the first plays; the first is left open last, so
+    that the login that follows reports its trading day."""
+    opened = [_TickFile(market, f.path) for f in files]
+    if len(opened) > 1:
+        market.replay_open(files[0].path)
+    return opened
 
 
-def _subscribe(client, instruments, timeout=10.0):
+def _day_files(locations):
+    """One tick file plays alone, without a pass of the host's own; several days are ordered by
+    their TradingDay."""
+    if len(locations) == 1 and not os.path.isdir(str(locations[0])):
+        return [days.DayFile(locations[0], None, None)]
+    return days.day_files(locations)
+
+
+def _subscribe(client, instruments, expected=None, timeout=10.0):
+    """Subscribes the instruments and waits until the front answered `expected` subscriptions
+    in all (default: these)."""
     by_exchange = {}
     for instrument, exchange in instruments.items():
         by_exchange.setdefault(exchange, []).append(instrument)
     for exchange, group in by_exchange.items():
         client.subscribe(group, exchange)
-    if not client.wait_events(11007, len(instruments), timeout):
+    if not client.wait_events(11007, expected or len(instruments), timeout):
         raise ReplayError("the market-data front did not answer the subscriptions")
 
 
 def run_replay(strategy, ticks=SAMPLE_TICKS, out_dir=None, speed=0.0, progress=True,
                scenario=None, params=None, continue_from=None, pictures=True, timeout=None,
                log=None):
-    """Replays one tick file through `strategy` (a Strategy, or a "file.py[:Class]" location built
+    """Replays a tick file through `strategy` (a Strategy, or a "file.py[:Class]" location built
     with `params`) on the exchange of `scenario` (a JSON file; None: the stand-in's built-in one).
+    `ticks` may also be a list of files or folders holding one trading day each: they are played
+    in trading-day order, the exchange settling between them, and the strategy lives across them.
     Files go to `out_dir` (None: a new folder under quorvane-runs/), cleared of an earlier run's;
     `continue_from` names an earlier run's folder whose kept trading day to continue. speed 0
     replays lock-step as fast as possible, s > 0 paces the ticks s times faster than real time.
@@ -172,6 +190,9 @@ def run_replay(strategy, ticks=SAMPLE_TICKS, out_dir=None, speed=0.0, progress=T
         strategy = load_strategy(strategy, params)
     elif params:
         raise ValueError("params are for a strategy given by its location")
+    locations = list(ticks) if isinstance(ticks, (list, tuple)) else [ticks]
+    files = _day_files(locations)
+
     market = sim.Sim()
     if scenario:
         market.load_scenario_file(scenario)
@@ -180,9 +201,15 @@ def run_replay(strategy, ticks=SAMPLE_TICKS, out_dir=None, speed=0.0, progress=T
     market.set_flow_control(0, 0)
     market.set_latency(100)
     market.set_md_rate(0)
-    tick_file = _TickSource(market, ticks)
+    if len(files) > 1:
+        if continue_from is not None:
+            raise ValueError("a run of several days starts from the scenario's own day")
+        # The exchange starts on the first file's day; the replay of each file keeps to it.
+        market.load_scenario({**_scenario_of(scenario), "tradingDay": files[0].trading_day})
+    tick_files = _open_days(market, files)
     # Only inputs that passed their checks touch the folder (and an earlier run's files in it).
-    name = pathlib.Path(str(ticks)).stem
+    name = pathlib.Path(str(locations[0])).stem + ("-%d-days" % len(files) if len(files) > 1
+                                                   else "")
     folder = RunFolder(out_dir, name="%s-%s" % (type(strategy).__name__, name),
                        continue_from=continue_from)
     if folder.replaced:
@@ -191,7 +218,7 @@ def run_replay(strategy, ticks=SAMPLE_TICKS, out_dir=None, speed=0.0, progress=T
     client = Client(strategy, base_path=folder.flow, **DEMO_LOGIN)
     client.use_exchange_time()
     try:
-        return _replay(market, client, strategy, tick_file, folder, speed, progress,
+        return _replay(market, client, strategy, files, tick_files, folder, speed, progress,
                        continue_from, pictures, timeout, log)
     except KeyboardInterrupt:
         client.end("interrupted")
@@ -201,68 +228,124 @@ def run_replay(strategy, ticks=SAMPLE_TICKS, out_dir=None, speed=0.0, progress=T
         raise
 
 
-def _replay(market, client, strategy, tick_file, folder, speed, progress, continue_from,
-            pictures, timeout, log):
+def _scenario_of(path):
+    if not path:
+        return {}
+    with open(path) as source:
+        return json.load(source)
+
+
+def _replay(market, client, strategy, files, tick_files, folder, speed, progress,
+            continue_from, pictures, timeout, log):
     client.start()
     if not client.wait_ready(30.0):
         raise ReplayError("the client did not log in to the simulated exchange")
     listed = {i.InstrumentID.decode(): i
               for i in client.query(11402, records.CThostFtdcInstrumentField)}
-    instruments = tick_file.instruments
+    resolved = [t.instruments for t in tick_files]
     start = StartState.query(client, kept_from=continue_from and os.path.basename(
         os.path.abspath(continue_from)))
+    if files[0].trading_day is None and start.account is not None:
+        files[0].trading_day = start.account.TradingDay.decode()     # the file's, from its loader
     recorder = Recorder({k: i.VolumeMultiple for k, i in listed.items()},
                         clock=client.exchange_clock)
     for instrument, (long, short, mark) in start.holdings(recorder.multipliers).items():
         recorder.begin(instrument, long, short, mark)
     client.add_observer(recorder)
-    bar = _progress(tick_file.count, progress)
+    bar = _progress(sum(t.count for t in tick_files), progress)
     if bar is not None:
         bar = _ProgressObserver(bar)
         client.add_observer(bar)
-    strategy.ticks_expected = tick_file.count
-    _subscribe(client, instruments)
 
-    log("Replaying %d ticks of %s (%s) ..." % (
-        tick_file.count, os.path.basename(tick_file.path),
-        ", ".join("%s.%s" % kv for kv in instruments.items())))
     started = time.monotonic()
     partial = None
     reason = "finished"
+    played = []                  # DayResult of each day begun
+    delivered = total = 0
+    subscribed = {}
     try:
-        tick_file.play(speed)
-        if not _wait_for_replay(market, timeout):
-            partial = "stopped after the time limit of %g s" % timeout
-            reason = "failed"
+        for index, (day, tick_file, instruments) in enumerate(zip(files, tick_files, resolved)):
+            if index:
+                client.hook("on_day_end", files[index - 1].trading_day)
+                played.append(days.close_day(client, files[index - 1].trading_day,
+                                             tick_files[index - 1].count, recorder))
+                days.roll_day(market, client, day.trading_day)
+                client.exchange_clock.begin_day(day.trading_day)
+            fresh = {k: v for k, v in instruments.items() if k not in subscribed}
+            if fresh:
+                _subscribe(client, fresh, expected=len(subscribed) + len(fresh))
+                subscribed.update(fresh)
+            strategy.ticks_expected = tick_file.count
+            strategy.ticks_at_day_start = client.ticks_seen
+            client.hook("on_day_start", day.trading_day)
+            log("Replaying %d ticks of %s (%s)%s ..." % (
+                tick_file.count, os.path.basename(tick_file.path),
+                ", ".join("%s.%s" % kv for kv in instruments.items()),
+                ", trading day %s" % day.trading_day if len(files) > 1 else ""))
+            if index:
+                market.replay_open(tick_file.path)
+            market.replay_play(speed)
+            count = tick_file.count
+            left = None if timeout is None else max(0.0, timeout - (time.monotonic() - started))
+            finished = _wait_for_replay(market, left)
+            done, _ = market.replay_progress()
+            delivered += done
+            total += count
+            if not finished:
+                partial = "stopped after the time limit of %g s" % timeout
+                reason = "failed"
+                market.replay_stop()
+                break
     except KeyboardInterrupt:
         partial = "interrupted by Ctrl-C"
         reason = "interrupted"
+        market.replay_stop()
+        done, count = market.replay_progress()
+        delivered += done
+        total += count
     finally:
-        if partial is not None:
-            market.replay_stop()
         if bar is not None:
             bar.close()
     elapsed = time.monotonic() - started
-    delivered, total = market.replay_progress()
     if partial is not None:
         now = client.now()
         partial += " after %d of %d ticks%s" % (
-            delivered, total, " (exchange time %s)" % now.strftime("%H:%M:%S") if now else "")
+            delivered, sum(t.count for t in tick_files),
+            " (exchange time %s)" % now.strftime("%Y-%m-%d %H:%M:%S") if now else "")
+    last = files[len(played)]
+    client.hook("on_day_end", last.trading_day)
     client.end(reason)
     log("Replayed %d ticks in %.1f s; %d reached the strategy." % (delivered, elapsed,
                                                                   client.ticks_seen))
+    played.append(days.close_day(client, last.trading_day, tick_files[len(played)].count,
+                                 recorder))
     report = build_report(client, recorder, start, partial)
-    result = ReplayResult(report, recorder, folder, total, delivered, client.ticks_seen, elapsed,
-                          partial)
-    result.files["report"] = write_text(folder.file("report.txt"), report)
+    if len(played) > 1:
+        days.whole_run(report, played, start)
+    result = ReplayResult(report, recorder, folder, sum(t.count for t in tick_files), delivered,
+                          client.ticks_seen, elapsed, partial)
+    result.days = played
+    result.stats = statistics.compute(
+        [d.day() for d in played], days.fills_of_trades(report.trades), recorder.multipliers,
+        days.opening_balance(start), curve=days.curve(recorder, client.exchange_clock, played,
+                                                      days.opening_balance(start)))
+    result.files["report"] = write_text(folder.file("report.txt"), report, played,
+                                        result.stats)
     result.files["trades"] = write_trades(folder.file("trades.csv"), report.trades)
+    result.files["days"] = days.write_days(folder.file("days.csv"), played)
+    result.files["stats.json"] = statistics.write_json(folder.file("stats.json"), result.stats)
+    result.files["stats.csv"] = statistics.write_csv(folder.file("stats.csv"), result.stats)
     log(report.text().rstrip("\n"))
+    log(days.day_table(played))
+    log(statistics.text(result.stats))
     if pictures:
         drawn = charts.draw(recorder, report, folder.path)
         if drawn is None:
             result.pictures_note = charts.MISSING_NOTE
             log(charts.MISSING_NOTE)
         else:
+            drawn += statistics.plot(folder.path, result.stats, days.curve(
+                recorder, client.exchange_clock, played, days.opening_balance(start)))
             for path in drawn:
                 result.files[os.path.basename(path)] = path
     log("Files in %s: %s" % (folder.path, ", ".join(

@@ -245,7 +245,13 @@ def write_trades(path, trades):
     return path
 
 
-def write_text(path, report):
+def write_text(path, report, days=None, stats=None):
+    """report.txt: the report, then the table by day and the statistics when given."""
+    from . import days as by_day, stats as statistics
     with open(path, "w") as out:
         out.write(report.text())
+        if days:
+            out.write(by_day.day_table(days) + "\n")
+        if stats:
+            out.write(statistics.text(stats) + "\n")
     return path

@@ -14,7 +14,8 @@ __all__ = ["RunFolder", "new_run_folder", "RUNS_ROOT"]
 RUNS_ROOT = "quorvane-runs"
 
 # The files a run writes; an earlier run's are removed before a run reuses its folder.
-RUN_FILES = ("report.txt", "trades.csv", "equity.png")
+RUN_FILES = ("report.txt", "trades.csv", "equity.png", "days.csv", "stats.json", "stats.csv",
+             "equity_drawdown.png", "daily_profit.png")
 RUN_PATTERNS = ("price_*.png",)
 FLOW = "flow"
 

@@ -85,6 +85,7 @@ _SIGNATURES = {
                                              ctypes.POINTER(ctypes.c_longlong)]),
     "qvsim_replay_wait": (ctypes.c_int, [ctypes.c_longlong]),
     "qvsim_replay_stop": (ctypes.c_int, []),
+    "qvsim_roll_day": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_longlong]),
 }
 
 Record = Union[bytes, bytearray, ctypes.Structure, None]
@@ -261,3 +262,10 @@ class Sim:
     def replay_stop(self) -> None:
         """Stops a running replay; the ticks not yet sent are dropped."""
         self._check(self._lib.qvsim_replay_stop())
+
+    def roll_day(self, trading_day: str, reconnect_after: float = 0.05) -> None:
+        """Ends the trading day and begins `trading_day` (YYYYMMDD): working orders expire,
+        positions are settled and carried as yesterday's, the funds roll into the pre-balance, and
+        the trader front drops and comes back after `reconnect_after` seconds, so that every
+        client logs in to the new day."""
+        self._check(self._lib.qvsim_roll_day(trading_day.encode(), int(reconnect_after * 1e6)))

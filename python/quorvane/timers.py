@@ -41,17 +41,27 @@ class ExchangeClock:
         self._offset = 0.0
         self._update_time = None  # the last UpdateTime text read, and its whole seconds
         self._whole = None
+        self._next_day = None     # a trading day that begins with the next snapshot
+
+    def begin_day(self, trading_day):
+        """The next snapshot opens `trading_day` (a replay of several days): its time counts from
+        that day's calendar day, not from the day before's."""
+        self._next_day = trading_day
 
     def take(self, tick):
         """Takes a snapshot record's time (TradingDay, UpdateTime, UpdateMillisec). Snapshots
         come many to a second: the text is parsed only when it changes."""
         update_time = tick.UpdateTime
-        if update_time != self._update_time:
+        if update_time != self._update_time or self._next_day is not None:
             whole = tick_seconds(update_time)
             if whole is None:
                 return self.now_seconds
             if self._origin is None:
                 self._origin = _calendar_day(tick.TradingDay, whole)
+            if self._next_day is not None:
+                begins = _calendar_day(self._next_day, whole)
+                self._offset = max(self._offset, (begins - self._origin).total_seconds())
+                self._next_day = None
             whole += self._offset
             if self.now_seconds is not None and whole < self.now_seconds - _DAY / 2:
                 self._offset += _DAY

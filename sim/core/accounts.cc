@@ -32,6 +32,9 @@ Broker::Account& Broker::openAccount(const UserDef& user) {
   a.bankPassword = user.bankPassword;
   a.preBalance = user.funds >= 0.0 ? user.funds : scenario_.initialFunds;
   a.bankBalance = user.bankBalance >= 0.0 ? user.bankBalance : scenario_.initialBankBalance;
+  // Users sharing an investor book its fills in the account of the last of them by user id.
+  InvestorTotals& totals = totalsOf(a.investorId);
+  if (totals.account == nullptr || totals.account->userId < a.userId) totals.account = &a;
   return a;
 }
 
@@ -80,14 +83,9 @@ double Broker::commissionOf(const InstrumentState& ins, char offset, bool today,
 }
 
 double Broker::frozenOf(const std::string& investorId, bool commission) const {
-  double frozen = 0.0;
-  for (const auto& [instrument, indexes] : working_) {
-    for (std::size_t i : indexes) {
-      const OrderEntry& o = orders_[i];
-      if (getText(o.field.InvestorID) == investorId) frozen += commission ? o.frozenCommission : o.frozenMargin;
-    }
-  }
-  return frozen;
+  auto it = totals_.find(investorId);
+  if (it == totals_.end()) return 0.0;
+  return commission ? it->second.frozenCommission : it->second.frozenMargin;
 }
 
 double Broker::availableOf(const Account& a) const {

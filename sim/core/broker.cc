@@ -18,8 +18,11 @@ void Broker::load(const Scenario& scenario) {
   accounts_.clear();
   positions_.clear();
   orders_.clear();
-  working_.clear();
-  orderRefs_.clear();
+  books_.clear();
+  totals_.clear();
+  byRef_.clear();
+  bySysId_.clear();
+  bySeq_.clear();
   trades_.clear();
   transfers_.clear();
   views_.clear();
@@ -33,11 +36,7 @@ void Broker::load(const Scenario& scenario) {
   for (const InstrumentDef& def : scenario_.instruments) {
     InstrumentState s;
     s.def = def;
-    const double tick = def.priceTick;
-    const double preTicks = std::round(def.preSettlementPrice / tick);
-    s.def.preSettlementPrice = preTicks * tick;
-    s.upperLimit = std::floor(preTicks * (1.0 + def.limitRatio) + kPriceEpsilon) * tick;
-    s.lowerLimit = std::ceil(preTicks * (1.0 - def.limitRatio) - kPriceEpsilon) * tick;
+    s.centreBand(def.preSettlementPrice);
     auto& f = s.field;
     f = zeroRecord<CThostFtdcInstrumentField>();
     setText(f.InstrumentID, def.instrumentId);
@@ -140,6 +139,7 @@ void Broker::load(const Scenario& scenario) {
     }
     orders_.push_back(entry);
     indexOrder(orders_.size() - 1);
+    rest(orders_.size() - 1);
   }
 
   int tradeSeq = 0;

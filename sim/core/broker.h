@@ -4,15 +4,18 @@
 // Not thread-safe by itself: every call is made under the world lock (core/world.h).
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "ThostFtdcUserApiStruct.h"
 #include "core/exchange_clock.h"
+#include "core/market_view.h"
+#include "core/price_book.h"
 #include "core/scenario.h"
 #include "core/state_store.h"
 
@@ -36,6 +39,9 @@ struct InstrumentState {
   double upperLimit = 0.0;
   double lowerLimit = 0.0;
   CThostFtdcInstrumentField field{};
+  // Sets the day's pre-settlement price (rounded to the tick grid) and the price band the
+  // instrument's limit ratio makes around it.
+  void centreBand(double preSettlement);
 };
 
 // One report the exchange sends an investor: an order's new state or a trade. Reports of one
@@ -93,6 +99,13 @@ class Broker {
   // Matches the working orders of the snapshot's instrument against it (core/matching.cc) and
   // marks positions to its last price. Returns the reports the fills and cancellations made.
   std::vector<Report> onSnapshot(const CThostFtdcDepthMarketDataField& depth);
+
+  // Ends the trading day (core/settlement.cc): working orders expire (their reports are returned),
+  // every position becomes yesterday's at the day's settlement price (the last price when the
+  // market gave none), whose profit the pre-balance takes with the day's close profit, fees and
+  // transfers; the day's orders, trades and order references are dropped, the settlement must be
+  // confirmed again and `nextTradingDay` begins, its price band centred on the settlement price.
+  std::vector<Report> settleDay(const std::string& nextTradingDay);
 
   // Writes the records the reports changed (and the accounts and positions of their investors) to
   // the investors' databases; nothing for investors without one.
@@ -162,6 +175,15 @@ class Broker {
     double openCost = 0.0;
     double margin = 0.0;  // at the fill prices of the lots held
   };
+  // What one investor's working orders hold back, kept as running sums as orders start working,
+  // fill and end; the sums return to exactly 0 when the last such order ends.
+  struct InvestorTotals {
+    int number = 0;  // the investor in the price books, where it never meets itself
+    Account* account = nullptr;  // the account that books the investor's fills (the last user id's)
+    double frozenMargin = 0.0;
+    double frozenCommission = 0.0;
+    int frozenOrders = 0;
+  };
   struct OrderEntry {
     CThostFtdcOrderField field{};
     double frozenMargin = 0.0;
@@ -169,17 +191,13 @@ class Broker {
     int frozenYd = 0;
     int frozenToday = 0;
     long long queueAhead = 0;  // displayed volume ahead of the order at its price
+    std::size_t index = 0;     // its place in orders_
+    InvestorTotals* totals = nullptr;
+    bool inTotals = false;       // its frozen amounts are counted in *totals
+    PriceBook* book = nullptr;  // the book it rests in, while it does
     bool working() const {
       return field.OrderStatus == THOST_FTDC_OST_NoTradeQueueing || field.OrderStatus == THOST_FTDC_OST_PartTradedQueueing;
     }
-  };
-  // The market the exchange last saw of one instrument, and how much of its best levels orders
-  // already took.
-  struct MarketView {
-    CThostFtdcDepthMarketDataField depth{};
-    bool known = false;
-    int bidTaken = 0;
-    int askTaken = 0;
   };
 
   Account* findAccount(const std::string& userId);
@@ -191,11 +209,16 @@ class Broker {
   std::string nextOrderSysId();
   CThostFtdcOrderField makeOrder(const BrokerSession& session, const CThostFtdcInputOrderField& input,
                                  const InstrumentState& instrument, int requestId);
+  // Ends what a working order holds: its frozen funds and lots, its place in the price book.
   void release(OrderEntry& entry);
+  // Adds orders_[index] to the indexes by reference, exchange id and sequence and, while it
+  // works, its frozen amounts to its investor's totals.
   void indexOrder(std::size_t index);
+  // Puts orders_[index] in its instrument's price book while it works.
+  void rest(std::size_t index);
+  // Rebuilds every index, book and total from orders_ (after orders were dropped or restored).
   void reindexOrders();
-  // Drops the finished orders from an instrument's working list.
-  void compactWorking(const std::string& instrumentId);
+  InvestorTotals& totalsOf(const std::string& investorId);
   double frozenOf(const std::string& investorId, bool commission) const;
   // Opens the investor's database and restores from it, or starts it with the present records.
   void attachStore(BrokerSession& session, Account& account, const std::string& path);
@@ -206,6 +229,8 @@ class Broker {
   void save(const std::string& investorId, const std::vector<long long>* orderSeqs,
             const std::vector<CThostFtdcTradeField>* trades);
   double lastPrice(const std::string& instrumentId) const;
+  // The settlement price of the snapshot last seen, else the last price.
+  double settlementPrice(const std::string& instrumentId) const;
   double positionProfit(const Account& a) const;
   double commissionOf(const InstrumentState& ins, char offset, bool today, double price, int volume) const;
   // Fills `volume` of a working order at `price`: books the position, margin, commission and
@@ -213,9 +238,10 @@ class Broker {
   void fill(OrderEntry& entry, double price, int volume, std::vector<Report>& out);
   // Ends a working order's remainder (IOC, FOK, minimum volume) and appends its report.
   void cancelRemainder(OrderEntry& entry, const char* message, std::vector<Report>& out);
-  // Matching of a new order against other clients' resting orders and the market's best level.
+  // Matching of a new order against other clients' resting orders and the market's displayed levels.
   void matchNew(std::size_t index, std::vector<Report>& out);
-  long long crossableVolume(const OrderEntry& entry) const;
+  // Whether at least `needed` of the order could trade at once.
+  bool canTrade(const OrderEntry& entry, long long needed);
 
   int checkClose(const InstrumentState& instrument, const Position& p, char offset, int volume) const;
 
@@ -227,11 +253,14 @@ class Broker {
   std::vector<CThostFtdcTradeField> trades_;
   std::vector<CThostFtdcTransferSerialField> transfers_;
   std::map<std::string, MarketView> views_;  // by instrument id
+  std::map<std::string, PriceBook> books_;    // by instrument id: the working orders resting there
+  std::map<std::string, InvestorTotals> totals_;  // by investor id
   // Indexes over orders_ (whose entries never move once added, except when a restore rebuilds
-  // it): the working orders of each instrument, in time order (finished ones are dropped lazily),
-  // and the (front, session, reference) of every order.
-  std::map<std::string, std::vector<std::size_t>> working_;
-  std::set<std::tuple<int, int, std::string>> orderRefs_;
+  // it), each in time order: by (front, session, trimmed reference), by trimmed OrderSysID and by
+  // BrokerOrderSeq.
+  std::map<std::tuple<int, int, std::string>, std::vector<std::size_t>> byRef_;
+  std::unordered_map<std::string, std::vector<std::size_t>> bySysId_;
+  std::unordered_map<int, std::vector<std::size_t>> bySeq_;
   std::map<std::string, double> storedLast_;  // restored last prices, until a snapshot comes
   std::map<std::string, std::unique_ptr<StateStore>> stores_;  // by investor id
   int lastTradeId_ = 0;

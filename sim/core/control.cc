@@ -245,9 +245,7 @@ int qvsim_push_depth(const void* snapshot, int size) {
     }
     CThostFtdcDepthMarketDataField depth;
     std::memcpy(&depth, snapshot, sizeof(depth));
-    std::uint64_t sequence = 0;
-    if (w.market.push(depth)) w.market.snapshot(qvsim::getText(depth.InstrumentID), &sequence);
-    return w.marketMovedLocked(depth, sequence);
+    return w.marketMovedLocked(depth, w.market.push(depth));
   });
 }
 
@@ -312,6 +310,39 @@ int qvsim_replay_wait(long long timeout_micros) { return qvsim::Replay::get().wa
 int qvsim_replay_stop(void) {
   qvsim::Replay::get().stop();
   return 0;
+}
+
+// Day roll: settle under the lock and queue the expiry reports; each trader object drops its own
+// connection once it delivered them, so that nothing the day's end reported is lost with the front.
+int qvsim_roll_day(const char* trading_day, long long reconnect_after_micros) {
+  constexpr int kDisconnectReason = 0x1001;  // the vendor's "network read failure"
+  if (!qvsim::Replay::get().wait(0)) {
+    return guarded([](World& w) { return fail(w, QVSIM_ERR_ARGUMENT, "a replay is running; the day cannot end"); });
+  }
+  return guarded([&](World& w) {
+    const std::string day = trading_day != nullptr ? trading_day : "";
+    const bool digits = day.size() == 8 && std::all_of(day.begin(), day.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (!digits || reconnect_after_micros < 0) {
+      return fail(w, QVSIM_ERR_ARGUMENT, "a day roll needs a trading day YYYYMMDD, not \"" + day + "\"");
+    }
+    if (day <= w.broker.tradingDay()) {
+      return fail(w, QVSIM_ERR_ARGUMENT, "trading day " + day + " does not follow " + w.broker.tradingDay());
+    }
+    qvsim::SimTraderApi::deliverReportsLocked(w.broker.settleDay(day), nullptr, nullptr);
+    w.scenario.tradingDay = day;
+    qvsim::FrontState& front = w.fronts[0];
+    front.up = false;
+    front.restoreAt = qvsim::monotonicMicros() + std::max<long long>(reconnect_after_micros, 1);
+    for (qvsim::Session* s : w.sessions) {
+      if (s->kind() != qvsim::Session::Kind::kTrader) continue;
+      s->postUnsolicited([s] {
+        World& world = World::get();
+        std::lock_guard<std::mutex> lock(world.mu);
+        s->dropLocked(kDisconnectReason);
+      });
+    }
+    return 0;
+  });
 }
 
 int qvsim_request_count(void) {

@@ -19,16 +19,17 @@ void Broker::fill(OrderEntry& entry, double price, int volume, std::vector<Repor
   const InstrumentState& ins = instruments_.at(instrumentId);
   const double multiplier = ins.def.multiplier;
   const char offset = f.CombOffsetFlag[0] == THOST_FTDC_OF_ForceClose ? THOST_FTDC_OF_Close : f.CombOffsetFlag[0];
-  Account* account = nullptr;
-  for (auto& [userId, a] : accounts_) {
-    if (a.investorId == investor) account = &a;
-  }
+  Account* account = entry.totals != nullptr ? entry.totals->account : nullptr;
   const int remainingBefore = f.VolumeTotal;
   const double share = static_cast<double>(volume) / remainingBefore;
   const double frozenMarginPart = entry.frozenMargin * share;
   const double frozenCommissionPart = entry.frozenCommission * share;
   entry.frozenMargin -= frozenMarginPart;
   entry.frozenCommission -= frozenCommissionPart;
+  if (entry.inTotals) {
+    entry.totals->frozenMargin -= frozenMarginPart;
+    entry.totals->frozenCommission -= frozenCommissionPart;
+  }
 
   double commission = 0.0;
   if (offset == THOST_FTDC_OF_Open) {
@@ -71,7 +72,11 @@ void Broker::fill(OrderEntry& entry, double price, int volume, std::vector<Repor
   setText(f.StatusMsg, toGb2312(f.VolumeTotal == 0 ? "全部成交报单已提交" : "部分成交"));
   setText(f.UpdateTime, now);
   f.NotifySequence += 1;
-  if (f.VolumeTotal == 0) release(entry);
+  if (f.VolumeTotal == 0) {
+    release(entry);
+  } else if (entry.book != nullptr) {
+    entry.book->reduce(entry.index, volume);
+  }
 
   auto t = zeroRecord<CThostFtdcTradeField>();
   setText(t.BrokerID, getText(f.BrokerID));

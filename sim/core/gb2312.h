@@ -1,5 +1,5 @@
 // Conversion of the stand-in's own texts (kept as UTF-8 in the source) to the GB2312 bytes that a
-// CTP front sends in ErrorMsg, StatusMsg and InstrumentName. Stateless; any thread.
+// CTP front sends in ErrorMsg, StatusMsg and InstrumentName. Any thread (each keeps its own converter).
 #pragma once
 
 #include <string>

@@ -1,12 +1,11 @@
 #include "core/market.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
-#include <cstdio>
-#include <ctime>
 #include <limits>
-#include <sys/time.h>
 
+#include "core/exchange_clock.h"
 #include "core/fields.h"
 
 namespace qvsim {
@@ -25,18 +24,12 @@ std::uint64_t hashText(const std::string& text) {
   return h;
 }
 
+// The exchange's time: China's clock, or the replayed market's during a replay.
 void stampTime(CThostFtdcDepthMarketDataField& d) {
-  timeval tv{};
-  gettimeofday(&tv, nullptr);
-  const std::time_t china = tv.tv_sec + 8 * 3600;
-  std::tm tm{};
-  gmtime_r(&china, &tm);
-  char text[48];
-  std::snprintf(text, sizeof(text), "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
-  setText(d.UpdateTime, text);
-  d.UpdateMillisec = static_cast<int>(tv.tv_usec / 1000);
-  std::snprintf(text, sizeof(text), "%04d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-  setText(d.ActionDay, text);
+  const ExchangeTime now = exchangeNow();
+  formatTime(now.millis, d.UpdateTime);
+  d.UpdateMillisec = now.millis % 1000;
+  formatDate(now.date, d.ActionDay);
 }
 
 }  // namespace
@@ -51,6 +44,7 @@ std::uint64_t Market::nextRandom(std::uint64_t& state) {
 
 void Market::load(const Broker& broker, std::uint64_t seed) {
   books_.clear();
+  earliestDue_ = 0;
   for (const auto& [id, ins] : broker.instruments()) {
     Book& b = books_[id];
     b.instrument = &ins;
@@ -112,11 +106,18 @@ void Market::step(Book& b) {
   }
   stampTime(d);
   ++b.sequence;
+  ++generatedSteps_;
 }
 
 std::vector<std::string> Market::advance(std::int64_t nowMicros, std::int64_t intervalMicros) {
   std::vector<std::string> moved;
   if (intervalMicros <= 0) return moved;
+  if (intervalMicros != lastInterval_) {
+    lastInterval_ = intervalMicros;
+    earliestDue_ = 0;
+  }
+  if (nowMicros < earliestDue_) return moved;
+  std::int64_t earliest = INT64_MAX;
   for (auto& [id, b] : books_) {
     if (b.subscribers <= 0 || b.replayed) continue;
     if (b.nextDue == 0) b.nextDue = nowMicros;
@@ -128,7 +129,9 @@ std::vector<std::string> Market::advance(std::int64_t nowMicros, std::int64_t in
     }
     if (steps > 0) moved.push_back(id);
     if (nowMicros >= b.nextDue) b.nextDue = nowMicros + intervalMicros;
+    earliest = std::min(earliest, b.nextDue);
   }
+  earliestDue_ = earliest;
   return moved;
 }
 
@@ -137,20 +140,21 @@ void Market::markReplayed(const std::string& instrumentId) {
   if (it != books_.end()) it->second.replayed = true;
 }
 
-bool Market::push(const CThostFtdcDepthMarketDataField& snapshot) {
+std::uint64_t Market::push(const CThostFtdcDepthMarketDataField& snapshot) {
   auto it = books_.find(getText(snapshot.InstrumentID));
-  if (it == books_.end()) return false;
+  if (it == books_.end()) return 0;
   Book& b = it->second;
   b.depth = snapshot;
   const double tick = b.instrument->def.priceTick;
   if (snapshot.LastPrice > 0.0 && snapshot.LastPrice < 1e300) b.priceTicks = std::llround(snapshot.LastPrice / tick);
-  ++b.sequence;
-  return true;
+  return ++b.sequence;
 }
 
 void Market::subscribe(const std::string& instrumentId) {
   auto it = books_.find(instrumentId);
-  if (it != books_.end()) ++it->second.subscribers;
+  if (it == books_.end()) return;
+  ++it->second.subscribers;
+  earliestDue_ = 0;
 }
 
 void Market::unsubscribe(const std::string& instrumentId) {

@@ -22,15 +22,19 @@ class Market {
 
   // Moves every instrument with at least one subscriber forward to `nowMicros`, one step per
   // period of `intervalMicros` (at most a few steps of catching up). A period of 0 stops the stream.
-  // Instruments a replay drives do not move. Returns the instruments that moved.
+  // Instruments a replay drives do not move. Returns the instruments that moved; costs one
+  // comparison while no instrument is due.
   std::vector<std::string> advance(std::int64_t nowMicros, std::int64_t intervalMicros);
+  // Counts the generated steps of all instruments: unchanged, no generated snapshot is new.
+  std::uint64_t generatedSteps() const { return generatedSteps_; }
 
   // Hands an instrument to a replay: the generator stops for it until the next load.
   void markReplayed(const std::string& instrumentId);
 
-  // Replaces an instrument's snapshot with one pushed by the control surface; its sequence moves on.
-  // Returns false for an instrument the market does not know (it is still delivered as given).
-  bool push(const CThostFtdcDepthMarketDataField& snapshot);
+  // Replaces an instrument's snapshot with a pushed or replayed one; its sequence moves on.
+  // Returns the new sequence, or 0 for an instrument the market does not know (it is still
+  // delivered as given).
+  std::uint64_t push(const CThostFtdcDepthMarketDataField& snapshot);
 
   void subscribe(const std::string& instrumentId);
   void unsubscribe(const std::string& instrumentId);
@@ -54,6 +58,9 @@ class Market {
   static std::uint64_t nextRandom(std::uint64_t& state);
 
   std::map<std::string, Book> books_;
+  std::int64_t earliestDue_ = 0;   // no subscribed generated instrument is due before it
+  std::int64_t lastInterval_ = 0;
+  std::uint64_t generatedSteps_ = 0;
 };
 
 }  // namespace qvsim

@@ -1,89 +1,61 @@
-// Matching and the accounting of fills: the exchange side of the simulated broker (core/broker.h).
+// Matching: the exchange side of the simulated broker (core/broker.h), between the price books
+// (core/price_book.h), the market the exchange last saw (core/market_view.h) and the accounting of
+// fills (core/fills.cc).
 //
 // A new order first trades with other clients' resting orders on the opposite side (best price,
-// then time; each fill at the resting order's price), then with the market's displayed best level
-// (at that level's price, up to the volume orders have not taken from this snapshot yet). What is
-// left rests, behind the displayed volume at its price. A later snapshot fills a resting order
-// when its opposite best crosses the order's price (at the order's price, up to the displayed
-// volume), when the last price traded through it, or when the volume traded at its price has used
-// up the queue ahead of it.
+// then time; each fill at the resting order's price), then with the market's displayed levels in
+// price order up to its limit (each at that level's price, up to the volume orders have not taken
+// from this snapshot yet). What is left works at its limit, behind the displayed volume at its
+// price. A later snapshot fills a resting order when its opposite best crosses the order's price
+// (at the order's price, up to the displayed volume), when the last price traded through it, or
+// when the volume traded at its price has used up the queue ahead of it.
 // Called under the world lock, like every Broker method.
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "ThostFtdcUserApiDataType.h"
 #include "core/broker.h"
+#include "core/exchange_rules.h"
 #include "core/fields.h"
 
 namespace qvsim {
 
 namespace {
 
-constexpr double kEpsilon = 1e-6;
-
 bool validPrice(double price) { return price > 0.0 && price < 1e300; }
 
 bool isBuy(const CThostFtdcOrderField& f) { return f.Direction == THOST_FTDC_D_Buy; }
 
-// Whether a buy at `buyPrice` and a sell at `sellPrice` trade.
-bool crosses(double buyPrice, double sellPrice) { return buyPrice + kEpsilon >= sellPrice; }
-
-// The displayed volume of the snapshot at `price` on one side, or 0.
-long long displayedAt(const CThostFtdcDepthMarketDataField& d, bool bidSide, double price) {
-  const double prices[2][5] = {{d.BidPrice1, d.BidPrice2, d.BidPrice3, d.BidPrice4, d.BidPrice5},
-                               {d.AskPrice1, d.AskPrice2, d.AskPrice3, d.AskPrice4, d.AskPrice5}};
-  const int volumes[2][5] = {{d.BidVolume1, d.BidVolume2, d.BidVolume3, d.BidVolume4, d.BidVolume5},
-                             {d.AskVolume1, d.AskVolume2, d.AskVolume3, d.AskVolume4, d.AskVolume5}};
-  const int side = bidSide ? 0 : 1;
-  for (int level = 0; level < 5; ++level) {
-    if (validPrice(prices[side][level]) && std::fabs(prices[side][level] - price) < kEpsilon) {
-      return volumes[side][level];
-    }
-  }
-  return 0;
-}
-
-}  // namespace
-
 // The price an order trades at most (buy) or least (sell): market orders take the price limit.
-static double orderPrice(const CThostFtdcOrderField& f, const InstrumentState& ins) {
+double orderPrice(const CThostFtdcOrderField& f, const InstrumentState& ins) {
   if (f.OrderPriceType == THOST_FTDC_OPT_AnyPrice) return isBuy(f) ? ins.upperLimit : ins.lowerLimit;
   return f.LimitPrice;
 }
 
-long long Broker::crossableVolume(const OrderEntry& entry) const {
+}  // namespace
+
+bool Broker::canTrade(const OrderEntry& entry, long long needed) {
   const auto& f = entry.field;
   const std::string instrumentId = getText(f.InstrumentID);
-  const std::string investor = getText(f.InvestorID);
   const double price = orderPrice(f, instruments_.at(instrumentId));
   long long volume = 0;
-  const auto indexes = working_.find(instrumentId);
-  for (std::size_t i : indexes != working_.end() ? indexes->second : std::vector<std::size_t>{}) {
-    const OrderEntry& o = orders_[i];
-    if (&o == &entry || !o.working() || isBuy(o.field) == isBuy(f) || getText(o.field.InstrumentID) != instrumentId ||
-        getText(o.field.InvestorID) == investor) {
-      continue;
+  auto book = books_.find(instrumentId);
+  if (book != books_.end()) {
+    for (const PriceBook::Resting& r : book->second.crossing(isBuy(f), price, entry.totals->number, needed)) {
+      volume += r.volume;
     }
-    if (isBuy(f) ? crosses(price, o.field.LimitPrice) : crosses(o.field.LimitPrice, price)) volume += o.field.VolumeTotal;
   }
   auto view = views_.find(instrumentId);
-  if (view != views_.end() && view->second.known) {
-    const auto& d = view->second.depth;
-    if (isBuy(f) && validPrice(d.AskPrice1) && crosses(price, d.AskPrice1)) {
-      volume += std::max(0, d.AskVolume1 - view->second.askTaken);
-    } else if (!isBuy(f) && validPrice(d.BidPrice1) && crosses(d.BidPrice1, price)) {
-      volume += std::max(0, d.BidVolume1 - view->second.bidTaken);
-    }
-  }
-  return volume;
+  if (volume < needed && view != views_.end()) volume += view->second.available(isBuy(f), price);
+  return volume >= needed;
 }
 
 void Broker::matchNew(std::size_t index, std::vector<Report>& out) {
   OrderEntry& entry = orders_[index];
   const auto& f = entry.field;
   const std::string instrumentId = getText(f.InstrumentID);
-  const std::string investor = getText(f.InvestorID);
   const InstrumentState& ins = instruments_.at(instrumentId);
   const double price = orderPrice(f, ins);
   const bool buy = isBuy(f);
@@ -93,53 +65,34 @@ void Broker::matchNew(std::size_t index, std::vector<Report>& out) {
   // All or nothing, or at least a minimum: decided on what could trade right now.
   if (f.VolumeCondition == THOST_FTDC_VC_CV || f.VolumeCondition == THOST_FTDC_VC_MV) {
     const long long needed = f.VolumeCondition == THOST_FTDC_VC_CV ? f.VolumeTotal : std::max(1, f.MinVolume);
-    if (crossableVolume(entry) < needed) {
+    if (!canTrade(entry, needed)) {
       cancelRemainder(entry, "已撤单", out);
       return;
     }
   }
 
   // Other clients' resting orders: best price first, then the earliest.
-  const std::vector<std::size_t> resting = working_[instrumentId];
-  while (entry.field.VolumeTotal > 0) {
-    OrderEntry* best = nullptr;
-    for (std::size_t i : resting) {
-      OrderEntry& o = orders_[i];
-      if (&o == &entry || !o.working() || isBuy(o.field) == buy || getText(o.field.InstrumentID) != instrumentId ||
-          getText(o.field.InvestorID) == investor) {
-        continue;
-      }
-      if (!(buy ? crosses(price, o.field.LimitPrice) : crosses(o.field.LimitPrice, price))) continue;
-      if (best == nullptr || (buy ? o.field.LimitPrice < best->field.LimitPrice - kEpsilon
-                                  : o.field.LimitPrice > best->field.LimitPrice + kEpsilon)) {
-        best = &o;
-      }
+  auto book = books_.find(instrumentId);
+  if (book != books_.end()) {
+    for (const PriceBook::Resting& r : book->second.crossing(buy, price, entry.totals->number, f.VolumeTotal)) {
+      if (entry.field.VolumeTotal == 0) break;
+      OrderEntry& resting = orders_[r.id];
+      const int volume = std::min(entry.field.VolumeTotal, resting.field.VolumeTotal);
+      const double at = resting.field.LimitPrice;
+      fill(resting, at, volume, out);
+      fill(entry, at, volume, out);
     }
-    if (best == nullptr) break;
-    const int volume = std::min(entry.field.VolumeTotal, best->field.VolumeTotal);
-    const double at = best->field.LimitPrice;
-    fill(*best, at, volume, out);
-    fill(entry, at, volume, out);
   }
 
-  // The market's displayed best level.
+  // The market's displayed levels, in price order up to the limit.
   auto view = views_.find(instrumentId);
   if (entry.field.VolumeTotal > 0 && view != views_.end() && view->second.known) {
     MarketView& v = view->second;
-    const auto& d = v.depth;
-    const double best = buy ? d.AskPrice1 : d.BidPrice1;
-    int& taken = buy ? v.askTaken : v.bidTaken;
-    const int shown = buy ? d.AskVolume1 : d.BidVolume1;
-    if (validPrice(best) && (buy ? crosses(price, best) : crosses(best, price)) && shown > taken) {
-      const int volume = std::min(entry.field.VolumeTotal, shown - taken);
-      taken += volume;
-      fill(entry, best, volume, out);
-    }
-    if (entry.field.VolumeTotal > 0) entry.queueAhead = displayedAt(d, buy, price);
+    for (const auto& [at, volume] : v.take(buy, price, entry.field.VolumeTotal)) fill(entry, at, volume, out);
+    if (entry.field.VolumeTotal > 0) entry.queueAhead = v.displayedAt(buy, price);
   }
 
   if (entry.field.VolumeTotal > 0 && immediate) cancelRemainder(entry, "已撤单", out);
-  compactWorking(instrumentId);
 }
 
 std::vector<Report> Broker::onSnapshot(const CThostFtdcDepthMarketDataField& depth) {
@@ -149,20 +102,37 @@ std::vector<Report> Broker::onSnapshot(const CThostFtdcDepthMarketDataField& dep
   if (insIt == instruments_.end()) return out;
   MarketView& v = views_[instrumentId];
   const double previousVolume = v.known ? v.depth.Volume : depth.Volume;
-  v.depth = depth;
-  v.known = true;
-  v.bidTaken = v.askTaken = 0;
+  v.see(depth);
   const long long tradedNow = std::max(0LL, static_cast<long long>(depth.Volume - previousVolume));
   const double last = depth.LastPrice;
 
-  const std::vector<std::size_t> resting = working_[instrumentId];
-  for (std::size_t i : resting) {
+  // Only orders the snapshot can reach: buys from the lower of the best ask and the last traded
+  // price up, sells from the higher of the best bid and the last price down (with room for the
+  // exact tests below), taken in time order as the fills share the displayed volume.
+  auto book = books_.find(instrumentId);
+  if (book == books_.end()) return out;
+  constexpr double kSlack = 2 * kPriceEpsilon;
+  const bool traded = validPrice(last) && tradedNow > 0;
+  double buyFloor = std::numeric_limits<double>::infinity();
+  double sellCeiling = -std::numeric_limits<double>::infinity();
+  if (validPrice(depth.AskPrice1)) buyFloor = depth.AskPrice1 - kSlack;
+  if (validPrice(depth.BidPrice1)) sellCeiling = depth.BidPrice1 + kSlack;
+  if (traded) {
+    buyFloor = std::min(buyFloor, last - kSlack);
+    sellCeiling = std::max(sellCeiling, last + kSlack);
+  }
+  const bool buys = validPrice(depth.AskPrice1) || traded;
+  const bool sells = validPrice(depth.BidPrice1) || traded;
+  const std::vector<std::size_t> reachable =
+      book->second.reachable(buys ? &buyFloor : nullptr, sells ? &sellCeiling : nullptr);
+
+  for (std::size_t i : reachable) {
     OrderEntry& o = orders_[i];
     if (!o.working()) continue;
     const bool buy = isBuy(o.field);
     const double price = o.field.LimitPrice;
     const double opposite = buy ? depth.AskPrice1 : depth.BidPrice1;
-    int& taken = buy ? v.askTaken : v.bidTaken;
+    int& taken = v.taken[buy ? 1 : 0][0];
     const int shown = buy ? depth.AskVolume1 : depth.BidVolume1;
     if (validPrice(opposite) && (buy ? crosses(price, opposite) : crosses(opposite, price))) {
       if (shown > taken) {
@@ -172,11 +142,11 @@ std::vector<Report> Broker::onSnapshot(const CThostFtdcDepthMarketDataField& dep
       }
       continue;
     }
-    if (!validPrice(last) || tradedNow == 0) continue;
-    if (buy ? last < price - kEpsilon : last > price + kEpsilon) {
+    if (!traded) continue;
+    if (buy ? last < price - kPriceEpsilon : last > price + kPriceEpsilon) {
       // The market traded through the order's price: everything ahead of it and the order went.
       fill(o, price, o.field.VolumeTotal, out);
-    } else if (std::fabs(last - price) < kEpsilon) {
+    } else if (std::fabs(last - price) < kPriceEpsilon) {
       o.queueAhead -= tradedNow;
       if (o.queueAhead < 0) {
         const int volume = static_cast<int>(std::min<long long>(o.field.VolumeTotal, -o.queueAhead));
@@ -185,7 +155,6 @@ std::vector<Report> Broker::onSnapshot(const CThostFtdcDepthMarketDataField& dep
       }
     }
   }
-  compactWorking(instrumentId);
   persist(out);
   return out;
 }

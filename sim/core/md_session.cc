@@ -63,6 +63,7 @@ void SimMdApi::onScenarioLoadedLocked() {
     w.market.subscribe(entry.first);
     entry.second = 0;
   }
+  walkDue_ = true;
 }
 
 int SimMdApi::ReqUserLogin(CThostFtdcReqUserLoginField* p, int id) {
@@ -134,6 +135,7 @@ int SimMdApi::instrumentRequest(const char* name, char* ids[], int count, Specif
     if (err == kErrNone && change == Change::kSubscribe && !subscriptions_.count(code)) {
       subscriptions_[code] = 0;
       w.market.subscribe(code);
+      walkDue_ = true;
     } else if (err == kErrNone && change == Change::kUnsubscribe && subscriptions_.count(code)) {
       subscriptions_.erase(code);
       w.market.unsubscribe(code);
@@ -190,6 +192,11 @@ void SimMdApi::onIdle(std::int64_t nowMicros) {
       const CThostFtdcDepthMarketDataField* depth = w.market.snapshot(moved, nullptr);
       if (depth != nullptr) SimTraderApi::deliverReportsLocked(w.broker.onSnapshot(*depth), nullptr, nullptr);
     }
+    // Pushed and replayed snapshots were queued as they came: only generated ones, and the
+    // current snapshot of a new subscription, are left to look for.
+    if (!walkDue_ && w.market.generatedSteps() == walkedSteps_) return;
+    walkDue_ = false;
+    walkedSteps_ = w.market.generatedSteps();
     for (auto& [code, lastSeen] : subscriptions_) {
       std::uint64_t sequence = 0;
       const CThostFtdcDepthMarketDataField* depth = w.market.snapshot(code, &sequence);

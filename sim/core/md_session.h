@@ -2,12 +2,13 @@
 // subscriptions one response per instrument, and streams the shared simulated market's snapshots
 // of the subscribed instruments on its library thread (core/session.h).
 // Created by CThostFtdcMdApi::CreateFtdcMdApi; freed by Release.
-// loggedIn_, subscriptions_ and tradingDay_ are guarded by World::mu; spi_ is set before Init.
+// loggedIn_, subscriptions_, the walk state and tradingDay_ are guarded by World::mu; spi_ is set
+// before Init.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <map>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -62,7 +63,11 @@ class SimMdApi final : public CThostFtdcMdApi, public Session {
   std::atomic<CThostFtdcMdSpi*> spi_{nullptr};
   bool loggedIn_ = false;
   int sessionId_ = 0;
-  std::map<std::string, std::uint64_t> subscriptions_;  // instrument id -> last sequence delivered
+  std::unordered_map<std::string, std::uint64_t> subscriptions_;  // instrument id -> last sequence delivered
+  // Market::generatedSteps() at the last walk over the subscriptions; a subscription or a new
+  // scenario asks for the next walk by setting walkDue_.
+  std::uint64_t walkedSteps_ = 0;
+  bool walkDue_ = true;
   char tradingDay_[9] = {};
 };
 

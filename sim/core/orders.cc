@@ -15,22 +15,54 @@
 
 namespace qvsim {
 
+Broker::InvestorTotals& Broker::totalsOf(const std::string& investorId) {
+  auto [it, added] = totals_.try_emplace(investorId);
+  if (added) it->second.number = static_cast<int>(totals_.size());
+  return it->second;
+}
+
 void Broker::indexOrder(std::size_t index) {
-  const auto& f = orders_[index].field;
-  orderRefs_.insert({f.FrontID, f.SessionID, trimmed(getText(f.OrderRef))});
-  if (orders_[index].working()) working_[getText(f.InstrumentID)].push_back(index);
+  OrderEntry& entry = orders_[index];
+  const auto& f = entry.field;
+  entry.index = index;
+  entry.totals = &totalsOf(getText(f.InvestorID));
+  byRef_[{f.FrontID, f.SessionID, trimmed(getText(f.OrderRef))}].push_back(index);
+  const std::string sysId = trimmed(getText(f.OrderSysID));
+  if (!sysId.empty()) bySysId_[sysId].push_back(index);
+  bySeq_[f.BrokerOrderSeq].push_back(index);
+  if (entry.working()) {
+    entry.inTotals = true;
+    entry.totals->frozenMargin += entry.frozenMargin;
+    entry.totals->frozenCommission += entry.frozenCommission;
+    entry.totals->frozenOrders += 1;
+  }
+}
+
+void Broker::rest(std::size_t index) {
+  OrderEntry& entry = orders_[index];
+  const auto& f = entry.field;
+  if (!entry.working() || f.VolumeTotal <= 0 || entry.book != nullptr) return;
+  PriceBook& book = books_[getText(f.InstrumentID)];
+  book.add(index, f.Direction == THOST_FTDC_D_Buy, entry.totals->number, f.LimitPrice, f.VolumeTotal);
+  entry.book = &book;
 }
 
 void Broker::reindexOrders() {
-  working_.clear();
-  orderRefs_.clear();
-  for (std::size_t i = 0; i < orders_.size(); ++i) indexOrder(i);
-}
-
-void Broker::compactWorking(const std::string& instrumentId) {
-  auto it = working_.find(instrumentId);
-  if (it == working_.end()) return;
-  std::erase_if(it->second, [&](std::size_t i) { return !orders_[i].working(); });
+  books_.clear();
+  byRef_.clear();
+  bySysId_.clear();
+  bySeq_.clear();
+  for (auto& [investor, totals] : totals_) {
+    totals.frozenMargin = totals.frozenCommission = 0.0;
+    totals.frozenOrders = 0;
+  }
+  for (std::size_t i = 0; i < orders_.size(); ++i) {
+    OrderEntry& entry = orders_[i];
+    entry.inTotals = false;
+    entry.book = nullptr;
+    indexOrder(i);
+    rest(i);
+  }
 }
 
 std::string Broker::nextOrderSysId() { return padded(++lastOrderSysId_, 12); }
@@ -118,7 +150,7 @@ OrderOutcome Broker::insertOrder(BrokerSession& session, CThostFtdcInputOrderFie
     ref = std::to_string(session.maxOrderRef + 1);
     setText(input.OrderRef, ref);
   }
-  if (orderRefs_.count({session.frontId, session.sessionId, trimmed(ref)}) != 0) {
+  if (byRef_.count({session.frontId, session.sessionId, trimmed(ref)}) != 0) {
     out.errorId = kErrDuplicateOrderRef;
     return out;
   }
@@ -178,15 +210,28 @@ OrderOutcome Broker::insertOrder(BrokerSession& session, CThostFtdcInputOrderFie
   out.reports.push_back(f);
   const bool accepted = out.exchangeRejection.empty();
   orders_.push_back(entry);
-  if (accepted) matchNew(orders_.size() - 1, out.followUps);
-  indexOrder(orders_.size() - 1);
+  const std::size_t index = orders_.size() - 1;
+  indexOrder(index);
+  if (accepted) matchNew(index, out.followUps);
+  rest(index);
   persist(out.reports, out.followUps);
   return out;
 }
 
 void Broker::release(OrderEntry& entry) {
+  if (entry.inTotals) {
+    InvestorTotals& totals = *entry.totals;
+    totals.frozenMargin -= entry.frozenMargin;
+    totals.frozenCommission -= entry.frozenCommission;
+    if (--totals.frozenOrders == 0) totals.frozenMargin = totals.frozenCommission = 0.0;
+    entry.inTotals = false;
+  }
   entry.frozenMargin = 0.0;
   entry.frozenCommission = 0.0;
+  if (entry.book != nullptr) {
+    entry.book->remove(entry.index);
+    entry.book = nullptr;
+  }
   if (entry.frozenYd == 0 && entry.frozenToday == 0) return;
   const auto& f = entry.field;
   Position& p = position(getText(f.InvestorID), getText(f.InstrumentID),
@@ -233,16 +278,22 @@ OrderOutcome Broker::cancelOrder(const BrokerSession& session, const CThostFtdcI
   const std::string exchange = getText(input.ExchangeID);
   const std::string instrumentId = getText(input.InstrumentID);
   if (sysId.empty() && ref.empty()) return fail(kErrBadOrderActionField);
+  // The earliest of the investor's orders that the request names.
   OrderEntry* found = nullptr;
-  for (OrderEntry& o : orders_) {
-    const auto& f = o.field;
+  const std::vector<std::size_t>* named = nullptr;
+  if (!sysId.empty()) {
+    auto it = bySysId_.find(sysId);
+    if (it != bySysId_.end()) named = &it->second;
+  } else {
+    auto it = byRef_.find({input.FrontID, input.SessionID, ref});
+    if (it != byRef_.end()) named = &it->second;
+  }
+  for (std::size_t n = 0; named != nullptr && n < named->size(); ++n) {
+    const std::size_t i = (*named)[n];
+    const auto& f = orders_[i].field;
     if (getText(f.InvestorID) != session.investorId) continue;
-    const bool hit = !sysId.empty()
-                         ? trimmed(getText(f.OrderSysID)) == sysId && matches(exchange, getText(f.ExchangeID))
-                         : f.FrontID == input.FrontID && f.SessionID == input.SessionID &&
-                               trimmed(getText(f.OrderRef)) == ref && matches(instrumentId, getText(f.InstrumentID));
-    if (hit) {
-      found = &o;
+    if (!sysId.empty() ? matches(exchange, getText(f.ExchangeID)) : matches(instrumentId, getText(f.InstrumentID))) {
+      found = &orders_[i];
       break;
     }
   }

@@ -134,10 +134,8 @@ void Broker::save(const std::string& investorId, const std::vector<long long>* o
                   const std::vector<CThostFtdcTradeField>* trades) {
   auto it = stores_.find(investorId);
   if (it == stores_.end()) return;
-  const Account* account = nullptr;
-  for (const auto& [userId, a] : accounts_) {
-    if (a.investorId == investorId) account = &a;
-  }
+  auto totals = totals_.find(investorId);
+  const Account* account = totals != totals_.end() ? totals->second.account : nullptr;
   if (account == nullptr) return;
   StoredAccount a;
   a.preBalance = account->preBalance;
@@ -149,6 +147,8 @@ void Broker::save(const std::string& investorId, const std::vector<long long>* o
   a.confirmed = account->confirmed;
   a.confirmDate = account->confirmDate;
   a.confirmTime = account->confirmTime;
+  // Positions move only with fills; the last prices of the lots held are kept with every write.
+  const bool positionsChanged = trades == nullptr || !trades->empty();
   std::vector<StoredPosition> positions;
   std::map<std::string, double> prices;
   for (const Position& p : positions_) {
@@ -157,12 +157,24 @@ void Broker::save(const std::string& investorId, const std::vector<long long>* o
     prices[p.instrumentId] = lastPrice(p.instrumentId);
   }
   std::vector<StoredOrder> orders;
-  for (const OrderEntry& o : orders_) {
-    if (getText(o.field.InvestorID) != investorId) continue;
-    if (orderSeqs != nullptr && std::find(orderSeqs->begin(), orderSeqs->end(), o.field.BrokerOrderSeq) == orderSeqs->end()) {
-      continue;
-    }
+  auto keep = [&](const OrderEntry& o) {
     orders.push_back(StoredOrder{o.field, o.frozenMargin, o.frozenCommission, o.frozenYd, o.frozenToday, o.queueAhead});
+  };
+  if (orderSeqs == nullptr) {
+    for (const OrderEntry& o : orders_) {
+      if (getText(o.field.InvestorID) == investorId) keep(o);
+    }
+  } else {
+    std::vector<long long> seqs = *orderSeqs;
+    std::sort(seqs.begin(), seqs.end());
+    seqs.erase(std::unique(seqs.begin(), seqs.end()), seqs.end());
+    for (long long seq : seqs) {
+      auto named = bySeq_.find(static_cast<int>(seq));
+      if (named == bySeq_.end()) continue;
+      for (std::size_t i : named->second) {
+        if (getText(orders_[i].field.InvestorID) == investorId) keep(orders_[i]);
+      }
+    }
   }
   std::vector<CThostFtdcTradeField> allTrades;
   if (trades == nullptr) {
@@ -170,7 +182,8 @@ void Broker::save(const std::string& investorId, const std::vector<long long>* o
       if (getText(t.InvestorID) == investorId) allTrades.push_back(t);
     }
   }
-  if (!it->second->save(scenario_.tradingDay, a, positions, orders, trades != nullptr ? *trades : allTrades, prices)) {
+  if (!it->second->save(scenario_.tradingDay, a, positionsChanged ? &positions : nullptr, orders,
+                        trades != nullptr ? *trades : allTrades, prices)) {
     std::fprintf(stderr, "qvsim: the trading day could not be written: %s\n", it->second->lastError().c_str());
   }
 }

@@ -200,9 +200,7 @@ void Replay::stepLocked() {
     clockMillis_ = at;
     setReplayedTime(tickDate(tick), static_cast<int>(dayMillis(std::string_view(tick.UpdateTime, 8), tick.UpdateMillisec)));
   }
-  std::uint64_t sequence = 0;
-  if (w.market.push(tick)) w.market.snapshot(getText(tick.InstrumentID), &sequence);
-  w.marketMovedLocked(tick, sequence);
+  w.marketMovedLocked(tick, w.market.push(tick));
   ++cursor_;
   delivered_.store(static_cast<long long>(cursor_), std::memory_order_relaxed);
 }

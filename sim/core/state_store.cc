@@ -25,8 +25,10 @@ constexpr const char* kSchema = R"(
   CREATE TABLE IF NOT EXISTS prices (instrument TEXT PRIMARY KEY, last REAL);
 )";
 
+}  // namespace
+
 // A prepared statement that finalizes itself.
-class Statement {
+class StateStore::Statement {
  public:
   Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
   ~Statement() { sqlite3_finalize(stmt_); }
@@ -76,7 +78,33 @@ class Statement {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
-}  // namespace
+struct StateStore::Writes {
+  explicit Writes(sqlite3* db)
+      : begin(db, "BEGIN"),
+        commit(db, "COMMIT"),
+        rollback(db, "ROLLBACK"),
+        day(db, "INSERT OR REPLACE INTO meta (key, value) VALUES ('tradingDay', ?1)"),
+        account(db,
+                "INSERT OR REPLACE INTO account (id, pre_balance, deposit, withdraw, close_profit, commission, "
+                "bank_balance, confirmed, confirm_date, confirm_time) VALUES (1, ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"),
+        clearPositions(db, "DELETE FROM positions"),
+        position(db,
+                 "INSERT INTO positions (instrument, direction, yd_initial, yd, today, open_cost, margin) "
+                 "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)"),
+        order(db,
+              "INSERT OR REPLACE INTO orders (seq, record, frozen_margin, frozen_commission, frozen_yd, "
+              "frozen_today, queue_ahead) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)"),
+        trade(db, "INSERT OR IGNORE INTO trades (trade_id, record) VALUES (?1, ?2)"),
+        price(db, "INSERT OR REPLACE INTO prices (instrument, last) VALUES (?1, ?2)") {}
+  bool ok() const {
+    return begin.ok() && commit.ok() && rollback.ok() && day.ok() && account.ok() && clearPositions.ok() &&
+           position.ok() && order.ok() && trade.ok() && price.ok();
+  }
+
+  Statement begin, commit, rollback, day, account, clearPositions, position, order, trade, price;
+};
+
+StateStore::StateStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
 
 std::unique_ptr<StateStore> StateStore::open(const std::string& path, std::string& error) {
   std::error_code ec;
@@ -90,14 +118,24 @@ std::unique_ptr<StateStore> StateStore::open(const std::string& path, std::strin
   }
   sqlite3_busy_timeout(db, 2000);
   std::unique_ptr<StateStore> store(new StateStore(db, path));
-  if (!store->exec(kSchema)) {
+  if (!store->exec(kSchema) || !store->prepare()) {
     error = store->error_;
     return nullptr;
   }
   return store;
 }
 
-StateStore::~StateStore() { sqlite3_close(db_); }
+StateStore::~StateStore() {
+  writes_.reset();  // the statements go before the connection
+  sqlite3_close(db_);
+}
+
+bool StateStore::prepare() {
+  writes_ = std::make_unique<Writes>(db_);
+  if (writes_->ok()) return true;
+  error_ = path_ + ": " + sqlite3_errmsg(db_);
+  return false;
+}
 
 bool StateStore::exec(const char* sql) {
   char* message = nullptr;
@@ -165,71 +203,65 @@ bool StateStore::load(StoredDay& out) {
   return true;
 }
 
-bool StateStore::save(const std::string& tradingDay, const StoredAccount& a, const std::vector<StoredPosition>& positions,
+bool StateStore::save(const std::string& tradingDay, const StoredAccount& a, const std::vector<StoredPosition>* positions,
                       const std::vector<StoredOrder>& orders, const std::vector<CThostFtdcTradeField>& trades,
                       const std::map<std::string, double>& lastPrices) {
-  if (!exec("BEGIN")) return false;
-  bool ok = true;
-  {
-    Statement day(db_, "INSERT OR REPLACE INTO meta (key, value) VALUES ('tradingDay', ?1)");
-    ok = ok && day.ok() && day.text(1, tradingDay).run();
-    Statement account(db_,
-                      "INSERT OR REPLACE INTO account (id, pre_balance, deposit, withdraw, close_profit, commission, "
-                      "bank_balance, confirmed, confirm_date, confirm_time) VALUES (1, ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
-    ok = ok && account.ok() &&
-         account.real(1, a.preBalance)
-             .real(2, a.deposit)
-             .real(3, a.withdraw)
-             .real(4, a.closeProfit)
-             .real(5, a.commission)
-             .real(6, a.bankBalance)
-             .integer(7, a.confirmed ? 1 : 0)
-             .text(8, a.confirmDate)
-             .text(9, a.confirmTime)
-             .run();
-    ok = ok && exec("DELETE FROM positions");
-    Statement position(db_,
-                       "INSERT INTO positions (instrument, direction, yd_initial, yd, today, open_cost, margin) "
-                       "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
-    for (const StoredPosition& p : positions) {
-      ok = ok && position.ok() &&
-           position.text(1, p.instrumentId)
-               .text(2, std::string(1, p.direction))
-               .integer(3, p.ydInitial)
-               .integer(4, p.yd)
-               .integer(5, p.today)
-               .real(6, p.openCost)
-               .real(7, p.margin)
-               .run();
-    }
-    Statement order(db_,
-                    "INSERT OR REPLACE INTO orders (seq, record, frozen_margin, frozen_commission, frozen_yd, "
-                    "frozen_today, queue_ahead) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
-    for (const StoredOrder& o : orders) {
-      ok = ok && order.ok() &&
-           order.integer(1, o.field.BrokerOrderSeq)
-               .blob(2, &o.field, sizeof(o.field))
-               .real(3, o.frozenMargin)
-               .real(4, o.frozenCommission)
-               .integer(5, o.frozenYd)
-               .integer(6, o.frozenToday)
-               .integer(7, o.queueAhead)
-               .run();
-    }
-    Statement trade(db_, "INSERT OR IGNORE INTO trades (trade_id, record) VALUES (?1, ?2)");
-    for (const CThostFtdcTradeField& t : trades) {
-      ok = ok && trade.ok() &&
-           trade.text(1, std::string(t.TradeID, strnlen(t.TradeID, sizeof(t.TradeID)))).blob(2, &t, sizeof(t)).run();
-    }
-    Statement price(db_, "INSERT OR REPLACE INTO prices (instrument, last) VALUES (?1, ?2)");
-    for (const auto& [instrument, last] : lastPrices) ok = ok && price.ok() && price.text(1, instrument).real(2, last).run();
-  }
-  if (!ok) {
+  Writes& w = *writes_;
+  if (!w.begin.run()) {
     error_ = path_ + ": " + sqlite3_errmsg(db_);
-    exec("ROLLBACK");
     return false;
   }
-  return exec("COMMIT");
+  bool ok = true;
+  if (tradingDay != savedDay_) ok = w.day.text(1, tradingDay).run();
+  ok = ok && w.account.real(1, a.preBalance)
+                 .real(2, a.deposit)
+                 .real(3, a.withdraw)
+                 .real(4, a.closeProfit)
+                 .real(5, a.commission)
+                 .real(6, a.bankBalance)
+                 .integer(7, a.confirmed ? 1 : 0)
+                 .text(8, a.confirmDate)
+                 .text(9, a.confirmTime)
+                 .run();
+  if (positions != nullptr) {
+    ok = ok && w.clearPositions.run();
+    for (const StoredPosition& p : *positions) {
+      ok = ok && w.position.text(1, p.instrumentId)
+                     .text(2, std::string(1, p.direction))
+                     .integer(3, p.ydInitial)
+                     .integer(4, p.yd)
+                     .integer(5, p.today)
+                     .real(6, p.openCost)
+                     .real(7, p.margin)
+                     .run();
+    }
+  }
+  for (const StoredOrder& o : orders) {
+    ok = ok && w.order.integer(1, o.field.BrokerOrderSeq)
+                   .blob(2, &o.field, sizeof(o.field))
+                   .real(3, o.frozenMargin)
+                   .real(4, o.frozenCommission)
+                   .integer(5, o.frozenYd)
+                   .integer(6, o.frozenToday)
+                   .integer(7, o.queueAhead)
+                   .run();
+  }
+  for (const CThostFtdcTradeField& t : trades) {
+    ok = ok && w.trade.text(1, std::string(t.TradeID, strnlen(t.TradeID, sizeof(t.TradeID)))).blob(2, &t, sizeof(t)).run();
+  }
+  for (const auto& [instrument, last] : lastPrices) ok = ok && w.price.text(1, instrument).real(2, last).run();
+  if (!ok) {
+    error_ = path_ + ": " + sqlite3_errmsg(db_);
+    w.rollback.run();
+    return false;
+  }
+  if (!w.commit.run()) {
+    error_ = path_ + ": " + sqlite3_errmsg(db_);
+    w.rollback.run();
+    return false;
+  }
+  savedDay_ = tradingDay;
+  return true;
 }
 
 bool StateStore::clearDay() { return exec("DELETE FROM orders; DELETE FROM trades;"); }

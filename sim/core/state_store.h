@@ -69,9 +69,10 @@ class StateStore {
   const std::string& path() const { return path_; }
   // Reads the stored day; false when the database holds none yet.
   bool load(StoredDay& out);
-  // Replaces the stored day's account and positions, writes the given orders (by their broker
-  // sequence) and trades (by their trade id) and the last prices. One transaction.
-  bool save(const std::string& tradingDay, const StoredAccount& account, const std::vector<StoredPosition>& positions,
+  // Writes the stored day's account, its positions when given (they replace the stored ones), the
+  // given orders (by their broker sequence) and trades (by their trade id) and the last prices.
+  // One transaction.
+  bool save(const std::string& tradingDay, const StoredAccount& account, const std::vector<StoredPosition>* positions,
             const std::vector<StoredOrder>& orders, const std::vector<CThostFtdcTradeField>& trades,
             const std::map<std::string, double>& lastPrices);
   // Drops every order and trade (a new trading day begins).
@@ -79,12 +80,19 @@ class StateStore {
   const std::string& lastError() const { return error_; }
 
  private:
-  StateStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+  class Statement;
+  // The statements of a save, prepared once when the store opens.
+  struct Writes;
+
+  StateStore(sqlite3* db, std::string path);
   bool exec(const char* sql);
+  bool prepare();
 
   sqlite3* db_;
   std::string path_;
   std::string error_;
+  std::string savedDay_;  // the trading day last written to meta
+  std::unique_ptr<Writes> writes_;
 };
 
 }  // namespace qvsim

@@ -1,6 +1,9 @@
 #include "core/tick_file.h"
 
+#include <sys/stat.h>
+
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -62,9 +65,36 @@ const Column* columnNamed(std::string_view name) {
 }
 
 std::string_view trimCell(std::string_view cell) {
-  if (!cell.empty() && cell.back() == '\r') cell.remove_suffix(1);
   if (cell.size() >= 2 && cell.front() == '"' && cell.back() == '"') cell = cell.substr(1, cell.size() - 2);
   return cell;
+}
+
+// Plain decimals ("3512.0", "-12", "0.25") with at most 15 digits: the digits as an integer, then
+// one division by an exact power of ten, which rounds correctly. Anything else goes to from_chars.
+bool parsePlainDecimal(std::string_view cell, double& out) {
+  static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  std::size_t i = 0;
+  const bool negative = cell[0] == '-';
+  if (negative) ++i;
+  std::uint64_t digits = 0;
+  int count = 0;
+  int decimals = -1;
+  for (; i < cell.size(); ++i) {
+    const char c = cell[i];
+    if (c >= '0' && c <= '9') {
+      digits = digits * 10 + static_cast<unsigned>(c - '0');
+      ++count;
+      if (decimals >= 0) ++decimals;
+    } else if (c == '.' && decimals < 0) {
+      decimals = 0;
+    } else {
+      return false;
+    }
+  }
+  if (count == 0 || count > 15) return false;
+  const double value = static_cast<double>(digits) / kPowers[decimals > 0 ? decimals : 0];
+  out = negative ? -value : value;
+  return true;
 }
 
 bool store(Depth& d, const Column& column, std::string_view cell) {
@@ -81,8 +111,10 @@ bool store(Depth& d, const Column& column, std::string_view cell) {
   const char* end = cell.data() + cell.size();
   if (column.kind == Kind::kDouble) {
     double value = 0.0;
-    const auto [ptr, ec] = std::from_chars(cell.data(), end, value);
-    if (ec != std::errc() || ptr != end) return false;
+    if (!parsePlainDecimal(cell, value)) {
+      const auto [ptr, ec] = std::from_chars(cell.data(), end, value);
+      if (ec != std::errc() || ptr != end) return false;
+    }
     std::memcpy(base, &value, sizeof(value));
   } else {
     int value = 0;
@@ -146,6 +178,11 @@ class LineReader {
   bool tooLong_ = false;
 };
 
+long fileSize(std::FILE* file) {
+  struct stat info {};
+  return fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) ? static_cast<long>(info.st_size) : -1;
+}
+
 struct InstrumentClock {
   std::size_t index = 0;       // in TickFile::instruments
   std::string tradingDay;
@@ -184,6 +221,7 @@ bool readTickFile(const std::string& path, const ExchangeLookup& exchangeOf, Tic
                              : path + ": no header row";
     return false;
   }
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   std::vector<const Column*> layout;
   std::vector<std::string> names;
   for (std::size_t from = 0;;) {
@@ -220,55 +258,63 @@ bool readTickFile(const std::string& path, const ExchangeLookup& exchangeOf, Tic
   std::string fileDay;      // and its trading day
   Depth blank = zeroRecord<Depth>();
   blank.ClosePrice = blank.SettlementPrice = blank.CurrDelta = std::numeric_limits<double>::max();
-  std::vector<std::string_view> cells;
-  cells.reserve(layout.size());
   while (reader.next(line)) {
     ++lineNumber;
     if (line.empty() || line == "\r") continue;
-    cells.clear();
-    for (std::size_t from = 0;;) {
-      const void* comma = std::memchr(line.data() + from, ',', line.size() - from);
-      const std::size_t at = comma != nullptr ? static_cast<const char*>(comma) - line.data() : line.size();
-      cells.push_back(trimCell(line.substr(from, at - from)));
-      if (comma == nullptr) break;
-      from = at + 1;
+    if (result.ticks.empty()) {
+      // As many snapshots as rows like the first fit in the file: no copying as the day grows.
+      const long size = fileSize(file.get());
+      if (size > 0) result.ticks.reserve(static_cast<std::size_t>(size) / (line.size() + 1) + 16);
+      result.millis.reserve(result.ticks.capacity());
     }
-    if (cells.size() < layout.size()) {
-      error = where(names[cells.size()].c_str()) + "missing (" + std::to_string(cells.size()) + " cells, the header has " +
+    // Cells are parsed in place, straight into the record.
+    if (line.back() == '\r') line.remove_suffix(1);
+    Depth& d = result.ticks.emplace_back(blank);
+    std::string_view id;
+    std::string_view exchange;
+    std::size_t count = 0;
+    for (const char *p = line.data(), *end = p + line.size();; ++count) {
+      const void* comma = std::memchr(p, ',', static_cast<std::size_t>(end - p));
+      const char* stop = comma != nullptr ? static_cast<const char*>(comma) : end;
+      if (count < layout.size()) {
+        const std::string_view cell = trimCell(std::string_view(p, static_cast<std::size_t>(stop - p)));
+        if (layout[count] != nullptr && !store(d, *layout[count], cell)) {
+          error = where(layout[count]->name) + "bad value '" + std::string(cell.substr(0, 64)) + "'";
+          return false;
+        }
+        if (static_cast<int>(count) == instrumentColumn) id = cell;
+        if (static_cast<int>(count) == exchangeColumn) exchange = cell;
+      }
+      if (comma == nullptr) break;
+      p = stop + 1;
+    }
+    ++count;
+    if (count < layout.size()) {
+      error = where(names[count].c_str()) + "missing (" + std::to_string(count) + " cells, the header has " +
               std::to_string(layout.size()) + ")";
       return false;
     }
-    if (cells.size() > layout.size()) {
-      error = where(nullptr) + std::to_string(cells.size()) + " cells, the header has " + std::to_string(layout.size());
+    if (count > layout.size()) {
+      error = where(nullptr) + std::to_string(count) + " cells, the header has " + std::to_string(layout.size());
       return false;
     }
-    Depth& d = result.ticks.emplace_back(blank);
-    for (std::size_t i = 0; i < cells.size(); ++i) {
-      if (layout[i] != nullptr && !store(d, *layout[i], cells[i])) {
-        error = where(layout[i]->name) + "bad value '" + std::string(cells[i].substr(0, 64)) + "'";
-        return false;
-      }
-    }
-    const std::string_view id = cells[static_cast<std::size_t>(instrumentColumn)];
     if (id.empty()) {
       error = where("InstrumentID") + "blank";
       return false;
     }
     auto found = clocks.find(id);
     if (found == clocks.end()) {
-      const std::string* exchange = exchangeOf ? exchangeOf(id) : nullptr;
-      if (exchange == nullptr) {
+      const std::string* listed = exchangeOf ? exchangeOf(id) : nullptr;
+      if (listed == nullptr) {
         error = where("InstrumentID") + "'" + std::string(id) + "' is not an instrument of this exchange";
         return false;
       }
       found = clocks.emplace(std::string(id), InstrumentClock{result.instruments.size(), "", -1}).first;
-      result.instruments.push_back(TickInstrument{std::string(id), *exchange, 0});
+      result.instruments.push_back(TickInstrument{std::string(id), *listed, 0});
     }
     InstrumentClock& clock = found->second;
     TickInstrument& instrument = result.instruments[clock.index];
     ++instrument.ticks;
-    const std::string_view exchange =
-        exchangeColumn >= 0 ? cells[static_cast<std::size_t>(exchangeColumn)] : std::string_view();
     if (exchange.empty()) {
       setText(d.ExchangeID, instrument.exchangeId);
     } else if (exchange != instrument.exchangeId) {

@@ -111,6 +111,15 @@ QVSIM_API int qvsim_replay_wait(long long timeout_micros);
 /* Stops a running replay; the snapshots not yet sent are dropped. */
 QVSIM_API int qvsim_replay_stop(void);
 
+/* Ends the trading day and begins `trading_day` (YYYYMMDD, later than the present one): working
+ * orders expire (canceled, reported to their investors), every position is settled at the day's
+ * settlement price (the last price when the market gave none) and carried as yesterday's, close
+ * profit, fees, transfers and the settlement's profit go into the pre-balance, the day's orders and
+ * trades are dropped and the settlement must be confirmed again. The trader front then drops
+ * (OnFrontDisconnected) and comes back after reconnect_after_micros, so that connected objects log
+ * in to the new day. Refused while a replay is running. */
+QVSIM_API int qvsim_roll_day(const char* trading_day, long long reconnect_after_micros);
+
 /* The log of requests received, oldest first. qvsim_request_at copies entry `index`: the api, the
  * request name, its request id, what the request returned, and up to record_size bytes of the
  * record (for the market-data subscriptions: each code followed by a NUL); returns the record's

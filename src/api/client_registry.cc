@@ -2,6 +2,31 @@
 
 namespace qv::api {
 
+constinit KnownHandles knownHandles;
+
+bool KnownHandles::add(TraderClient* client) {
+  const size_t n = published_.load(std::memory_order_relaxed);
+  for (size_t i = 0; i < n; ++i) {
+    if (slots_[i].load(std::memory_order_relaxed) == nullptr) {
+      slots_[i].store(client, std::memory_order_release);
+      return true;
+    }
+  }
+  if (n == kCapacity) return false;
+  slots_[n].store(client, std::memory_order_release);
+  published_.store(n + 1, std::memory_order_release);
+  return true;
+}
+
+void KnownHandles::remove(const TraderClient* client) {
+  const size_t n = published_.load(std::memory_order_relaxed);
+  for (size_t i = 0; i < n; ++i) {
+    if (slots_[i].load(std::memory_order_relaxed) == client) {
+      slots_[i].store(nullptr, std::memory_order_release);
+    }
+  }
+}
+
 TraderClient* ClientRegistry::find(std::string_view key) const {
   ReadGuard guard(lock_);
   for (const auto& [entryKey, client] : entries_) {
@@ -16,42 +41,23 @@ void ClientRegistry::insert(std::string_view key, TraderClient* client) {
     if (entryKey == key) {
       if (entryClient == nullptr && client != nullptr) {
         entryClient = client;
-        publish(client);
+        knownHandles.add(client);
       }
       return;
     }
   }
   entries_.emplace_back(std::string(key), client);
-  if (client != nullptr) publish(client);
-}
-
-bool ClientRegistry::publish(TraderClient* client) {
-  const size_t n = published_.load(std::memory_order_relaxed);
-  for (size_t i = 0; i < n; ++i) {
-    if (known_[i].load(std::memory_order_relaxed) == nullptr) {
-      known_[i].store(client, std::memory_order_release);
-      return true;
-    }
-  }
-  if (n == kCapacity) return false;
-  known_[n].store(client, std::memory_order_release);
-  published_.store(n + 1, std::memory_order_release);
-  return true;
+  if (client != nullptr) knownHandles.add(client);
 }
 
 bool ClientRegistry::TEST_admit(TraderClient* client) {
   WriteGuard guard(lock_);
-  return publish(client);
+  return knownHandles.add(client);
 }
 
 void ClientRegistry::TEST_forget(TraderClient* client) {
   WriteGuard guard(lock_);
-  const size_t n = published_.load(std::memory_order_relaxed);
-  for (size_t i = 0; i < n; ++i) {
-    if (known_[i].load(std::memory_order_relaxed) == client) {
-      known_[i].store(nullptr, std::memory_order_release);
-    }
-  }
+  knownHandles.remove(client);
 }
 
 std::vector<TraderClient*> ClientRegistry::clients() const {

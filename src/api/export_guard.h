@@ -13,7 +13,7 @@ namespace qv::api {
 
 // Whether an export may use `handle`: only a client that init handed out. Null, and any address
 // the runtime did not hand out, get the export's null-handle result.
-inline bool knownHandle(const TraderClient* handle) { return clientRegistry().knows(handle); }
+inline bool knownHandle(const TraderClient* handle) { return ClientRegistry::knows(handle); }
 
 // What an integer export returns when something was thrown inside (e.g. memory ran out).
 inline constexpr int32_t kErrInternal = -1;

@@ -3,8 +3,10 @@
 //
 // Conventions, for every export:
 // - A client handle is the TraderClient* that init returned; the host treats it as opaque.
-// - Null handle: integer-code exports return -1002000, pointer exports return null, getUsableCash
-//   returns -1, exitX(null) acts on every registered client. Nothing else happens.
+// - Null or unknown handle: integer-code exports return -1002000, pointer exports return null,
+//   getUsableCash returns -1, exitX(null) acts on every registered client. A handle is unknown
+//   when init did not hand it out (zeroed memory, a record's address, any other number); it is
+//   compared, never dereferenced. Nothing else happens.
 // - Codes: 0 or a negative code of trading/error_codes.h:
 //     -1000100 unsupported kind/direction   -1002000 null client handle
 //     -1000200 client index above 99        -1002100 no market-data client
@@ -13,6 +15,8 @@
 //     -1000700 UserType not supported       -1002500 order volume below 1
 //     -1000900 MdFront empty                -1002700 order insertion rejected
 //     -1001000 flow directory not made      -1003200 task id has no request
+//     -1002400 subscription count beyond 65536 (nothing read from the array)
+//     -1002600 lots a bound of one order call held back (ErrorID of the unsent last order)
 //     -1001100 / -1001200 / -1001300 BrokerID / AppID / AuthCode empty (UserType 10001)
 //     -1001400 / -1001700 trader / market-data library object not created (events)
 //     -1001500 trading front not connected in time; -1001800 time-out attaching market data
@@ -21,7 +25,15 @@
 //   A request refused by the CTP library returns the library's own result unchanged.
 // - Records are returned by address: an order, position or transfer export returns the address
 //   of the record inside its holder (holder address + 8); it stays valid while the client lives.
-// - Texts are NUL-terminated bytes; texts longer than their destination are cut, never overrun.
+// - Texts are NUL-terminated bytes; texts longer than their destination are cut, never overrun,
+//   and a text is never read past the width of the field it is copied into.
+// - Order exports refuse (null, no order) an order mark outside 0..99 and a price, amount, ratio
+//   or value that is not finite; transferCash refuses a non-finite amount. What one call sends is
+//   bounded: closes by the closable position, opens by what usable cash covers (one order's worth
+//   when it covers no lot or there is no price), at most 100 orders; the lots held back end the
+//   chain as an unsent order carrying them, with ErrorID -1002600.
+// - getTimeElapse saturates at the int64 range; CQVPrintHelper takes precisions above 1074 as
+//   1074.
 // - No export lets an exception cross into the host: anything thrown inside ends as null, -1 or
 //   the export's failure code.
 #ifndef QV_API_EXPORTS_H

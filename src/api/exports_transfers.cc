@@ -1,4 +1,6 @@
 // Transfer and password exports, forwarded to slots 20 to 22.
+#include <cmath>
+
 #include "api/export_guard.h"
 #include "api/exports.h"
 #include "trading/error_codes.h"
@@ -9,7 +11,8 @@ using qv::api::recordOf;
 CQVTransferAssetField* transferCash(QvHandle handle, uint8_t direction, double amount,
                                     const char* accountPassword, const char* bankId,
                                     const char* bankPassword) {
-  if (!qv::api::knownHandle(handle)) return nullptr;
+  // An amount that is not a finite number is no transfer a bank could make.
+  if (!qv::api::knownHandle(handle) || !std::isfinite(amount)) return nullptr;
   return guarded<CQVTransferAssetField*>(nullptr, [&] {
     return recordOf(handle->transferCash(static_cast<char>(direction), amount, accountPassword,
                                          bankId, bankPassword));

@@ -39,7 +39,7 @@ class CtpMdClient final : public MdClient, public CThostFtdcMdSpi {
   // next login's replay sends it.
   int32_t sendSubscribe(const char* bookKey, char** codes, int32_t count, char type) override;
   int32_t sendUnsubscribe(const char* bookKey, char** codes, int32_t count, char type) override;
-  int32_t login() override;
+  int32_t login(int32_t& requestId) override;
 
   // CThostFtdcMdSpi
   void OnFrontConnected() override;
@@ -55,7 +55,7 @@ class CtpMdClient final : public MdClient, public CThostFtdcMdSpi {
  private:
   // Raises a subscription response and completes its task on the last part.
   void respond(int32_t eventId, const void* record, const CThostFtdcRspInfoField* info,
-               bool isLast);
+               int32_t requestId, bool isLast);
 
   CThostFtdcMdApi* api_;
   SnapshotFolder folder_{snapshots()};  // used only on the library's callback thread

@@ -68,7 +68,8 @@ int32_t CtpMdClient::sendUnsubscribe(const char*, char** codes, int32_t count, c
   return api_->UnSubscribeMarketData(codes, count);
 }
 
-int32_t CtpMdClient::login() {
+int32_t CtpMdClient::login(int32_t& requestId) {
+  if (api_ == nullptr) return -1;
   const CQVLoginField& config = loginRecord();
   CThostFtdcReqUserLoginField request{};
   copyText(request.BrokerID, config.BrokerID);
@@ -76,9 +77,8 @@ int32_t CtpMdClient::login() {
   copyText(request.Password, config.Password);
   copyText(request.MacAddress, config.MacAddress);
   copyText(request.UserProductInfo, config.TerminalInfo);
-  int32_t result = api_ != nullptr ? api_->ReqUserLogin(&request, nextRequestId()) : -1;
-  if (result != 0) raiseResponse(kTaskLoginMd, nullptr, true, result, "Error:Fail To Sended.");
-  return result;
+  requestId = nextRequestId();
+  return api_->ReqUserLogin(&request, requestId);
 }
 
 void CtpMdClient::OnFrontConnected() {
@@ -88,7 +88,10 @@ void CtpMdClient::OnFrontConnected() {
   // The first connection logs in as a step of the trading session's start-up chain; a connection
   // that follows a lost one logs in on its own, since the trading session may never have noticed
   // (its own front stayed up). The login's answer replays the subscriptions.
-  if (reconnected) login();
+  if (!reconnected) return;
+  int32_t requestId = 0;
+  const int32_t result = login(requestId);
+  if (result != 0) raiseLoginRefused(result);
 }
 
 void CtpMdClient::OnFrontDisconnected(int reason) {
@@ -97,7 +100,7 @@ void CtpMdClient::OnFrontDisconnected(int reason) {
 }
 
 void CtpMdClient::OnRspUserLogin(CThostFtdcRspUserLoginField* record, CThostFtdcRspInfoField* info,
-                                 int, bool isLast) {
+                                 int requestId, bool isLast) {
   RspError error(info);
   TaskQueue* queue = taskQueue();
   if (error.id == kErrorLoginRefused && queue != nullptr) queue->reset();
@@ -107,25 +110,25 @@ void CtpMdClient::OnRspUserLogin(CThostFtdcRspUserLoginField* record, CThostFtdc
     setState('4');
     subscribe(nullptr, nullptr, 0, '0');
   }
-  if (queue != nullptr) queue->complete(kTaskLoginMd, error.failed());
+  if (queue != nullptr) queue->complete(kTaskLoginMd, requestId, error.id);
 }
 
 void CtpMdClient::respond(int32_t eventId, const void* record, const CThostFtdcRspInfoField* info,
-                          bool isLast) {
+                          int32_t requestId, bool isLast) {
   RspError error(info);
   raiseResponse(eventId, record, isLast, error.id, error.message);
   TaskQueue* queue = taskQueue();
-  if (isLast && queue != nullptr) queue->complete(eventId, error.failed());
+  if (isLast && queue != nullptr) queue->complete(eventId, requestId, error.id);
 }
 
 void CtpMdClient::OnRspSubMarketData(CThostFtdcSpecificInstrumentField* record,
-                                     CThostFtdcRspInfoField* info, int, bool isLast) {
-  respond(kEventSubscribe, record, info, isLast);
+                                     CThostFtdcRspInfoField* info, int requestId, bool isLast) {
+  respond(kEventSubscribe, record, info, requestId, isLast);
 }
 
 void CtpMdClient::OnRspUnSubMarketData(CThostFtdcSpecificInstrumentField* record,
-                                       CThostFtdcRspInfoField* info, int, bool isLast) {
-  respond(kEventUnsubscribe, record, info, isLast);
+                                       CThostFtdcRspInfoField* info, int requestId, bool isLast) {
+  respond(kEventUnsubscribe, record, info, requestId, isLast);
 }
 
 }  // namespace qv

@@ -3,7 +3,8 @@
 //
 // Session: construction creates the library object and starts it; every OnFrontConnected sets the
 // state to '3' and queues the start-up chain (authenticate, log in, confirm settlement, load
-// instruments, orders, trades, positions and funds, log the market-data client in); the final
+// instruments, orders, trades, positions and funds, log the market-data client in) as session
+// steps, ahead of the host's tasks, which wait for the session to be ready; the final
 // error-free account response makes the client ready ('4', event 10002). A lost front sets '2',
 // drops the queued work and raises 11002; the library reconnects by itself and the chain runs again.
 //
@@ -135,13 +136,15 @@ class CtpTraderClient final : public OrderEngine, public CThostFtdcTraderSpi {
 
  private:
   // The response pattern: raise the event with the record and the response info (0 and an empty
-  // message without one); on the last part, complete the task of the same id when `completes`.
+  // message without one); on the last part, complete the task of the same id and request id when
+  // `completes`.
   void respond(int32_t eventId, const void* record, const CThostFtdcRspInfoField* info,
-               bool isLast, bool completes);
+               int32_t requestId, bool isLast, bool completes);
   // The notice pattern: a non-null record is raised with is-last true; no task is involved.
   void notice(int32_t eventId, const void* record);
-  // Task 11102: the market-data client's login, or -1002100 without one.
-  int32_t marketDataLogin();
+  // Task 11102: the market-data client's login (its request id in `requestId`), or -1002100
+  // without one.
+  int32_t marketDataLogin(int32_t& requestId);
 
   // The login record's AccountID: filled by the first account answer on the callback thread when
   // the host gave none, read by transfers and password updates on host threads; both under

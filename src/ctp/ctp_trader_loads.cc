@@ -19,29 +19,30 @@ constexpr int32_t kTaskQryInstrument = 11402;
 }  // namespace
 
 void CtpTraderClient::OnRspQryInstrument(CThostFtdcInstrumentField* record,
-                                         CThostFtdcRspInfoField* info, int, bool isLast) {
+                                         CThostFtdcRspInfoField* info, int requestId,
+                                         bool isLast) {
   // Instruments are entered only while the session loads (state '3'), before it reports ready.
   if (record != nullptr && !RspError(info).failed() && sessionState() == kStateConnected) {
     enterInstrument(*record);
   }
-  respond(kTaskQryInstrument, record, info, isLast, true);
+  respond(kTaskQryInstrument, record, info, requestId, isLast, true);
 }
 
-void CtpTraderClient::OnRspQryOrder(CThostFtdcOrderField* record, CThostFtdcRspInfoField* info, int,
-                                    bool isLast) {
+void CtpTraderClient::OnRspQryOrder(CThostFtdcOrderField* record, CThostFtdcRspInfoField* info,
+                                    int requestId, bool isLast) {
   if (record != nullptr && !RspError(info).failed() && sessionState() == kStateConnected) {
     restoreOrder(*record);
   }
-  respond(kTaskQryOrder, record, info, isLast, true);
+  respond(kTaskQryOrder, record, info, requestId, isLast, true);
 }
 
-void CtpTraderClient::OnRspQryTrade(CThostFtdcTradeField* record, CThostFtdcRspInfoField* info, int,
-                                    bool isLast) {
+void CtpTraderClient::OnRspQryTrade(CThostFtdcTradeField* record, CThostFtdcRspInfoField* info,
+                                    int requestId, bool isLast) {
   const bool loading = !RspError(info).failed() && sessionState() == kStateConnected;
   if (record != nullptr && loading) restoreTrade(*record);
   // Orders that moved while the front was down catch up once their trades are in.
   if (isLast && loading) finishOrderRestore();
-  respond(kTaskQryTrade, record, info, isLast, true);
+  respond(kTaskQryTrade, record, info, requestId, isLast, true);
 }
 
 void CtpTraderClient::OnRspQryInvestorPosition(CThostFtdcInvestorPositionField* record,
@@ -54,11 +55,12 @@ void CtpTraderClient::OnRspQryInvestorPosition(CThostFtdcInvestorPositionField* 
     if (record != nullptr) loadPosition(*record);
     if (isLast) finishPositionRound(requestId);
   }
-  respond(kTaskQryPosition, record, info, isLast, true);
+  respond(kTaskQryPosition, record, info, requestId, isLast, true);
 }
 
 void CtpTraderClient::OnRspQryTradingAccount(CThostFtdcTradingAccountField* record,
-                                             CThostFtdcRspInfoField* info, int, bool isLast) {
+                                             CThostFtdcRspInfoField* info, int requestId,
+                                             bool isLast) {
   RspError error(info);
   if (record != nullptr && !error.failed()) {
     setUsableCash(record->Available);
@@ -71,7 +73,7 @@ void CtpTraderClient::OnRspQryTradingAccount(CThostFtdcTradingAccountField* reco
     exchangeSessionState(kStateReady);
     raiseResponse(kEventReady, nullptr, true, 0, "");
   }
-  if (isLast) taskQueue().complete(kTaskQryTradingAccount, error.failed());
+  if (isLast) taskQueue().complete(kTaskQryTradingAccount, requestId, error.id);
 }
 
 void CtpTraderClient::noteAccountId(const char* reported) {
@@ -85,27 +87,30 @@ void CtpTraderClient::copyAccountId(char (&out)[sizeof(CQVLoginField::AccountID)
 }
 
 void CtpTraderClient::OnRspQueryCFMMCTradingAccountToken(
-    CThostFtdcQueryCFMMCTradingAccountTokenField*, CThostFtdcRspInfoField* info, int, bool) {
+    CThostFtdcQueryCFMMCTradingAccountTokenField*, CThostFtdcRspInfoField* info, int requestId,
+    bool) {
   // A successful request answers through OnRtnCFMMCTradingAccountToken.
   RspError error(info);
   if (!error.failed()) return;
   raiseResponse(kTaskAccountToken, nullptr, true, error.id, error.message);
-  taskQueue().complete(kTaskAccountToken, true);
+  taskQueue().complete(kTaskAccountToken, requestId, error.id);
 }
 
 void CtpTraderClient::OnRtnCFMMCTradingAccountToken(CThostFtdcCFMMCTradingAccountTokenField* record) {
   if (record == nullptr) return;
   raiseResponse(kTaskAccountToken, record, true, 0, "");
-  taskQueue().complete(kTaskAccountToken, false);
+  // The token carries no request id: it ends whichever token request is outstanding.
+  taskQueue().complete(kTaskAccountToken, kAnyRequest, 0);
 }
 
 void CtpTraderClient::OnRspQueryBankAccountMoneyByFuture(CThostFtdcReqQueryAccountField*,
-                                                         CThostFtdcRspInfoField* info, int, bool) {
+                                                         CThostFtdcRspInfoField* info,
+                                                         int requestId, bool) {
   // A successful request answers through OnRtnQueryBankBalanceByFuture.
   RspError error(info);
   if (!error.failed()) return;
   raiseResponse(kTaskBankBalance, nullptr, true, error.id, error.message);
-  taskQueue().complete(kTaskBankBalance, true);
+  taskQueue().complete(kTaskBankBalance, requestId, error.id);
 }
 
 void CtpTraderClient::OnRtnQueryBankBalanceByFuture(CThostFtdcNotifyQueryAccountField* record) {
@@ -116,14 +121,15 @@ void CtpTraderClient::OnRtnQueryBankBalanceByFuture(CThostFtdcNotifyQueryAccount
       responseFallback() != nullptr ? bridge::printBankBalanceEvent : nullptr;
   bridge::raiseResponse(responseSlot(), fallback, kTaskBankBalance, record, true, login().UserID,
                         error.id, error.message);
-  taskQueue().complete(kTaskBankBalance, error.failed());
+  taskQueue().complete(kTaskBankBalance, record->RequestID, error.id);
 }
 
 void CtpTraderClient::OnErrRtnQueryBankBalanceByFuture(CThostFtdcReqQueryAccountField* record,
                                                        CThostFtdcRspInfoField* info) {
   RspError error(info);
   raiseResponse(kTaskBankBalance, record, true, error.id, error.message);
-  taskQueue().complete(kTaskBankBalance, error.failed());
+  taskQueue().complete(kTaskBankBalance, record != nullptr ? record->RequestID : kAnyRequest,
+                       error.id);
 }
 
 }  // namespace qv

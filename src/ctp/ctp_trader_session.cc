@@ -43,11 +43,8 @@ CtpTraderClient::CtpTraderClient(uint16_t clientIndex, const CQVLoginField& logi
                                  HostObject loopCallable)
     : OrderEngine(clientIndex, login, orderCallable, responseCallable, loopCallable),
       api_(createTraderApi(flowPath(this->login()))),
-      commands_(CommandContext{
-          api_, login_.get(), &requestCounter_, [this](Task&) { return marketDataLogin(); },
-          [this](int32_t eventId, const char*, int32_t errorId, const char* message) {
-            raiseResponse(eventId, nullptr, true, errorId, message);
-          }}) {
+      commands_(CommandContext{api_, login_.get(), &requestCounter_,
+                               [this](Task& task) { return marketDataLogin(task.requestId); }}) {
   setResponseFallback(bridge::printResponseEvent);
   bool started = false;
   if (api_ != nullptr) {
@@ -80,16 +77,17 @@ CtpTraderClient::~CtpTraderClient() {
 
 int64_t CtpTraderClient::runQueryCommand(Task& task) { return commands_.run(task); }
 
-int32_t CtpTraderClient::marketDataLogin() {
+int32_t CtpTraderClient::marketDataLogin(int32_t& requestId) {
   MdClient* md = mdClient();
-  return md != nullptr ? md->login() : kErrNoMdClient;
+  return md != nullptr ? md->login(requestId) : kErrNoMdClient;
 }
 
 void CtpTraderClient::respond(int32_t eventId, const void* record,
-                              const CThostFtdcRspInfoField* info, bool isLast, bool completes) {
+                              const CThostFtdcRspInfoField* info, int32_t requestId, bool isLast,
+                              bool completes) {
   RspError error(info);
   raiseResponse(eventId, record, isLast, error.id, error.message);
-  if (completes && isLast) taskQueue().complete(eventId, error.failed());
+  if (completes && isLast) taskQueue().complete(eventId, requestId, error.id);
 }
 
 void CtpTraderClient::notice(int32_t eventId, const void* record) {
@@ -98,9 +96,11 @@ void CtpTraderClient::notice(int32_t eventId, const void* record) {
 
 void CtpTraderClient::OnFrontConnected() {
   exchangeSessionState(kStateConnected);
+  // The chain goes ahead of whatever the host queued while the front was down; those tasks wait
+  // until the chain has made the session ready.
   const CQVLoginField& config = login();
   for (int32_t taskId : kStartupChain) {
-    taskQueue().submit(taskId, nullptr, 1, 1, config.TaskExecuteGap, config.TaskExecuteTimeout);
+    taskQueue().submitSessionStep(taskId, config.TaskExecuteGap, config.TaskExecuteTimeout);
   }
 }
 
@@ -111,12 +111,13 @@ void CtpTraderClient::OnFrontDisconnected(int reason) {
 }
 
 void CtpTraderClient::OnRspAuthenticate(CThostFtdcRspAuthenticateField* record,
-                                        CThostFtdcRspInfoField* info, int, bool isLast) {
-  respond(kTaskAuthenticate, record, info, isLast, true);
+                                        CThostFtdcRspInfoField* info, int requestId,
+                                        bool isLast) {
+  respond(kTaskAuthenticate, record, info, requestId, isLast, true);
 }
 
 void CtpTraderClient::OnRspUserLogin(CThostFtdcRspUserLoginField* record,
-                                     CThostFtdcRspInfoField* info, int, bool isLast) {
+                                     CThostFtdcRspInfoField* info, int requestId, bool isLast) {
   RspError error(info);
   // A refused login (3) is not retried: the rest of the chain cannot run without it.
   if (error.id == kErrorLoginRefused) taskQueue().reset();
@@ -129,18 +130,20 @@ void CtpTraderClient::OnRspUserLogin(CThostFtdcRspUserLoginField* record,
     if (advanceTradingDay(day)) raiseResponse(kEventDayRolling, nullptr, isLast, 0, "");
   }
   raiseResponse(kTaskLoginTrader, record, isLast, error.id, error.message);
-  if (isLast) taskQueue().complete(kTaskLoginTrader, error.failed());
+  if (isLast) taskQueue().complete(kTaskLoginTrader, requestId, error.id);
 }
 
-void CtpTraderClient::OnRspUserLogout(CThostFtdcUserLogoutField*, CThostFtdcRspInfoField* info, int,
-                                      bool isLast) {
-  if (info != nullptr && info->ErrorID == 0 && isLast) taskQueue().complete(kTaskLogout, false);
+void CtpTraderClient::OnRspUserLogout(CThostFtdcUserLogoutField*, CThostFtdcRspInfoField* info,
+                                      int requestId, bool isLast) {
+  if (info != nullptr && info->ErrorID == 0 && isLast) {
+    taskQueue().complete(kTaskLogout, requestId, 0);
+  }
 }
 
 void CtpTraderClient::OnRspSettlementInfoConfirm(CThostFtdcSettlementInfoConfirmField* record,
-                                                 CThostFtdcRspInfoField* info, int,
+                                                 CThostFtdcRspInfoField* info, int requestId,
                                                  bool isLast) {
-  respond(kTaskConfirmSettlement, record, info, isLast, true);
+  respond(kTaskConfirmSettlement, record, info, requestId, isLast, true);
 }
 
 }  // namespace qv

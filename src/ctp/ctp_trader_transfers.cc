@@ -119,17 +119,25 @@ void CtpTraderClient::transferResult(int32_t requestId, char status, double amou
     if (errorId == 0) addUsableCash(amount);
     return;
   }
-  WriteGuard guard(holder->lock);
-  CQVTransferAssetField& record = holder->record;
-  if (errorId != 0) {
-    record.ErrorID = errorId;
-    copyText(record.Message, text);
-  } else {
-    addUsableCash(amount);
+  int32_t reportedError = 0;
+  char reportedText[sizeof(CQVTransferAssetField::Message)];
+  {
+    WriteGuard guard(holder->lock);
+    CQVTransferAssetField& record = holder->record;
+    if (errorId != 0) {
+      record.ErrorID = errorId;
+      copyText(record.Message, text);
+    } else {
+      addUsableCash(amount);
+    }
+    record.TransferStatus = status;
+    std::snprintf(record.BusinessID, sizeof record.BusinessID, "%d", serial);
+    reportedError = record.ErrorID;
+    copyText(reportedText, record.Message);
   }
-  record.TransferStatus = status;
-  std::snprintf(record.BusinessID, sizeof record.BusinessID, "%d", serial);
-  raiseResponse(kEventTransfer, &record, true, record.ErrorID, record.Message);
+  // Raised once the holder's lock is released, as every event is: the callable may read the
+  // record and call any export. Only this thread writes a transfer's results.
+  raiseResponse(kEventTransfer, &holder->record, true, reportedError, reportedText);
 }
 
 void CtpTraderClient::transferError(int32_t requestId, const CThostFtdcRspInfoField* info,
@@ -138,11 +146,12 @@ void CtpTraderClient::transferError(int32_t requestId, const CThostFtdcRspInfoFi
   if (!error.failed()) return;
   TransferHolder* holder = findTransfer(requestId);
   if (holder == nullptr) return;
-  WriteGuard guard(holder->lock);
-  CQVTransferAssetField& record = holder->record;
-  record.ErrorID = error.id;
-  copyText(record.Message, error.message);
-  raiseResponse(kEventTransfer, &record, isLast, error.id, error.message);
+  {
+    WriteGuard guard(holder->lock);
+    holder->record.ErrorID = error.id;
+    copyText(holder->record.Message, error.message);
+  }
+  raiseResponse(kEventTransfer, &holder->record, isLast, error.id, error.message);
 }
 
 // Returns of transfers this client requested.

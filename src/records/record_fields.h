@@ -1579,4 +1579,76 @@ void visitFields(Visitor& p, const CThostFtdcUserPasswordUpdateField& r) {
 
 }  // namespace qv
 
+// X(R) once per printed record type R, in the order above (for code that must reach every
+// printer, such as the fuzz target of the printers).
+#define QV_FOR_EACH_PRINTED_RECORD(X) \
+  X(CQVLoginField) \
+  X(CQVOrderField) \
+  X(CQVPositionField) \
+  X(CQVMarketDataField) \
+  X(CQVSimpleMarketDataField) \
+  X(CQVDetailDataField) \
+  X(CQVQueryCommandField) \
+  X(CQVTransferAssetField) \
+  X(CQVCreditDebtField) \
+  X(CThostFtdcAccountregisterField) \
+  X(CThostFtdcBrokerTradingAlgosField) \
+  X(CThostFtdcBrokerTradingParamsField) \
+  X(CThostFtdcBulletinField) \
+  X(CThostFtdcCFMMCTradingAccountKeyField) \
+  X(CThostFtdcCFMMCTradingAccountTokenField) \
+  X(CThostFtdcCombActionField) \
+  X(CThostFtdcCombInstrumentGuardField) \
+  X(CThostFtdcContractBankField) \
+  X(CThostFtdcDepthMarketDataField) \
+  X(CThostFtdcEWarrantOffsetField) \
+  X(CThostFtdcExchangeField) \
+  X(CThostFtdcExchangeMarginRateAdjustField) \
+  X(CThostFtdcExchangeMarginRateField) \
+  X(CThostFtdcExchangeRateField) \
+  X(CThostFtdcExecOrderField) \
+  X(CThostFtdcForQuoteField) \
+  X(CThostFtdcInstrumentCommissionRateField) \
+  X(CThostFtdcInstrumentField) \
+  X(CThostFtdcInstrumentMarginRateField) \
+  X(CThostFtdcInstrumentOrderCommRateField) \
+  X(CThostFtdcInstrumentStatusField) \
+  X(CThostFtdcInvestorField) \
+  X(CThostFtdcInvestorPositionCombineDetailField) \
+  X(CThostFtdcInvestorPositionDetailField) \
+  X(CThostFtdcInvestorPositionField) \
+  X(CThostFtdcInvestorProductGroupMarginField) \
+  X(CThostFtdcMMInstrumentCommissionRateField) \
+  X(CThostFtdcMMOptionInstrCommRateField) \
+  X(CThostFtdcNoticeField) \
+  X(CThostFtdcNotifyQueryAccountField) \
+  X(CThostFtdcOptionInstrCommRateField) \
+  X(CThostFtdcOptionInstrTradeCostField) \
+  X(CThostFtdcOptionSelfCloseField) \
+  X(CThostFtdcOrderField) \
+  X(CThostFtdcParkedOrderActionField) \
+  X(CThostFtdcParkedOrderField) \
+  X(CThostFtdcProductExchRateField) \
+  X(CThostFtdcProductField) \
+  X(CThostFtdcProductGroupField) \
+  X(CThostFtdcQuoteField) \
+  X(CThostFtdcRspAuthenticateField) \
+  X(CThostFtdcRspTransferField) \
+  X(CThostFtdcRspUserLoginField) \
+  X(CThostFtdcSecAgentACIDMapField) \
+  X(CThostFtdcSecAgentCheckModeField) \
+  X(CThostFtdcSecAgentTradeInfoField) \
+  X(CThostFtdcSettlementInfoConfirmField) \
+  X(CThostFtdcSettlementInfoField) \
+  X(CThostFtdcSpecificInstrumentField) \
+  X(CThostFtdcTradeField) \
+  X(CThostFtdcTradingAccountField) \
+  X(CThostFtdcTradingAccountPasswordUpdateField) \
+  X(CThostFtdcTradingCodeField) \
+  X(CThostFtdcTradingNoticeField) \
+  X(CThostFtdcTradingNoticeInfoField) \
+  X(CThostFtdcTransferBankField) \
+  X(CThostFtdcTransferSerialField) \
+  X(CThostFtdcUserPasswordUpdateField)
+
 #endif  // QV_RECORDS_RECORD_FIELDS_H

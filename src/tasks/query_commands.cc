@@ -19,7 +19,6 @@ int64_t QueryCommands::run(Task& task) {
   auto entry = table_.find(task.taskId);
   if (entry == table_.end()) {
     copyField(task.userId, context_.login->UserID);
-    raiseTaskEvent(context_, task.taskId, task.userId, static_cast<int32_t>(kInvalidTaskId), kInvalidTaskIdMessage);
     return kInvalidTaskId;
   }
   return entry->second(context_, task);

@@ -4,10 +4,11 @@
 // constructor and never changed afterwards, so lookups need no lock.
 //
 // run() is the client's runQueryCommand: it runs on the worker thread inside TaskQueue::executeStep
-// with the queue lock held. A request operation fills a zeroed CTP request record from the login
-// record and the task's command, stores the login UserID in the task, takes the next request id and
-// calls the trader library; a refused request raises "Error:Fail To Sended." with the library's
-// result. Every text is copied bounded by its destination field.
+// with the queue lock held, so it raises nothing: the queue raises the event of an unknown task id
+// or a refused request once it has released its lock. A request operation fills a zeroed CTP
+// request record from the login record and the task's command, stores the login UserID and the
+// next request id in the task and calls the trader library. Every text is copied bounded by its
+// destination field.
 #ifndef QV_TASKS_QUERY_COMMANDS_H
 #define QV_TASKS_QUERY_COMMANDS_H
 
@@ -28,10 +29,9 @@ struct CommandContext {
   CThostFtdcTraderApi* api;                // may be null before the library exists
   const CQVLoginField* login;              // the client's normalised copy; never null
   std::atomic<int32_t>* requestCounter;    // shared with order entry: pre-incremented ids; never null
-  // Market-data login for task 11102; returns -1002100 when there is no market-data client.
+  // Market-data login for task 11102: sends it under a request id it stores in task.requestId;
+  // returns -1002100 when there is no market-data client. Must not raise.
   std::function<int32_t(Task&)> marketDataLogin;
-  // Raise of a task's response event (no record, is-last true): "Error:Invalid TaskID." etc.
-  std::function<void(int32_t eventId, const char* userId, int32_t errorId, const char* message)> raise;
 };
 
 using RequestOperation = int64_t (*)(const CommandContext& context, Task& task);
@@ -43,7 +43,7 @@ class QueryCommands {
 
   // Runs the request operation of task.taskId: 0 sent, the library's non-zero result when refused
   // (-1 when there is no library object), -1002100 for 11102 without a market-data client.
-  // Unknown task id: raises "Error:Invalid TaskID." with -1003200 and returns -1003200.
+  // Unknown task id: -1003200, with the login UserID stored in the task for its event.
   int64_t run(Task& task);
   bool has(int32_t taskId) const;
   size_t size() const;  // 57

@@ -8,11 +8,6 @@ namespace {
 constexpr int32_t kBankBalanceTaskId = 11208;
 }  // namespace
 
-void raiseTaskEvent(const CommandContext& context, int32_t eventId, const char* userId, int32_t errorId,
-                    const char* message) {
-  if (context.raise) context.raise(eventId, userId, errorId, message);
-}
-
 void runAsBankBalance(Task& task, CThostFtdcReqQueryAccountField&) { task.taskId = kBankBalanceTaskId; }
 
 void splitCurrencyPair(Task& task, CThostFtdcQryExchangeRateField& record) {

@@ -35,24 +35,26 @@ inline void copyField(char (&dst)[N], const char (&src)[M]) {
   dst[n] = '\0';
 }
 
-// Raises a task's response event with no record and is-last true, when a raise is installed.
-void raiseTaskEvent(const CommandContext& context, int32_t eventId, const char* userId, int32_t errorId,
-                    const char* message);
+// Most request records carry no request id of their own. The bank balance's does: its answer
+// comes as a return that echoes it, and that echo is how the return finds its request.
+template <class Record>
+inline void stampRequestId(Record&, int32_t) {}
+inline void stampRequestId(CThostFtdcReqQueryAccountField& record, int32_t requestId) {
+  record.RequestID = requestId;
+}
 
-// The common tail of a request operation: stores the login UserID in the task, takes the next
-// request id, calls the library with the filled record, and raises "Error:Fail To Sended." with the
-// result when it is not 0. Without a library object the request is refused with -1.
+// The common tail of a request operation: stores the login UserID and the next request id in the
+// task and calls the library with the filled record; returns the library's result. Raises nothing
+// (the queue reports a refusal once it has released its lock). Without a library object the
+// request is refused with -1.
 template <class Record>
 int64_t sendRequest(const CommandContext& context, Task& task, int (CThostFtdcTraderApi::*request)(Record*, int),
                     Record& record) {
   copyField(task.userId, context.login->UserID);
-  int result = -1;
-  if (context.api != nullptr) {
-    const int32_t requestId = context.requestCounter->fetch_add(1) + 1;
-    result = (context.api->*request)(&record, requestId);
-  }
-  if (result != 0) raiseTaskEvent(context, task.taskId, task.userId, result, kFailToSendMessage);
-  return result;
+  if (context.api == nullptr) return -1;
+  task.requestId = context.requestCounter->fetch_add(1) + 1;
+  stampRequestId(record, task.requestId);
+  return (context.api->*request)(&record, task.requestId);
 }
 
 // 36 and 11208: the answer arrives as event 11208, so the running task takes that id before the

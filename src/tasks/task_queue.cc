@@ -9,9 +9,8 @@
 namespace qv {
 namespace {
 
-// A time to store in lastExchange, sentAt or answeredAt. Those fields give -1 and 0 a meaning of
-// their own, so a time read in the first microsecond after load is stored as 1: otherwise a refused
-// send at time 0 would look like an outstanding request and stall the queue for good.
+// A time to store in lastExchange, sentAt or answeredAt. Those fields give -1 a meaning of its own
+// and treat 0 as "never", so a time read in the first microsecond after load is stored as 1.
 int64_t stamp() { return std::max<int64_t>(nowMicros(), 1); }
 
 void copyCommand(CQVQueryCommandField& to, const CQVQueryCommandField& from) {
@@ -38,9 +37,9 @@ TaskQueue::TaskQueue(TaskOwner& owner, int64_t defaultGap, int64_t minTimeout)
 
 TaskQueue::~TaskQueue() = default;
 
-int32_t TaskQueue::submit(int32_t taskId, const CQVQueryCommandField* command, int32_t repeatCount,
-                          uint8_t retry, int64_t gap, int64_t timeout) {
-  // Value-initialised, so every byte the copy below does not write is zero.
+std::unique_ptr<Task> TaskQueue::makeTask(int32_t taskId, int32_t repeatCount, uint8_t retry,
+                                          int64_t gap, int64_t timeout) const {
+  // Value-initialised, so every byte the caller does not write is zero.
   auto task = std::make_unique<Task>();
   task->retry = retry;
   task->runs = 0;
@@ -50,101 +49,148 @@ int32_t TaskQueue::submit(int32_t taskId, const CQVQueryCommandField* command, i
   task->answeredAt = -1;
   task->gap = gap < 0 ? defaultGap_ : gap;
   task->taskId = taskId;
-  // Texts are re-terminated within their own width: a host text that fills its whole array is cut
-  // by one byte rather than carried on unterminated.
-  if (command != nullptr) copyCommand(task->command, *command);
+  return task;
+}
 
+int32_t TaskQueue::append(Lane& lane, std::unique_ptr<Task> task) {
   SpinFlagGuard hold(lock_);
-  tasks_.push_back(std::move(task));
+  lane.push_back(std::move(task));
   return 0;
 }
 
-Task* TaskQueue::front() {
-  while (!tasks_.empty() && tasks_.front() == nullptr) tasks_.pop_front();
-  return tasks_.empty() ? nullptr : tasks_.front().get();
+int32_t TaskQueue::submit(int32_t taskId, const CQVQueryCommandField* command, int32_t repeatCount,
+                          uint8_t retry, int64_t gap, int64_t timeout) {
+  std::unique_ptr<Task> task = makeTask(taskId, repeatCount, retry, gap, timeout);
+  // Texts are re-terminated within their own width: a host text that fills its whole array is cut
+  // by one byte rather than carried on unterminated.
+  if (command != nullptr) copyCommand(task->command, *command);
+  return append(hostTasks_, std::move(task));
 }
 
-void TaskQueue::finishFrontRun(bool keep) {
+void TaskQueue::submitSessionStep(int32_t taskId, int64_t gap, int64_t timeout) {
+  append(sessionSteps_, makeTask(taskId, 1, 1, gap, timeout));
+}
+
+TaskQueue::Lane* TaskQueue::nextLane() {
+  if (!sessionSteps_.empty()) return &sessionSteps_;
+  if (!hostTasks_.empty() && owner_.hostTasksMayRun()) return &hostTasks_;
+  return nullptr;
+}
+
+void TaskQueue::endOutstandingRun(int64_t now, bool keep) {
+  Lane& lane = *outstanding_;
+  outstanding_ = nullptr;
+  Task& task = *lane.front();
+  task.answeredAt = now;
+  task.sentAt = -1;
+  ++task.runs;
+  lastExchange_ = now;
   if (keep) return;
-  std::unique_ptr<Task> task = std::move(tasks_.front());
-  tasks_.pop_front();
-  if (task->runs < task->repeatCount) tasks_.push_back(std::move(task));
+  std::unique_ptr<Task> done = std::move(lane.front());
+  lane.pop_front();
+  if (done->runs < done->repeatCount) lane.push_back(std::move(done));
 }
 
 void TaskQueue::executeStep() {
   if (!lock_.tryLock()) return;
-  stepLocked();
+  const TurnEvent event = stepLocked();
   lock_.unlock();
+  raise(event);
 }
 
-void TaskQueue::stepLocked() {
-  Task* task = front();
-  if (task == nullptr) return;
-
-  int64_t now = nowMicros();
-  if (task->sentAt > 0 && task->answeredAt < 0 && now - task->sentAt >= task->timeout) {
-    owner_.raiseTaskEvent(task->taskId, task->userId, kResponseTimeout, kResponseTimeoutMessage);
-    now = stamp();
-    task->answeredAt = now;
-    lastExchange_.exchange(now);
-    task->sentAt = -1;
-    ++task->runs;
-    finishFrontRun(task->retry != 0);
-    return;
+TaskQueue::TurnEvent TaskQueue::stepLocked() {
+  TurnEvent event;
+  if (outstanding_ != nullptr) {
+    const Task& task = *outstanding_->front();
+    if (nowMicros() - task.sentAt < task.timeout) return event;
+    event.kind = TurnEvent::Kind::kTimeout;
+    event.taskId = task.taskId;
+    copyText(event.userId, task.userId);
+    endOutstandingRun(stamp(), task.retry != 0);
+    return event;
   }
 
-  const int64_t last = lastExchange_.load();
-  if (last == 0) return;  // a request is outstanding
-  if (last > 0 && nowMicros() - last < task->gap) return;
+  Lane* lane = nextLane();
+  if (lane == nullptr) return event;
+  Task& task = *lane->front();
+  if (lastExchange_ > 0 && nowMicros() - lastExchange_ < task.gap) return event;
 
-  const int64_t result = owner_.runQueryCommand(*task);
+  const int64_t result = owner_.runQueryCommand(task);
+  event.taskId = task.taskId;
+  event.result = result;
+  copyText(event.userId, task.userId);
   if (result == kInvalidTaskId) {
     // Nothing was sent: the next task may go on the next turn.
-    tasks_.pop_front();
-    lastExchange_.exchange(-1);
-    return;
+    event.kind = TurnEvent::Kind::kUnknownTask;
+    lane->pop_front();
+    lastExchange_ = -1;
+    return event;
   }
-  task->sentAt = stamp();
+  task.sentAt = stamp();
   if (result == 0) {
-    lastExchange_.exchange(0);
-    task->answeredAt = -1;
-    return;
+    task.answeredAt = -1;
+    outstanding_ = lane;
+    return event;
   }
-  // Refused by the library (the request operation raised its own event): the attempt counts as a
-  // run and ends the exchange, so the task is tried again no sooner than one gap later.
-  lastExchange_.exchange(task->sentAt);
-  task->answeredAt = task->sentAt;
-  ++task->runs;
-  if (task->retry == 0 && task->runs >= task->repeatCount) tasks_.pop_front();
+  // Refused by the library: the attempt counts as a run and ends the exchange, so the task is
+  // tried again no sooner than one gap later.
+  event.kind = TurnEvent::Kind::kRefusedSend;
+  lastExchange_ = task.sentAt;
+  task.answeredAt = task.sentAt;
+  ++task.runs;
+  if (task.retry == 0 && task.runs >= task.repeatCount) lane->pop_front();
+  return event;
 }
 
-void TaskQueue::complete(int32_t taskId, bool failed) {
-  std::deque<std::unique_ptr<Task>> discarded;
-  {
-    SpinFlagGuard hold(lock_);
-    Task* task = front();
-    if (task == nullptr || task->taskId != taskId) return;
-    const int64_t now = stamp();
-    task->answeredAt = now;
-    lastExchange_.exchange(now);
-    task->sentAt = -1;
-    ++task->runs;
-    finishFrontRun(failed && task->retry != 0);
-    // A completed logout ends the session's queued work.
-    if (taskId == kLogoutTaskId) discarded.swap(tasks_);
+void TaskQueue::raise(const TurnEvent& event) {
+  switch (event.kind) {
+    case TurnEvent::Kind::kNone:
+      return;
+    case TurnEvent::Kind::kTimeout:
+      owner_.raiseTaskEvent(event.taskId, event.userId, kResponseTimeout, kResponseTimeoutMessage);
+      return;
+    case TurnEvent::Kind::kUnknownTask:
+      owner_.raiseTaskEvent(event.taskId, event.userId, static_cast<int32_t>(kInvalidTaskId),
+                            kInvalidTaskIdMessage);
+      return;
+    case TurnEvent::Kind::kRefusedSend:
+      owner_.raiseRefusedSend(event.taskId, event.userId, event.result);
+      return;
+  }
+}
+
+void TaskQueue::complete(int32_t taskId, int32_t requestId, int32_t errorId) {
+  Lane droppedSteps;
+  Lane droppedTasks;
+  SpinFlagGuard hold(lock_);
+  if (outstanding_ == nullptr) return;
+  const Task& task = *outstanding_->front();
+  if (task.taskId != taskId) return;
+  if (requestId != kAnyRequest && requestId != task.requestId) return;
+  // A failed answer keeps a retried task at the front, unless the session is not logged in: then
+  // only a new login can help, and the task must not stand in its way.
+  const bool keep = errorId != 0 && errorId != kErrorNotLoggedIn && task.retry != 0;
+  endOutstandingRun(stamp(), keep);
+  // A completed logout ends the session's queued work.
+  if (taskId == kLogoutTaskId) {
+    droppedSteps.swap(sessionSteps_);
+    droppedTasks.swap(hostTasks_);
   }
 }
 
 void TaskQueue::reset() {
-  lastExchange_.exchange(stamp());
-  std::deque<std::unique_ptr<Task>> discarded;
+  Lane droppedSteps;
+  Lane droppedTasks;
   SpinFlagGuard hold(lock_);
-  discarded.swap(tasks_);
+  droppedSteps.swap(sessionSteps_);
+  droppedTasks.swap(hostTasks_);
+  outstanding_ = nullptr;
+  lastExchange_ = stamp();
 }
 
 size_t TaskQueue::size() const {
   SpinFlagGuard hold(lock_);
-  return tasks_.size();
+  return sessionSteps_.size() + hostTasks_.size();
 }
 
 }  // namespace qv

@@ -2,23 +2,25 @@
 // gap between one exchange and the next, times out requests that get no answer, and repeats or
 // retries tasks. Owned by the trading client, which also runs its tasks (TaskOwner).
 //
+// Two lanes, each first in first out: the session steps (the start-up chain of every connection)
+// and the host's tasks. A session step always goes first; a host task goes only while the owner
+// says host tasks may run (the session is ready). Whatever lane it came from, at most one request
+// is outstanding, and only the answer to that request (same task id, same request id) ends it.
+//
 // Threads: submit runs on host threads and the trader callback thread; complete and reset on the
 // callback threads of the trader and market-data libraries; executeStep on the client's worker
-// thread. One SpinFlag guards the list and every field of the tasks in it. submit, complete, reset
-// and size spin for it; executeStep only tries it and gives up for this turn when it is held.
+// thread. One SpinFlag guards both lanes, every field of the tasks in them and the exchange state.
+// submit, complete, reset and size spin for it; executeStep only tries it and gives up for this
+// turn when it is held.
 //
-// Lock order: queue lock, then interpreter lock. executeStep holds the queue lock while it calls the
-// owner's runQueryCommand and while it raises the time-out event, and both may take the interpreter
-// lock; no code may wait for the queue lock while holding the interpreter lock.
-//
-// lastExchange is read and written with atomic exchanges, also outside the lock:
-//   -1  nothing outstanding, the front task may be sent at once;
-//    0  a request is outstanding, nothing is sent;
-//   >0  time (µs) at which the last exchange ended; the front task may go once its gap has passed.
+// No event is raised with the lock held: executeStep decides under the lock which event a turn
+// ends with (time-out, invalid task id, refused send) and raises it after releasing the lock, so a
+// host callable may queue tasks from inside any of them. The lock is held while the owner's
+// runQueryCommand hands a request to the library (which does not call back on the sending thread),
+// so an answer cannot complete a request before the queue has recorded it as sent.
 #ifndef QV_TASKS_TASK_QUEUE_H
 #define QV_TASKS_TASK_QUEUE_H
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -38,35 +40,59 @@ class TaskQueue {
   TaskQueue(const TaskQueue&) = delete;
   TaskQueue& operator=(const TaskQueue&) = delete;
 
-  // Appends a task; `command` may be null (all-zero command). Returns 0.
+  // Appends a host task; `command` may be null (all-zero command). Returns 0.
   int32_t submit(int32_t taskId, const CQVQueryCommandField* command, int32_t repeatCount, uint8_t retry,
                  int64_t gap, int64_t timeout) QV_EXCLUDES(lock_);
-  // One turn of the worker: times out, paces and sends the front task. Returns at once when the
-  // lock is held elsewhere.
+  // Appends a session step: no command, one run, retried while it fails, sent ahead of every host
+  // task.
+  void submitSessionStep(int32_t taskId, int64_t gap, int64_t timeout) QV_EXCLUDES(lock_);
+  // One turn of the worker: times out, paces and sends the next task, then raises the event the
+  // turn ended with. Returns at once when the lock is held elsewhere.
   void executeStep() QV_EXCLUDES(lock_);
-  // The last part of the response of `taskId` arrived; `failed` when it carried an error. Only the
-  // front task can be completed; a response for any other id changes nothing.
-  void complete(int32_t taskId, bool failed) QV_EXCLUDES(lock_);
-  // Drops every task; the next send waits one gap.
+  // The last part of the answer to request `requestId` of task `taskId` arrived, with `errorId`
+  // (0 success). It ends the outstanding request only when both ids match; kAnyRequest matches
+  // any request of the task (answers that carry no request id). Any other answer changes nothing.
+  void complete(int32_t taskId, int32_t requestId, int32_t errorId) QV_EXCLUDES(lock_);
+  // Drops every task and any outstanding request; the next send waits one gap.
   void reset() QV_EXCLUDES(lock_);
-  // Entries queued.
+  // Tasks queued in both lanes.
   size_t size() const QV_EXCLUDES(lock_);
 
  private:
+  using Lane = std::deque<std::unique_ptr<Task>>;
+
+  // The event a turn of the worker ends with, decided under the lock and raised after it.
+  struct TurnEvent {
+    enum class Kind : uint8_t { kNone, kTimeout, kUnknownTask, kRefusedSend };
+    Kind kind = Kind::kNone;
+    int32_t taskId = 0;
+    int64_t result = 0;
+    char userId[sizeof(Task::userId)] = {};
+  };
+
+  int32_t append(Lane& lane, std::unique_ptr<Task> task) QV_EXCLUDES(lock_);
+  std::unique_ptr<Task> makeTask(int32_t taskId, int32_t repeatCount, uint8_t retry, int64_t gap,
+                                 int64_t timeout) const;
   // The body of executeStep, once the lock is held.
-  void stepLocked() QV_REQUIRES(lock_);
-  // Drops empty entries at the front; returns the front task or null when the queue is empty.
-  Task* front() QV_REQUIRES(lock_);
-  // Ends the front task's run: it stays at the front when `keep`, else it goes to the back while
-  // it has runs left, else it is destroyed.
-  void finishFrontRun(bool keep) QV_REQUIRES(lock_);
+  TurnEvent stepLocked() QV_REQUIRES(lock_);
+  void raise(const TurnEvent& event) QV_EXCLUDES(lock_);
+  // The lane whose front task goes next, or null when none may go.
+  Lane* nextLane() QV_REQUIRES(lock_);
+  // Ends the outstanding request's run at `now`: the task stays at the front when `keep`, else it
+  // goes to the back of its lane while it has runs left, else it is destroyed.
+  void endOutstandingRun(int64_t now, bool keep) QV_REQUIRES(lock_);
 
   TaskOwner& owner_;
   const int64_t defaultGap_;
   const int64_t minTimeout_;
   mutable SpinFlag lock_;
-  std::deque<std::unique_ptr<Task>> tasks_ QV_GUARDED_BY(lock_);
-  std::atomic<int64_t> lastExchange_{-1};
+  Lane sessionSteps_ QV_GUARDED_BY(lock_);
+  Lane hostTasks_ QV_GUARDED_BY(lock_);
+  // The lane whose front task has a request outstanding, or null: one request at a time.
+  Lane* outstanding_ QV_GUARDED_BY(lock_) = nullptr;
+  // When (µs) the last exchange ended (answer, time-out, refused send, reset); -1 none yet, so the
+  // first task goes at once.
+  int64_t lastExchange_ QV_GUARDED_BY(lock_) = -1;
 };
 
 }  // namespace qv

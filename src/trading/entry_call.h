@@ -11,8 +11,8 @@
 // cannot flood the exchange or exhaust the process:
 // - closes never exceed the closable position (each step is cut to what it holds);
 // - the opening volume is cut to what usable cash covers at the first opening order's price and
-//   the instrument's margin, but never below one order's worth (the exchange judges a single
-//   order; without a price above 0 one order's worth is all a call opens);
+//   the instrument's margin; when that covers no lot, or there is no price above 0 to judge by,
+//   one order's worth goes out and the exchange judges it;
 // - a call sends at most kMaxOrdersPerCall orders.
 // The lots a bound holds back are not sent: the call ends with one unsent order carrying them in
 // OriginalVolume and kErrBeyondCallLimit in ErrorID, last in the chain.

@@ -4,6 +4,7 @@
 
 #include "bridge/callables.h"
 #include "bridge/event_text.h"
+#include "tasks/task.h"
 #include "trading/instrument_table.h"
 
 namespace qv {
@@ -44,6 +45,10 @@ void MdClient::raiseResponse(int32_t eventId, const void* record, bool isLast, i
                              const char* message) const {
   bridge::raiseResponse(responseSlot_, responseFallback_, eventId, record, isLast,
                         login_->UserID, errorId, message);
+}
+
+void MdClient::raiseLoginRefused(int32_t result) const {
+  raiseResponse(kMarketDataLoginTaskId, nullptr, true, result, kFailToSendMessage);
 }
 
 MdClient::Groups MdClient::updateBook(const char* exchangeId, char** codes, int32_t count,

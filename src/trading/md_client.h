@@ -54,8 +54,12 @@ class MdClient {
   virtual int32_t sendSubscribe(const char* bookKey, char** codes, int32_t count, char type) = 0;
   virtual int32_t sendUnsubscribe(const char* bookKey, char** codes, int32_t count,
                                   char type) = 0;
-  // Slot 3: sends the market-data login; 0 when sent.
-  virtual int32_t login() = 0;
+  // Slot 3: sends the market-data login under a new request id, stored in `requestId` before the
+  // send; 0 when sent. Raises nothing, so it may run under the task queue's lock: whoever called
+  // it reports a refusal with raiseLoginRefused once it holds no lock.
+  virtual int32_t login(int32_t& requestId) = 0;
+  // Event 11102 for a login the library refused with `result`: "Error:Fail To Sended.".
+  void raiseLoginRefused(int32_t result) const;
 
   // Adds `count` codes to the book (under `exchangeId`, or the exchange the instrument table knows,
   // or "U") and sends the new ones grouped by exchange; the sum of the send results. Null `codes`

@@ -30,6 +30,7 @@ void OrderEngine::beginTradingDay(const char* day) {
   {
     SpinFlagGuard guard(restoreFlag_);
     missedReports_.clear();
+    freshRestores_.clear();
   }
   std::vector<int32_t> expired;
   for (OrderHolder* order : listWorkingOrders()) {

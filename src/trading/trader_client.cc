@@ -121,4 +121,16 @@ void TraderClient::TaskLink::raiseTaskEvent(int32_t eventId, const char* userId,
                         userId, errorId, message);
 }
 
+void TraderClient::TaskLink::raiseRefusedSend(int32_t taskId, const char* userId,
+                                              int64_t result) {
+  if (taskId != kMarketDataLoginTaskId) {
+    raiseTaskEvent(taskId, userId, static_cast<int32_t>(result), kFailToSendMessage);
+    return;
+  }
+  // The market-data client's own login: its refusal is that client's event. Without a
+  // market-data client nothing was sent, and nothing is raised.
+  MdClient* md = client_.mdClient();
+  if (md != nullptr && result != kNoMarketDataClient) md->raiseLoginRefused(static_cast<int32_t>(result));
+}
+
 }  // namespace qv

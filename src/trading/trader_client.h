@@ -88,7 +88,8 @@ class TraderClient {
   virtual int32_t cancelOrder(const char* exchangeId, const char* instrumentId,
                               const char* orderSysId, int32_t orderId, int32_t frontId,
                               int32_t sessionId) = 0;
-  // Slot 3: runs a queued task's request; 0 sent, -1003200 no request for the task id.
+  // Slot 3: runs a queued task's request; 0 sent, -1003200 no request for the task id. Runs under
+  // the task queue's lock: raises nothing.
   virtual int64_t runQueryCommand(Task& task) = 0;
   // Slots 4 to 7: open or close explicitly. `instrument` may be null.
   virtual OrderHolder* buyOpen(InstrumentInfo* instrument, const char* exchangeId,
@@ -204,13 +205,16 @@ class TraderClient {
   }
 
  private:
-  // The task queue's view of this client: runs tasks through slot 3, raises their events.
+  // The task queue's view of this client: runs tasks through slot 3, raises their events (a
+  // refused market-data login through the market-data client), lets host tasks go once ready.
   class TaskLink final : public TaskOwner {
    public:
     explicit TaskLink(TraderClient& client) : client_(client) {}
     int64_t runQueryCommand(Task& task) override { return client_.runQueryCommand(task); }
     void raiseTaskEvent(int32_t eventId, const char* userId, int32_t errorId,
                         const char* message) override;
+    void raiseRefusedSend(int32_t taskId, const char* userId, int64_t result) override;
+    bool hostTasksMayRun() const override { return client_.sessionState() == kStateReady; }
 
    private:
     TraderClient& client_;

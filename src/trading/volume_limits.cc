@@ -49,7 +49,7 @@ int32_t openVolumeBudget(double usableCash, double price, const InstrumentInfo& 
   const double cash = usableCash > 0.0 ? usableCash : 0.0;  // NaN counts as nothing
   const double covered = std::floor(cash / perLot);
   if (!(covered < kMaxVolume)) return static_cast<int32_t>(kMaxVolume);
-  return std::max(oneOrder, static_cast<int32_t>(covered));
+  return covered >= 1.0 ? static_cast<int32_t>(covered) : oneOrder;
 }
 
 int32_t volumeForValue(double value, double price, const InstrumentInfo& instrument) {

@@ -38,8 +38,8 @@ int32_t openLimit(int32_t requested, const VolumeLimits& limits);
 int32_t volumeForAmount(double amount, double price, const InstrumentInfo& instrument);
 
 // The lots one call may open at `price`: what `usableCash` covers with the instrument's margin per
-// lot (VolumeMultiple x price x marginRatio), but at least `oneOrder`; `oneOrder` alone when that
-// margin is not a positive finite number.
+// lot (VolumeMultiple x price x marginRatio); `oneOrder` when that covers no lot or the margin is
+// not a positive finite number (the exchange then judges one order).
 int32_t openVolumeBudget(double usableCash, double price, const InstrumentInfo& instrument,
                          int32_t oneOrder);
 

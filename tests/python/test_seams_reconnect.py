@@ -3,18 +3,18 @@ market-data front goes down, and afterwards the runtime's orders, positions, fro
 are the exchange's, with every fill raised once.
 
 Each scenario runs in a fresh process (clients live until their process ends): the test runs this
-file as a script, which prints what the host saw as one JSON line.
+file as a script, which prints what the host saw as one JSON line (the script does not load pytest,
+to start quickly).
 """
 import collections
 import json
+import math
 import os
 import random
 import subprocess
 import sys
 import threading
 import time
-
-import pytest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "python"))
@@ -383,7 +383,7 @@ class TestDayRoll:
         assert seen["first_ids"] == seen["second_ids"]
         assert seen["resting"] == ["Finished", 1]
         assert seen["cancel_all"] == 0 and seen["actions"] == []
-        assert seen["second"] == [1, 1, pytest.approx(35010.0)]
+        assert seen["second"][:2] == [1, 1] and math.isclose(seen["second"][2], 35010.0)
 
 
 class TestReplayWithOutages:
@@ -393,7 +393,7 @@ class TestReplayWithOutages:
         assert seen["drops"]["T"] >= 2 and seen["drops"]["M"] >= 2
         exchange = seen["exchange"]
         assert seen["runtime"]["positions"] == exchange["positions"]
-        assert seen["runtime"]["cash"] == pytest.approx(exchange["cash"])
+        assert math.isclose(seen["runtime"]["cash"], exchange["cash"], rel_tol=1e-9)
         for order_id, state in seen["runtime"]["orders"].items():
             assert state == exchange["orders"].get(order_id), order_id
         assert sum(n for n, _ in seen["exchange_trades"].values()) > 0

@@ -27,7 +27,7 @@ TEST(LoopGap, NegativeMeansATenthOfASecondZeroMeansNoPause) {
 TEST(WorkerTurn, OnlyConnectedAndReadyClientsRunTheirQueue) {
   CQVLoginField login = withLoopGap(0);
   FakeTraderClient client(0, &login);
-  client.taskQueue().submit(11201, nullptr, 100, 0, 0, 0);
+  client.taskQueue().submitSessionStep(11201, 0, 0);
 
   for (char state : {kStateCreated, kStateDisconnected, kStateStopped}) {
     client.exchangeSessionState(state);

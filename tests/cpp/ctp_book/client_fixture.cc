@@ -48,23 +48,25 @@ PyObject* recorder() {
 // the process ends, so the holders it made stay reachable for the leak checker. Tests use distinct
 // order references, instruments and transfer ids, and reset what they measure (cash, responses).
 qv::CtpTraderClient* sharedClient() {
-  static qv::CtpTraderClient* client = [] {
-    CQVLoginField login{};
-    login.UserType = 20001;
-    qv::copyText(login.UserID, "tr1");
-    qv::copyText(login.BrokerID, "9999");
-    qv::copyText(login.AccountID, "acct1");
-    qv::copyText(login.TraderFront, "tcp://127.0.0.1:41205");
-    qv::copyText(login.MdFront, "tcp://127.0.0.1:41213");
-    qv::copyText(login.BasePath, "/tmp/qv-ctp-book-test");
-    auto* made = new qv::CtpTraderClient(0, login, nullptr, nullptr, nullptr);
-    qv::bridge::setCallable(made->responseSlot(), recorder());
-    return made;
-  }();
+  static qv::CtpTraderClient* client = keptClient(0, "tr1", "acct1");
   return client;
 }
 
 }  // namespace
+
+qv::CtpTraderClient* keptClient(uint16_t clientIndex, const char* userId, const char* accountId) {
+  CQVLoginField login{};
+  login.UserType = 20001;
+  qv::copyText(login.UserID, userId);
+  qv::copyText(login.BrokerID, "9999");
+  qv::copyText(login.AccountID, accountId);
+  qv::copyText(login.TraderFront, "tcp://127.0.0.1:41205");
+  qv::copyText(login.MdFront, "tcp://127.0.0.1:41213");
+  qv::copyText(login.BasePath, "/tmp/qv-ctp-book-test");
+  auto* made = new qv::CtpTraderClient(clientIndex, login, nullptr, nullptr, nullptr);
+  qv::bridge::setCallable(made->responseSlot(), recorder());
+  return made;
+}
 
 void CtpClientTest::SetUp() {
   qvsim_reset();

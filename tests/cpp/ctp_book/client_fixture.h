@@ -24,6 +24,9 @@ struct Response {
   std::string message;
 };
 
+// A further client on the stand-in, with the recorder in its response slot; never destroyed.
+qv::CtpTraderClient* keptClient(uint16_t clientIndex, const char* userId, const char* accountId);
+
 class CtpClientTest : public ::testing::Test {
  protected:
   void SetUp() override;

@@ -180,6 +180,21 @@ TEST(PrintValues, LargeDoublesAndPrecisionsMatchCFormatting) {
   }
 }
 
+TEST(PrintValues, PrecisionsBeyondADoublesExpansionAreCutThere) {
+  // The smallest double's exact expansion ends at the 1074th decimal: more adds only zeros, and a
+  // precision near INT_MAX must not ask for gigabytes.
+  char exact[1200];
+  std::snprintf(exact, sizeof exact, "%.1074f", DBL_TRUE_MIN);
+  for (int precision : {1074, 1075, 100000, std::numeric_limits<int>::max()}) {
+    CQVPositionField position{};
+    position.LongAverageCost = DBL_TRUE_MIN;
+    EXPECT_EQ(printMap(position, precision).at("LongAverageCost"), exact) << precision;
+    const std::string text = CQVPrintHelper::toText(&position, true, ";", precision);
+    EXPECT_LT(text.size(), 64u * 1024) << precision;
+  }
+  EXPECT_NE(std::string(exact).back(), '0');
+}
+
 TEST(PrintValues, CtpNoValuePricesAndQuotedCodes) {
   CThostFtdcDepthMarketDataField depth{};
   std::strcpy(depth.InstrumentID, "rb2405");

@@ -132,6 +132,45 @@ TEST_F(MatchingTest, CrossingFillsTheDisplayedVolumeThenTheRestFillsOnALaterSnap
   EXPECT_NE(text(rest.TradeID), text(trade.TradeID));
 }
 
+TEST_F(MatchingTest, LargeCrossingOrderTakesEachDisplayedLevelAtItsOwnPrice) {
+  ASSERT_EQ(qvsim_load_scenario_json(R"({"tradingDay": "20260108", "initialFunds": 1e9, "instruments": [
+      {"instrumentId": "rb2605", "exchangeId": "SHFE", "multiplier": 10, "priceTick": 1, "marginRatio": 0.1,
+       "preSettlementPrice": 3500, "maxLimitOrderVolume": 1000}]})"),
+            0);
+  ready();
+  auto book = depth("rb2605", 3514, 100, 3514, 30, 3515, 242);
+  book.AskPrice2 = 3516;
+  book.AskVolume2 = 254;
+  book.AskPrice3 = 3521;  // beyond the limit: not taken
+  book.AskVolume3 = 500;
+  push(book);
+  const int id = insert(order("rb2605", '0', '0', 3520, 400));
+  auto events = reportsOf(spi, id, 4);
+  std::vector<std::pair<double, int>> fills;
+  for (const Event& e : events) {
+    if (e.name == "OnRtnTrade") fills.emplace_back(e.as<CThostFtdcTradeField>().Price, e.as<CThostFtdcTradeField>().Volume);
+  }
+  EXPECT_EQ(fills, (std::vector<std::pair<double, int>>{{3515.0, 242}, {3516.0, 158}}));
+  EXPECT_EQ(lastOrder(events).OrderStatus, THOST_FTDC_OST_AllTraded);
+
+  // What the first order took is gone: the next buy finds 96 left at 3516, then works at its limit.
+  const int second = insert(order("rb2605", '0', '0', 3520, 100));
+  events = reportsOf(spi, second, 3);
+  EXPECT_EQ(lastOrder(events).VolumeTraded, 96);
+  EXPECT_EQ(lastOrder(events).OrderStatus, THOST_FTDC_OST_PartTradedQueueing);
+  EXPECT_DOUBLE_EQ(spi.recorder.named("OnRtnTrade").back().as<CThostFtdcTradeField>().Price, 3516.0);
+
+  // Fill or kill counts every level up to the limit. The new snapshot first fills the 4 lots still
+  // working at 3520, which leaves 238 + 254 + 108 = 600 at 3521 or better.
+  book.AskVolume3 = 108;
+  push(book);
+  auto fok = order("rb2605", '0', '0', 3521, 600);
+  fok.TimeCondition = THOST_FTDC_TC_IOC;
+  fok.VolumeCondition = THOST_FTDC_VC_CV;
+  events = reportsOf(spi, insert(fok), 5);
+  EXPECT_EQ(lastOrder(events).VolumeTraded, 600);
+}
+
 TEST_F(MatchingTest, RestingOrderWaitsForTheQueueAheadOfItAtItsPrice) {
   push(depth("rb2605", 3500, 100, 3499, 5, 3500, 8));
   const int id = insert(order("rb2605", '0', '0', 3499, 2));

@@ -43,9 +43,7 @@ class Client final : public qv::TaskOwner {
   qv_test::RecordingTraderApi api;
   CQVLoginField login{};
   std::atomic<int32_t> counter{0};
-  qv::QueryCommands commands{qv::CommandContext{
-      &api, &login, &counter, nullptr,
-      [this](int32_t id, const char* user, int32_t error, const char* message) { raiseTaskEvent(id, user, error, message); }}};
+  qv::QueryCommands commands{qv::CommandContext{&api, &login, &counter, nullptr}};
   qv::TaskQueue queue{*this, kGap, kTimeout};
 };
 
@@ -104,7 +102,7 @@ TEST_F(TaskFlowTest, RefusedSendIsRaisedAndRetriedAfterTheGap) {
   EXPECT_GE(qv::nowMicros() - first, kGap);
   std::vector<RecordedCall> calls = client.api.calls();
   EXPECT_EQ(calls[1].requestId, calls[0].requestId + 1);
-  client.queue.complete(11207, false);
+  client.queue.complete(11207, calls[1].requestId, 0);
   EXPECT_EQ(client.queue.size(), 0u);
 }
 
@@ -114,9 +112,10 @@ TEST_F(TaskFlowTest, BankBalanceQueuedAs36CompletesAs11208) {
   client.queue.submit(36, &command, 1, 0, 1'000'000, 3'000'000);
   client.queue.executeStep();
   ASSERT_EQ(client.api.count("ReqQueryBankAccountMoneyByFuture"), 1u);
-  client.queue.complete(36, false);
+  const int requestId = client.api.calls()[0].requestId;
+  client.queue.complete(36, requestId, 0);
   EXPECT_EQ(client.queue.size(), 1u);
-  client.queue.complete(11208, false);
+  client.queue.complete(11208, requestId, 0);
   EXPECT_EQ(client.queue.size(), 0u);
 }
 

@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,11 +24,13 @@ using qv::TaskQueue;
 
 constexpr int64_t kGap = 50'000;      // default gap, µs
 constexpr int64_t kTimeout = 100'000;  // least time-out, µs
+constexpr int32_t kBusy = 7;           // an answer's error that a retried task is kept for
 
 class ScriptedOwner final : public qv::TaskOwner {
  public:
   struct Send {
     int32_t taskId;
+    int32_t requestId;
     int64_t at;
   };
   struct Event {
@@ -39,7 +42,8 @@ class ScriptedOwner final : public qv::TaskOwner {
 
   int64_t runQueryCommand(Task& task) override {
     qv::copyText(task.userId, "u1");
-    sends.push_back({task.taskId, qv::nowMicros()});
+    task.requestId = ++lastRequestId;
+    sends.push_back({task.taskId, task.requestId, qv::nowMicros()});
     seen.push_back(task);
     if (onRun) onRun(task);
     std::deque<int64_t>& queued = results[task.taskId];
@@ -50,7 +54,9 @@ class ScriptedOwner final : public qv::TaskOwner {
   }
   void raiseTaskEvent(int32_t eventId, const char* userId, int32_t errorId, const char* message) override {
     events.push_back({eventId, userId, errorId, message});
+    if (onEvent) onEvent();
   }
+  bool hostTasksMayRun() const override { return ready.load(); }
 
   std::vector<int32_t> sentIds() const {
     std::vector<int32_t> ids;
@@ -60,6 +66,9 @@ class ScriptedOwner final : public qv::TaskOwner {
 
   std::map<int32_t, std::deque<int64_t>> results;  // per task id, the next results; then 0
   std::function<void(Task&)> onRun;
+  std::function<void()> onEvent;  // inside every raise, after it was recorded
+  std::atomic<bool> ready{true};
+  int32_t lastRequestId = 0;
   std::vector<Send> sends;
   std::vector<Task> seen;
   std::vector<Event> events;
@@ -83,6 +92,8 @@ class TaskQueueTest : public ::testing::Test {
   bool turnUntilSends(size_t n) {
     return turnUntil([&] { return owner.sends.size() >= n; });
   }
+  // The answer to the last request sent.
+  void answer(int32_t taskId, int32_t errorId = 0) { queue.complete(taskId, owner.lastRequestId, errorId); }
 
   ScriptedOwner owner;
   TaskQueue queue{owner, kGap, kTimeout};
@@ -101,7 +112,7 @@ TEST_F(TaskQueueTest, FirstTaskGoesAtOnceAndNegativeGapsWaitTheDefaultGap) {
   EXPECT_EQ(owner.sends.size(), 1u);
 
   const int64_t answered = qv::nowMicros();
-  queue.complete(11101, false);
+  answer(11101);
   queue.executeStep();
   EXPECT_EQ(owner.sends.size(), 1u) << "sent before its gap";
   ASSERT_TRUE(turnUntilSends(2));
@@ -113,7 +124,7 @@ TEST_F(TaskQueueTest, GapZeroIsSentOnTheFirstTurnAfterTheExchangeEnds) {
   submit(11205, 1, 0, 0);
   submit(11207, 1, 0, 0);
   queue.executeStep();
-  queue.complete(11205, false);
+  answer(11205);
   queue.executeStep();
   EXPECT_EQ(owner.sentIds(), (Ids{11205, 11207}));
 }
@@ -125,7 +136,7 @@ TEST_F(TaskQueueTest, ResetDropsEverythingAndTheNextSendWaitsOneGap) {
   const int64_t resetAt = qv::nowMicros();
   queue.reset();
   EXPECT_EQ(queue.size(), 0u);
-  queue.complete(11202, false);  // a late answer finds nothing
+  answer(11202);  // a late answer finds nothing
 
   submit(11205);
   queue.executeStep();
@@ -142,7 +153,7 @@ TEST_F(TaskQueueTest, RepeatedTaskGoesToTheBackBetweenRuns) {
   submit(11402, 1, 0, 0);
   for (int i = 0; i < 4; ++i) {
     queue.executeStep();
-    queue.complete(owner.sends.back().taskId, false);
+    answer(owner.sends.back().taskId);
   }
   EXPECT_EQ(owner.sentIds(), (Ids{11401, 11402, 11401, 11401}));
   EXPECT_EQ(queue.size(), 0u);
@@ -153,7 +164,7 @@ TEST_F(TaskQueueTest, RepeatCountZeroOrOneRunsOnce) {
   submit(11402, 1, 0, 0);
   for (int i = 0; i < 3; ++i) {
     queue.executeStep();
-    queue.complete(owner.sends.back().taskId, false);
+    answer(owner.sends.back().taskId);
   }
   EXPECT_EQ(owner.sentIds(), (Ids{11401, 11402}));
   EXPECT_EQ(queue.size(), 0u);
@@ -164,10 +175,10 @@ TEST_F(TaskQueueTest, RetriedTaskStaysAtTheFrontWhileItsResponsesCarryErrors) {
   submit(11104, 1, 0, 0);
   for (int i = 0; i < 3; ++i) {
     queue.executeStep();
-    queue.complete(11101, true);
+    answer(11101, kBusy);
   }
   queue.executeStep();
-  queue.complete(11101, false);
+  answer(11101);
   queue.executeStep();
   EXPECT_EQ(owner.sentIds(), (Ids{11101, 11101, 11101, 11101, 11104}));
 }
@@ -176,7 +187,7 @@ TEST_F(TaskQueueTest, ErrorWithoutRetryCountsAsARun) {
   submit(11101, 1, 0, 0);
   submit(11104, 1, 0, 0);
   queue.executeStep();
-  queue.complete(11101, true);
+  answer(11101, kBusy);
   queue.executeStep();
   EXPECT_EQ(owner.sentIds(), (Ids{11101, 11104}));
 }
@@ -190,7 +201,7 @@ TEST_F(TaskQueueTest, RefusedSendIsRetriedAfterTheGap) {
   ASSERT_TRUE(turnUntilSends(2));
   EXPECT_EQ(owner.sends[1].taskId, 11207);
   EXPECT_GE(owner.sends[1].at - owner.sends[0].at, kGap);
-  queue.complete(11207, false);
+  answer(11207);
   EXPECT_EQ(queue.size(), 0u);
 }
 
@@ -202,7 +213,7 @@ TEST_F(TaskQueueTest, RefusedSendWithoutRetryCountsTowardsTheRepeatCount) {
   submit(11206, 1, 0, 0);
   ASSERT_TRUE(turnUntilSends(4));
   EXPECT_EQ(owner.sentIds(), (Ids{11205, 11207, 11207, 11206}));
-  queue.complete(11206, false);
+  answer(11206);
   EXPECT_EQ(queue.size(), 0u);
 }
 
@@ -212,8 +223,9 @@ TEST_F(TaskQueueTest, ResponseForAnotherTaskChangesNothingAndTheFrontTimesOut) {
   submit(11205);
   submit(11206);
   queue.executeStep();
-  queue.complete(11206, false);
-  queue.complete(11205 + 1000, true);
+  answer(11206);
+  answer(11205 + 1000, kBusy);
+  queue.complete(11205, owner.lastRequestId + 1, 0);  // same task, another request
   EXPECT_EQ(queue.size(), 2u);
 
   ASSERT_TRUE(turnUntil([&] { return !owner.events.empty(); }));
@@ -255,8 +267,75 @@ TEST_F(TaskQueueTest, CompletedLogoutEmptiesTheQueue) {
   submit(11205);
   submit(11207);
   queue.executeStep();
-  queue.complete(35, false);
+  answer(35);
   EXPECT_EQ(queue.size(), 0u);
+}
+
+// --- Answers matched to the request sent -------------------------------------------------------
+
+TEST_F(TaskQueueTest, LateAnswerToATimedOutRequestDoesNotCompleteTheNextTaskOfTheSameId) {
+  submit(11301, 1, 0, 0);
+  queue.executeStep();
+  ASSERT_TRUE(turnUntil([&] { return !owner.events.empty(); }));  // timed out, dropped
+  const int32_t late = owner.sends[0].requestId;
+
+  submit(11301, 1, 0, kGap);  // the host asks again; it waits its gap
+  queue.complete(11301, late, 0);
+  EXPECT_EQ(queue.size(), 1u) << "the old answer completed a request never sent";
+  ASSERT_TRUE(turnUntilSends(2));
+  queue.complete(11301, late, 0);
+  EXPECT_EQ(queue.size(), 1u) << "the old answer completed the new request";
+  answer(11301);
+  EXPECT_EQ(queue.size(), 0u);
+}
+
+TEST_F(TaskQueueTest, AnswerWithoutARequestIdEndsTheOutstandingRequestOfItsTask) {
+  submit(11304, 1, 0, 0);
+  queue.complete(11304, qv::kAnyRequest, 0);  // nothing sent yet: nothing to end
+  EXPECT_EQ(queue.size(), 1u);
+  queue.executeStep();
+  queue.complete(11304, qv::kAnyRequest, 0);
+  EXPECT_EQ(queue.size(), 0u);
+}
+
+// --- Session steps ahead of host tasks -----------------------------------------------------------
+
+TEST_F(TaskQueueTest, SessionStepsGoFirstAndHostTasksWaitUntilTheOwnerIsReady) {
+  owner.ready = false;
+  submit(11406, 1, 1, 0);  // queued while the front was down, retried while it fails
+  queue.submitSessionStep(11103, 0, 0);
+  queue.submitSessionStep(11101, 0, 0);
+  for (int i = 0; i < 4; ++i) {
+    queue.executeStep();
+    if (!owner.sends.empty()) answer(owner.sends.back().taskId);
+  }
+  EXPECT_EQ(owner.sentIds(), (Ids{11103, 11101}));
+  EXPECT_EQ(queue.size(), 1u);
+
+  owner.ready = true;
+  queue.executeStep();
+  EXPECT_EQ(owner.sentIds(), (Ids{11103, 11101, 11406}));
+}
+
+TEST_F(TaskQueueTest, SessionStepIsRetriedUntilAnsweredWithoutError) {
+  queue.submitSessionStep(11101, 0, 0);
+  queue.executeStep();
+  answer(11101, kBusy);
+  queue.executeStep();
+  answer(11101);
+  EXPECT_EQ(owner.sentIds(), (Ids{11101, 11101}));
+  EXPECT_EQ(queue.size(), 0u);
+}
+
+TEST_F(TaskQueueTest, NotLoggedInDoesNotKeepARetriedTaskAtTheFront) {
+  submit(11406, 2, 1, 0);
+  submit(11301, 1, 0, 0);
+  queue.executeStep();
+  answer(11406, qv::kErrorNotLoggedIn);
+  queue.executeStep();
+  answer(11301);
+  queue.executeStep();
+  EXPECT_EQ(owner.sentIds(), (Ids{11406, 11301, 11406})) << "counted as a run, then to the back";
 }
 
 // --- Submission ----------------------------------------------------------------------------------
@@ -269,7 +348,7 @@ TEST_F(TaskQueueTest, SubmissionCopiesTheCommandWithoutDayAndUserAndTerminatesTe
   queue.submit(11202, &command, 1, 0, 0, 0);
   queue.submit(11204, nullptr, 1, 0, 0, 0);
   queue.executeStep();
-  queue.complete(11202, false);
+  answer(11202);
   queue.executeStep();
   ASSERT_EQ(owner.seen.size(), 2u);
 
@@ -294,6 +373,79 @@ TEST_F(TaskQueueTest, ExecuteStepOnlyTriesTheLock) {
   submit(11205);
   queue.executeStep();
   EXPECT_EQ(owner.sends.size(), 1u);
+}
+
+// An event the worker raises reaches a host callable that may queue a task from inside it. The
+// callable's submit runs on a helper thread, joined only after the turn, so that a queue lock still
+// held by the raising turn shows as a submit that cannot finish, instead of hanging the test.
+class TurnEventTest : public TaskQueueTest {
+ protected:
+  void SetUp() override {
+    owner.onEvent = [this] {
+      auto done = std::make_shared<std::atomic<bool>>(false);
+      hosts.emplace_back([this, done] {
+        queue.submit(11406, nullptr, 1, 0, 0, 0);
+        *done = true;
+      });
+      const int64_t end = qv::nowMicros() + 1'000'000;
+      while (!*done && qv::nowMicros() < end) qv::sleepMicros(200);
+      submittedInside.push_back(done->load());
+    };
+  }
+  void TearDown() override {
+    for (std::thread& host : hosts) host.join();
+  }
+  std::vector<std::thread> hosts;
+  std::vector<bool> submittedInside;
+};
+
+TEST_F(TurnEventTest, TimeOutIsRaisedWithNoQueueLockHeld) {
+  submit(11301);
+  queue.executeStep();
+  ASSERT_TRUE(turnUntil([&] { return !owner.events.empty(); }));
+  EXPECT_EQ(owner.events[0].message, "Error:Response Timeout.");
+  EXPECT_EQ(submittedInside, std::vector<bool>{true});
+}
+
+TEST_F(TurnEventTest, InvalidTaskIdIsRaisedWithNoQueueLockHeld) {
+  owner.results[11307] = {qv::kInvalidTaskId};
+  submit(11307);
+  queue.executeStep();
+  ASSERT_EQ(owner.events.size(), 1u);
+  EXPECT_EQ(owner.events[0].message, "Error:Invalid TaskID.");
+  EXPECT_EQ(submittedInside, std::vector<bool>{true});
+}
+
+TEST_F(TurnEventTest, RefusedSendIsRaisedWithNoQueueLockHeld) {
+  owner.results[11406] = {-3};
+  submit(11406);
+  queue.executeStep();
+  ASSERT_EQ(owner.events.size(), 1u);
+  EXPECT_EQ(owner.events[0].errorId, -3);
+  EXPECT_EQ(owner.events[0].message, "Error:Fail To Sended.");
+  EXPECT_EQ(submittedInside, std::vector<bool>{true});
+  EXPECT_EQ(queue.size(), 1u) << "the refused task is gone, the one queued from its event stays";
+}
+
+// A reset (a lost front, a refused login) that lands while the worker is handing a request to the
+// library must leave a queue that sends again: nothing outstanding, the next task one gap later.
+TEST_F(TaskQueueTest, ResetDuringASendLeavesAQueueThatSendsAgain) {
+  std::atomic<bool> sending{false};
+  owner.onRun = [&](Task& task) {
+    if (task.taskId != 11202) return;
+    sending = true;
+    qv::sleepMicros(30'000);  // the reset below starts while the send is in flight
+  };
+  submit(11202);
+  std::thread worker([&] { queue.executeStep(); });
+  while (!sending) qv::sleepMicros(100);
+  qv::sleepMicros(5'000);
+  queue.reset();
+  worker.join();
+
+  submit(11205, 1, 0, 0);
+  ASSERT_TRUE(turnUntilSends(2)) << "the queue never sent again";
+  EXPECT_EQ(owner.sends[1].taskId, 11205);
 }
 
 // Two submitting threads and one completing thread race with the worker. The completer answers
@@ -327,7 +479,7 @@ TEST(TaskQueueConcurrency, EveryTaskRunsOnceUnderContention) {
     while (answered.load() < 2 * kPerThread) {
       int32_t id = owner.outstanding.exchange(0);
       if (id != 0) {
-        queue.complete(id, false);
+        queue.complete(id, qv::kAnyRequest, 0);
         answered.fetch_add(1);
       } else {
         std::this_thread::yield();

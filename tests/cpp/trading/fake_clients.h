@@ -175,7 +175,7 @@ class FakeMdClient : public MdClient {
   int32_t sendUnsubscribe(const char* key, char** codes, int32_t count, char) override {
     return capture(false, key, codes, count);
   }
-  int32_t login() override { return 0; }
+  int32_t login(int32_t&) override { return 0; }
 
   std::vector<Send> sends;
   int32_t sendResult = 0;

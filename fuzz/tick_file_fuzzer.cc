@@ -1,0 +1,36 @@
+// Any bytes as a tick file: the reader either loads its snapshots, every one named and timed, or
+// refuses the file with a message, never faults, reads a line beyond its bound or grows without
+// bound. The exchange it checks against lists every code: those starting with 'm' on DCE, with
+// 'z' nowhere, the rest on SHFE, so known, unknown and wrong-exchange rows all occur.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/tick_file.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const std::string kShfe = "SHFE";
+  static const std::string kDce = "DCE";
+  // The reader takes a path: the input becomes an in-memory file.
+  static const int fd = memfd_create("ticks", 0);
+  if (fd < 0 || ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size)) return 0;
+  const qvsim::ExchangeLookup exchangeOf = [](std::string_view id) -> const std::string* {
+    if (id.empty() || id[0] == 'z') return nullptr;
+    return id[0] == 'm' ? &kDce : &kShfe;
+  };
+  qvsim::TickFile file;
+  std::string error;
+  if (qvsim::readTickFile("/proc/self/fd/" + std::to_string(fd), exchangeOf, file, error)) {
+    if (file.millis.size() != file.ticks.size()) __builtin_trap();
+    for (const CThostFtdcDepthMarketDataField& tick : file.ticks) {
+      if (tick.InstrumentID[0] == '\0') __builtin_trap();
+    }
+  } else if (error.empty()) {
+    __builtin_trap();  // a refusal must say why
+  }
+  return 0;
+}

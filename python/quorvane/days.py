@@ -1,0 +1,242 @@
+"""Several trading days in one run: the day files of a replay in trading-day order, the day roll of
+the simulated exchange between them (settlement, expiry of working orders, a new login of the
+client), the strategy's day hooks, and the account of each day as the exchange reports it.
+"""
+import csv
+import datetime
+import glob
+import os
+import time
+
+from . import codes
+from .stats import Day, Fill
+
+__all__ = ["DayFile", "day_files", "DayResult", "roll_day", "close_day", "day_table",
+           "write_days", "fills_of_trades", "whole_run", "opening_balance", "curve"]
+
+
+class DayFile:
+    """A tick file holding one trading day."""
+
+    def __init__(self, path, trading_day, ticks):
+        self.path, self.trading_day, self.ticks = str(path), trading_day, ticks
+
+    def __repr__(self):
+        return "DayFile(%r, %s, %d ticks)" % (self.path, self.trading_day, self.ticks)
+
+
+def _read_day(path, alone):
+    """(trading day, ticks) of a day file; a file replayed alone may lack the TradingDay column
+    (its day is then the exchange's)."""
+    days, ticks = set(), 0
+    with open(path, newline="") as source:
+        reader = csv.DictReader(source)
+        if "TradingDay" not in (reader.fieldnames or []):
+            if alone:
+                return None, sum(1 for _ in reader)
+            raise ValueError("%s: no TradingDay column; a run of several days orders its files "
+                             "by it" % path)
+        for line, row in enumerate(reader, start=2):
+            day = row["TradingDay"].strip()
+            if len(day) != 8 or not day.isdigit():
+                raise ValueError("%s:%d: TradingDay %r is not YYYYMMDD" % (path, line, day))
+            days.add(day)
+            ticks += 1
+    if len(days) != 1:
+        raise ValueError("%s: a day file holds one trading day, this one %s" % (
+            path, ", ".join(sorted(days)) if days else "none"))
+    return days.pop(), ticks
+
+
+def day_files(locations):
+    """The tick files named (files, or folders whose *.csv files are taken), ordered by their
+    TradingDay; refuses a file of several days and two files of one day."""
+    paths = []
+    for location in locations:
+        location = str(location)
+        if os.path.isdir(location):
+            found = sorted(glob.glob(os.path.join(location, "*.csv")))
+            if not found:
+                raise ValueError("%s: no .csv tick files in this folder" % location)
+            paths.extend(found)
+        else:
+            paths.append(location)
+    files, seen = [], {}
+    for path in paths:
+        day, ticks = _read_day(path, alone=len(paths) == 1)
+        if day in seen:
+            raise ValueError("%s and %s are both trading day %s" % (seen[day], path, day))
+        seen[day] = path
+        files.append(DayFile(path, day, ticks))
+    files.sort(key=lambda f: f.trading_day)
+    return files
+
+
+class DayResult:
+    """The account at the end of one trading day, from the exchange's own queries, and the day's
+    trades (copies of CThostFtdcTradeField, which the exchange forgets at the day roll)."""
+
+    def __init__(self, trading_day, ticks):
+        self.trading_day, self.ticks = trading_day, ticks
+        self.trades = []
+        self.pre_balance = self.balance = self.fees = self.transfers = 0.0
+        self.close_profit = self.position_profit = 0.0
+        self.positions = {}   # instrument -> (long lots, short lots), both sides shown
+        self.marks_end = 0    # the recorder's marks up to the end of this day
+
+    @property
+    def net_profit(self):
+        return self.balance - self.pre_balance
+
+    def day(self):
+        return Day(self.trading_day, self.balance, self.fees)
+
+
+def close_day(client, trading_day, ticks, recorder=None):
+    """The exchange's account, positions and trades at the end of a day."""
+    result = DayResult(trading_day, ticks)
+    if recorder is not None:
+        result.marks_end = recorder.tick_count()
+    result.trades = [t for t in client.exchange_trades() if t.TradeID]
+    for p in client.exchange_positions():
+        if not p.InstrumentID or p.Position == 0:
+            continue
+        long_lots, short_lots = result.positions.get(p.InstrumentID.decode(), (0, 0))
+        if codes.char(p.PosiDirection) == "2":
+            long_lots += p.Position
+        else:
+            short_lots += p.Position
+        result.positions[p.InstrumentID.decode()] = (long_lots, short_lots)
+    account = client.trading_account()
+    if account is not None:
+        result.transfers = account.Deposit - account.Withdraw
+        result.pre_balance = account.PreBalance + result.transfers
+        result.balance = account.Balance
+        result.fees = account.Commission
+        result.close_profit = account.CloseProfit
+        result.position_profit = account.PositionProfit
+    return result
+
+
+def roll_day(market, client, trading_day, timeout=30.0):
+    """Ends the exchange's day and waits until the client has logged in to `trading_day` and
+    loaded it again (its Ready event)."""
+    readies = client.events_seen[codes.READY]
+    market.roll_day(trading_day)
+    deadline = time.monotonic() + timeout
+    while client.events_seen[codes.READY] == readies:
+        if time.monotonic() > deadline:
+            raise TimeoutError("the client did not log in to trading day %s" % trading_day)
+        time.sleep(0.005)
+
+
+def fills_of_trades(trades):
+    """The exchange's trade records (in the run's order) as statistics fills."""
+    return [Fill(t.TradingDay.decode(), t.TradeTime.decode(), t.InstrumentID.decode(),
+                 codes.direction_name(t.Direction), codes.offset_name(t.OffsetFlag), t.Price,
+                 t.Volume) for t in trades]
+
+
+def _trade_order(trade):
+    number = trade.TradeID.strip()
+    return (trade.TradingDay, trade.TradeTime, int(number) if number.isdigit() else 0, number)
+
+
+def opening_balance(start):
+    """The balance the run starts from (a StartState's account)."""
+    return start.account.Balance if start.account is not None else 0.0
+
+
+def whole_run(report, days, start):
+    """Turns the last day's report into the whole run's: every day's trades, and the exchange's
+    profit as each day's close profit and position profit (positions are re-marked at every
+    settlement), counted from the state the run started in."""
+    before = start.account
+    base = lambda name: getattr(before, name) if before is not None else 0.0  # noqa: E731
+    first = {(t.TradeDate, t.TradeID.strip(), t.Direction) for t in days[0].trades} & start.trade_ids
+    trades = [t for t in days[0].trades
+              if (t.TradeDate, t.TradeID.strip(), t.Direction) not in first]
+    for day in days[1:]:
+        trades += day.trades
+    report.trades = sorted(trades, key=_trade_order)
+    report.fees = sum(d.fees for d in days) - base("Commission")
+    report.exchange_pnl = (sum(d.close_profit + d.position_profit for d in days)
+                           - base("CloseProfit") - base("PositionProfit"))
+    transfers = sum(d.transfers for d in days) - base("Deposit") + base("Withdraw")
+    report.net_pnl = days[-1].balance - opening_balance(start) - transfers
+    lots = sum(t.Volume for t in report.trades)
+    checks = []
+    for what, mine, theirs, ok in report.checks:
+        if what == "fills":
+            theirs, ok = len(report.trades), mine == len(report.trades)
+        elif what == "filled lots":
+            theirs, ok = lots, mine == lots
+        elif what == "gross profit":
+            theirs = report.exchange_pnl
+            ok = abs(mine - theirs) <= 0.01
+        elif what.startswith("net profit"):
+            mine, theirs = report.gross_pnl - report.fees, report.net_pnl
+            ok = abs(mine - theirs) <= 0.01
+        checks.append((what, mine, theirs, ok))
+    report.checks = checks
+
+
+def curve(recorder, clock, days, capital):
+    """The run's equity curve: a point per tick, labelled with its exchange time, worth the
+    capital plus the recorder's profit marked to market, less the fees of the days before."""
+    origin = clock.now() - datetime.timedelta(seconds=clock.seconds()) if (
+        clock is not None and clock.seconds() is not None) else None
+    times, values = recorder.equity_curve()
+    points, paid, begin = [], 0.0, 0
+    for day in days:
+        for n in range(begin, min(day.marks_end, len(values))):
+            if origin is not None:
+                when = origin + datetime.timedelta(seconds=times[n])
+                label = "%s %s" % (day.trading_day, when.strftime("%H:%M:%S"))
+            else:
+                label = "%s #%d" % (day.trading_day, n)
+            points.append((label, capital + values[n] - paid))
+        begin = max(begin, day.marks_end)
+        paid += day.fees
+    return points
+
+
+_TABLE = "  %-10s %7s %7s %6s %14s %12s %10s %14s  %s"
+
+
+def day_table(days):
+    """The table by day, as printed."""
+    lines = ["By day:", _TABLE % ("day", "ticks", "trades", "lots", "close profit",
+                                  "fees", "net", "balance", "positions carried")]
+    for d in days:
+        held = ", ".join("%s %s" % (instrument, _sides(lots))
+                         for instrument, lots in sorted(d.positions.items())) or "flat"
+        lines.append(_TABLE % (d.trading_day, d.ticks, len(d.trades),
+                               sum(t.Volume for t in d.trades), "%.2f" % d.close_profit,
+                               "%.2f" % d.fees, "%.2f" % d.net_profit, "%.2f" % d.balance, held))
+    return "\n".join(lines)
+
+
+def _sides(lots):
+    long_lots, short_lots = lots
+    parts = (["long %d" % long_lots] if long_lots else []) + (
+        ["short %d" % short_lots] if short_lots else [])
+    return " / ".join(parts)
+
+
+def write_days(path, days):
+    """days.csv: one row per trading day, the exchange's numbers at the day's end."""
+    with open(path, "w", newline="") as out:
+        writer = csv.writer(out)
+        writer.writerow(["TradingDay", "Ticks", "Trades", "Lots", "PreBalance", "CloseProfit",
+                         "PositionProfit", "Fees", "NetProfit", "Balance", "Positions"])
+        for d in days:
+            writer.writerow([d.trading_day, d.ticks, len(d.trades),
+                             sum(t.Volume for t in d.trades), "%.2f" % d.pre_balance,
+                             "%.2f" % d.close_profit, "%.2f" % d.position_profit,
+                             "%.2f" % d.fees, "%.2f" % d.net_profit, "%.2f" % d.balance,
+                             ";".join("%s:%d:%d" % (i, l, s)
+                                      for i, (l, s) in sorted(d.positions.items()))])
+    return path
+
+

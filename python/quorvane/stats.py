@@ -1,0 +1,279 @@
+"""Performance statistics of a run, from its trades and its daily marks, with JSON and CSV writers
+and two pictures (equity with its drawdown beneath, daily profit bars).
+
+Definitions, so that anyone can recompute them:
+  daily profit      the change of the account's balance over the trading day, net of fees
+                    (positions marked at the day's settlement); the first day starts from the
+                    initial capital
+  daily return      daily profit / the balance at the start of that day
+  total return      (final balance - initial capital) / initial capital
+  annualised return (1 + total return) ** (periods_per_year / days) - 1, 240 trading days a year
+  Sharpe ratio      mean daily return / sample standard deviation of the daily returns
+                    * sqrt(periods_per_year); undefined (None) with fewer than two days or no
+                    variation; no risk-free rate is subtracted
+  equity curve      a point per tick of a replay: the initial capital plus the profit marked to
+                    the last price, less the fees of the days before (without marks, one point
+                    per day end: the balance)
+  drawdown          on the equity curve: the largest
+                    fall from a running peak, as an amount and as a share of that peak; its
+                    duration is the longest stretch below a peak, from the peak's point to the
+                    point that regains it (or the last point), counted in trading days
+  round trips       closing fills paired first-in first-out with the opening fills of the same
+                    instrument and side; each closing fill is one trade whose profit is
+                    (close - open) * lots * multiplier (reversed for shorts), gross of fees
+  win rate          round trips with a profit above zero / all round trips
+  profit factor     sum of winning round trips / -sum of losing ones (None without losses)
+  average trade     mean profit of a round trip, gross of fees
+  turnover          sum of price * lots * multiplier over every fill
+"""
+import collections
+import csv
+import json
+import math
+import os
+
+__all__ = ["Fill", "Day", "PERIODS_PER_YEAR", "round_trips", "drawdown", "compute", "text",
+           "write_json", "write_csv", "plot"]
+
+PERIODS_PER_YEAR = 240
+
+Fill = collections.namedtuple("Fill", "trading_day time instrument direction offset price volume")
+Fill.__doc__ = """One fill, as the trades file writes it: direction Buy or Sell, offset Open or a
+close (Close, CloseToday, CloseYesterday)."""
+
+Day = collections.namedtuple("Day", "trading_day balance fees")
+Day.__doc__ = """The account at the end of one trading day: its balance (net of the day's fees,
+positions marked at the settlement) and the fees the day cost."""
+
+
+def round_trips(fills, multipliers):
+    """Profit of each closing fill, paired first-in first-out with the open lots it closes; lots
+    closed without a known opening (yesterday's positions of a scenario) count from the close
+    price, i.e. zero."""
+    open_lots = collections.defaultdict(collections.deque)   # (instrument, long?) -> [price, lots]
+    trips = []
+    for f in fills:
+        multiplier = multipliers.get(f.instrument, 1)
+        buy = f.direction.lower() == "buy"
+        if f.offset.lower() == "open":
+            open_lots[(f.instrument, buy)].append([f.price, f.volume])
+            continue
+        held = open_lots[(f.instrument, not buy)]   # a buy closes shorts, a sell closes longs
+        remaining, profit = f.volume, 0.0
+        while remaining and held:
+            lot = held[0]
+            take = min(remaining, lot[1])
+            sign = -1.0 if buy else 1.0        # closing a short profits when the price fell
+            profit += sign * (f.price - lot[0]) * take * multiplier
+            lot[1] -= take
+            remaining -= take
+            if lot[1] == 0:
+                held.popleft()
+        trips.append(profit)
+    return trips
+
+
+def drawdown(curve):
+    """(amount, share of the peak, peak label, trough label, days of the longest stretch below a
+    peak, its start label, its end label) of a curve of (label, value) points whose labels start
+    with the trading day ("20260105" or "20260105 09:30:00")."""
+    if not curve:
+        return 0.0, 0.0, None, None, 0, None, None
+    peak_value, peak_label = curve[0][1], curve[0][0]
+    worst = (0.0, 0.0, None, None)
+    longest = (0, None, None)
+    under = False
+    for label, value in curve:
+        if value >= peak_value:
+            if under:
+                longest = max(longest, (_days_between(peak_label, label), peak_label, label),
+                              key=lambda x: x[0])
+            peak_value, peak_label, under = value, label, False
+            continue
+        under = True
+        fall = peak_value - value
+        if fall > worst[0]:
+            worst = (fall, fall / peak_value if peak_value > 0 else 0.0, peak_label, label)
+    last = curve[-1]
+    if under:
+        longest = max(longest, (_days_between(peak_label, last[0]), peak_label, last[0]),
+                      key=lambda x: x[0])
+    return worst + longest
+
+
+def _days_between(start, end):
+    """Trading days from one label to another, counted by their dates (20260105 to 20260107: 2)."""
+    from datetime import date
+    a, b = start[:8], end[:8]
+    try:
+        da = date(int(a[:4]), int(a[4:6]), int(a[6:8]))
+        db = date(int(b[:4]), int(b[4:6]), int(b[6:8]))
+    except ValueError:
+        return 0
+    return (db - da).days
+
+
+def compute(days, fills, multipliers, initial_capital, curve=None,
+            periods_per_year=PERIODS_PER_YEAR):
+    """The statistics of a run as an ordered dict: `days` are Day records in trading-day order,
+    `fills` Fill records in time order, `curve` (label, equity) points (default: the day ends)."""
+    stats = collections.OrderedDict()
+    balances = [initial_capital] + [d.balance for d in days]
+    daily = [b - a for a, b in zip(balances, balances[1:])]
+    returns = [p / a if a else 0.0 for p, a in zip(daily, balances)]
+    final = balances[-1]
+    total_return = (final - initial_capital) / initial_capital if initial_capital else 0.0
+    n = len(days)
+    stats["days"] = n
+    stats["initial_capital"] = initial_capital
+    stats["final_balance"] = final
+    stats["net_profit"] = final - initial_capital
+    stats["total_return"] = total_return
+    stats["annualised_return"] = ((1.0 + total_return) ** (periods_per_year / n) - 1.0
+                                  if n and total_return > -1.0 else None)
+    stats["daily_profit_mean"] = sum(daily) / n if n else 0.0
+    stats["sharpe"] = _sharpe(returns, periods_per_year)
+    if curve is None:
+        curve = [("%s" % d.trading_day, d.balance) for d in days]
+        if days:
+            curve.insert(0, (days[0].trading_day + " start", initial_capital))
+    amount, share, peak, trough, length, start, end = drawdown(curve)
+    stats["max_drawdown"] = amount
+    stats["max_drawdown_pct"] = share * 100.0
+    stats["max_drawdown_peak"] = peak
+    stats["max_drawdown_trough"] = trough
+    stats["max_drawdown_duration_days"] = length
+    stats["max_drawdown_duration_from"] = start
+    stats["max_drawdown_duration_to"] = end
+    trips = round_trips(fills, multipliers)
+    wins = [p for p in trips if p > 0]
+    losses = [p for p in trips if p < 0]
+    stats["trades"] = len(fills)
+    stats["lots"] = sum(f.volume for f in fills)
+    stats["round_trips"] = len(trips)
+    stats["win_rate"] = len(wins) / len(trips) if trips else None
+    stats["profit_factor"] = sum(wins) / -sum(losses) if losses else None
+    stats["average_trade"] = sum(trips) / len(trips) if trips else None
+    stats["turnover"] = sum(f.price * f.volume * multipliers.get(f.instrument, 1) for f in fills)
+    stats["fees"] = sum(d.fees for d in days)
+    stats["daily_profit"] = collections.OrderedDict(
+        (d.trading_day, p) for d, p in zip(days, daily))
+    return stats
+
+
+def _sharpe(returns, periods_per_year):
+    if len(returns) < 2:
+        return None
+    mean = sum(returns) / len(returns)
+    variance = sum((r - mean) ** 2 for r in returns) / (len(returns) - 1)
+    if variance <= 0.0:
+        return None
+    return mean / math.sqrt(variance) * math.sqrt(periods_per_year)
+
+
+_LABELS = [
+    ("days", "Trading days", "%d"), ("initial_capital", "Initial capital", "%.2f"),
+    ("final_balance", "Final balance", "%.2f"), ("net_profit", "Net profit", "%.2f"),
+    ("total_return", "Total return", "%.4f%%"), ("annualised_return", "Annualised return", "%.2f%%"),
+    ("daily_profit_mean", "Mean daily profit", "%.2f"), ("sharpe", "Sharpe ratio", "%.2f"),
+    ("max_drawdown", "Max drawdown", "%.2f"), ("max_drawdown_pct", "Max drawdown %", "%.4f%%"),
+    ("max_drawdown_duration_days", "Longest drawdown (days)", "%d"),
+    ("trades", "Fills", "%d"), ("lots", "Lots", "%d"), ("round_trips", "Round trips", "%d"),
+    ("win_rate", "Win rate", "%.1f%%"), ("profit_factor", "Profit factor", "%.2f"),
+    ("average_trade", "Average round trip", "%.2f"), ("turnover", "Turnover", "%.2f"),
+    ("fees", "Fees", "%.2f"),
+]
+_PERCENT = {"total_return", "annualised_return", "win_rate"}
+
+
+def text(stats):
+    """The statistics as aligned lines, for printing."""
+    lines = ["Statistics:"]
+    for key, label, fmt in _LABELS:
+        value = stats.get(key)
+        if value is None:
+            shown = "n/a"
+        else:
+            shown = fmt % (value * 100.0 if key in _PERCENT else value)
+        lines.append("  %-26s %s" % (label, shown))
+    return "\n".join(lines)
+
+
+def _plain(stats):
+    return {k: (dict(v) if isinstance(v, dict) else v) for k, v in stats.items()}
+
+
+def write_json(path, stats):
+    with open(path, "w") as out:
+        json.dump(_plain(stats), out, indent=2, sort_keys=False)
+        out.write("\n")
+    return path
+
+
+def write_csv(path, stats):
+    """One row per statistic (statistic, value); the daily profits as daily_profit:YYYYMMDD."""
+    with open(path, "w", newline="") as out:
+        writer = csv.writer(out)
+        writer.writerow(["statistic", "value"])
+        for key, value in stats.items():
+            if isinstance(value, dict):
+                for day, profit in value.items():
+                    writer.writerow(["%s:%s" % (key, day), repr(profit)])
+            else:
+                writer.writerow([key, "" if value is None else
+                                 (repr(value) if isinstance(value, float) else value)])
+    return path
+
+
+def plot(out_dir, stats, curve, log=print):
+    """equity_drawdown.png and daily_profit.png in out_dir; a one-line note and no pictures when
+    matplotlib is missing. Returns the paths written."""
+    try:
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        log("matplotlib is not installed: no pictures of the statistics.")
+        return []
+    paths = []
+    values = [v for _, v in curve]
+    if values:
+        peaks, running = [], -math.inf
+        for v in values:
+            running = max(running, v)
+            peaks.append(running)
+        figure, (top, bottom) = plt.subplots(2, 1, figsize=(9, 6), dpi=100, sharex=True,
+                                             gridspec_kw={"height_ratios": [3, 1]})
+        xs = range(len(values))
+        top.plot(xs, values, linewidth=1.2, label="equity")
+        top.set_ylabel("equity (CNY)")
+        top.set_title("Equity (net profit %.2f, max drawdown %.2f)" % (
+            stats["net_profit"], stats["max_drawdown"]))
+        top.grid(True, alpha=0.3)
+        bottom.fill_between(xs, [v - p for v, p in zip(values, peaks)], 0, color="tab:red",
+                            alpha=0.5, step="post")
+        bottom.set_ylabel("drawdown")
+        bottom.grid(True, alpha=0.3)
+        step = max(1, len(curve) // 8)
+        bottom.set_xticks(list(xs)[::step])
+        bottom.set_xticklabels([label for label, _ in curve][::step], rotation=30, fontsize=7)
+        figure.tight_layout()
+        paths.append(os.path.join(out_dir, "equity_drawdown.png"))
+        figure.savefig(paths[-1])
+        plt.close(figure)
+    daily = stats.get("daily_profit") or {}
+    if daily:
+        figure, axes = plt.subplots(figsize=(9, 3.5), dpi=100)
+        days, profits = list(daily), list(daily.values())
+        axes.bar(range(len(days)), profits,
+                 color=["tab:green" if p >= 0 else "tab:red" for p in profits])
+        axes.set_xticks(range(len(days)))
+        axes.set_xticklabels(days, rotation=30, fontsize=8)
+        axes.set_ylabel("profit (CNY)")
+        axes.set_title("Daily profit, net of fees")
+        axes.grid(True, axis="y", alpha=0.3)
+        figure.tight_layout()
+        paths.append(os.path.join(out_dir, "daily_profit.png"))
+        figure.savefig(paths[-1])
+        plt.close(figure)
+    return paths
