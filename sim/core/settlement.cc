@@ -75,8 +75,7 @@ std::vector<Report> Broker::settleDay(const std::string& nextTradingDay) {
   }
   views_.clear();
   orders_.clear();
-  working_.clear();
-  orderRefs_.clear();
+  reindexOrders();
   trades_.clear();
   transfers_.clear();
   scenario_.tradingDay = nextTradingDay;
