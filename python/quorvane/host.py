@@ -317,6 +317,8 @@ class Client(OrderVerbs):
         self.exchange_clock = None
         self.timers = Timers(wall_seconds)
         _clients.append(self)
+        # A host that ends as any Python program does still ends its run.
+        atexit.register(self.end, "shutdown")
 
     # Clock ---------------------------------------------------------------------------------------
 

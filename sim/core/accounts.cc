@@ -9,6 +9,7 @@
 #include "core/errors.h"
 #include "core/exchange_rules.h"
 #include "core/fields.h"
+#include "core/margins.h"
 
 namespace qvsim {
 
@@ -149,8 +150,7 @@ int Broker::maxOrderVolume(const BrokerSession& session, CThostFtdcQueryMaxOrder
   setText(q.ExchangeID, ins->def.exchangeId);
   if (q.OffsetFlag == THOST_FTDC_OF_Open) {
     const bool buy = q.Direction == THOST_FTDC_D_Buy;
-    const double unit = (buy ? ins->upperLimit : ins->lowerLimit) * ins->def.multiplier *
-                        (buy ? ins->def.longMarginRatio : ins->def.shortMarginRatio);
+    const double unit = marginOf(ins->def, buy, buy ? ins->upperLimit : ins->lowerLimit, 1);
     constexpr double kMaxVolume = 1e9;  // keeps the conversion to int defined for tiny margins
     q.MaxVolume = unit > 0.0 ? static_cast<int>(std::min(kMaxVolume, std::max(0.0, availableOf(*account)) / unit)) : 0;
     return kErrNone;

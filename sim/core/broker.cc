@@ -9,6 +9,7 @@
 #include "core/exchange_rules.h"
 #include "core/fields.h"
 #include "core/gb2312.h"
+#include "core/margins.h"
 
 namespace qvsim {
 
@@ -44,7 +45,6 @@ void Broker::load(const Scenario& scenario) {
     setText(f.InstrumentName, toGb2312(def.name));
     setText(f.ExchangeInstID, def.instrumentId);
     setText(f.ProductID, def.productId);
-    f.ProductClass = def.productClass;
     f.DeliveryYear = def.deliveryYear;
     f.DeliveryMonth = def.deliveryMonth;
     f.MaxMarketOrderVolume = def.maxMarketOrderVolume;
@@ -67,10 +67,8 @@ void Broker::load(const Scenario& scenario) {
     f.IsTrading = 1;
     f.PositionType = THOST_FTDC_PT_Gross;
     f.PositionDateType = splitsPositionDate(def.exchangeId) ? THOST_FTDC_PDT_UseHistory : THOST_FTDC_PDT_NoUseHistory;
-    f.LongMarginRatio = def.longMarginRatio;
-    f.ShortMarginRatio = def.shortMarginRatio;
     f.MaxMarginSideAlgorithm = THOST_FTDC_MMSA_NO;
-    f.UnderlyingMultiple = 1.0;
+    describeTerms(def, f);
     instruments_[def.instrumentId] = s;
   }
   for (const UserDef& user : scenario_.users) openAccount(user);
@@ -85,8 +83,8 @@ void Broker::load(const Scenario& scenario) {
     p.today += def.today;
     const double price = def.openPrice > 0.0 ? def.openPrice : ins.def.preSettlementPrice;
     p.openCost += price * (def.yesterday + def.today) * ins.def.multiplier;
-    const double ratio = def.direction == THOST_FTDC_PD_Long ? ins.def.longMarginRatio : ins.def.shortMarginRatio;
-    p.margin += ins.def.preSettlementPrice * (def.yesterday + def.today) * ins.def.multiplier * ratio;
+    p.margin += marginOf(ins.def, def.direction == THOST_FTDC_PD_Long, ins.def.preSettlementPrice,
+                         def.yesterday + def.today);
   }
 
   for (const OrderDef& def : scenario_.orders) {
@@ -126,8 +124,7 @@ void Broker::load(const Scenario& scenario) {
     setText(f.StatusMsg, toGb2312(msg));
     if (def.status == '3' || def.status == '1') {
       if (def.offset == THOST_FTDC_OF_Open) {
-        const double ratio = def.direction == '0' ? ins.def.longMarginRatio : ins.def.shortMarginRatio;
-        entry.frozenMargin = input.LimitPrice * f.VolumeTotal * ins.def.multiplier * ratio;
+        entry.frozenMargin = marginOf(ins.def, def.direction == '0', input.LimitPrice, f.VolumeTotal);
       } else {
         Position& p = position(account->investorId, def.instrumentId, def.direction == '0' ? '3' : '2');
         const int fromYd = std::min(f.VolumeTotal, std::max(0, p.yd - p.ydFrozen));

@@ -9,6 +9,7 @@
 #include "core/exchange_rules.h"
 #include "core/fields.h"
 #include "core/gb2312.h"
+#include "core/margins.h"
 
 namespace qvsim {
 
@@ -35,10 +36,9 @@ void Broker::fill(OrderEntry& entry, double price, int volume, std::vector<Repor
   if (offset == THOST_FTDC_OF_Open) {
     const char direction = f.Direction == THOST_FTDC_D_Buy ? THOST_FTDC_PD_Long : THOST_FTDC_PD_Short;
     Position& p = position(investor, instrumentId, direction);
-    const double ratio = direction == THOST_FTDC_PD_Long ? ins.def.longMarginRatio : ins.def.shortMarginRatio;
     p.today += volume;
     p.openCost += price * volume * multiplier;
-    p.margin += price * volume * multiplier * ratio;
+    p.margin += marginOf(ins.def, direction == THOST_FTDC_PD_Long, price, volume);
     commission = commissionOf(ins, offset, false, price, volume);
   } else {
     const char direction = f.Direction == THOST_FTDC_D_Buy ? THOST_FTDC_PD_Short : THOST_FTDC_PD_Long;

@@ -11,6 +11,7 @@
 #include "core/exchange_rules.h"
 #include "core/fields.h"
 #include "core/gb2312.h"
+#include "core/margins.h"
 #include "core/order_checks.h"
 
 namespace qvsim {
@@ -162,8 +163,7 @@ OrderOutcome Broker::insertOrder(BrokerSession& session, CThostFtdcInputOrderFie
                                      commissionOf(*ins, offset, true, price, volume));
   Position* closing = nullptr;
   if (offset == THOST_FTDC_OF_Open) {
-    const double ratio = input.Direction == THOST_FTDC_D_Buy ? ins->def.longMarginRatio : ins->def.shortMarginRatio;
-    margin = price * volume * ins->def.multiplier * ratio;
+    margin = marginOf(ins->def, input.Direction == THOST_FTDC_D_Buy, price, volume);
     if (margin + commission > availableOf(*account) + kPriceEpsilon) {
       out.errorId = kErrInsufficientMoney;
       return out;

@@ -9,6 +9,7 @@
 #include "ThostFtdcUserApiDataType.h"
 #include "core/broker.h"
 #include "core/fields.h"
+#include "core/margins.h"
 
 namespace qvsim {
 
@@ -53,11 +54,10 @@ void Broker::settle(StoredDay& day) const {
     const double price = last != day.lastPrices.end() ? last->second : ins->second.def.preSettlementPrice;
     const double value = price * volume * ins->second.def.multiplier;
     profit += p.direction == THOST_FTDC_PD_Long ? value - p.openCost : p.openCost - value;
-    const double ratio = p.direction == THOST_FTDC_PD_Long ? ins->second.def.longMarginRatio : ins->second.def.shortMarginRatio;
     p.yd = p.ydInitial = volume;
     p.today = 0;
     p.openCost = value;  // marked to the settlement price: tomorrow's profit starts from it
-    p.margin = value * ratio;
+    p.margin = marginOf(ins->second.def, p.direction == THOST_FTDC_PD_Long, price, volume);
     carried.push_back(p);
   }
   a.preBalance += a.deposit - a.withdraw + a.closeProfit + profit - a.commission;

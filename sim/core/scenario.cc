@@ -56,6 +56,15 @@ struct SampleInstrument {
 };
 constexpr SampleInstrument kSampleInstruments[] = {{"rb2705", "rb", 2027, 5}, {"m2705", "m", 2027, 5}};
 
+// Options listed on a future of kProducts for the same month, named as their exchange names them.
+struct OptionSeries {
+  const char* productId;  // of the underlying future
+  double strike;
+  double preSettlementPrice;
+  double priceTick;
+};
+constexpr OptionSeries kOptions[] = {{"m", 3000.0, 100.0, 0.5}};
+
 const std::set<std::string> kExchanges = {"SHFE", "INE", "DCE", "CZCE", "CFFEX"};
 
 std::tm chinaDate() {
@@ -181,6 +190,18 @@ void parseInstrument(const nlohmann::json& j, InstrumentDef& s, const std::strin
   read(j, "minMarketOrderVolume", s.minMarketOrderVolume, where);
   read(j, "preSettlementPrice", s.preSettlementPrice, where);
   read(j, "limitRatio", s.limitRatio, where);
+  std::string optionType;
+  read(j, "optionType", optionType, where);
+  if (!optionType.empty()) {
+    if (optionType != "call" && optionType != "put") {
+      throw std::runtime_error(where + "optionType " + optionType + " is not call or put");
+    }
+    s.productClass = '2';
+    s.optionsType = optionType == "call" ? '1' : '2';
+    read(j, "underlying", s.underlyingId, where);
+    read(j, "strike", s.strikePrice, where);
+    if (!(s.strikePrice > 0.0)) throw std::runtime_error(where + "strike must be positive");
+  }
   read(j, "deliveryYear", s.deliveryYear, where);
   read(j, "deliveryMonth", s.deliveryMonth, where);
   if (s.productId.empty()) {
@@ -342,6 +363,27 @@ Scenario defaultScenario() {
     i.deliveryYear = deliveryYear;
     i.deliveryMonth = deliveryMonth;
     s.instruments.push_back(i);
+  }
+  for (const OptionSeries& series : kOptions) {
+    const auto future = std::find_if(s.instruments.begin(), s.instruments.end(),
+                                     [&](const InstrumentDef& d) { return d.productId == series.productId; });
+    for (const char type : {'1', '2'}) {
+      InstrumentDef i = *future;
+      char strike[32];
+      std::snprintf(strike, sizeof(strike), "%.0f", series.strike);
+      const std::string kind = type == '1' ? "C" : "P";
+      i.instrumentId = future->instrumentId + "-" + kind + "-" + strike;
+      i.productId = future->productId + "_o";
+      i.name = future->name + (type == '1' ? "购" : "沽") + strike;
+      i.productClass = '2';
+      i.underlyingId = future->instrumentId;
+      i.strikePrice = series.strike;
+      i.optionsType = type;
+      i.priceTick = series.priceTick;
+      i.preSettlementPrice = series.preSettlementPrice;
+      i.limitRatio = 0.5;
+      s.instruments.push_back(i);
+    }
   }
   for (const SampleInstrument& sample : kSampleInstruments) {
     const auto same = std::find_if(s.instruments.begin(), s.instruments.end(),

@@ -14,9 +14,14 @@ struct InstrumentDef {
   std::string exchangeId;
   std::string productId;
   std::string name;  // UTF-8
-  char productClass = '1';
+  char productClass = '1';  // THOST_FTDC_PC_Futures '1', THOST_FTDC_PC_Options '2'
+  // Options only: the future the option is written on, its strike and 'call' ('1') or 'put' ('2').
+  std::string underlyingId;
+  double strikePrice = 0.0;
+  char optionsType = 0;
   int multiplier = 1;
   double priceTick = 1.0;
+  // For an option these are the stand-in's own terms (margins.h); its record reports DBL_MAX.
   double longMarginRatio = 0.1;
   double shortMarginRatio = 0.1;
   int maxLimitOrderVolume = 500;

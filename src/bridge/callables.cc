@@ -6,8 +6,9 @@
 namespace qv::bridge {
 
 bool isCallable(HostObject object) {
-  if (object == nullptr || object == Py_None || !interpreterRunning()) return false;
+  if (object == nullptr || object == Py_None) return false;
   InterpreterLock lock;
+  if (!lock.held()) return false;
   return PyCallable_Check(object) != 0;
 }
 

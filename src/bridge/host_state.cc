@@ -82,6 +82,7 @@ void handOverText(const char* text) {
     return;
   }
   InterpreterLock lock;
+  if (!lock.held()) return;  // the host is ending
   PyObject* item = decodeGb2312(text);
   PyObject* args = packTuple(&item, 1);
   if (args == nullptr) return;

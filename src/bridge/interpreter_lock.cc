@@ -2,8 +2,18 @@
 
 #include "bridge/interpreter_lock.h"
 
+#include "bridge/host_exit.h"
+
 namespace qv::bridge {
 namespace {
+
+// What every event reads about its thread. Trivially destructible, so that reading it is one
+// thread-local look-up with no guard.
+struct ThreadEntry {
+  bool checked = false;           // keepThreadState has run on this thread
+  PyThreadState* kept = nullptr;  // the state this bridge keeps for the thread, while it keeps one
+};
+thread_local ThreadEntry tlsEntry;
 
 // The state a thread keeps between events. Its destructor runs at thread exit (thread_local), on
 // the thread that owns the state, which is what PyGILState_Release requires.
@@ -15,18 +25,21 @@ class KeptThreadState {
 
   ~KeptThreadState() {
     if (saved_ == nullptr) return;
-    // After finalisation began, taking the lock would end this thread inside the interpreter;
-    // the interpreter reclaims its thread states itself.
-    if (!interpreterRunning()) return;
+    tlsEntry.kept = nullptr;
+    // Once the host is ending, taking the lock would end this thread inside the interpreter; the
+    // interpreter reclaims its thread states itself.
+    if (!enterHost()) return;
     PyEval_RestoreThread(saved_);
     // Balances the outstanding Ensure: the count drops to zero, so the state is cleared and
     // deleted and the lock released.
     PyGILState_Release(outer_);
+    leaveHost();
   }
 
   void keep() {
     outer_ = PyGILState_Ensure();
     saved_ = PyEval_SaveThread();
+    tlsEntry.kept = saved_;
   }
 
   bool kept() const { return saved_ != nullptr; }
@@ -36,38 +49,64 @@ class KeptThreadState {
   PyThreadState* saved_ = nullptr;
 };
 
-// Trivially destructible, so the per-event check is a plain thread-local read.
-thread_local bool tlsChecked = false;
-
 KeptThreadState& keptState() {
   thread_local KeptThreadState state;
   return state;
 }
 
-}  // namespace
-
-bool interpreterRunning() {
+bool finalizing() {
 #if PY_VERSION_HEX >= 0x030D0000
-  return Py_IsInitialized() != 0 && Py_IsFinalizing() == 0;
+  return Py_IsFinalizing() != 0;
 #else
-  return Py_IsInitialized() != 0 && _Py_IsFinalizing() == 0;
+  return _Py_IsFinalizing() != 0;
 #endif
 }
 
+}  // namespace
+
+bool interpreterRunning() { return Py_IsInitialized() != 0 && !finalizing(); }
+
 void keepThreadState() {
-  if (tlsChecked) return;
-  tlsChecked = true;
+  ThreadEntry& thread = tlsEntry;
+  if (thread.checked) return;
+  thread.checked = true;
   if (PyGILState_GetThisThreadState() != nullptr) return;  // the thread's owner keeps its state
   keptState().keep();
 }
 
-bool keepsOwnThreadState() { return tlsChecked && keptState().kept(); }
+bool keepsOwnThreadState() { return tlsEntry.checked && keptState().kept(); }
 
-InterpreterLock::InterpreterLock() {
-  keepThreadState();
-  state_ = static_cast<int>(PyGILState_Ensure());
+InterpreterLock::InterpreterLock() : held_(enterHost()) {
+  if (!held_) return;
+  const ThreadEntry& thread = tlsEntry;
+  if (!thread.checked) keepThreadState();
+  // A thread that keeps its own state takes the lock with it directly, unless it holds the lock
+  // already (a host that called an export without letting the lock go); every other case nests
+  // a PyGILState_Ensure.
+  if (thread.kept != nullptr && PyGILState_Check() == 0) {
+    kept_ = thread.kept;
+    PyEval_RestoreThread(kept_);
+  } else {
+    state_ = static_cast<int>(PyGILState_Ensure());
+  }
+  watchHostExit();
 }
 
-InterpreterLock::~InterpreterLock() { PyGILState_Release(static_cast<PyGILState_STATE>(state_)); }
+InterpreterLock::~InterpreterLock() {
+  if (!held_) return;
+  // A thread holding the lock keeps the interpreter from starting to finalise, and once it has
+  // started no thread gets the lock. So finalising here means that the interpreter ended this
+  // thread while it asked for the lock back (a callable still running after the exit hook gave
+  // up waiting) and this destructor runs in that unwind: the state is no longer this thread's to
+  // release.
+  if (!finalizing()) {
+    if (kept_ != nullptr) {
+      PyEval_SaveThread();
+    } else {
+      PyGILState_Release(static_cast<PyGILState_STATE>(state_));
+    }
+  }
+  leaveHost();
+}
 
 }  // namespace qv::bridge

@@ -5,8 +5,10 @@
 //
 // Each native thread keeps one interpreter thread state for as long as it lives. On a thread's
 // first use, a thread that has no state of its own gets one (PyGILState_Ensure, kept outstanding)
-// and releases the lock at once; every later lock is a PyGILState_Ensure/Release pair nested inside
-// that outstanding one, so taking the lock never builds or tears down a thread state. When the
+// and releases the lock at once; every later lock takes the lock with that kept state directly
+// (PyEval_RestoreThread / PyEval_SaveThread), so taking the lock never builds or tears down a
+// thread state nor goes through PyGILState's bookkeeping. A thread that already holds the lock,
+// and the host's own threads, nest a PyGILState_Ensure/Release pair instead. When the
 // thread ends, its kept state is released, but only while the interpreter is initialised and not
 // finalising (after that the state is left to the interpreter's own teardown). A thread that
 // already had a state (the host's own threads) is left to its owner.
@@ -14,6 +16,9 @@
 // REQUIRES: the host has initialised the interpreter (the runtime never initialises it).
 #ifndef QV_BRIDGE_INTERPRETER_LOCK_H
 #define QV_BRIDGE_INTERPRETER_LOCK_H
+
+struct _ts;  // PyThreadState, without including Python.h here
+typedef struct _ts PyThreadState;
 
 namespace qv::bridge {
 
@@ -24,8 +29,12 @@ class InterpreterLock {
   InterpreterLock(const InterpreterLock&) = delete;
   InterpreterLock& operator=(const InterpreterLock&) = delete;
 
+  bool held() const { return held_; }
+
  private:
-  int state_;  // the PyGILState_STATE returned by PyGILState_Ensure
+  bool held_;
+  PyThreadState* kept_ = nullptr;  // the kept state the lock was taken with, or nullptr
+  int state_ = 0;                  // otherwise the PyGILState_STATE of PyGILState_Ensure
 };
 
 // True while the interpreter is initialised and not finalising. Raises check it first: a library

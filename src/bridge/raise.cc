@@ -38,8 +38,8 @@ void raiseResponse(const CallableSlot& slot, ResponseFallback fallback, int32_t 
     if (fallback != nullptr) fallback(eventId, record, isLast, userId, errorId, message);
     return;
   }
-  if (!interpreterRunning()) return;
   InterpreterLock lock;
+  if (!lock.held()) return;
   PyObject* last = isLast ? Py_True : Py_False;
   Py_INCREF(last);
   PyObject* const items[] = {PyLong_FromLong(eventId), address(record), last, hostString(userId),
@@ -54,8 +54,8 @@ void raiseOrderEvent(const CallableSlot& slot, int32_t eventId, const CQVOrderFi
     handOverText(formatOrderEvent(eventId, order, position, usableCash).c_str());
     return;
   }
-  if (!interpreterRunning()) return;
   InterpreterLock lock;
+  if (!lock.held()) return;
   PyObject* const items[] = {PyLong_FromLong(eventId), address(order), address(position),
                              PyFloat_FromDouble(usableCash)};
   callWith(callable, items);
@@ -67,8 +67,8 @@ void raiseSnapshot(const CallableSlot& slot, int32_t eventId, const CQVMarketDat
     if (runMode() == kRunModeText) handOverText(formatSnapshotEvent(snapshot).c_str());
     return;
   }
-  if (!interpreterRunning()) return;
   InterpreterLock lock;
+  if (!lock.held()) return;
   PyObject* const items[] = {PyLong_FromLong(eventId), address(snapshot)};
   callWith(callable, items);
 }
@@ -76,8 +76,8 @@ void raiseSnapshot(const CallableSlot& slot, int32_t eventId, const CQVMarketDat
 void callLoop(const CallableSlot& slot) {
   HostObject callable = registeredCallable(slot);
   if (callable == nullptr) return;
-  if (!interpreterRunning()) return;
   InterpreterLock lock;
+  if (!lock.held()) return;
   PyObject* noArgs = PyTuple_New(0);
   if (noArgs == nullptr) {
     reportHostError();

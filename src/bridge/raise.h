@@ -8,8 +8,8 @@
 // only while the tuple is built and the callable runs. A callable that raises has its traceback
 // printed and its error cleared; the lock is released and the raise returns normally, so the
 // runtime carries on with the next event. The callable's return value is ignored. Once the
-// interpreter is finalising or gone, an event for a registered callable is dropped: a library
-// thread raising during the host's shutdown would otherwise wait for a lock never given back.
+// host is ending (host_exit.h) or the interpreter is gone, an event is dropped: a library thread
+// raising during the host's shutdown would otherwise be ended inside the interpreter.
 //
 // Tuples (Py_BuildValue letters): response (i event id, n record address or 0, O True/False,
 // s user text, i error id, message decoded from GB2312 with undecodable bytes dropped); order event

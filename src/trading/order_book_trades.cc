@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/text.h"
+#include "trading/cash_ratio.h"
 #include "trading/instrument_key.h"
 #include "trading/order_engine.h"
 #include "trading/order_lock.h"
@@ -61,7 +62,8 @@ bool OrderEngine::applyOwnTrade(OrderHolder* order, int32_t orderId,
               : (lock.position() != nullptr ? lock.position()->instrument : nullptr);
       const double multiplier = multiplierOf(instrument);
       if (instrument != nullptr) {
-        const double margin = trade.Volume * multiplier * instrument->marginRatio;
+        const double margin =
+            trade.Volume * multiplier * cashRatio(*instrument, trade.Direction, trade.OffsetFlag);
         // An opening trade gives back the difference between the margin frozen at the order's
         // price and the margin at the traded price; a closing trade frees its margin.
         addUsableCash(trade.OffsetFlag == kOffsetOpen
@@ -118,7 +120,8 @@ void OrderEngine::onTradeReport(const CThostFtdcTradeField& trade) {
   const InstrumentInfo* instrument = position->instrument;
   const double multiplier = multiplierOf(instrument);
   if (instrument != nullptr) {
-    const double amount = trade.Volume * trade.Price * multiplier * instrument->marginRatio;
+    const double amount = trade.Volume * trade.Price * multiplier *
+                          cashRatio(*instrument, trade.Direction, trade.OffsetFlag);
     addUsableCash(trade.OffsetFlag == kOffsetOpen ? -amount : amount);
   }
   HolderWriteGuard<PositionHolder> guard(position);

@@ -165,9 +165,11 @@ class OrderEngine : public TraderClient {
   // position's write lock is held.
   void applyFill(PositionHolder& position, int32_t traded, int32_t canceled, double turnover,
                  char direction, char offsetFlag, bool costs);
-  // usableCash += delta under cashWriteFlag_.
+  // usableCash += delta under cashWriteFlag_. usableCash is always a finite number: a change that
+  // would leave it infinite or NaN is not made.
   void addUsableCash(double delta);
-  // Sets usableCash under cashWriteFlag_ (the account query).
+  // Sets usableCash under cashWriteFlag_ (the account query); a value that is not finite is not
+  // taken.
   void setUsableCash(double value);
 
  protected:

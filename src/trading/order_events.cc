@@ -1,4 +1,5 @@
 #include "bridge/raise.h"
+#include "trading/cash_ratio.h"
 #include "trading/order_engine.h"
 
 namespace qv {
@@ -20,7 +21,7 @@ void OrderEngine::releaseFreeze(OrderHolder& order, int32_t volume) {
   if (record.OffsetFlag == kOffsetOpen) {
     if (const InstrumentInfo* instrument = order.instrument) {
       addUsableCash(volume * record.OriginalPrice * instrument->VolumeMultiple *
-                    instrument->marginRatio);
+                    cashRatio(*instrument, record.Direction, record.OffsetFlag));
     }
   } else if (order.position != nullptr) {
     freezeClose(*order.position, -volume, record.Direction == kDirectionSell, record.OffsetFlag);

@@ -7,6 +7,7 @@
 // order. A refused request gives the freeze back at once.
 #include "base/clock.h"
 #include "base/text.h"
+#include "trading/cash_ratio.h"
 #include "trading/error_codes.h"
 #include "trading/instrument_table.h"
 #include "trading/order_engine.h"
@@ -67,7 +68,7 @@ void OrderEngine::freezeFor(OrderHolder& order) {
   if (r.OffsetFlag == kOffsetOpen) {
     if (const InstrumentInfo* instrument = order.instrument) {
       addUsableCash(-(r.OriginalVolume * r.OriginalPrice * instrument->VolumeMultiple *
-                      instrument->marginRatio));
+                      cashRatio(*instrument, r.Direction, r.OffsetFlag)));
     }
   } else if (order.position != nullptr) {
     freezeClose(*order.position, r.OriginalVolume, r.Direction == kDirectionSell, r.OffsetFlag);

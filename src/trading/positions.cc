@@ -1,3 +1,4 @@
+#include <cmath>
 #include <cstring>
 
 #include "base/text.h"
@@ -129,12 +130,13 @@ void OrderEngine::applyFill(PositionHolder& position, int32_t traded, int32_t ca
 
 void OrderEngine::addUsableCash(double delta) {
   SpinFlagGuard guard(cashWriteFlag_);
-  usableCash_.store(usableCash_.load(std::memory_order_relaxed) + delta, std::memory_order_relaxed);
+  const double cash = usableCash_.load(std::memory_order_relaxed) + delta;
+  if (std::isfinite(cash)) usableCash_.store(cash, std::memory_order_relaxed);
 }
 
 void OrderEngine::setUsableCash(double value) {
   SpinFlagGuard guard(cashWriteFlag_);
-  usableCash_.store(value, std::memory_order_relaxed);
+  if (std::isfinite(value)) usableCash_.store(value, std::memory_order_relaxed);
 }
 
 }  // namespace qv

@@ -3,13 +3,15 @@
 #include <algorithm>
 #include <cmath>
 
+#include "trading/cash_ratio.h"
+
 namespace qv {
 namespace {
 
 constexpr double kMaxVolume = 2147483647.0;
 
 double sizingDivisor(double price, const InstrumentInfo& instrument) {
-  return instrument.VolumeMultiple * price * instrument.marginRatio + 0.0001;
+  return instrument.VolumeMultiple * price * sizingRatio(instrument) + 0.0001;
 }
 
 int32_t wholeLots(int32_t volume, int32_t lot) { return lot * (volume / lot); }
@@ -44,7 +46,7 @@ int32_t volumeForAmount(double amount, double price, const InstrumentInfo& instr
 
 int32_t openVolumeBudget(double usableCash, double price, const InstrumentInfo& instrument,
                          int32_t oneOrder) {
-  const double perLot = instrument.VolumeMultiple * price * instrument.marginRatio;
+  const double perLot = instrument.VolumeMultiple * price * sizingRatio(instrument);
   if (!(perLot > 0.0) || !std::isfinite(perLot)) return oneOrder;
   const double cash = usableCash > 0.0 ? usableCash : 0.0;  // NaN counts as nothing
   const double covered = std::floor(cash / perLot);

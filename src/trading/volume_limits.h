@@ -32,13 +32,13 @@ int32_t closeLimit(int32_t requested, int32_t available, const VolumeLimits& lim
 int32_t openLimit(int32_t requested, const VolumeLimits& limits);
 
 // The largest volume whose margin at `price` fits `amount`:
-// amount / (VolumeMultiple x price x marginRatio + 0.0001), truncated toward zero and capped at
-// INT32_MAX; -1 when the price is too small to size by (0.010001 or less) or the amount is
-// negative.
+// amount / (VolumeMultiple x price x sizingRatio + 0.0001) (cash_ratio.h), truncated toward
+// zero and capped at INT32_MAX; -1 when the price is too small to size by (0.010001 or less) or
+// the amount is negative.
 int32_t volumeForAmount(double amount, double price, const InstrumentInfo& instrument);
 
 // The lots one call may open at `price`: what `usableCash` covers with the instrument's margin per
-// lot (VolumeMultiple x price x marginRatio); `oneOrder` when that covers no lot or the margin is
+// lot (VolumeMultiple x price x sizingRatio); `oneOrder` when that covers no lot or the margin is
 // not a positive finite number (the exchange then judges one order).
 int32_t openVolumeBudget(double usableCash, double price, const InstrumentInfo& instrument,
                          int32_t oneOrder);
