@@ -197,6 +197,17 @@ def scenario_shutdown(workdir):
     host.shutdown(3)
 
 
+def scenario_exit(workdir):
+    market, client = make_client(Ending(), workdir)
+    client.start()
+    client.wait_ready()
+    market.set_md_rate(200)
+    client.subscribe([INSTRUMENT], EXCHANGE)
+    wait(lambda: client.ticks_seen > 0)
+    print(json.dumps({"ready": True}), flush=True)
+    sys.exit(4)
+
+
 def scenario_interrupt(workdir):
     market, client = make_client(Ending(), workdir)
     client.start()
@@ -272,6 +283,14 @@ class TestShutdown:
         assert lines == [{"ready": True}, {"on_stop": "shutdown"}, {"atexit": True}]
         assert "Traceback" not in done.stderr
         assert time.monotonic() - started < 30
+
+    def test_a_host_that_exits_as_any_program_ends_its_run(self, tmp_path, lib_path):
+        env = dict(os.environ, QUORVANE_LIB=lib_path)
+        done = subprocess.run([sys.executable, __file__, "exit", str(tmp_path)], env=env,
+                              timeout=60, capture_output=True, text=True)
+        assert done.returncode == 4, done.stderr
+        lines = [json.loads(line) for line in done.stdout.splitlines()]
+        assert lines == [{"ready": True}, {"on_stop": "shutdown"}]
 
     def test_ctrl_c_stops_the_run_and_the_process(self, tmp_path, lib_path):
         env = dict(os.environ, QUORVANE_LIB=lib_path)
