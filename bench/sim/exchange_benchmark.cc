@@ -1,16 +1,22 @@
-// The simulated exchange alone: orders matched per second (an order that crosses the displayed
-// book, from the insert call to its trade report on the library's callback thread, with a growing
-// day of orders behind it) and snapshots replayed per second (a tick file played as fast as one
-// subscriber takes it, matched against resting orders).
+// The simulated exchange through the stand-in's API: orders matched (an order that crosses the
+// displayed book, from the insert call to its trade report on the library's callback thread) and
+// orders canceled (an order that rests, then its cancel, to the cancel's report), each on an empty
+// day and with 32,000 orders already in the day, with the day kept in SQLite and without; the
+// program prints each full day's cost as a ratio to the empty day's, measured in the same run.
+// Also snapshots replayed per second (a tick file played as fast as one subscriber takes it,
+// matched against resting orders).
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "ThostFtdcMdApi.h"
 #include "ThostFtdcTraderApi.h"
@@ -27,7 +33,13 @@ class TraderSpi final : public CThostFtdcTraderSpi {
  public:
   void OnFrontConnected() override { steps.add(); }
   void OnRspAuthenticate(CThostFtdcRspAuthenticateField*, CThostFtdcRspInfoField*, int, bool) override { steps.add(); }
-  void OnRspUserLogin(CThostFtdcRspUserLoginField*, CThostFtdcRspInfoField*, int, bool) override { steps.add(); }
+  void OnRspUserLogin(CThostFtdcRspUserLoginField* login, CThostFtdcRspInfoField*, int, bool) override {
+    if (login != nullptr) {
+      frontId = login->FrontID;
+      sessionId = login->SessionID;
+    }
+    steps.add();
+  }
   void OnRspSettlementInfoConfirm(CThostFtdcSettlementInfoConfirmField*, CThostFtdcRspInfoField*, int, bool) override {
     steps.add();
   }
@@ -36,6 +48,8 @@ class TraderSpi final : public CThostFtdcTraderSpi {
   qv_bench::CountWaiter steps;
   qv_bench::CountWaiter orders;
   qv_bench::CountWaiter trades;
+  int frontId = 0;
+  int sessionId = 0;
 };
 
 class MdSpi final : public CThostFtdcMdSpi {
@@ -112,33 +126,84 @@ void pushBook(double bid, double ask, int volume) {
   qvsim_push_depth(&d, sizeof(d));
 }
 
-// One crossing order per iteration, alternately opening and closing a lot; state.range(0) orders
-// rest far from the market beforehand, as a long day's working orders would.
-void BM_OrdersMatched(benchmark::State& state) {
-  TraderSpi spi;
-  const std::string flow = "/tmp/qvsim_bench_flow_" + std::to_string(getpid()) + "/";
-  std::filesystem::remove_all(flow);
-  CThostFtdcTraderApi* api = connectTrader(spi, state.range(1) != 0 ? flow : "");
-  pushBook(3500, 3501, 1 << 30);
-  int id = 10;
-  for (long i = 0; i < state.range(0); ++i) {
-    auto resting = order('0', '0', 3300);
-    api->ReqOrderInsert(&resting, ++id);
+constexpr long kFullDay = 32000;
+
+// A trader object logged in on a book of bid 3500 / ask 3501, with state.range(0) orders resting
+// far from the market beforehand, as a long day's working orders would; with state.range(1) the
+// trading day is kept in SQLite under a flow path of its own.
+class Day {
+ public:
+  explicit Day(const benchmark::State& state)
+      : flow_("/tmp/qvsim_bench_flow_" + std::to_string(getpid()) + "/") {
+    std::filesystem::remove_all(flow_);
+    api = connectTrader(spi, state.range(1) != 0 ? flow_ : "");
+    pushBook(3500, 3501, 1 << 30);
+    for (long i = 0; i < state.range(0); ++i) {
+      auto resting = order('0', '0', 3300 - i % 100);
+      api->ReqOrderInsert(&resting, ++requestId);
+    }
+    spi.orders.waitFor(2 * state.range(0));
   }
-  spi.orders.waitFor(2 * state.range(0));
+  ~Day() {
+    api->Release();
+    qvsim_set_persistence(0);
+    std::filesystem::remove_all(flow_);
+  }
+  Day(const Day&) = delete;
+  Day& operator=(const Day&) = delete;
+
+  TraderSpi spi;
+  CThostFtdcTraderApi* api = nullptr;
+  int requestId = 10;
+
+ private:
+  std::string flow_;
+};
+
+// One crossing order per iteration, alternately opening and closing a lot.
+void BM_OrdersMatched(benchmark::State& state) {
+  Day day(state);
   long trades = 0;
   for (auto _ : state) {
     auto o = (trades % 2 == 0) ? order('0', '0', 3501) : order('1', THOST_FTDC_OF_CloseToday, 3500);
-    api->ReqOrderInsert(&o, ++id);
-    spi.trades.waitFor(++trades);
+    day.api->ReqOrderInsert(&o, ++day.requestId);
+    day.spi.trades.waitFor(++trades);
   }
   state.SetItemsProcessed(trades);
-  api->Release();
-  qvsim_set_persistence(0);
-  std::filesystem::remove_all(flow);
 }
-// Args: resting orders, trading day kept in SQLite (1) or not (0).
-BENCHMARK(BM_OrdersMatched)->Args({0, 0})->Args({10000, 0})->Args({0, 1})->UseRealTime();
+
+// One order per iteration that rests (its accepted report) and is canceled by its reference (the
+// cancel's report).
+void BM_OrdersCanceled(benchmark::State& state) {
+  Day day(state);
+  long reports = 2 * state.range(0);
+  for (auto _ : state) {
+    auto o = order('0', '0', 3300);
+    const std::string ref = std::to_string(++day.requestId);
+    put(o.OrderRef, ref.c_str());
+    day.api->ReqOrderInsert(&o, day.requestId);
+    day.spi.orders.waitFor(reports += 2);
+    CThostFtdcInputOrderActionField cancel{};
+    put(cancel.OrderRef, ref.c_str());
+    put(cancel.InstrumentID, "rb2605");
+    cancel.FrontID = day.spi.frontId;
+    cancel.SessionID = day.spi.sessionId;
+    cancel.ActionFlag = THOST_FTDC_AF_Delete;
+    day.api->ReqOrderAction(&cancel, ++day.requestId);
+    day.spi.orders.waitFor(++reports);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+// Args: orders already in the day, trading day kept in SQLite (1) or not (0). A fixed number of
+// iterations keeps the empty day nearly empty; the fastest of three runs counts. CPU time is the
+// process's (every thread's), less disturbed than real time by other programs on the machine.
+void dayArgs(benchmark::internal::Benchmark* b) {
+  b->Args({0, 0})->Args({kFullDay, 0})->Args({0, 1})->Args({kFullDay, 1});
+  b->Iterations(3000)->Repetitions(3)->MeasureProcessCPUTime()->UseRealTime();
+}
+BENCHMARK(BM_OrdersMatched)->Apply(dayArgs);
+BENCHMARK(BM_OrdersCanceled)->Apply(dayArgs);
 
 // Replays a file of state.range(0) snapshots, as fast as one market-data subscriber takes them,
 // with 20 resting orders of the trader to match on every snapshot.
@@ -191,6 +256,53 @@ void BM_SnapshotsReplayed(benchmark::State& state) {
 }
 BENCHMARK(BM_SnapshotsReplayed)->Arg(20000)->UseRealTime()->Unit(benchmark::kMillisecond);
 
+// Fastest real and CPU time (ns) per iteration of each benchmark by its full name, besides the
+// console.
+class BestTimeReporter : public benchmark::ConsoleReporter {
+ public:
+  struct Best {
+    double real = 0.0;
+    double cpu = 0.0;
+  };
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+      auto [entry, added] = best_.try_emplace(run.benchmark_name(), Best{run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()});
+      if (!added) {
+        entry->second.real = std::min(entry->second.real, run.GetAdjustedRealTime());
+        entry->second.cpu = std::min(entry->second.cpu, run.GetAdjustedCPUTime());
+      }
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  Best best(const std::string& name) const {
+    auto it = best_.find(name);
+    return it == best_.end() ? Best{} : it->second;
+  }
+
+ private:
+  std::map<std::string, Best> best_;
+};
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  BestTimeReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  std::printf("\nA day of %ld orders against an empty day (cost per order, real time and process CPU time):\n", kFullDay);
+  for (const char* name : {"BM_OrdersMatched", "BM_OrdersCanceled"}) {
+    for (int kept = 0; kept <= 1; ++kept) {
+      const std::string tail = "/" + std::to_string(kept) + "/iterations:3000/repeats:3/process_time/real_time";
+      const auto empty = reporter.best(std::string(name) + "/0" + tail);
+      const auto full = reporter.best(std::string(name) + "/" + std::to_string(kFullDay) + tail);
+      if (empty.real <= 0.0 || full.real <= 0.0) continue;
+      std::printf("  %-18s %-9s real %7.1f -> %7.1f us: %.2fx   CPU %7.1f -> %7.1f us: %.2fx\n", name,
+                  kept ? "SQLite" : "in memory", empty.real / 1e3, full.real / 1e3, full.real / empty.real,
+                  empty.cpu / 1e3, full.cpu / 1e3, full.cpu / empty.cpu);
+    }
+  }
+  benchmark::Shutdown();
+  return 0;
+}

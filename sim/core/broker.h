@@ -178,7 +178,7 @@ class Broker {
   // What one investor's working orders hold back, kept as running sums as orders start working,
   // fill and end; the sums return to exactly 0 when the last such order ends.
   struct InvestorTotals {
-    int number = 0;  // the investor in the price books, where it never meets itself
+    int number = 0;              // the investor in the price books, where it never meets itself
     Account* account = nullptr;  // the account that books the investor's fills (the last user id's)
     double frozenMargin = 0.0;
     double frozenCommission = 0.0;
@@ -191,9 +191,9 @@ class Broker {
     int frozenYd = 0;
     int frozenToday = 0;
     long long queueAhead = 0;  // displayed volume ahead of the order at its price
-    std::size_t index = 0;     // its place in orders_
+    std::size_t index = 0;  // its place in orders_
     InvestorTotals* totals = nullptr;
-    bool inTotals = false;       // its frozen amounts are counted in *totals
+    bool inTotals = false;      // its frozen amounts are counted in *totals
     PriceBook* book = nullptr;  // the book it rests in, while it does
     bool working() const {
       return field.OrderStatus == THOST_FTDC_OST_NoTradeQueueing || field.OrderStatus == THOST_FTDC_OST_PartTradedQueueing;
@@ -252,8 +252,8 @@ class Broker {
   std::vector<OrderEntry> orders_;
   std::vector<CThostFtdcTradeField> trades_;
   std::vector<CThostFtdcTransferSerialField> transfers_;
-  std::map<std::string, MarketView> views_;  // by instrument id
-  std::map<std::string, PriceBook> books_;    // by instrument id: the working orders resting there
+  std::map<std::string, MarketView> views_;       // by instrument id
+  std::map<std::string, PriceBook> books_;        // by instrument id: the working orders resting there
   std::map<std::string, InvestorTotals> totals_;  // by investor id
   // Indexes over orders_ (whose entries never move once added, except when a restore rebuilds
   // it), each in time order: by (front, session, trimmed reference), by trimmed OrderSysID and by

@@ -1,5 +1,7 @@
 #include "core/lockstep.h"
 
+#include <algorithm>
+
 #include "core/session.h"
 
 namespace qvsim {
@@ -12,11 +14,21 @@ Lockstep& Lockstep::get() {
 void Lockstep::enqueue(Session* session) {
   std::lock_guard<std::mutex> lock(mu_);
   order_.push_back(session);
-  if (order_.size() == 1) front_.store(session, std::memory_order_release);
+  if (order_.size() == 1) {
+    frontSince_.store(monotonicMicros(), std::memory_order_relaxed);
+    front_.store(session, std::memory_order_release);
+  }
+}
+
+bool Lockstep::mayDeliver(const Session* session, std::int64_t nowMicros) const {
+  const Session* front = front_.load(std::memory_order_acquire);
+  return front == session ||
+         (front != nullptr && nowMicros - frontSince_.load(std::memory_order_relaxed) > kStallMicros);
 }
 
 bool Lockstep::handOver(std::unique_lock<std::mutex>& lock, const Session* self, Session* before) {
   Session* next = order_.empty() ? nullptr : order_.front();
+  if (next != before) frontSince_.store(monotonicMicros(), std::memory_order_relaxed);
   front_.store(next, std::memory_order_release);
   if (next == nullptr) return true;
   if (next == self || next == before) return false;
@@ -30,8 +42,14 @@ bool Lockstep::handOver(std::unique_lock<std::mutex>& lock, const Session* self,
 
 bool Lockstep::finish(Session* session) {
   std::unique_lock<std::mutex> lock(mu_);
-  if (!order_.empty()) order_.pop_front();
-  return handOver(lock, session, nullptr);
+  if (!order_.empty() && order_.front() == session) {
+    order_.pop_front();
+    return handOver(lock, session, nullptr);
+  }
+  // Delivered out of turn past a blocked callback: only its own place goes.
+  auto it = std::find(order_.begin(), order_.end(), session);
+  if (it != order_.end()) order_.erase(it);
+  return order_.empty();
 }
 
 bool Lockstep::forget(const Session* session, int count) {

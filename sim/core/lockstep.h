@@ -5,6 +5,9 @@
 // does not depend on thread timing, before the next snapshot goes out. When the last waiting
 // callback was delivered, the delivering thread asks the replay for its next step itself: a lone
 // subscriber plays a file with no thread hand-off at all.
+// A callback that blocks for more than kStallMicros (a host waiting inside one callback for
+// another) lets the objects behind it deliver out of turn, so that it cannot hang the host; the
+// order is then not kept for as long as it blocks.
 // Thread-safe: mu_ guards the order; front_ mirrors its head for a lock-free turn check. Lock
 // order: World::mu, a session's queue lock, then mu_. A session is woken with no lock held, and a
 // session that retires waits until no thread is about to wake it.
@@ -12,6 +15,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 
@@ -21,6 +25,8 @@ class Session;
 
 class Lockstep {
  public:
+  static constexpr std::int64_t kStallMicros = 2000000;
+
   static Lockstep& get();
 
   bool on() const { return on_.load(std::memory_order_acquire); }
@@ -31,7 +37,10 @@ class Lockstep {
   void enqueue(Session* session);
   // Whether the session's first ordered callback is next.
   bool isTurn(const Session* session) const { return front_.load(std::memory_order_acquire) == session; }
-  // Called after `session` delivered its turn: wakes the next one. True when nothing is left waiting.
+  // Whether it is next, or the callback whose turn it is has blocked for longer than kStallMicros.
+  bool mayDeliver(const Session* session, std::int64_t nowMicros) const;
+  // Called after `session` delivered its first ordered callback: wakes the next one. True when
+  // nothing is left waiting.
   bool finish(Session* session);
   // Drops the last `count` places of a session whose queued callbacks were discarded (a lost
   // front) and wakes the session whose turn it now is. True when nothing is left waiting.
@@ -54,6 +63,7 @@ class Lockstep {
   std::deque<Session*> order_;  // guarded by mu_
   int waking_ = 0;              // guarded by mu_: threads between picking a session and waking it
   std::atomic<Session*> front_{nullptr};
+  std::atomic<std::int64_t> frontSince_{0};  // monotonic time the head last changed
 };
 
 }  // namespace qvsim

@@ -48,6 +48,8 @@ class Replay {
   // Waits until the replay has finished (every snapshot and the callbacks it caused delivered);
   // timeoutMicros < 0 waits without limit. True when finished (or none was started).
   bool wait(std::int64_t timeoutMicros);
+  // Forgets a file opened and not played (a new scenario was loaded). REQUIRES: World::mu held.
+  void closeLocked() { opened_ = false; }
   // The instruments of the opened file, in first-seen order.
   std::vector<TickInstrument> instruments();
 

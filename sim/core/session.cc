@@ -213,7 +213,8 @@ void Session::run() {
       lock.lock();
       if (stop_) break;
     }
-    if (!queue_.empty() && (queue_.front().ordered ? Lockstep::get().isTurn(this) : queue_.front().due <= now)) {
+    if (!queue_.empty() &&
+        (queue_.front().ordered ? Lockstep::get().mayDeliver(this, now) : queue_.front().due <= now)) {
       Item item = std::move(queue_.front());
       queue_.pop_front();
       if (item.ordered) --ordered_;

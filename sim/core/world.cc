@@ -7,6 +7,7 @@
 
 #include "core/exchange_clock.h"
 #include "core/md_session.h"
+#include "core/replay.h"
 #include "core/session.h"
 #include "core/trader_session.h"
 
@@ -62,6 +63,7 @@ World::World() {
 void World::loadLocked(const Scenario& s) {
   scenario = s;
   clearReplayedTime();
+  Replay::get().closeLocked();
   if (scenario.persist >= 0) settings.persist = scenario.persist != 0;
   broker.load(scenario);
   market.load(broker, scenario.seed);

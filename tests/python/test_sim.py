@@ -102,3 +102,28 @@ class TestControls:
     def test_request_log_starts_empty_after_clearing(self, sim):
         sim.clear_requests()
         assert sim.requests() == []
+
+
+class TestReplayFile:
+    def test_an_opened_file_lists_its_instruments_and_sets_the_day(self, sim, tmp_path):
+        """The host learns what a file holds from the loader, and the exchange opens on its day."""
+        sim.load_scenario(SCENARIO)
+        ticks = tmp_path / "ticks.csv"
+        ticks.write_text("TradingDay,InstrumentID,ExchangeID,UpdateTime,LastPrice\n"
+                         "20260302,rb2605,,09:00:00,3500\n20260302,rb2605,SHFE,09:00:01,3501\n")
+        assert sim.replay_open(ticks) == 2
+        assert sim.replay_instruments() == [("rb2605", "SHFE", 2)]
+        assert sim.trading_day() == "20260302"
+        sim.replay_play(0.0)
+        assert sim.replay_wait(10.0)
+        assert sim.replay_progress() == (2, 2)
+
+    def test_a_bad_row_is_refused_naming_the_file_line_and_field(self, sim, tmp_path):
+        sim.load_scenario(SCENARIO)
+        ticks = tmp_path / "ticks.csv"
+        ticks.write_text("InstrumentID,ExchangeID,LastPrice\nrb2605,SHFE,3500\nrb2605,DCE,3501\n")
+        with pytest.raises(SimError) as caught:
+            sim.replay_open(ticks)
+        assert "%s:3: field ExchangeID" % ticks in str(caught.value)
+        with pytest.raises(SimError):
+            sim.replay_play(0.0)

@@ -166,6 +166,19 @@ TEST_F(ReactingTest, OrdersAndTradesCarryTheReplayedMarketsTimeAndTheSameFileGiv
   EXPECT_EQ(tradeLines(spi.recorder), first);
 }
 
+TEST_F(ReactingTest, AHostThatWaitsInsideASnapshotForItsFillIsNotHung) {
+  bool filled = false;
+  Subscriber subscriber([&](const CThostFtdcDepthMarketDataField& d) {
+    if (filled) return;
+    auto buy = order("rb2605", '0', '0', d.AskPrice1, 1, "901");
+    EXPECT_EQ(api->ReqOrderInsert(&buy, ++requestId), 0);
+    filled = spi.recorder.waitFor("OnRtnTrade").name == "OnRtnTrade";
+  });
+  ASSERT_EQ(qvsim_replay_file(path.c_str(), 0.0), 41);
+  ASSERT_EQ(qvsim_replay_wait(20'000'000), 1);
+  EXPECT_TRUE(filled) << "the fill went out past the blocked snapshot";
+}
+
 TEST_F(ReactingTest, AnOrderLatencyInReplayedTimeDelaysTheMatching) {
   std::string scenario = kScenario;
   scenario.insert(1, R"("orderLatencyMillis": 1500,)");
