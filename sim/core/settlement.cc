@@ -8,6 +8,7 @@
 #include "core/exchange_rules.h"
 #include "core/fields.h"
 #include "core/gb2312.h"
+#include "core/margins.h"
 
 namespace qvsim {
 
@@ -55,7 +56,7 @@ std::vector<Report> Broker::settleDay(const std::string& nextTradingDay) {
     p.today = 0;
     p.ydFrozen = p.todayFrozen = 0;
     p.openCost = value;  // tomorrow's profit is counted from the settlement price
-    p.margin = value * (p.direction == THOST_FTDC_PD_Long ? def.longMarginRatio : def.shortMarginRatio);
+    p.margin = marginOf(def, p.direction == THOST_FTDC_PD_Long, settled[p.instrumentId], volume);
     carried.push_back(p);
   }
   positions_ = std::move(carried);
