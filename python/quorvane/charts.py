@@ -77,8 +77,9 @@ def _save(plt, figure, axes, path):
 
 
 def _equity(plt, clock, recorder, report, prefix, path):
-    figure, axes = _axes(plt, clock, recorder.equity_times)
-    axes.plot(recorder.equity_times, recorder.equity, linewidth=1.2,
+    times, values = recorder.equity_curve()
+    figure, axes = _axes(plt, clock, times)
+    axes.plot(times, values, linewidth=1.2,
               label="gross profit, marked to market")
     axes.set_ylabel("gross profit (CNY)")
     axes.set_title("%sGross profit over the run, before fees (at the end: gross %.2f, "
@@ -96,7 +97,7 @@ def _prices(plt, clock, track, prefix, path):
             axes.scatter([f[0] for f in fills], [f[1] for f in fills], marker=marker, s=28,
                          color=color, zorder=3,
                          label="%s fills (%d lots)" % (direction.lower(),
-                                                       sum(f[2] for f in fills)))
+                                                       sum(abs(f[2]) for f in fills)))
     axes.set_ylabel("price")
     axes.set_title("%s%s: last price and the strategy's %d fills" % (
         prefix, track.name, len(track.fills)), fontsize=9)

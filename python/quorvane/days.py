@@ -96,7 +96,7 @@ def close_day(client, trading_day, ticks, recorder=None):
     """The exchange's account, positions and trades at the end of a day."""
     result = DayResult(trading_day, ticks)
     if recorder is not None:
-        result.marks_end = len(recorder.equity)
+        result.marks_end = recorder.tick_count()
     result.trades = [t for t in client.exchange_trades() if t.TradeID]
     for p in client.exchange_positions():
         if not p.InstrumentID or p.Position == 0:
@@ -186,15 +186,16 @@ def curve(recorder, clock, days, capital):
     capital plus the recorder's profit marked to market, less the fees of the days before."""
     origin = clock.now() - datetime.timedelta(seconds=clock.seconds()) if (
         clock is not None and clock.seconds() is not None) else None
+    times, values = recorder.equity_curve()
     points, paid, begin = [], 0.0, 0
     for day in days:
-        for n in range(begin, min(day.marks_end, len(recorder.equity))):
+        for n in range(begin, min(day.marks_end, len(values))):
             if origin is not None:
-                when = origin + datetime.timedelta(seconds=recorder.equity_times[n])
+                when = origin + datetime.timedelta(seconds=times[n])
                 label = "%s %s" % (day.trading_day, when.strftime("%H:%M:%S"))
             else:
                 label = "%s #%d" % (day.trading_day, n)
-            points.append((label, capital + recorder.equity[n] - paid))
+            points.append((label, capital + values[n] - paid))
         begin = max(begin, day.marks_end)
         paid += day.fees
     return points

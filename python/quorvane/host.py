@@ -236,6 +236,7 @@ _runtime_lock = threading.Lock()
 
 
 _clients = []
+_in_handler = threading.local()      # .depth: strategy handlers running on this thread
 
 
 def shutdown(code=0):
@@ -295,6 +296,17 @@ class Client(OrderVerbs):
         self._stop = threading.Event()
         self._ended = False
         self._end_lock = threading.Lock()
+        self._attached = self.strategy       # None once the run has ended
+        self._handlers_running = 0           # handlers being delivered now, on any thread
+        self._count_lock = threading.Lock()  # guards _handlers_running; no export call under it
+        self._handlers_idle = threading.Event()  # set when none runs once the run has ended
+        self._tick_views = {}                # snapshot record address -> its view
+        # Snapshots take a path of their own, the busiest one: handlers bound once, and instead
+        # of the count, a flag the market-data thread alone writes.
+        self._tick_observers = []
+        self._strategy_tick = getattr(self.strategy, "on_tick", None)
+        self._in_tick = False
+        self._tick_thread = None
         self._observers = []
         self.ticks_seen = 0
         self.events_seen = collections.Counter()
@@ -305,6 +317,8 @@ class Client(OrderVerbs):
         self.exchange_clock = None
         self.timers = Timers(wall_seconds)
         _clients.append(self)
+        # A host that ends as any Python program does still ends its run.
+        atexit.register(self.end, "shutdown")
 
     # Clock ---------------------------------------------------------------------------------------
 
@@ -338,6 +352,8 @@ class Client(OrderVerbs):
         """Objects with Strategy's handler methods that see every event just before the strategy
         (a recorder, a risk check). Add them before start()."""
         self._observers.append(observer)
+        if getattr(observer, "on_tick", None) is not None:
+            self._tick_observers.append(observer.on_tick)
 
     # Views ------------------------------------------------------------------------------------
 
@@ -361,19 +377,42 @@ class Client(OrderVerbs):
 
     # Event handlers handed to the runtime ----------------------------------------------------
 
+    def _call(self, target, name, args):
+        handler = getattr(target, name, None)
+        if handler is None:
+            return
+        try:
+            handler(*args)
+        except Exception as error:  # one bad handler must not stop event delivery
+            self._failed(name, error)
+
+    def _failed(self, name, error):
+        self.errors += 1
+        try:
+            self.strategy.on_error(name, error)
+        except Exception:
+            traceback.print_exc()
+
     def _guard(self, name, *args):
-        for target in self._observers + [self.strategy]:
-            handler = getattr(target, name, None)
-            if handler is None:
-                continue
-            try:
-                handler(*args)
-            except Exception as error:  # one bad handler must not stop event delivery
-                self.errors += 1
-                try:
-                    self.strategy.on_error(name, error)
-                except Exception:
-                    traceback.print_exc()
+        for target in self._observers:
+            self._call(target, name, args)
+        # Counted before the strategy is read, so that end(), which detaches it first, either
+        # sees this call running or this call sees the strategy gone.
+        with self._count_lock:
+            self._handlers_running += 1
+        local = _in_handler.__dict__
+        local["depth"] = local.get("depth", 0) + 1
+        try:
+            strategy = self._attached
+            if strategy is not None:
+                self._call(strategy, name, args)
+        finally:
+            local["depth"] -= 1
+            with self._count_lock:
+                self._handlers_running -= 1
+                idle = not self._handlers_running
+            if idle and self._attached is None:
+                self._handlers_idle.set()
 
     def hook(self, name, *args):
         """Calls handler `name` (on_day_start, on_day_end) of the observers and the strategy, as
@@ -404,15 +443,34 @@ class Client(OrderVerbs):
 
     def _on_snapshot(self, event_id, address):
         self.ticks_seen += 1
-        tick = self.tick_view(address)
-        if self.exchange_clock is not None:
-            self.exchange_clock.advance(tick.TradingDay, tick.UpdateTime, tick.UpdateMillisec)
-            if self.timers:
+        tick = self._tick_views.get(address)
+        if tick is None:
+            tick = self._tick_views[address] = self.tick_view(address)
+        clock = self.exchange_clock
+        if clock is not None:
+            clock.take(tick)
+            if self.timers.armed:
                 self._fire_timers()
-        self._guard("on_tick", tick)
+        for handler in self._tick_observers:
+            try:
+                handler(tick)
+            except Exception as error:
+                self._failed("on_tick", error)
+        # Flagged before the strategy's handler is read, as _guard counts (see end()).
+        self._in_tick = True
+        self._tick_thread = threading.get_ident()
+        handler = self._strategy_tick
+        if handler is not None:
+            try:
+                handler(tick)
+            except Exception as error:
+                self._failed("on_tick", error)
+        self._in_tick = False
+        if self._attached is None:
+            self._handlers_idle.set()
 
     def _on_loop(self):
-        if self.exchange_clock is None and self.timers:
+        if self.exchange_clock is None and self.timers.armed:
             self._fire_timers()
         self._guard("on_loop")
 
@@ -448,14 +506,30 @@ class Client(OrderVerbs):
             return self._events_changed.wait_for(lambda: self.events_seen[event_id] >= count,
                                                  timeout)
 
-    def end(self, reason):
-        """Runs the end hook (on_stop of the observers and the strategy) once, whichever way the
-        run ends first; later calls do nothing. True when this call ran it."""
+    def end(self, reason, timeout=10.0):
+        """Ends the run once, whichever way it ends first (later calls do nothing; True when this
+        call ended it): the strategy gets no more events, the handlers it is running are let
+        finish (unless called from one), then its on_stop(reason) runs, and the observers'.
+        Orders sent from on_stop reach the exchange; their answers reach the observers only."""
         with self._end_lock:
             if self._ended:
                 return False
             self._ended = True
-        self._guard("on_stop", reason)
+        self._attached = None
+        self._strategy_tick = None
+        if not _in_handler.__dict__.get("depth", 0):
+            on_tick_thread = threading.get_ident() == self._tick_thread
+            deadline = time.monotonic() + timeout
+            while True:
+                self._handlers_idle.clear()
+                with self._count_lock:
+                    running = self._handlers_running
+                if not running and (on_tick_thread or not self._in_tick):
+                    break
+                if not self._handlers_idle.wait(deadline - time.monotonic()):
+                    break
+        for target in self._observers + [self.strategy]:
+            self._call(target, "on_stop", (reason,))
         return True
 
     def stop(self, reason="stopped"):

@@ -132,7 +132,8 @@ def run_record(instruments, out_dir, login, seconds=None, report_every=60.0, log
         log("Interrupted.")
     finally:
         client.stop()
-        _summary(recorder, log)
+        if recorder.counts:
+            _summary(recorder, log)
         with recorder.lock:
             recorder.close_file()
     return recorder

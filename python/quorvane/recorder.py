@@ -1,10 +1,13 @@
-"""What the host sees of a run, as it runs: the strategy's fills, each side of its positions, the
-price of every instrument and the profit marked to market, tick by tick, in exchange time.
+"""What the host sees of a run, as it runs: the strategy's fills, each side of its positions and
+the price of every instrument, tick by tick, in exchange time; from them, the profit marked to
+market over the run.
 
 A Recorder is a Client observer: it runs on the runtime's callback threads (snapshots on the
 market-data thread, fills on the trader thread) and only appends to arrays and updates small
-dicts, which the interpreter lock keeps consistent.
+dicts, which the interpreter lock keeps consistent. A snapshot costs it two appends; the profit
+curve is worked out when it is asked for.
 """
+import heapq
 from array import array
 
 from . import codes
@@ -14,41 +17,45 @@ __all__ = ["Recorder", "InstrumentTrack"]
 
 
 class InstrumentTrack:
-    """One instrument: its last price, each side held, and its price over the run with the
-    strategy's fills on it."""
+    """One instrument: each side held, its price over the run and the strategy's fills on it."""
+
+    __slots__ = ("name", "multiplier", "start_price", "long", "short", "times", "prices",
+                 "fills")
 
     def __init__(self, name, multiplier):
         self.name = name
         self.multiplier = multiplier
-        self.last_price = 0.0
+        self.start_price = 0.0       # the mark of what was held when the run started
         self.long = 0
         self.short = 0
         self.times = array("d")      # exchange seconds of each tick
         self.prices = array("d")
-        self.fills = []              # (exchange seconds, price, volume, "Buy" or "Sell")
+        self.fills = []              # (exchange seconds, price, signed volume, "Buy" or "Sell")
 
     @property
     def net(self):
         return self.long - self.short
 
+    @property
+    def last_price(self):
+        return self.prices[-1] if self.prices else self.start_price
+
 
 class Recorder(Strategy):
-    """Collects fills (one per trade report, from UpdateCost events) and an equity point per tick.
-    Equity = cash flows of the fills + open position x last price x multiplier; it does not depend
-    on how the exchange pairs opens with closes. `clock` (an ExchangeClock, or None to number the
-    ticks) gives each tick its time."""
+    """Collects fills (one per trade report, from UpdateCost events) and each tick's time and
+    price. Profit = cash flows of the fills + open position x last price x multiplier; it does
+    not depend on how the exchange pairs opens with closes. `clock` (an ExchangeClock, or None to
+    number the ticks) gives each tick its time."""
 
     def __init__(self, multipliers, clock=None):
         self.multipliers = dict(multipliers)
         self.clock = clock
         self.tracks = {}             # instrument -> InstrumentTrack
-        self._by_view = {}           # id of a snapshot view -> (the view, its InstrumentTrack)
+        self._by_view = {}           # id of a snapshot view -> (the view, its times, its prices)
         self.fills = []
+        self.start_cash_flow = 0.0
         self.cash_flow = 0.0
-        self._marked = 0.0           # sum of net x last price x multiplier, kept per tick
-        self.equity_times = array("d")
-        self.equity = array("d")
-        self.ticks = 0
+        self.ticks = 0               # counts ticks only while there is no clock
 
     def track(self, instrument):
         track = self.tracks.get(instrument)
@@ -63,10 +70,27 @@ class Recorder(Strategy):
         track = self.track(instrument)
         track.long += long
         track.short += short
-        track.last_price = mark
-        value = (long - short) * mark * track.multiplier
-        self.cash_flow -= value
-        self._marked += value
+        track.start_price = mark
+        self.start_cash_flow -= (long - short) * mark * track.multiplier
+        self.cash_flow = self.start_cash_flow
+
+    def _now(self):
+        seconds = self.clock.now_seconds if self.clock is not None else None
+        return float(self.ticks) if seconds is None else seconds
+
+    def on_tick(self, tick):
+        known = self._by_view.get(id(tick))
+        if known is None:
+            # The view is kept, so its id cannot be reused for another object.
+            track = self.track(tick.StandardID.decode())
+            known = self._by_view[id(tick)] = (tick, track.times, track.prices)
+        clock = self.clock
+        if clock is None:
+            self.ticks += 1
+            known[1].append(float(self.ticks))
+        else:
+            known[1].append(clock.now_seconds)
+        known[2].append(tick.LastPrice)
 
     def on_order(self, event_id, order, position, usable_cash):
         if event_id != codes.UPDATE_COST or order.TradedVolumeChangeOfTurnover <= 0:
@@ -77,9 +101,8 @@ class Recorder(Strategy):
         price = order.LastTradedPrice
         buying = codes.char(order.Direction) == "0"
         opening = codes.char(order.OffsetFlag) == "0"
-        sign = 1 if buying else -1
-        self.cash_flow -= sign * price * volume * track.multiplier
-        self._marked += sign * volume * track.last_price * track.multiplier
+        signed = volume if buying else -volume
+        self.cash_flow -= signed * price * track.multiplier
         if opening:
             if buying:
                 track.long += volume
@@ -90,31 +113,11 @@ class Recorder(Strategy):
         else:
             track.long -= volume
         direction = codes.direction_name(order.Direction)
-        when = track.times[-1] if track.times else (self.equity_times[-1] if self.equity_times
-                                                     else 0.0)
-        track.fills.append((when, price, volume, direction))
+        track.fills.append((self._now(), price, signed, direction))
         self.fills.append({"order_id": order.OrderID, "instrument": instrument,
                            "exchange": order.ExchangeID.decode(), "direction": direction,
                            "offset": codes.offset_name(order.OffsetFlag),
                            "price": price, "volume": volume, "time": order.UpdateTime.decode()})
-
-    def on_tick(self, tick):
-        known = self._by_view.get(id(tick))
-        if known is None:
-            # The view is kept with its track, so its id cannot be reused for another object.
-            known = self._by_view[id(tick)] = (tick, self.track(tick.StandardID.decode()))
-        track = known[1]
-        price = tick.LastPrice
-        self._marked += track.net * (price - track.last_price) * track.multiplier
-        track.last_price = price
-        seconds = self.clock.seconds() if self.clock is not None else None
-        if seconds is None:
-            seconds = float(self.ticks)
-        self.ticks += 1
-        track.times.append(seconds)
-        track.prices.append(price)
-        self.equity_times.append(seconds)
-        self.equity.append(self.cash_flow + self._marked)
 
     @property
     def net(self):
@@ -126,7 +129,37 @@ class Recorder(Strategy):
         return {name: (t.long, t.short) for name, t in self.tracks.items()
                 if t.long or t.short or t.fills}
 
+    def tick_count(self):
+        """Ticks recorded so far, all instruments together."""
+        return sum(len(t.times) for t in self.tracks.values())
+
     def pnl(self):
         """Gross profit so far, open positions marked at their last price."""
         return self.cash_flow + sum(t.net * t.last_price * t.multiplier
                                     for t in self.tracks.values())
+
+    def equity_curve(self):
+        """(times, gross profit marked to market) at every tick, in time order: the state after
+        everything the tick caused (a fill carries the time of the tick it followed)."""
+        held = {name: t.long - t.short - sum(f[2] for f in t.fills)
+                for name, t in self.tracks.items()}
+        marks = {name: t.start_price for name, t in self.tracks.items()}
+        multipliers = {name: t.multiplier for name, t in self.tracks.items()}
+        marked = sum(held[n] * marks[n] * multipliers[n] for n in held)
+        fills = sorted((f[0], n, f[1], f[2]) for n, t in self.tracks.items() for f in t.fills)
+        ticks = heapq.merge(*[zip(t.times, [n] * len(t.times), t.prices)
+                              for n, t in self.tracks.items()])
+        cash, next_fill = self.start_cash_flow, 0
+        times, values = array("d"), array("d")
+        for seconds, name, price in ticks:
+            while next_fill < len(fills) and fills[next_fill][0] <= seconds:
+                _, filled, fill_price, signed = fills[next_fill]
+                cash -= signed * fill_price * multipliers[filled]
+                held[filled] += signed
+                marked += signed * marks[filled] * multipliers[filled]
+                next_fill += 1
+            marked += held[name] * (price - marks[name]) * multipliers[name]
+            marks[name] = price
+            times.append(seconds)
+            values.append(cash + marked)
+        return times, values

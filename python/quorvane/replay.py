@@ -24,10 +24,9 @@ from .loading import load_strategy
 from .recorder import Recorder
 from .report import StartState, build_report, write_text, write_trades
 from .runs import RunFolder
-from .tick_files import TickFile
 
 __all__ = ["ROOT", "SAMPLE_TICKS", "DEMO_STRATEGY", "DEMO_SCENARIO", "DEMO_LOGIN", "ReplayError",
-           "ReplayResult", "TickFile", "load_strategy", "run_replay"]
+           "ReplayResult", "load_strategy", "run_replay"]
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 SAMPLE_TICKS = ROOT / "sim" / "data" / "sample_ticks.csv"
@@ -131,6 +130,36 @@ def _wait_for_replay(market, timeout):
     return finished.wait(timeout)
 
 
+class _TickFile:
+    """A tick file as the exchange's loader read and checked it, in one pass: how many ticks and
+    its instruments with their exchanges, in first-seen order."""
+
+    def __init__(self, market, path):
+        self.path = str(path)
+        try:
+            self.count = market.replay_open(self.path)
+        except sim.SimError as error:
+            raise ReplayError(str(error)) from None
+        self.instruments = {i.instrument: i.exchange for i in market.replay_instruments()}
+
+
+def _open_days(market, files):
+    """Every day's tick file, checked before the first plays; the first is left open last, so
+    that the login that follows reports its trading day."""
+    opened = [_TickFile(market, f.path) for f in files]
+    if len(opened) > 1:
+        market.replay_open(files[0].path)
+    return opened
+
+
+def _day_files(locations):
+    """One tick file plays alone, without a pass of the host's own; several days are ordered by
+    their TradingDay."""
+    if len(locations) == 1 and not os.path.isdir(str(locations[0])):
+        return [days.DayFile(locations[0], None, None)]
+    return days.day_files(locations)
+
+
 def _subscribe(client, instruments, expected=None, timeout=10.0):
     """Subscribes the instruments and waits until the front answered `expected` subscriptions
     in all (default: these)."""
@@ -162,13 +191,7 @@ def run_replay(strategy, ticks=SAMPLE_TICKS, out_dir=None, speed=0.0, progress=T
     elif params:
         raise ValueError("params are for a strategy given by its location")
     locations = list(ticks) if isinstance(ticks, (list, tuple)) else [ticks]
-    files = days.day_files(locations)
-    name = pathlib.Path(str(locations[0])).stem + ("-%d-days" % len(files) if len(files) > 1
-                                                   else "")
-    folder = RunFolder(out_dir, name="%s-%s" % (type(strategy).__name__, name),
-                       continue_from=continue_from)
-    if folder.replaced:
-        log("Replacing the earlier run's files in %s" % folder.path)
+    files = _day_files(locations)
 
     market = sim.Sim()
     if scenario:
@@ -183,12 +206,19 @@ def run_replay(strategy, ticks=SAMPLE_TICKS, out_dir=None, speed=0.0, progress=T
             raise ValueError("a run of several days starts from the scenario's own day")
         # The exchange starts on the first file's day; the replay of each file keeps to it.
         market.load_scenario({**_scenario_of(scenario), "tradingDay": files[0].trading_day})
-    tick_file = TickFile(files[0].path)
+    tick_files = _open_days(market, files)
+    # Only inputs that passed their checks touch the folder (and an earlier run's files in it).
+    name = pathlib.Path(str(locations[0])).stem + ("-%d-days" % len(files) if len(files) > 1
+                                                   else "")
+    folder = RunFolder(out_dir, name="%s-%s" % (type(strategy).__name__, name),
+                       continue_from=continue_from)
+    if folder.replaced:
+        log("Replacing the earlier run's files in %s" % folder.path)
 
     client = Client(strategy, base_path=folder.flow, **DEMO_LOGIN)
     client.use_exchange_time()
     try:
-        return _replay(market, client, strategy, files, folder, speed, progress,
+        return _replay(market, client, strategy, files, tick_files, folder, speed, progress,
                        continue_from, pictures, timeout, log)
     except KeyboardInterrupt:
         client.end("interrupted")
@@ -205,16 +235,18 @@ def _scenario_of(path):
         return json.load(source)
 
 
-def _replay(market, client, strategy, files, folder, speed, progress, continue_from,
-            pictures, timeout, log):
+def _replay(market, client, strategy, files, tick_files, folder, speed, progress,
+            continue_from, pictures, timeout, log):
     client.start()
     if not client.wait_ready(30.0):
         raise ReplayError("the client did not log in to the simulated exchange")
-    listed = {i.InstrumentID.decode(): i for i in client.query(11402, records.CThostFtdcInstrumentField)}
-    tick_files = [TickFile(f.path) for f in files]
-    resolved = [t.resolve(listed) for t in tick_files]    # every day checked before the first
+    listed = {i.InstrumentID.decode(): i
+              for i in client.query(11402, records.CThostFtdcInstrumentField)}
+    resolved = [t.instruments for t in tick_files]
     start = StartState.query(client, kept_from=continue_from and os.path.basename(
         os.path.abspath(continue_from)))
+    if files[0].trading_day is None and start.account is not None:
+        files[0].trading_day = start.account.TradingDay.decode()     # the file's, from its loader
     recorder = Recorder({k: i.VolumeMultiple for k, i in listed.items()},
                         clock=client.exchange_clock)
     for instrument, (long, short, mark) in start.holdings(recorder.multipliers).items():
@@ -250,7 +282,10 @@ def _replay(market, client, strategy, files, folder, speed, progress, continue_f
                 tick_file.count, os.path.basename(tick_file.path),
                 ", ".join("%s.%s" % kv for kv in instruments.items()),
                 ", trading day %s" % day.trading_day if len(files) > 1 else ""))
-            count = market.replay(tick_file.path, speed)
+            if index:
+                market.replay_open(tick_file.path)
+            market.replay_play(speed)
+            count = tick_file.count
             left = None if timeout is None else max(0.0, timeout - (time.monotonic() - started))
             finished = _wait_for_replay(market, left)
             done, _ = market.replay_progress()

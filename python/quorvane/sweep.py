@@ -156,10 +156,10 @@ def _run_dask(distributed, tasks, results, scheduler, workers, bar, log):
     else:
         count = workers or os.cpu_count() or 1
         cluster = distributed.LocalCluster(n_workers=count, threads_per_worker=1, processes=True,
-                                           dashboard_address=None, silence_logs=40)
+                                           dashboard_address=":0", silence_logs=40)
         client = distributed.Client(cluster)
-        log("Sweeping %d combinations on a local Dask cluster of %d worker processes." % (
-            len(tasks), count))
+        log("Sweeping %d combinations on a local Dask cluster of %d worker process%s." % (
+            len(tasks), count, "" if count == 1 else "es"))
     try:
         futures = [client.submit(run_combination, *task, pure=False, key="combination-%d-%s" % (
             n, _label(task[2]))) for n, task in enumerate(tasks)]

@@ -36,9 +36,11 @@ class ExchangeClock:
     past midnight)."""
 
     def __init__(self):
-        self._seconds = None      # since midnight of the first snapshot's day, days added
+        self.now_seconds = None   # since midnight of the first snapshot's day, days added
         self._origin = None       # datetime of that midnight
         self._offset = 0.0
+        self._update_time = None  # the last UpdateTime text read, and its whole seconds
+        self._whole = None
         self._next_day = None     # a trading day that begins with the next snapshot
 
     def begin_day(self, trading_day):
@@ -46,33 +48,45 @@ class ExchangeClock:
         that day's calendar day, not from the day before's."""
         self._next_day = trading_day
 
+    def take(self, tick):
+        """Takes a snapshot record's time (TradingDay, UpdateTime, UpdateMillisec). Snapshots
+        come many to a second: the text is parsed only when it changes."""
+        update_time = tick.UpdateTime
+        if update_time != self._update_time or self._next_day is not None:
+            whole = tick_seconds(update_time)
+            if whole is None:
+                return self.now_seconds
+            if self._origin is None:
+                self._origin = _calendar_day(tick.TradingDay, whole)
+            if self._next_day is not None:
+                begins = _calendar_day(self._next_day, whole)
+                self._offset = max(self._offset, (begins - self._origin).total_seconds())
+                self._next_day = None
+            whole += self._offset
+            if self.now_seconds is not None and whole < self.now_seconds - _DAY / 2:
+                self._offset += _DAY
+                whole += _DAY
+            self._update_time, self._whole = update_time, whole
+        seconds = self._whole + tick.UpdateMillisec / 1000.0
+        if self.now_seconds is None or seconds > self.now_seconds:
+            self.now_seconds = seconds
+        return self.now_seconds
+
     def advance(self, trading_day, update_time, millis=0):
-        """Takes one snapshot's time; returns the clock's seconds, or None when unreadable."""
-        seconds = tick_seconds(update_time, millis)
-        if seconds is None:
-            return self._seconds
-        if self._origin is None:
-            self._origin = _calendar_day(trading_day, seconds)
-        if self._next_day is not None:
-            begins = _calendar_day(self._next_day, seconds)
-            self._offset = max(self._offset, (begins - self._origin).total_seconds())
-            self._next_day = None
-        seconds += self._offset
-        if self._seconds is not None and seconds < self._seconds - _DAY / 2:
-            self._offset += _DAY
-            seconds += _DAY
-        if self._seconds is None or seconds > self._seconds:
-            self._seconds = seconds
-        return self._seconds
+        """Takes one snapshot's time given as fields; returns the clock's seconds, or None while
+        it has none."""
+        class _Tick:
+            TradingDay, UpdateTime, UpdateMillisec = trading_day, update_time, millis
+        return self.take(_Tick)
 
     def seconds(self):
-        return self._seconds
+        return self.now_seconds
 
     def now(self):
         """The exchange time as a datetime (None before the first snapshot)."""
-        if self._seconds is None:
+        if self.now_seconds is None:
             return None
-        return self._origin + datetime.timedelta(seconds=self._seconds)
+        return self._origin + datetime.timedelta(seconds=self.now_seconds)
 
 
 def _calendar_day(trading_day, seconds):
@@ -116,6 +130,7 @@ class Timers:
         self._pending = []        # timers added before the clock had a time
         self._sequence = 0
         self._lock = threading.Lock()
+        self.armed = False        # any timer scheduled: read on every snapshot, so kept at hand
 
     def add(self, interval, callback, repeat=True):
         """Calls callback() every `interval` seconds (once, after `interval`, when not repeat)."""
@@ -134,6 +149,7 @@ class Timers:
                 self._pending.append(timer)
             else:
                 self._push(timer, now + interval)
+            self.armed = True
         return timer
 
     def _push(self, timer, due):
@@ -158,10 +174,11 @@ class Timers:
                 if timer.repeat:
                     steps = int((now - due) // timer.interval) + 1
                     self._push(timer, due + steps * timer.interval)
+            self.armed = bool(self._heap)
         return [t for t in fired if not t.cancelled]
 
     def __bool__(self):
-        return bool(self._heap or self._pending)
+        return self.armed
 
     def __len__(self):
         with self._lock:

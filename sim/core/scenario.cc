@@ -201,6 +201,7 @@ void parseInstrument(const nlohmann::json& j, InstrumentDef& s, const std::strin
     read(j, "underlying", s.underlyingId, where);
     read(j, "strike", s.strikePrice, where);
     if (!(s.strikePrice > 0.0)) throw std::runtime_error(where + "strike must be positive");
+    requireRange(s.strikePrice, 1e-4, kMaxPrice, "strike", where);
   }
   read(j, "deliveryYear", s.deliveryYear, where);
   read(j, "deliveryMonth", s.deliveryMonth, where);

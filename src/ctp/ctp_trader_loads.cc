@@ -30,9 +30,9 @@ void CtpTraderClient::OnRspQryInstrument(CThostFtdcInstrumentField* record,
 
 void CtpTraderClient::OnRspQryOrder(CThostFtdcOrderField* record, CThostFtdcRspInfoField* info,
                                     int requestId, bool isLast) {
-  if (record != nullptr && !RspError(info).failed() && sessionState() == kStateConnected) {
-    restoreOrder(*record);
-  }
+  const bool loading = !RspError(info).failed() && sessionState() == kStateConnected;
+  if (record != nullptr && loading) restoreOrder(*record);
+  if (isLast && loading) finishOrderQuery();
   respond(kTaskQryOrder, record, info, requestId, isLast, true);
 }
 

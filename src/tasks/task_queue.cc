@@ -138,7 +138,10 @@ TaskQueue::TurnEvent TaskQueue::stepLocked() {
   lastExchange_ = task.sentAt;
   task.answeredAt = task.sentAt;
   ++task.runs;
-  if (task.retry == 0 && task.runs >= task.repeatCount) lane->pop_front();
+  // A market-data login with no market-data client to send it is not retried: it could never go
+  // out, and every task behind it would wait for ever.
+  const bool keep = task.retry != 0 && result != kNoMarketDataClient;
+  if (!keep && task.runs >= task.repeatCount) lane->pop_front();
   return event;
 }
 

@@ -31,6 +31,7 @@ void OrderEngine::beginTradingDay(const char* day) {
     SpinFlagGuard guard(restoreFlag_);
     missedReports_.clear();
     freshRestores_.clear();
+    listedOrders_.clear();
   }
   std::vector<int32_t> expired;
   for (OrderHolder* order : listWorkingOrders()) {

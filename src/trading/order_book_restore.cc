@@ -5,13 +5,17 @@
 // the live trade path first (Traded and UpdateCost with each trade's own price), then the order's
 // last state through the live order path (Accepted, Canceled, InsertRejected, or Traded for volume
 // no trade record explained). So the host hears of every fill once, whether or not the front was
-// up when it happened. Runs on the trader library's callback thread while the session is
+// up when it happened. An order sent in an earlier session that never got an answer and that the
+// query does not list never reached the server: it is rejected (-1002200) and its freeze released. Runs on the trader library's callback thread while the session is
 // connected ('3').
+#include <vector>
+
 #include "base/text.h"
 #include "trading/instrument_key.h"
 #include "trading/instrument_table.h"
 #include "trading/error_codes.h"
 #include "trading/order_engine.h"
+#include "trading/order_lock.h"
 #include "trading/order_report_fields.h"
 #include "trading/trading_day.h"
 
@@ -29,6 +33,7 @@ constexpr char kStatusFinished = '4';
 constexpr char kStatusRejected = '5';
 constexpr int32_t kOrderIdsPerCounter = 100;
 constexpr int64_t kRestoredLocalTime = -1;
+constexpr char kLostMessage[] = "Error:Lost With The Connection.";
 
 }  // namespace
 
@@ -49,6 +54,10 @@ void OrderEngine::restoreOrder(const CThostFtdcOrderField& report) {
   copyReportText(exchangeId, report.ExchangeID);
 
   OrderHolder* order = findOrder(orderId);
+  {
+    SpinFlagGuard guard(restoreFlag_);
+    listedOrders_.insert(orderId);
+  }
   if (order != nullptr) {
     SpinFlagGuard guard(restoreFlag_);
     if (freshRestores_.count(orderId) == 0) {
@@ -153,10 +162,15 @@ void OrderEngine::restoreTrade(const CThostFtdcTradeField& trade) {
 
 void OrderEngine::finishOrderRestore() {
   std::unordered_map<int32_t, CThostFtdcOrderField> missed;
+  std::unordered_set<int32_t> listed;
+  bool listingComplete = false;
   {
     SpinFlagGuard guard(restoreFlag_);
     missed.swap(missedReports_);
+    listed.swap(listedOrders_);
     freshRestores_.clear();
+    listingComplete = orderListingComplete_;
+    orderListingComplete_ = false;
   }
   for (const auto& [orderId, report] : missed) {
     OrderHolder* order = findOrder(orderId);
@@ -168,6 +182,40 @@ void OrderEngine::finishOrderRestore() {
       if (order->record.OrderStatus != kStatusSent) continue;
     }
     onOrderReport(report);
+  }
+  // Only a whole answer of the order query tells which orders the server does not have.
+  if (listingComplete) rejectLostOrders(listed);
+}
+
+void OrderEngine::finishOrderQuery() {
+  SpinFlagGuard guard(restoreFlag_);
+  orderListingComplete_ = true;
+}
+
+void OrderEngine::rejectLostOrders(const std::unordered_set<int32_t>& listed) {
+  const int32_t frontId = frontId_.load(std::memory_order_relaxed);
+  const int32_t sessionId = sessionId_.load(std::memory_order_relaxed);
+  std::vector<OrderHolder*> unanswered;
+  {
+    ReadGuard guard(orderBookLock_);
+    for (const auto& [orderId, order] : allOrders_) {
+      if (listed.count(orderId) == 0) unanswered.push_back(order);
+    }
+  }
+  for (OrderHolder* order : unanswered) {
+    OrderLock lock(*this, *order, false);
+    CQVOrderField& record = order->record;
+    // Sent in an earlier session and never answered: the request went down with the connection.
+    // Orders of this session may simply be younger than the query.
+    if (record.OrderStatus != kStatusSent ||
+        (record.FrontID == frontId && record.SessionID == sessionId)) {
+      continue;
+    }
+    releaseFreeze(*order, record.OriginalVolume);
+    record.OrderStatus = kStatusRejected;
+    record.ErrorID = kErrSendFailed;
+    writeInsertFailure(record, kErrSendFailed, kLostMessage);
+    raiseOrderEvent(kEventInsertRejected, *order);
   }
 }
 

@@ -128,9 +128,12 @@ class OrderEngine : public TraderClient {
   // An order seen for the first time is restored silently; for an order the book held already,
   // the order record is kept and the trades not counted yet are applied as live trades (with their
   // events); finishOrderRestore (after the trade query's last answer) then applies the kept order
-  // records as live order reports.
+  // records as live order reports, and, once the order query answered in full, rejects this
+  // client's unanswered orders of earlier sessions that it did not list.
   void restoreOrder(const CThostFtdcOrderField& report);
   void restoreTrade(const CThostFtdcTradeField& trade);
+  // The order query's last answer arrived without error: the orders it listed are all there are.
+  void finishOrderQuery();
   void finishOrderRestore();
   // A login reported trading day `day`. When it is later than the day the book holds: trades
   // counted on earlier days are forgotten (their ids are reused), and orders of earlier days that
@@ -196,6 +199,9 @@ class OrderEngine : public TraderClient {
   // A trade of `order` (found by its OrderRef) applied as OnRtnTrade applies it: false when the
   // trade belongs to another order with the same reference (OrderSysID differs).
   bool applyOwnTrade(OrderHolder* order, int32_t orderId, const CThostFtdcTradeField& trade);
+  // Rejects the orders of earlier sessions still waiting for their first answer that the order
+  // query did not list (`listed`): their request was lost with the connection.
+  void rejectLostOrders(const std::unordered_set<int32_t>& listed);
   // The order's position, found or made from the order's instrument key when the order has none
   // yet (orders refused before sending, restored orders). REQUIRES: the order's write lock.
   PositionHolder* resolvePosition(OrderHolder& order);
@@ -217,6 +223,8 @@ class OrderEngine : public TraderClient {
   SpinFlag restoreFlag_;
   std::unordered_map<int32_t, CThostFtdcOrderField> missedReports_;
   std::unordered_set<int32_t> freshRestores_;
+  std::unordered_set<int32_t> listedOrders_;
+  bool orderListingComplete_ = false;
   // Position sides already loaded in the open round (kLoadedLong / kLoadedShort bits per holder);
   // touched only by the callback thread (the position query), under positionRoundFlag_.
   SpinFlag positionRoundFlag_;

@@ -151,8 +151,43 @@ def scenario_query_refused(workdir):
     return {"balance": account.Balance, "sent": len(sent), "cash": client.usable_cash}
 
 
+class Ending(host.Strategy):
+    """Counts its ticks and timer calls, and prints how its run ended."""
+
+    def __init__(self):
+        self.ticks = 0
+        self.fired = 0
+
+    def on_tick(self, tick):
+        self.ticks += 1
+
+    def on_stop(self, reason):
+        print(json.dumps({"on_stop": reason}), flush=True)
+
+
+def scenario_live_timer(workdir):
+    strategy = Ending()
+    market, client = make_client(strategy, workdir)
+    client.start()
+    client.wait_ready()
+    timer = strategy.every(0.05, lambda: setattr(strategy, "fired", strategy.fired + 1))
+    market.set_md_rate(200)
+    client.subscribe([INSTRUMENT], EXCHANGE)
+    wait(lambda: strategy.fired >= 5 and strategy.ticks >= 5)
+    timer.cancel()
+    client.stop()
+    client.stop("again")
+    at_stop = strategy.ticks
+    wait(lambda: client.ticks_seen > at_stop + 20)
+    market.set_md_rate(0)
+    return {"fired": strategy.fired, "ticks_after_stop": strategy.ticks - at_stop,
+            "delivered_after_stop": client.ticks_seen - at_stop, "now": type(strategy.now()).__name__}
+
+
 def scenario_shutdown(workdir):
-    market, client = make_client(host.Strategy(), workdir)
+    import atexit
+    atexit.register(lambda: print(json.dumps({"atexit": True}), flush=True))
+    market, client = make_client(Ending(), workdir)
     client.start()
     client.wait_ready()
     market.set_md_rate(200)
@@ -162,8 +197,19 @@ def scenario_shutdown(workdir):
     host.shutdown(3)
 
 
+def scenario_exit(workdir):
+    market, client = make_client(Ending(), workdir)
+    client.start()
+    client.wait_ready()
+    market.set_md_rate(200)
+    client.subscribe([INSTRUMENT], EXCHANGE)
+    wait(lambda: client.ticks_seen > 0)
+    print(json.dumps({"ready": True}), flush=True)
+    sys.exit(4)
+
+
 def scenario_interrupt(workdir):
-    market, client = make_client(host.Strategy(), workdir)
+    market, client = make_client(Ending(), workdir)
     client.start()
     client.wait_ready()
     market.set_md_rate(200)
@@ -233,9 +279,18 @@ class TestShutdown:
         done = subprocess.run([sys.executable, __file__, "shutdown", str(tmp_path)], env=env,
                               timeout=60, capture_output=True, text=True)
         assert done.returncode == 3, done.stderr
-        assert json.loads(done.stdout.splitlines()[0]) == {"ready": True}
+        lines = [json.loads(line) for line in done.stdout.splitlines()]
+        assert lines == [{"ready": True}, {"on_stop": "shutdown"}, {"atexit": True}]
         assert "Traceback" not in done.stderr
         assert time.monotonic() - started < 30
+
+    def test_a_host_that_exits_as_any_program_ends_its_run(self, tmp_path, lib_path):
+        env = dict(os.environ, QUORVANE_LIB=lib_path)
+        done = subprocess.run([sys.executable, __file__, "exit", str(tmp_path)], env=env,
+                              timeout=60, capture_output=True, text=True)
+        assert done.returncode == 4, done.stderr
+        lines = [json.loads(line) for line in done.stdout.splitlines()]
+        assert lines == [{"ready": True}, {"on_stop": "shutdown"}]
 
     def test_ctrl_c_stops_the_run_and_the_process(self, tmp_path, lib_path):
         env = dict(os.environ, QUORVANE_LIB=lib_path)
@@ -250,7 +305,21 @@ class TestShutdown:
             if process.poll() is None:
                 process.kill()
         assert process.returncode == 130, err
-        assert json.loads(out.strip().splitlines()[-1]) == {"finished": False, "stopped": True}
+        lines = [json.loads(line) for line in out.strip().splitlines()]
+        assert lines == [{"on_stop": "interrupted"}, {"finished": False, "stopped": True}]
+
+    def test_a_stopped_client_ends_its_strategy_once_and_delivers_it_nothing_more(
+            self, tmp_path, lib_path):
+        env = dict(os.environ, QUORVANE_LIB=lib_path)
+        done = subprocess.run([sys.executable, __file__, "live_timer", str(tmp_path)], env=env,
+                              timeout=60, capture_output=True, text=True)
+        assert done.returncode == 0, done.stderr
+        lines = [json.loads(line) for line in done.stdout.splitlines()]
+        assert lines[0] == {"on_stop": "stopped"} and len(lines) == 2
+        seen = lines[1]
+        # Live, timers run on the wall clock, turned by the client's worker.
+        assert seen["fired"] >= 5 and seen["now"] == "datetime"
+        assert seen["ticks_after_stop"] == 0 and seen["delivered_after_stop"] > 20
 
 
 class TestLoginRecord:

@@ -55,6 +55,19 @@ class TestCommandLine:
         assert fills > 0
         assert "Canceled" in done.stdout
 
+    def test_the_readme_walk_through_runs_as_written(self, tmp_path, lib_path):
+        with open(os.path.join(ROOT, "README.md")) as source:
+            readme = source.read()
+        section = readme[readme.index("## Writing a strategy in five minutes"):]
+        code = re.search(r"```python\n(.*?)```", section, re.S).group(1)
+        (tmp_path / "breakout.py").write_text(code)
+        done = run_cli(["replay", str(SAMPLE_TICKS), "--strategy", "breakout.py"], tmp_path,
+                       lib_path)
+        fills, _ = check_report(done, tmp_path)
+        assert fills > 0
+        assert re.search(r"^09:01:00 high [\d.]+ fills \d+$", done.stdout, re.M)
+        assert "stopped (finished) after %d fills" % fills in done.stdout
+
     def test_a_tick_file_with_unknown_instruments_is_refused(self, tmp_path, lib_path):
         ticks = tmp_path / "ticks.csv"
         ticks.write_text("InstrumentID,ExchangeID,UpdateTime,LastPrice\nzz9999,SHFE,09:00:00,1\n")

@@ -1,5 +1,5 @@
 """The pieces of a replay's report that do not need the runtime: the marked-to-market profit of the
-fills, the comparison with the exchange's records and its files, tick files and strategy loading."""
+fills, the comparison with the exchange's records and its files, and strategy loading."""
 import os
 import sys
 from types import SimpleNamespace
@@ -9,7 +9,7 @@ import pytest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "python"))
 
 from quorvane import codes, records  # noqa: E402
-from quorvane.replay import TickFile, load_strategy  # noqa: E402
+from quorvane.replay import load_strategy  # noqa: E402
 from quorvane.report import Recorder, StartState, build_report, write_trades  # noqa: E402
 
 
@@ -39,11 +39,26 @@ def recorded_day():
 class TestRecorder:
     def test_profit_is_marked_to_market_across_a_reversal(self):
         recorder = recorded_day()
-        assert [round(v, 6) for v in recorder.equity] == [100.0, 220.0]
+        # Each point is the state after everything its tick caused: the sale came before the
+        # second tick, so it counts in the first point, marked at 105.
+        times, values = recorder.equity_curve()
+        assert [round(v, 6) for v in values] == [250.0, 220.0] and list(times) == [1.0, 2.0]
+        assert recorder.pnl() == pytest.approx(220.0)
         assert recorder.net == {"rb2605": -1}
         assert recorder.sides() == {"rb2605": (0, 1)}
         assert len(recorder.fills) == 3
         assert recorder.fills[1]["offset"] == "CloseToday"
+
+    def test_the_profit_curve_marks_each_instrument_at_its_own_price(self):
+        recorder = Recorder({"rb2605": 10, "m2605": 5})
+        recorder.on_tick(tick(100.0))
+        recorder.on_tick(tick(3000.0, b"m2605"))
+        recorder.on_order(codes.UPDATE_COST, fill(1, b"0", b"0", 3000.0, 1, b"m2605"), None, 0.0)
+        recorder.on_tick(tick(101.0))
+        recorder.on_tick(tick(3004.0, b"m2605"))
+        _, values = recorder.equity_curve()
+        assert list(values) == [0.0, 0.0, 0.0, 20.0]
+        assert recorder.pnl() == pytest.approx(20.0)
 
 
 def trade(n, direction, offset, price, volume):
@@ -168,34 +183,6 @@ class TestReport:
 
 
 class TestInputs:
-    def test_tick_file_lists_instruments_in_order_and_counts_ticks(self, tmp_path):
-        path = tmp_path / "ticks.csv"
-        path.write_text("InstrumentID,ExchangeID,UpdateTime,LastPrice\n"
-                        "rb2605,SHFE,09:00:00,3500\nm2605,DCE,09:00:00,3000\n"
-                        "rb2605,SHFE,09:00:01,3501\n")
-        ticks = TickFile(path)
-        assert (list(ticks.instruments.items()), ticks.count) == (
-            [("rb2605", "SHFE"), ("m2605", "DCE")], 3)
-        path.write_text("InstrumentID,UpdateTime\nrb2605,09:00:00\n")
-        with pytest.raises(ValueError, match=r"ticks.csv:1: LastPrice"):
-            TickFile(path)
-
-    def test_exchanges_come_from_the_exchange_when_blank_and_must_match_when_given(self, tmp_path):
-        listed = {"rb2605": SimpleNamespace(ExchangeID=b"SHFE"),
-                  "m2605": SimpleNamespace(ExchangeID=b"DCE")}
-        path = tmp_path / "ticks.csv"
-        path.write_text("InstrumentID,ExchangeID,UpdateTime,LastPrice\n"
-                        "rb2605,,09:00:00,3500\nm2605,DCE,09:00:00,3000\n")
-        assert TickFile(path).resolve(listed) == {"rb2605": "SHFE", "m2605": "DCE"}
-        path.write_text("InstrumentID,ExchangeID,UpdateTime,LastPrice\n"
-                        "m2605,DCE,09:00:00,3000\nrb2605,DCE,09:00:00,3500\n")
-        with pytest.raises(ValueError, match=r"ticks.csv:3: ExchangeID: rb2605 trades at SHFE"):
-            TickFile(path).resolve(listed)
-        path.write_text("InstrumentID,ExchangeID,UpdateTime,LastPrice\n"
-                        "rb2605,SHFE,09:00:00,3500\nzz2605,SHFE,09:00:00,1\n")
-        with pytest.raises(ValueError, match=r"ticks.csv:3: InstrumentID: 'zz2605'"):
-            TickFile(path).resolve(listed)
-
     def test_strategy_files_load_by_file_or_by_class(self, tmp_path):
         path = tmp_path / "two.py"
         path.write_text("from quorvane import Strategy\n"

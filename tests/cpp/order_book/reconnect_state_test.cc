@@ -170,6 +170,29 @@ TEST_F(ReconnectStateTest, OrdersFirstSeenInAReloadAreRestoredSilently) {
   EXPECT_DOUBLE_EQ(order->record.AverageCost, 101);
 }
 
+TEST_F(ReconnectStateTest, AnOrderTheServerNeverGotIsRejectedAfterTheReload) {
+  qv::InstrumentInfo* instrument = bookInstrument("rs-lost", "DCE");
+  engine_.setSession(1, 10);
+  qv::OrderHolder* lost = engine_.send(instrument, '0', '0', 2, 100);
+  qv::OrderHolder* known = engine_.send(instrument, '0', '0', 1, 100);
+  EXPECT_DOUBLE_EQ(engine_.usableCash(), 100000 - 3 * 100.0);
+  // The next session; a failed order query says nothing about which orders exist.
+  engine_.setSession(1, 11);
+  qv::OrderHolder* younger = engine_.send(instrument, '0', '0', 1, 100);
+  engine_.finishOrderRestore();
+  EXPECT_EQ(lost->record.OrderStatus, '1');
+
+  engine_.restoreOrder(orderReport(known->record, '3', 0));
+  engine_.finishOrderQuery();
+  engine_.finishOrderRestore();
+  EXPECT_EQ(lost->record.OrderStatus, '5');
+  EXPECT_EQ(lost->record.ErrorID, -1002200);
+  EXPECT_EQ(known->record.OrderStatus, '3');
+  EXPECT_EQ(younger->record.OrderStatus, '1');
+  EXPECT_EQ(EventLog::ids(), (Ids{qv::kEventAccepted, qv::kEventInsertRejected}));
+  EXPECT_DOUBLE_EQ(engine_.usableCash(), 100000 - 2 * 100.0);
+}
+
 // ---- A new trading day ----------------------------------------------------------------------
 
 TEST_F(ReconnectStateTest, NewDayCountsReusedTradeIdsAndDropsTheOldDaysWorkingOrders) {

@@ -167,6 +167,9 @@ TEST(ScenarioControl, RejectsDamagedScenariosAndKeepsTheLoadedOne) {
        "\"preSettlementPrice\": 3000}]}",
        "longMarginRatio 7"},
       {"{\"initialFunds\": 1e300}", "initialFunds 1e+300 is outside"},
+      {"{\"instruments\": [{\"instrumentId\": \"x1\", \"exchangeId\": \"DCE\", \"preSettlementPrice\": 30, "
+       "\"optionType\": \"call\", \"underlying\": \"m2705\", \"strike\": 1e200}]}",
+       "instruments[0].strike 1e+200 is outside"},
       {"{\"users\": [{\"userId\": \"u\", \"funds\": -1e300}]}", "users[0].funds -1e+300 is outside"},
       {"{\"positions\": [{\"userId\": \"u\", \"instrumentId\": \"rb2705\", \"today\": 4294967296}]}",
        "positions[0].today 4294967296 is out of range"},
