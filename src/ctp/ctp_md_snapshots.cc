@@ -51,6 +51,20 @@ void writeEverySnapshot(CQVMarketDataField& out, const CThostFtdcDepthMarketData
   out.AskVolume5 = in.AskVolume5;
 }
 
+// The fields fixed for a trading day by its first snapshot. They move only when a snapshot of
+// another trading day arrives (after a day roll), so a strategy living across days reads the new
+// day and its previous close and settlement, not the first day's.
+void followTradingDay(CQVMarketDataField& out, const CThostFtdcDepthMarketDataField& in) {
+  static_assert(sizeof out.TradingDay >= sizeof in.TradingDay);
+  if (in.TradingDay[0] == '\0' ||
+      std::strncmp(out.TradingDay, in.TradingDay, sizeof in.TradingDay) == 0) {
+    return;
+  }
+  copyText(out.TradingDay, in.TradingDay);
+  out.PreClosePrice = in.PreClosePrice;
+  out.PreSettlementPrice = in.PreSettlementPrice;
+}
+
 // A new entry: the fields fixed by the instrument's first snapshot, then the fresh ones.
 SnapshotEntry* makeEntry(const CThostFtdcDepthMarketDataField& in) {
   auto* entry = new SnapshotEntry{};
@@ -120,6 +134,7 @@ SnapshotEntry* SnapshotFolder::fold(const CThostFtdcDepthMarketDataField& depth)
   const std::string_view code(depth.InstrumentID, strnlen(depth.InstrumentID, sizeof depth.InstrumentID));
   if (SnapshotEntry* entry = byCode_.find(code)) {
     WriteGuard guard(entry->lock);
+    followTradingDay(entry->record, depth);
     writeEverySnapshot(entry->record, depth);
     return entry;
   }
@@ -128,6 +143,7 @@ SnapshotEntry* SnapshotFolder::fold(const CThostFtdcDepthMarketDataField& depth)
   SnapshotEntry* entry = snapshots_.find(std::string_view(lookup));
   if (entry != nullptr) {
     WriteGuard guard(entry->lock);
+    followTradingDay(entry->record, depth);
     writeEverySnapshot(entry->record, depth);
   } else {
     // Only this thread makes entries, so nothing else can be filling the same one; the entry is

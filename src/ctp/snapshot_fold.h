@@ -1,6 +1,7 @@
 // Folding a CTP depth snapshot into the instrument's SnapshotEntry: the first snapshot of an
-// instrument makes the entry (fixing its trading day, code, exchange and previous close and
-// settlement) and enters it under "ID." and "ID.EXCH"; every later one refreshes the prices,
+// instrument makes the entry (fixing its code and exchange, and for its trading day the day and the
+// previous close and settlement, which a snapshot of a later day moves) and enters it under "ID."
+// and "ID.EXCH"; every later one refreshes the prices,
 // volumes, turnover, open interest and five depth levels under the entry's write lock. Levels 6 to
 // 10 and the fields CTP does not send stay 0.
 //

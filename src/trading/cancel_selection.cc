@@ -57,10 +57,6 @@ std::vector<OrderHolder*> TraderClient::listWorkingOrders() const {
   return orders;
 }
 
-namespace {
-
-}  // namespace
-
 int32_t TraderClient::cancelOrderAll() {
   int32_t sum = 0;
   for (OrderHolder* order : listWorkingOrders()) {
@@ -99,13 +95,10 @@ int32_t TraderClient::cancelOrderByStandardID(const char* instrumentId, const ch
 }
 
 int32_t TraderClient::cancelOrderByOrderID(int32_t orderId) {
-  OrderHolder* order = nullptr;
-  {
-    ReadGuard guard(orderBookLock_);
-    auto it = workingOrders_.find(orderId);
-    if (it == workingOrders_.end()) return -1;
-    order = it->second;
-  }
+  // The order's own status decides, not the working set: a report that makes an order working
+  // raises its event before or while the set is updated.
+  OrderHolder* order = findOrder(orderId);
+  if (order == nullptr) return -1;
   CancelTarget target = readTarget(*order);
   if (!target.working) return -1;
   return cancelOrder(target.exchangeId, target.instrumentId, target.orderSysId, target.orderId,

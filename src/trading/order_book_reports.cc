@@ -118,13 +118,13 @@ void OrderEngine::onOrderReport(const CThostFtdcOrderField& report) {
       return;
     }
     case kReportNoTradeQueueing: {
-      {
-        OrderLock lock(*this, *order, false);
-        fillTimes(order->record, report);
-        order->record.OrderStatus = kStatusWorking;
-        raiseOrderEvent(kEventAccepted, *order);
-      }
+      // The order joins the working set before its Accepted event, so that a callable cancelling
+      // from inside the event (cancelOrderAll and the other walks) finds it.
       enterWorking(order);
+      OrderLock lock(*this, *order, false);
+      fillTimes(order->record, report);
+      order->record.OrderStatus = kStatusWorking;
+      raiseOrderEvent(kEventAccepted, *order);
       return;
     }
     case kReportCanceled: {

@@ -61,12 +61,11 @@ TEST(FoldSnapshot, FirstSnapshotMakesOneEntryUnderBothNames) {
   EXPECT_EQ(entry->record.Volume, 1200);
 }
 
-TEST(FoldSnapshot, LaterSnapshotsKeepTheFieldsOfTheFirst) {
+TEST(FoldSnapshot, LaterSnapshotsOfTheDayKeepTheFieldsOfItsFirst) {
   OwningMap map;
   SnapshotFolder folder(map);
   SnapshotEntry* first = folder.fold(depth("fold02", "SHFE", 3600));
   CThostFtdcDepthMarketDataField next = depth("fold02", "SHFE", 3650);
-  copyText(next.TradingDay, "20261209");
   next.PreClosePrice = 1;
   next.PreSettlementPrice = 2;
   SnapshotEntry* second = folder.fold(next);
@@ -76,6 +75,27 @@ TEST(FoldSnapshot, LaterSnapshotsKeepTheFieldsOfTheFirst) {
   EXPECT_EQ(second->record.PreSettlementPrice, 3510);
   EXPECT_EQ(second->record.LastPrice, 3650);
   EXPECT_EQ(map.size(), 2u);
+}
+
+TEST(FoldSnapshot, FirstSnapshotOfANewTradingDayMovesTheDaysFields) {
+  OwningMap map;
+  SnapshotFolder folder(map);
+  folder.fold(depth("fold07", "SHFE", 3600));
+  CThostFtdcDepthMarketDataField nextDay = depth("fold07", "SHFE", 3650);
+  copyText(nextDay.TradingDay, "20261209");
+  nextDay.PreClosePrice = 3640;
+  nextDay.PreSettlementPrice = 3645;
+  SnapshotEntry* entry = folder.fold(nextDay);
+  EXPECT_STREQ(entry->record.TradingDay, "20261209");
+  EXPECT_EQ(entry->record.PreClosePrice, 3640);
+  EXPECT_EQ(entry->record.PreSettlementPrice, 3645);
+  // A snapshot without a trading day (some fronts leave it blank) moves nothing.
+  CThostFtdcDepthMarketDataField blank = depth("fold07", "SHFE", 3660);
+  blank.TradingDay[0] = '\0';
+  blank.PreClosePrice = 1;
+  folder.fold(blank);
+  EXPECT_STREQ(entry->record.TradingDay, "20261209");
+  EXPECT_EQ(entry->record.PreClosePrice, 3640);
 }
 
 TEST(FoldSnapshot, AnotherFolderOverTheSameMapUpdatesTheSameEntry) {

@@ -3,6 +3,7 @@
 // survive a reconnect, and events whose host callable places orders from inside.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -299,6 +300,26 @@ TEST_F(OrderBookTest, CallablePlacingAnOrderOnTheSamePositionFromInsideAnEventPa
   EXPECT_EQ(position().LongVolume, 6);
   EXPECT_EQ(engine_.findOrder(placed->record.OrderID), placed);
   EXPECT_EQ(engine_.takeCancelRequests(), (Ids{working->record.OrderID}));
+}
+
+TEST_F(OrderBookTest, CallableCancellingFromInsideTheAcceptedEventReachesTheExchange) {
+  // Strategies cancel as soon as an order is accepted (a quote gone stale, a fill elsewhere):
+  // the event is raised while the order is being marked working, and every cancel path must see
+  // it as working already.
+  qv::OrderHolder* byId = engine_.send(instrument_, '0', '0', 1, 100);
+  qv::OrderHolder* byAll = engine_.send(instrument_, '0', '0', 1, 101);
+  int32_t byIdResult = -9;
+  EventLog::setHook([&](const RecordedEvent& event) {
+    if (event.eventId != kEventAccepted) return;
+    if (event.orderId == byId->record.OrderID) byIdResult = engine_.cancelOrderByOrderID(event.orderId);
+    if (event.orderId == byAll->record.OrderID) engine_.cancelOrderAll();
+  });
+  report(byId, '3', 0);
+  report(byAll, '3', 0);
+  EXPECT_EQ(byIdResult, 0);
+  const Ids requests = engine_.takeCancelRequests();
+  EXPECT_NE(std::find(requests.begin(), requests.end(), byId->record.OrderID), requests.end());
+  EXPECT_NE(std::find(requests.begin(), requests.end(), byAll->record.OrderID), requests.end());
 }
 
 // ---- Restoring from the queries -------------------------------------------------------------

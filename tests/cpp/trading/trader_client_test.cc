@@ -151,10 +151,19 @@ class CancelWalk : public ::testing::Test {
 };
 
 TEST_F(CancelWalk, NothingWorkingSendsNothing) {
-  add(1, "SHFE", "rb2501", '3', false);
+  add(1, "SHFE", "rb2501", '4', false);
   EXPECT_EQ(client.cancelOrderAll(), 0);
   EXPECT_EQ(client.cancelOrderByOrderID(1), -1);
+  EXPECT_EQ(client.cancelOrderByOrderID(99), -1);
   EXPECT_TRUE(client.calls.empty());
+}
+
+TEST_F(CancelWalk, ByOrderIdAsksTheOrderNotTheWorkingSet) {
+  // Between a report that makes an order working and its entry in the set, the order's own
+  // status already says working: a cancel by id made then must still be sent.
+  add(1, "SHFE", "rb2501", '3', false);
+  EXPECT_EQ(client.cancelOrderByOrderID(1), 0);
+  EXPECT_EQ(sent(), std::vector<std::string>{"SHFE|rb2501|sys1|1|1|11"});
 }
 
 TEST_F(CancelWalk, AllUsesTheClientsSessionAndSkipsFinishedOrders) {
