@@ -76,7 +76,7 @@ BENCHMARK(BM_BuyOneLot)->Iterations(kBuyIterations);
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   admitClients();
-  qv_bench::BestTimeReporter reporter;
+  qv_bench::BestReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const double check = reporter.best("BM_HandleCheck");
   const double cash = reporter.best("BM_GetUsableCash");

@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
         gEmptyCallable = empty;
         qv::bridge::initCallable(gSlot, gEmptyCallable);
       },
-      [](const qv_bench::BestTimeReporter& reporter) {
+      [](const qv_bench::BestReporter& reporter) {
         double baseline = reporter.best("BM_Baseline");
         double raise = reporter.best("BM_RaiseSnapshot");
         if (baseline <= 0 || raise <= 0) return;

@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
         gEmptyCallable = empty;
         qv::bridge::initCallable(gSlot, gEmptyCallable);
       },
-      [](const qv_bench::BestTimeReporter& reporter) {
+      [](const qv_bench::BestReporter& reporter) {
         double baseline = reporter.best("BM_Baseline");
         double deliver = reporter.best("BM_FoldAndDeliver");
         double dict = reporter.best("BM_FoldAndDict");

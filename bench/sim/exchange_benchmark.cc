@@ -14,13 +14,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "ThostFtdcMdApi.h"
 #include "ThostFtdcTraderApi.h"
 #include "qvsim.h"
+#include "support/best_reporter.h"
 #include "support/count_waiter.h"
 
 namespace {
@@ -256,47 +256,19 @@ void BM_SnapshotsReplayed(benchmark::State& state) {
 }
 BENCHMARK(BM_SnapshotsReplayed)->Arg(20000)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-// Fastest real and CPU time (ns) per iteration of each benchmark by its full name, besides the
-// console.
-class BestTimeReporter : public benchmark::ConsoleReporter {
- public:
-  struct Best {
-    double real = 0.0;
-    double cpu = 0.0;
-  };
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      auto [entry, added] = best_.try_emplace(run.benchmark_name(), Best{run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()});
-      if (!added) {
-        entry->second.real = std::min(entry->second.real, run.GetAdjustedRealTime());
-        entry->second.cpu = std::min(entry->second.cpu, run.GetAdjustedCPUTime());
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  Best best(const std::string& name) const {
-    auto it = best_.find(name);
-    return it == best_.end() ? Best{} : it->second;
-  }
-
- private:
-  std::map<std::string, Best> best_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  BestTimeReporter reporter;
+  qv_bench::BestReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\nA day of %ld orders against an empty day (cost per order, real time and process CPU time):\n", kFullDay);
   for (const char* name : {"BM_OrdersMatched", "BM_OrdersCanceled"}) {
     for (int kept = 0; kept <= 1; ++kept) {
       const std::string tail = "/" + std::to_string(kept) + "/iterations:3000/repeats:3/process_time/real_time";
-      const auto empty = reporter.best(std::string(name) + "/0" + tail);
-      const auto full = reporter.best(std::string(name) + "/" + std::to_string(kFullDay) + tail);
+      const auto empty = reporter.times(std::string(name) + "/0" + tail);
+      const auto full = reporter.times(std::string(name) + "/" + std::to_string(kFullDay) + tail);
       if (empty.real <= 0.0 || full.real <= 0.0) continue;
       std::printf("  %-18s %-9s real %7.1f -> %7.1f us: %.2fx   CPU %7.1f -> %7.1f us: %.2fx\n", name,
                   kept ? "SQLite" : "in memory", empty.real / 1e3, full.real / 1e3, full.real / empty.real,

@@ -8,11 +8,11 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "ThostFtdcUserApiDataType.h"
+#include "support/best_reporter.h"
 #include "core/broker.h"
 #include "core/market_view.h"
 #include "core/price_book.h"
@@ -21,26 +21,6 @@
 namespace {
 
 constexpr int kOperationsPerIteration = 2;
-
-// Fastest CPU time (ns) per iteration of each benchmark by its full name, besides the console.
-class BestTimeReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      auto [entry, added] = best_.try_emplace(run.benchmark_name(), run.GetAdjustedCPUTime());
-      if (!added) entry->second = std::min(entry->second, run.GetAdjustedCPUTime());
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  double best(const std::string& name) const {
-    auto it = best_.find(name);
-    return it == best_.end() ? 0.0 : it->second;
-  }
-
- private:
-  std::map<std::string, double> best_;
-};
 
 // Resting orders far from the market on both sides, spread over 200 prices.
 void fillBook(qvsim::PriceBook& book, long count, std::size_t& nextId) {
@@ -163,13 +143,13 @@ BENCHMARK(BM_BrokerMatching)->Arg(10)->Arg(100000)->Iterations(30000);
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  BestTimeReporter reporter;
+  qv_bench::BestReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\nOrder operations (insert + match or cancel), 100,000 resting against 10:\n");
   for (const char* name : {"BM_MatchingCore", "BM_BrokerMatching"}) {
     const std::string suffix = std::string(name) == "BM_BrokerMatching" ? "/iterations:30000" : "";
-    const double few = reporter.best(std::string(name) + "/10" + suffix);
-    const double many = reporter.best(std::string(name) + "/100000" + suffix);
+    const double few = reporter.times(std::string(name) + "/10" + suffix).cpu;
+    const double many = reporter.times(std::string(name) + "/100000" + suffix).cpu;
     if (few <= 0.0 || many <= 0.0) continue;
     std::printf("  %-18s %9.0f ops/s at 10, %9.0f ops/s at 100,000: %.2fx the cost per operation\n", name,
                 kOperationsPerIteration * 1e9 / few, kOperationsPerIteration * 1e9 / many, many / few);

@@ -13,13 +13,13 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "ThostFtdcMdApi.h"
 #include "qvsim.h"
+#include "support/best_reporter.h"
 #include "support/count_waiter.h"
 
 namespace {
@@ -177,42 +177,18 @@ void BM_TickFileLoad(benchmark::State& state) {
 }
 BENCHMARK(BM_TickFileLoad)->Unit(benchmark::kMillisecond);
 
-// The console output, plus the fastest time per item of each run.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      auto items = run.counters.find("items_per_second");
-      const double perItem = items != run.counters.end() && items->second.value > 0 ? 1e9 / items->second.value
-                                                                                     : run.GetAdjustedRealTime();
-      auto [entry, added] = best_.try_emplace(run.run_name.str(), perItem);
-      if (!added) entry->second = std::min(entry->second, perItem);
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  // Nanoseconds per item (per iteration without items) of the fastest run, 0 when it did not run.
-  double best(const std::string& name) const {
-    auto it = best_.find(name);
-    return it == best_.end() ? 0.0 : it->second;
-  }
-
- private:
-  std::map<std::string, double> best_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
+  qv_bench::BestReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  const double handoff = reporter.best("BM_ThreadHandoffBaseline/real_time");
-  const double one = reporter.best("BM_ReplayToSubscriber/1/real_time");
-  const double many = reporter.best("BM_ReplayToSubscriber/1000/real_time");
-  const double read = reporter.best("BM_FileReadBaseline");
-  const double load = reporter.best("BM_TickFileLoad");
+  const double handoff = reporter.times("BM_ThreadHandoffBaseline/real_time").perItem;
+  const double one = reporter.times("BM_ReplayToSubscriber/1/real_time").perItem;
+  const double many = reporter.times("BM_ReplayToSubscriber/1000/real_time").perItem;
+  const double read = reporter.times("BM_FileReadBaseline").perItem;
+  const double load = reporter.times("BM_TickFileLoad").perItem;
   auto rate = [](double ns) { return ns > 0 ? 1e9 / ns : 0.0; };
   auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
   std::printf("\n%-44s %14s %10s\n", "per item", "per second", "ratio");

@@ -1,7 +1,7 @@
 // Shared pieces of the benchmarks that call into an embedded interpreter: an empty host callable
 // to call, a run of the benchmarks on a thread the interpreter did not make (as the CTP callback
-// threads are), and a reporter that keeps each benchmark's fastest real time so that the program
-// can print ratios against a baseline measured in the same run.
+// threads are), reporting each benchmark's fastest run (support/best_reporter.h) so that the
+// program can print ratios against a baseline measured in the same run.
 #ifndef QV_BENCH_SUPPORT_PYTHON_BENCH_H
 #define QV_BENCH_SUPPORT_PYTHON_BENCH_H
 
@@ -9,35 +9,11 @@
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <map>
-#include <string>
 #include <thread>
-#include <vector>
+
+#include "support/best_reporter.h"
 
 namespace qv_bench {
-
-// The console output, plus the fastest real time (ns) per benchmark over its repetitions.
-class BestTimeReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      auto [entry, added] = best_.try_emplace(run.run_name.function_name, run.GetAdjustedRealTime());
-      if (!added) entry->second = std::min(entry->second, run.GetAdjustedRealTime());
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-
-  // The fastest time of `name`, or 0 when it did not run.
-  double best(const std::string& name) const {
-    auto it = best_.find(name);
-    return it == best_.end() ? 0.0 : it->second;
-  }
-
- private:
-  std::map<std::string, double> best_;
-};
 
 // The least any delivery of (event id, record address) can cost: on a thread that keeps its
 // interpreter thread state (`threadState`), take the lock, build the two-item tuple, call, give
@@ -69,7 +45,7 @@ int runWithInterpreter(int argc, char** argv, Setup setup, Report report) {
   PyThreadState* mainState = PyEval_SaveThread();
   setup(empty);
 
-  BestTimeReporter reporter;
+  BestReporter reporter;
   std::thread native([&reporter] { benchmark::RunSpecifiedBenchmarks(&reporter); });
   native.join();
   report(reporter);
