@@ -14,13 +14,13 @@
 #include <cstring>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ThostFtdcMdApi.h"
 #include "qvsim.h"
 #include "support/best_reporter.h"
 #include "support/count_waiter.h"
+#include "support/handoff_baseline.h"
 
 namespace {
 
@@ -87,26 +87,7 @@ class CountingMdSpi final : public CThostFtdcMdSpi {
   std::atomic<long> snapshots{0};
 };
 
-void BM_ThreadHandoffBaseline(benchmark::State& state) {
-  qv_bench::CountWaiter request;
-  qv_bench::CountWaiter answer;
-  std::atomic<bool> stop{false};
-  std::thread peer([&] {
-    for (long n = 1;; ++n) {
-      request.waitFor(n);
-      if (stop) return;
-      answer.add();
-    }
-  });
-  long sent = 0;
-  for (auto _ : state) {
-    request.add();
-    answer.waitFor(++sent);
-  }
-  stop = true;
-  request.add();
-  peer.join();
-}
+void BM_ThreadHandoffBaseline(benchmark::State& state) { qv_bench::threadHandoffRoundTrips(state); }
 BENCHMARK(BM_ThreadHandoffBaseline)->UseRealTime();
 
 // One iteration plays the whole file (read beforehand, untimed); items are snapshots. Args:

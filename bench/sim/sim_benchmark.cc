@@ -3,13 +3,12 @@
 // condition variable) measured in the same run, so the figure reads as a ratio to the machine.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <cstring>
-#include <thread>
 
 #include "ThostFtdcTraderApi.h"
 #include "qvsim.h"
 #include "support/count_waiter.h"
+#include "support/handoff_baseline.h"
 
 namespace {
 
@@ -27,26 +26,7 @@ class BenchSpi final : public CThostFtdcTraderSpi {
   qv_bench::CountWaiter waiter;
 };
 
-void BM_ThreadHandoffBaseline(benchmark::State& state) {
-  qv_bench::CountWaiter request;
-  qv_bench::CountWaiter answer;
-  std::atomic<bool> stop{false};
-  std::thread peer([&] {
-    for (long n = 1;; ++n) {
-      request.waitFor(n);
-      if (stop) return;
-      answer.add();
-    }
-  });
-  long sent = 0;
-  for (auto _ : state) {
-    request.add();
-    answer.waitFor(++sent);
-  }
-  stop = true;
-  request.add();
-  peer.join();
-}
+void BM_ThreadHandoffBaseline(benchmark::State& state) { qv_bench::threadHandoffRoundTrips(state); }
 BENCHMARK(BM_ThreadHandoffBaseline)->UseRealTime();
 
 void BM_QueryRoundTrip(benchmark::State& state) {
