@@ -25,16 +25,16 @@ _ASCENDING = {"max_drawdown", "max_drawdown_pct", "fees"}
 _PACKAGE_ROOT = str(pathlib.Path(__file__).resolve().parents[1])
 
 
-def parse_grid(specs):
+def parse_grid(options):
     """{"fast": ["3", "5", "8"], ...} from ["fast=3,5,8", ...], in the order given; values stay
     text (the replay converts them as it converts --param)."""
     grid = {}
-    for spec in specs:
-        name, sep, values = spec.partition("=")
+    for option in options:
+        name, sep, values = option.partition("=")
         name = name.strip()
         items = [v.strip() for v in values.split(",")]
         if not sep or not name.isidentifier() or not all(items):
-            raise ValueError("a grid is NAME=V1,V2,...; not %r" % spec)
+            raise ValueError("a grid is NAME=V1,V2,...; not %r" % option)
         if name in grid:
             raise ValueError("parameter %s is given twice" % name)
         grid[name] = items

@@ -91,15 +91,15 @@ class TestSweepOnALocalCluster:
 
 
 class TestSweepArguments:
-    @pytest.mark.parametrize("specs, message", [
+    @pytest.mark.parametrize("options, message", [
         (["fast"], "NAME=V1,V2"),
         (["fast=1,,2"], "NAME=V1,V2"),
         (["fast=1", "fast=2"], "given twice"),
         ([], "at least one"),
     ], ids=["no-values", "empty-value", "twice", "none"])
-    def test_a_bad_grid_is_refused(self, specs, message):
+    def test_a_bad_grid_is_refused(self, options, message):
         with pytest.raises(ValueError, match=message):
-            sweep.parse_grid(specs)
+            sweep.parse_grid(options)
 
     def test_without_dask_the_combinations_run_on_this_machine(self, ticks, lib_path, tmp_path):
         hidden = tmp_path / "hidden"
