@@ -22,8 +22,12 @@
 #include "qvsim.h"
 #include "support/best_reporter.h"
 #include "support/count_waiter.h"
+#include "support/sim_orders.h"
 
 namespace {
+
+using qv_bench::order;
+using qv_bench::put;
 
 constexpr char kScenario[] = R"({"tradingDay": "20260108", "initialFunds": 1e13,
   "instruments": [{"instrumentId": "rb2605", "exchangeId": "SHFE", "multiplier": 10, "priceTick": 1,
@@ -62,12 +66,6 @@ class MdSpi final : public CThostFtdcMdSpi {
   qv_bench::CountWaiter steps;
 };
 
-template <std::size_t N>
-void put(char (&dst)[N], const char* text) {
-  std::memset(dst, 0, N);
-  std::memcpy(dst, text, std::min(std::strlen(text), N - 1));
-}
-
 // A trader object logged in as u1 and confirmed, on a fresh exchange; with a flow path, the
 // trading day is kept there.
 CThostFtdcTraderApi* connectTrader(TraderSpi& spi, const std::string& flowPath = "") {
@@ -98,22 +96,6 @@ CThostFtdcTraderApi* connectTrader(TraderSpi& spi, const std::string& flowPath =
   api->ReqSettlementInfoConfirm(&confirm, 3);
   spi.steps.waitFor(4);
   return api;
-}
-
-CThostFtdcInputOrderField order(char direction, char offset, double price) {
-  CThostFtdcInputOrderField o{};
-  put(o.InstrumentID, "rb2605");
-  o.OrderPriceType = THOST_FTDC_OPT_LimitPrice;
-  o.Direction = direction;
-  o.CombOffsetFlag[0] = offset;
-  o.CombHedgeFlag[0] = THOST_FTDC_HF_Speculation;
-  o.LimitPrice = price;
-  o.VolumeTotalOriginal = 1;
-  o.TimeCondition = THOST_FTDC_TC_GFD;
-  o.VolumeCondition = THOST_FTDC_VC_AV;
-  o.MinVolume = 1;
-  o.ContingentCondition = THOST_FTDC_CC_Immediately;
-  return o;
 }
 
 void pushBook(double bid, double ask, int volume) {

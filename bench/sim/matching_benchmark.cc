@@ -12,13 +12,17 @@
 #include <vector>
 
 #include "ThostFtdcUserApiDataType.h"
-#include "support/best_reporter.h"
 #include "core/broker.h"
 #include "core/market_view.h"
 #include "core/price_book.h"
 #include "core/scenario.h"
+#include "support/best_reporter.h"
+#include "support/sim_orders.h"
 
 namespace {
+
+using qv_bench::order;
+using qv_bench::put;
 
 constexpr int kOperationsPerIteration = 2;
 
@@ -56,28 +60,6 @@ void BM_MatchingCore(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kOperationsPerIteration);
 }
 BENCHMARK(BM_MatchingCore)->Arg(10)->Arg(100000);
-
-template <std::size_t N>
-void put(char (&dst)[N], const char* text) {
-  std::memset(dst, 0, N);
-  std::memcpy(dst, text, std::min(std::strlen(text), N - 1));
-}
-
-CThostFtdcInputOrderField order(char direction, char offset, double price) {
-  CThostFtdcInputOrderField o{};
-  put(o.InstrumentID, "rb2605");
-  o.OrderPriceType = THOST_FTDC_OPT_LimitPrice;
-  o.Direction = direction;
-  o.CombOffsetFlag[0] = offset;
-  o.CombHedgeFlag[0] = THOST_FTDC_HF_Speculation;
-  o.LimitPrice = price;
-  o.VolumeTotalOriginal = 1;
-  o.TimeCondition = THOST_FTDC_TC_GFD;
-  o.VolumeCondition = THOST_FTDC_VC_AV;
-  o.MinVolume = 1;
-  o.ContingentCondition = THOST_FTDC_CC_Immediately;
-  return o;
-}
 
 // The broker of one logged-in, confirmed investor, on a book of bid 3500 / ask 3501.
 struct LoggedIn {
