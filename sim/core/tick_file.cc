@@ -100,8 +100,10 @@ bool parsePlainDecimal(std::string_view cell, double& out) {
 bool store(Depth& d, const Column& column, std::string_view cell) {
   char* base = reinterpret_cast<char*>(&d) + column.offset;
   if (column.kind == Kind::kText) {
-    const std::size_t n = std::min(cell.size(), column.size - 1);
-    std::memcpy(base, cell.data(), n);
+    // A text must fit its field whole and hold no NUL: cut or ended early, it would name another
+    // instrument, day or time than the row does.
+    if (cell.size() >= column.size || std::memchr(cell.data(), '\0', cell.size()) != nullptr) return false;
+    std::memcpy(base, cell.data(), cell.size());
     return true;
   }
   while (!cell.empty() && cell.front() == ' ') cell.remove_prefix(1);

@@ -305,6 +305,9 @@ TEST_F(ReplayTest, BadTickFilesNameTheLineAndTheField) {
       {good + "20260108,rb2605,SHFE,09:00:01,35x0\n", ":3: field LastPrice: bad value '35x0'"},
       {good + "20260108,rb2605,SHFE,9h,3500\n", ":3: field UpdateTime: bad time"},
       {good + ",,SHFE,09:00:01,3500\n", ":3: field InstrumentID: blank"},
+      {good + std::string("20260108,\0rb2605,SHFE,09:00:01,3500\n", 36), ":3: field InstrumentID: bad value"},
+      {good + "20260108," + std::string(90, 'r') + ",SHFE,09:00:01,3500\n", ":3: field InstrumentID: bad value"},
+      {good + "202601080,rb2605,SHFE,09:00:01,3500\n", ":3: field TradingDay: bad value '202601080'"},
       {good + std::string(70000, '1') + "\n", ":3: line longer than 65536 bytes"},
   };
   const std::string bad = path + ".bad";
