@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <set>
@@ -287,6 +288,35 @@ TEST_F(ReplayTest, RefusedArguments) {
   EXPECT_EQ(qvsim_replay_play(0.0), QVSIM_ERR_ARGUMENT) << "no file is open";
   EXPECT_EQ(qvsim_replay_file("/dev/zero", 0.0), QVSIM_ERR_SCENARIO) << "a line without end";
   EXPECT_EQ(qvsim_replay_wait(0), 1) << "nothing is running";
+}
+
+// A number or text reads the same however a recorder wrote it: quoted, padded, signed, with an
+// exponent, more digits than a double holds, or none after the point.
+TEST_F(ReplayTest, EveryNotationOfACellLoadsTheSameSnapshot) {
+  ASSERT_EQ(qvsim_set_md_rate(0), 0);
+  const std::string header =
+      "TradingDay,InstrumentID,ExchangeID,UpdateTime,UpdateMillisec,LastPrice,Volume,Turnover,BidPrice1,BidVolume1,"
+      "AskPrice1,AskVolume1,AveragePrice,PreDelta\n";
+  const std::vector<std::string> rows = {
+      "20260108,rb2605,SHFE,09:00:01,500,3501.5,120,4201800.25,3501,7,3502,9,3501.25,-0.125\n",
+      "\"20260108\",\"rb2605\",SHFE,\"09:00:01\",\" 500\",+3501.50, 120 ,4.20180025e6,3501.,+7,\"3502\",0009,"
+      "3501.2500000000000000,-.125\n",
+  };
+  std::vector<CThostFtdcDepthMarketDataField> seen;
+  Subscriber subscriber([&](const CThostFtdcDepthMarketDataField& d) { seen.push_back(d); });
+  const std::string file = path + ".notation";
+  for (const std::string& row : rows) {
+    std::ofstream(file, std::ios::trunc) << header << row;
+    ASSERT_EQ(qvsim_replay_file(file.c_str(), 0.0), 1) << row;
+    ASSERT_EQ(qvsim_replay_wait(10'000'000), 1);
+  }
+  std::remove(file.c_str());
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].LastPrice, 3501.5);
+  EXPECT_EQ(seen[0].Turnover, 4201800.25);
+  EXPECT_EQ(seen[0].PreDelta, -0.125);
+  EXPECT_EQ(seen[0].UpdateMillisec, 500);
+  EXPECT_EQ(std::memcmp(&seen[0], &seen[1], sizeof(seen[0])), 0) << "the same snapshot, byte for byte";
 }
 
 // Each bad file fails before anything plays, naming the file, the line and the field.
