@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <new>
 
 #include "core/fields.h"
 #include "core/text_map.h"
@@ -23,6 +25,7 @@ using Depth = CThostFtdcDepthMarketDataField;
 
 constexpr long long kDayMillis = 24LL * 3600 * 1000;
 constexpr std::size_t kReadBlock = 1 << 20;
+constexpr std::size_t kPrefaultRows = 4096;  // rows mapped at a time at most: about 1.7 MB
 
 enum class Kind { kText, kDouble, kInt };
 
@@ -261,6 +264,7 @@ long fileSize(std::FILE* file) {
 }
 
 // Maps the pages of a fresh block in one call rather than one fault per page as the rows land.
+// The block's first and last partial pages are left to fault in as usual.
 // Only a hint: kernels without it fault the pages in as before.
 void prefault(void* data, std::size_t bytes) {
   const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
@@ -342,6 +346,7 @@ bool readTickFile(const std::string& path, const ExchangeLookup& exchangeOf, Tic
   long long offset = 0;     // days added to times of day, in milliseconds
   long long lastOfDay = -1; // the previous snapshot's time of day
   std::string fileDay;      // and its trading day
+  std::size_t prefaulted = 0;  // rows of the reserved room whose pages are mapped
   Depth blank = zeroRecord<Depth>();
   blank.ClosePrice = blank.SettlementPrice = blank.CurrDelta = std::numeric_limits<double>::max();
   while (reader.next(line)) {
@@ -349,10 +354,21 @@ bool readTickFile(const std::string& path, const ExchangeLookup& exchangeOf, Tic
     if (line.empty() || line == "\r") continue;
     if (result.ticks.empty()) {
       // As many snapshots as rows like the first fit in the file: no copying as the day grows.
+      // The room is only address space until rows land in it; a file whose first row is much
+      // shorter than the rest may ask for more than there is, and then grows as it goes.
       const long size = fileSize(file.get());
-      if (size > 0) result.ticks.reserve(static_cast<std::size_t>(size) / (line.size() + 1) + 16);
-      result.millis.reserve(result.ticks.capacity());
-      prefault(result.ticks.data(), result.ticks.capacity() * sizeof(Depth));
+      try {
+        if (size > 0) result.ticks.reserve(static_cast<std::size_t>(size) / (line.size() + 1) + 16);
+        result.millis.reserve(result.ticks.capacity());
+      } catch (const std::bad_alloc&) {
+      }
+    }
+    if (result.ticks.size() == prefaulted && result.ticks.size() < result.ticks.capacity()) {
+      // Steps that double up to a bound: a small file maps little more than it fills.
+      const std::size_t step = std::clamp<std::size_t>(prefaulted, 64, kPrefaultRows);
+      const std::size_t next = std::min(result.ticks.capacity(), prefaulted + step);
+      prefault(result.ticks.data() + prefaulted, (next - prefaulted) * sizeof(Depth));
+      prefaulted = next;
     }
     // Cells are parsed in place, straight into the record.
     if (line.back() == '\r') line.remove_suffix(1);
