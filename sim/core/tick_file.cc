@@ -210,7 +210,7 @@ constexpr std::uint64_t kTens[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 100
 // Reads a file line by line in large blocks; a line longer than kMaxTickLine is an error.
 class LineReader {
  public:
-  explicit LineReader(std::FILE* file) : file_(file), buffer_(new char[kReadBlock + kMaxTickLine + kSlack]()) {}
+  explicit LineReader(std::FILE* file) : file_(file), buffer_(new char[kReadBlock + kMaxTickLine + kSlack]) {}
 
   // The next line without its newline; false at the end of the file or on a too long line
   // (tooLong() tells which).
@@ -236,7 +236,8 @@ class LineReader {
       begin_ = 0;
       const std::size_t got = std::fread(buffer_.get() + end_, 1, kReadBlock, file_);
       end_ += got;
-      buffer_[end_] = '\n';  // a line at the end of the file ends like the others
+      // A line at the end of the file ends like the others, and what follows the data is defined.
+      std::memset(buffer_.get() + end_, '\n', kSlack);
       if (got == 0) eof_ = true;
     }
   }
