@@ -18,6 +18,7 @@
 #include "core/price_book.h"
 #include "core/scenario.h"
 #include "core/state_store.h"
+#include "core/text_map.h"
 
 namespace qvsim {
 
@@ -252,8 +253,8 @@ class Broker {
   std::vector<OrderEntry> orders_;
   std::vector<CThostFtdcTradeField> trades_;
   std::vector<CThostFtdcTransferSerialField> transfers_;
-  std::map<std::string, MarketView> views_;       // by instrument id
-  std::map<std::string, PriceBook> books_;        // by instrument id: the working orders resting there
+  TextMap<MarketView> views_;  // by instrument id
+  TextMap<PriceBook> books_;   // by instrument id: the working orders resting there
   std::map<std::string, InvestorTotals> totals_;  // by investor id
   // Indexes over orders_ (whose entries never move once added, except when a restore rebuilds
   // it), each in time order: by (front, session, trimmed reference), by trimmed OrderSysID and by

@@ -23,6 +23,12 @@ std::string getText(const char (&src)[N]) {
   return std::string(src, strnlen(src, N));
 }
 
+// The text of a field without copying it (up to its terminator or the array's end).
+template <std::size_t N>
+std::string_view textView(const char (&src)[N]) {
+  return std::string_view(src, strnlen(src, N));
+}
+
 // Copies a caller's record, or zeroes it when the caller passed null.
 template <class T>
 T copyRecord(const T* src) {

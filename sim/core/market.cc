@@ -44,9 +44,12 @@ std::uint64_t Market::nextRandom(std::uint64_t& state) {
 
 void Market::load(const Broker& broker, std::uint64_t seed) {
   books_.clear();
+  index_.clear();
   earliestDue_ = 0;
   for (const auto& [id, ins] : broker.instruments()) {
-    Book& b = books_[id];
+    const auto entry = books_.try_emplace(id).first;
+    Book& b = entry->second;
+    index_.emplace(entry->first, &b);
     b.instrument = &ins;
     b.rng = seed ^ hashText(id);
     b.priceTicks = std::llround(ins.def.preSettlementPrice / ins.def.priceTick);
@@ -136,14 +139,18 @@ std::vector<std::string> Market::advance(std::int64_t nowMicros, std::int64_t in
 }
 
 void Market::markReplayed(const std::string& instrumentId) {
-  auto it = books_.find(instrumentId);
-  if (it != books_.end()) it->second.replayed = true;
+  if (Book* b = find(instrumentId)) b->replayed = true;
+}
+
+Market::Book* Market::find(std::string_view instrumentId) const {
+  auto it = index_.find(instrumentId);
+  return it == index_.end() ? nullptr : it->second;
 }
 
 std::uint64_t Market::push(const CThostFtdcDepthMarketDataField& snapshot) {
-  auto it = books_.find(getText(snapshot.InstrumentID));
-  if (it == books_.end()) return 0;
-  Book& b = it->second;
+  Book* found = find(textView(snapshot.InstrumentID));
+  if (found == nullptr) return 0;
+  Book& b = *found;
   b.depth = snapshot;
   const double tick = b.instrument->def.priceTick;
   if (snapshot.LastPrice > 0.0 && snapshot.LastPrice < 1e300) b.priceTicks = std::llround(snapshot.LastPrice / tick);
@@ -151,22 +158,22 @@ std::uint64_t Market::push(const CThostFtdcDepthMarketDataField& snapshot) {
 }
 
 void Market::subscribe(const std::string& instrumentId) {
-  auto it = books_.find(instrumentId);
-  if (it == books_.end()) return;
-  ++it->second.subscribers;
+  Book* b = find(instrumentId);
+  if (b == nullptr) return;
+  ++b->subscribers;
   earliestDue_ = 0;
 }
 
 void Market::unsubscribe(const std::string& instrumentId) {
-  auto it = books_.find(instrumentId);
-  if (it != books_.end() && it->second.subscribers > 0) --it->second.subscribers;
+  Book* b = find(instrumentId);
+  if (b != nullptr && b->subscribers > 0) --b->subscribers;
 }
 
 const CThostFtdcDepthMarketDataField* Market::snapshot(const std::string& instrumentId, std::uint64_t* sequence) const {
-  auto it = books_.find(instrumentId);
-  if (it == books_.end()) return nullptr;
-  if (sequence != nullptr) *sequence = it->second.sequence;
-  return &it->second.depth;
+  const Book* b = find(instrumentId);
+  if (b == nullptr) return nullptr;
+  if (sequence != nullptr) *sequence = b->sequence;
+  return &b->depth;
 }
 
 }  // namespace qvsim

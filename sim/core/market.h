@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "ThostFtdcUserApiStruct.h"
@@ -17,6 +19,10 @@ namespace qvsim {
 
 class Market {
  public:
+  Market() = default;
+  Market(const Market&) = delete;  // the index points into this market's books
+  Market& operator=(const Market&) = delete;
+
   // Starts every instrument of the broker at its pre-settlement price.
   void load(const Broker& broker, std::uint64_t seed);
 
@@ -57,7 +63,10 @@ class Market {
   void step(Book& book);
   static std::uint64_t nextRandom(std::uint64_t& state);
 
-  std::map<std::string, Book> books_;
+  Book* find(std::string_view instrumentId) const;
+
+  std::map<std::string, Book> books_;  // in instrument order, the order generated steps take
+  std::unordered_map<std::string_view, Book*> index_;  // the same books by instrument id
   std::int64_t earliestDue_ = 0;   // no subscribed generated instrument is due before it
   std::int64_t lastInterval_ = 0;
   std::uint64_t generatedSteps_ = 0;

@@ -97,10 +97,13 @@ void Broker::matchNew(std::size_t index, std::vector<Report>& out) {
 
 std::vector<Report> Broker::onSnapshot(const CThostFtdcDepthMarketDataField& depth) {
   std::vector<Report> out;
-  const std::string instrumentId = getText(depth.InstrumentID);
-  auto insIt = instruments_.find(instrumentId);
-  if (insIt == instruments_.end()) return out;
-  MarketView& v = views_[instrumentId];
+  const std::string_view instrumentId = textView(depth.InstrumentID);
+  auto seen = views_.find(instrumentId);
+  if (seen == views_.end()) {
+    if (instruments_.count(std::string(instrumentId)) == 0) return out;
+    seen = views_.emplace(std::string(instrumentId), MarketView{}).first;
+  }
+  MarketView& v = seen->second;
   const double previousVolume = v.known ? v.depth.Volume : depth.Volume;
   v.see(depth);
   const long long tradedNow = std::max(0LL, static_cast<long long>(depth.Volume - previousVolume));

@@ -171,7 +171,7 @@ int SimMdApi::UnSubscribeForQuoteRsp(char* ids[], int count) {
 }
 
 bool SimMdApi::pushLocked(const CThostFtdcDepthMarketDataField& snapshot, std::uint64_t sequence) {
-  auto it = subscriptions_.find(getText(snapshot.InstrumentID));
+  auto it = subscriptions_.find(textView(snapshot.InstrumentID));
   if (!loggedIn_ || it == subscriptions_.end()) return false;
   if (sequence != 0) it->second = sequence;
   postUnsolicited([this, depth = snapshot]() mutable {

@@ -8,12 +8,12 @@
 
 #include <atomic>
 #include <cstdint>
-#include <unordered_map>
 #include <string>
 #include <vector>
 
 #include "ThostFtdcMdApi.h"
 #include "core/session.h"
+#include "core/text_map.h"
 
 namespace qvsim {
 
@@ -63,7 +63,7 @@ class SimMdApi final : public CThostFtdcMdApi, public Session {
   std::atomic<CThostFtdcMdSpi*> spi_{nullptr};
   bool loggedIn_ = false;
   int sessionId_ = 0;
-  std::unordered_map<std::string, std::uint64_t> subscriptions_;  // instrument id -> last sequence delivered
+  TextMap<std::uint64_t> subscriptions_;  // instrument id -> last sequence delivered
   // Market::generatedSteps() at the last walk over the subscriptions; a subscription or a new
   // scenario asks for the next walk by setting walkDue_.
   std::uint64_t walkedSteps_ = 0;

@@ -57,18 +57,11 @@ long long Replay::open(const std::string& path, std::string& error) {
   if (!readTickFile(path, lookup, file, error)) return -1;
   const long long count = static_cast<long long>(file.ticks.size());
   std::lock_guard<std::mutex> lock(w.mu);
-  std::vector<bool> banded(file.instruments.size(), false);
-  for (const auto& tick : file.ticks) {
-    const std::string id = getText(tick.InstrumentID);
-    auto it = std::find_if(file.instruments.begin(), file.instruments.end(),
-                           [&](const TickInstrument& i) { return i.instrumentId == id; });
-    const std::size_t index = static_cast<std::size_t>(it - file.instruments.begin());
-    if (banded[index]) continue;
-    banded[index] = true;
+  for (const TickInstrument& instrument : file.instruments) {
     // The recorded day's band, so orders are checked against the prices the file trades at.
-    w.broker.setPriceBand(id, tick.PreSettlementPrice, tick.UpperLimitPrice, tick.LowerLimitPrice);
-    w.market.markReplayed(id);
-    if (std::find(banded.begin(), banded.end(), false) == banded.end()) break;
+    const auto& first = file.ticks[instrument.firstRow];
+    w.broker.setPriceBand(instrument.instrumentId, first.PreSettlementPrice, first.UpperLimitPrice, first.LowerLimitPrice);
+    w.market.markReplayed(instrument.instrumentId);
   }
   if (!file.ticks.empty()) {
     // The exchange opens on the file's day: a login from now on reports its trading day, and

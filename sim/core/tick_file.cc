@@ -1,7 +1,10 @@
 #include "core/tick_file.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -9,9 +12,10 @@
 #include <limits>
 #include <map>
 #include <memory>
-#include <unordered_map>
+#include <new>
 
 #include "core/fields.h"
+#include "core/text_map.h"
 
 namespace qvsim {
 
@@ -21,6 +25,7 @@ using Depth = CThostFtdcDepthMarketDataField;
 
 constexpr long long kDayMillis = 24LL * 3600 * 1000;
 constexpr std::size_t kReadBlock = 1 << 20;
+constexpr std::size_t kPrefaultRows = 4096;  // rows mapped at a time at most: about 1.7 MB
 
 enum class Kind { kText, kDouble, kInt };
 
@@ -100,8 +105,10 @@ bool parsePlainDecimal(std::string_view cell, double& out) {
 bool store(Depth& d, const Column& column, std::string_view cell) {
   char* base = reinterpret_cast<char*>(&d) + column.offset;
   if (column.kind == Kind::kText) {
-    const std::size_t n = std::min(cell.size(), column.size - 1);
-    std::memcpy(base, cell.data(), n);
+    // A text must fit its field whole and hold no NUL: cut or ended early, it would name another
+    // instrument, day or time than the row does.
+    if (cell.size() >= column.size || std::memchr(cell.data(), '\0', cell.size()) != nullptr) return false;
+    std::memcpy(base, cell.data(), cell.size());
     return true;
   }
   while (!cell.empty() && cell.front() == ' ') cell.remove_prefix(1);
@@ -125,15 +132,85 @@ bool store(Depth& d, const Column& column, std::string_view cell) {
   return true;
 }
 
-struct TextHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
-};
+constexpr std::uint64_t kTens[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000,
+                                   10000000000, 100000000000, 1000000000000, 10000000000000, 100000000000000,
+                                   1000000000000000, 10000000000000000};
+
+// The run of decimal digits at p, as a number, and its length, eight bytes at a time. Stops after
+// 16 digits (the caller refuses such runs). The bytes up to the first non-digit and eight more
+// must be readable: the line reader keeps a non-digit after every line and slack after its data.
+[[gnu::always_inline]] inline int digitRun(const char* p, std::uint64_t& value) {
+  value = 0;
+  int count = 0;
+  for (;;) {
+    std::uint64_t chunk;
+    std::memcpy(&chunk, p + count, sizeof(chunk));
+    // Each byte minus '0'; a byte is a digit when that is at most 9 (its top bit stays clear).
+    const std::uint64_t x = chunk ^ 0x3030303030303030ull;
+    const std::uint64_t other = (((x & 0x7F7F7F7F7F7F7F7Full) + 0x7676767676767676ull) | x) & 0x8080808080808080ull;
+    const int n = other == 0 ? 8 : __builtin_ctzll(other) / 8;
+    if (n == 0) return count;
+    // The n digits moved to the top bytes (leading zeros below), then summed pairwise.
+    std::uint64_t v = x << (8 * (8 - n));
+    v = (v * 2561) >> 8 & 0x00FF00FF00FF00FFull;
+    v = (v * 6553601) >> 16 & 0x0000FFFF0000FFFFull;
+    v = (v * 42949672960001ull) >> 32;
+    value = value * kTens[n] + v;
+    count += n;
+    if (n < 8 || count >= 16) return count;
+  }
+}
+
+// The common cell, parsed while it is found: a plain decimal, integer or unquoted text straight up
+// to the next comma or the line's end. Returns where the cell ends, or null for anything else
+// (spaces, quotes, signs or exponents, long digit runs, a NUL), which the caller then reads through
+// store(), to the same value.
+[[gnu::always_inline]] inline const char* storeCommon(Depth& d, const Column& column, const char* p, const char* end) {
+  char* base = reinterpret_cast<char*>(&d) + column.offset;
+  const char* q = p;
+  if (column.kind == Kind::kText) {
+    while (q != end && *q != ',') {
+      if (*q == '"' || *q == '\0') return nullptr;
+      ++q;
+    }
+    const std::size_t n = static_cast<std::size_t>(q - p);
+    if (n >= column.size) return nullptr;
+    std::memcpy(base, p, n);
+    return q;
+  }
+  const bool negative = q != end && *q == '-';
+  if (negative) ++q;
+  std::uint64_t whole = 0;
+  const int count = digitRun(q, whole);
+  q += count;
+  std::uint64_t fraction = 0;
+  int decimals = 0;
+  if (column.kind == Kind::kDouble && q != end && *q == '.') {
+    decimals = digitRun(++q, fraction);
+    q += decimals;
+  }
+  if ((q != end && *q != ',') || count + decimals == 0) return nullptr;
+  if (column.kind == Kind::kDouble) {
+    // At most 15 digits are exact in a double; one division by an exact power of ten then rounds
+    // correctly, and a whole number ("3512.0") needs none.
+    if (count + decimals > 15) return nullptr;
+    const double value = fraction == 0 ? static_cast<double>(whole)
+                                       : static_cast<double>(whole * kTens[decimals] + fraction) /
+                                             static_cast<double>(kTens[decimals]);
+    const double signedValue = negative ? -value : value;
+    std::memcpy(base, &signedValue, sizeof(signedValue));
+  } else {
+    if (count > 9) return nullptr;
+    const int value = negative ? -static_cast<int>(whole) : static_cast<int>(whole);
+    std::memcpy(base, &value, sizeof(value));
+  }
+  return q;
+}
 
 // Reads a file line by line in large blocks; a line longer than kMaxTickLine is an error.
 class LineReader {
  public:
-  explicit LineReader(std::FILE* file) : file_(file), buffer_(new char[kReadBlock + kMaxTickLine]) {}
+  explicit LineReader(std::FILE* file) : file_(file), buffer_(new char[kReadBlock + kMaxTickLine + kSlack]) {}
 
   // The next line without its newline; false at the end of the file or on a too long line
   // (tooLong() tells which).
@@ -159,12 +236,16 @@ class LineReader {
       begin_ = 0;
       const std::size_t got = std::fread(buffer_.get() + end_, 1, kReadBlock, file_);
       end_ += got;
+      // A line at the end of the file ends like the others, and what follows the data is defined.
+      std::memset(buffer_.get() + end_, '\n', kSlack);
       if (got == 0) eof_ = true;
     }
   }
   bool tooLong() const { return tooLong_; }
 
  private:
+  static constexpr std::size_t kSlack = 16;
+
   bool fail() {
     tooLong_ = true;
     return false;
@@ -181,6 +262,16 @@ class LineReader {
 long fileSize(std::FILE* file) {
   struct stat info {};
   return fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) ? static_cast<long>(info.st_size) : -1;
+}
+
+// Maps the pages of a fresh block in one call rather than one fault per page as the rows land.
+// The block's first and last partial pages are left to fault in as usual.
+// Only a hint: kernels without it fault the pages in as before.
+void prefault(void* data, std::size_t bytes) {
+  const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);
+  const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(page - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
 }
 
 struct InstrumentClock {
@@ -251,11 +342,12 @@ bool readTickFile(const std::string& path, const ExchangeLookup& exchangeOf, Tic
 
   TickFile result;
   result.path = path;
-  std::unordered_map<std::string, InstrumentClock, TextHash, std::equal_to<>> clocks;
+  TextMap<InstrumentClock> clocks;
   long long running = -1;   // the file's running clock
   long long offset = 0;     // days added to times of day, in milliseconds
   long long lastOfDay = -1; // the previous snapshot's time of day
   std::string fileDay;      // and its trading day
+  std::size_t prefaulted = 0;  // rows of the reserved room whose pages are mapped
   Depth blank = zeroRecord<Depth>();
   blank.ClosePrice = blank.SettlementPrice = blank.CurrDelta = std::numeric_limits<double>::max();
   while (reader.next(line)) {
@@ -263,9 +355,21 @@ bool readTickFile(const std::string& path, const ExchangeLookup& exchangeOf, Tic
     if (line.empty() || line == "\r") continue;
     if (result.ticks.empty()) {
       // As many snapshots as rows like the first fit in the file: no copying as the day grows.
+      // The room is only address space until rows land in it; a file whose first row is much
+      // shorter than the rest may ask for more than there is, and then grows as it goes.
       const long size = fileSize(file.get());
-      if (size > 0) result.ticks.reserve(static_cast<std::size_t>(size) / (line.size() + 1) + 16);
-      result.millis.reserve(result.ticks.capacity());
+      try {
+        if (size > 0) result.ticks.reserve(static_cast<std::size_t>(size) / (line.size() + 1) + 16);
+        result.millis.reserve(result.ticks.capacity());
+      } catch (const std::bad_alloc&) {
+      }
+    }
+    if (result.ticks.size() == prefaulted && result.ticks.size() < result.ticks.capacity()) {
+      // Steps that double up to a bound: a small file maps little more than it fills.
+      const std::size_t step = std::clamp<std::size_t>(prefaulted, 64, kPrefaultRows);
+      const std::size_t next = std::min(result.ticks.capacity(), prefaulted + step);
+      prefault(result.ticks.data() + prefaulted, (next - prefaulted) * sizeof(Depth));
+      prefaulted = next;
     }
     // Cells are parsed in place, straight into the record.
     if (line.back() == '\r') line.remove_suffix(1);
@@ -274,18 +378,21 @@ bool readTickFile(const std::string& path, const ExchangeLookup& exchangeOf, Tic
     std::string_view exchange;
     std::size_t count = 0;
     for (const char *p = line.data(), *end = p + line.size();; ++count) {
-      const void* comma = std::memchr(p, ',', static_cast<std::size_t>(end - p));
-      const char* stop = comma != nullptr ? static_cast<const char*>(comma) : end;
-      if (count < layout.size()) {
+      const Column* column = count < layout.size() ? layout[count] : nullptr;
+      const bool named = static_cast<int>(count) == instrumentColumn || static_cast<int>(count) == exchangeColumn;
+      const char* stop = column != nullptr && !named ? storeCommon(d, *column, p, end) : nullptr;
+      if (stop == nullptr) {
+        const void* comma = std::memchr(p, ',', static_cast<std::size_t>(end - p));
+        stop = comma != nullptr ? static_cast<const char*>(comma) : end;
         const std::string_view cell = trimCell(std::string_view(p, static_cast<std::size_t>(stop - p)));
-        if (layout[count] != nullptr && !store(d, *layout[count], cell)) {
-          error = where(layout[count]->name) + "bad value '" + std::string(cell.substr(0, 64)) + "'";
+        if (column != nullptr && !store(d, *column, cell)) {
+          error = where(column->name) + "bad value '" + std::string(cell.substr(0, 64)) + "'";
           return false;
         }
         if (static_cast<int>(count) == instrumentColumn) id = cell;
         if (static_cast<int>(count) == exchangeColumn) exchange = cell;
       }
-      if (comma == nullptr) break;
+      if (stop == end) break;
       p = stop + 1;
     }
     ++count;
@@ -310,7 +417,7 @@ bool readTickFile(const std::string& path, const ExchangeLookup& exchangeOf, Tic
         return false;
       }
       found = clocks.emplace(std::string(id), InstrumentClock{result.instruments.size(), "", -1}).first;
-      result.instruments.push_back(TickInstrument{std::string(id), *listed, 0});
+      result.instruments.push_back(TickInstrument{std::string(id), *listed, 0, result.ticks.size() - 1});
     }
     InstrumentClock& clock = found->second;
     TickInstrument& instrument = result.instruments[clock.index];

@@ -24,6 +24,7 @@ struct TickInstrument {
   std::string instrumentId;
   std::string exchangeId;
   long long ticks = 0;
+  std::size_t firstRow = 0;  // index of its first snapshot in TickFile::ticks
 };
 
 struct TickFile {

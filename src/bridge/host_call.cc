@@ -47,17 +47,4 @@ void callHost(PyObject* callable, PyObject* args) {
   if (result == nullptr) reportHostError();
 }
 
-PyObject* packTuple(PyObject* const* items, Py_ssize_t n) {
-  bool complete = true;
-  for (Py_ssize_t i = 0; i < n; ++i) complete = complete && items[i] != nullptr;
-  PyObject* tuple = complete ? PyTuple_New(n) : nullptr;
-  if (tuple == nullptr) {
-    for (Py_ssize_t i = 0; i < n; ++i) Py_XDECREF(items[i]);
-    reportHostError();
-    return nullptr;
-  }
-  for (Py_ssize_t i = 0; i < n; ++i) PyTuple_SET_ITEM(tuple, i, items[i]);
-  return tuple;
-}
-
 }  // namespace qv::bridge

@@ -28,8 +28,20 @@ void callHost(PyObject* callable, PyObject* args);
 void reportHostError();
 
 // Builds a tuple from `n` new references, taking them over. When any item is nullptr (its
-// builder failed and printed why), releases the others and returns nullptr.
-PyObject* packTuple(PyObject* const* items, Py_ssize_t n);
+// builder failed and printed why), releases the others and returns nullptr. Inline: every event
+// builds one, mostly of a count known where it is called.
+inline PyObject* packTuple(PyObject* const* items, Py_ssize_t n) {
+  bool complete = true;
+  for (Py_ssize_t i = 0; i < n; ++i) complete = complete && items[i] != nullptr;
+  PyObject* tuple = complete ? PyTuple_New(n) : nullptr;
+  if (tuple == nullptr) {
+    for (Py_ssize_t i = 0; i < n; ++i) Py_XDECREF(items[i]);
+    reportHostError();
+    return nullptr;
+  }
+  for (Py_ssize_t i = 0; i < n; ++i) PyTuple_SET_ITEM(tuple, i, items[i]);
+  return tuple;
+}
 
 }  // namespace qv::bridge
 

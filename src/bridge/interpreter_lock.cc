@@ -12,6 +12,7 @@ namespace {
 struct ThreadEntry {
   bool checked = false;           // keepThreadState has run on this thread
   PyThreadState* kept = nullptr;  // the state this bridge keeps for the thread, while it keeps one
+  int depth = 0;                  // InterpreterLocks alive on this thread
 };
 thread_local ThreadEntry tlsEntry;
 
@@ -78,22 +79,26 @@ bool keepsOwnThreadState() { return tlsEntry.checked && keptState().kept(); }
 
 InterpreterLock::InterpreterLock() : held_(enterHost()) {
   if (!held_) return;
-  const ThreadEntry& thread = tlsEntry;
+  ThreadEntry& thread = tlsEntry;
   if (!thread.checked) keepThreadState();
-  // A thread that keeps its own state takes the lock with it directly, unless it holds the lock
-  // already (a host that called an export without letting the lock go); every other case nests
-  // a PyGILState_Ensure.
-  if (thread.kept != nullptr && PyGILState_Check() == 0) {
+  // A thread that keeps its own state takes the lock with it directly when no other lock is alive
+  // on it: only these locks run host code on such a thread, so then it cannot hold the lock. Inside
+  // one (a callable that called an export, with the lock held or let go), PyGILState_Ensure nests,
+  // as it does on every other thread.
+  if (thread.kept != nullptr && thread.depth == 0) {
     kept_ = thread.kept;
     PyEval_RestoreThread(kept_);
   } else {
     state_ = static_cast<int>(PyGILState_Ensure());
   }
+  ++thread.depth;
+  depth_ = &thread.depth;
   watchHostExit();
 }
 
 InterpreterLock::~InterpreterLock() {
   if (!held_) return;
+  --*depth_;
   // A thread holding the lock keeps the interpreter from starting to finalise, and once it has
   // started no thread gets the lock. So finalising here means that the interpreter ended this
   // thread while it asked for the lock back (a callable still running after the exit hook gave

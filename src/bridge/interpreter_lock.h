@@ -7,8 +7,8 @@
 // first use, a thread that has no state of its own gets one (PyGILState_Ensure, kept outstanding)
 // and releases the lock at once; every later lock takes the lock with that kept state directly
 // (PyEval_RestoreThread / PyEval_SaveThread), so taking the lock never builds or tears down a
-// thread state nor goes through PyGILState's bookkeeping. A thread that already holds the lock,
-// and the host's own threads, nest a PyGILState_Ensure/Release pair instead. When the
+// thread state nor goes through PyGILState's bookkeeping. A lock taken inside another on the same
+// thread, and the host's own threads, nest a PyGILState_Ensure/Release pair instead. When the
 // thread ends, its kept state is released, but only while the interpreter is initialised and not
 // finalising (after that the state is left to the interpreter's own teardown). A thread that
 // already had a state (the host's own threads) is left to its owner.
@@ -35,6 +35,7 @@ class InterpreterLock {
   bool held_;
   PyThreadState* kept_ = nullptr;  // the kept state the lock was taken with, or nullptr
   int state_ = 0;                  // otherwise the PyGILState_STATE of PyGILState_Ensure
+  int* depth_ = nullptr;           // the count of this thread's live locks
 };
 
 // True while the interpreter is initialised and not finalising. Raises check it first: a library

@@ -1,3 +1,4 @@
+#include <array>
 #include <cstring>
 #include <string_view>
 
@@ -56,7 +57,8 @@ void writeEverySnapshot(CQVMarketDataField& out, const CThostFtdcDepthMarketData
 // day and its previous close and settlement, not the first day's.
 void followTradingDay(CQVMarketDataField& out, const CThostFtdcDepthMarketDataField& in) {
   static_assert(sizeof out.TradingDay >= sizeof in.TradingDay);
-  if (in.TradingDay[0] == '\0' ||
+  // The same bytes are the common case, and settle it without a call.
+  if (in.TradingDay[0] == '\0' || std::memcmp(out.TradingDay, in.TradingDay, sizeof in.TradingDay) == 0 ||
       std::strncmp(out.TradingDay, in.TradingDay, sizeof in.TradingDay) == 0) {
     return;
   }
@@ -91,33 +93,53 @@ SnapshotEntry* makeEntry(const CThostFtdcDepthMarketDataField& in) {
 
 }  // namespace
 
-size_t SnapshotFolder::CodeIndex::hash(std::string_view code) {
-  uint64_t h = 14695981039346656037ull;  // FNV-1a
-  for (unsigned char c : code) h = (h ^ c) * 1099511628211ull;
+SnapshotFolder::CodeIndex::Code SnapshotFolder::CodeIndex::codeOf(const char* text, size_t length) {
+  char padded[32];
+  std::memcpy(padded, text, kMaxLength);
+  padded[31] = '\0';
+  // Bytes from `length` on are cleared: the field may hold anything after its terminator.
+  static constexpr auto kKeep = [] {
+    std::array<Code, kMaxLength + 1> keep{};
+    for (size_t n = 0; n <= kMaxLength; ++n) {
+      for (size_t i = 0; i < 4; ++i) {
+        const size_t kept = n > 8 * i ? n - 8 * i : 0;
+        keep[n].words[i] = kept >= 8 ? ~0ull : (1ull << (8 * kept)) - 1;
+      }
+    }
+    return keep;
+  }();
+  Code code;
+  std::memcpy(code.words, padded, sizeof padded);
+  for (size_t i = 0; i < 4; ++i) code.words[i] &= kKeep[length].words[i];
+  return code;
+}
+
+size_t SnapshotFolder::CodeIndex::hash(const Code& code) {
+  const uint64_t h = code.words[0] * 0x9E3779B97F4A7C15ull + code.words[1] * 0xC2B2AE3D27D4EB4Full +
+                     code.words[2] * 0x165667B19E3779F9ull + code.words[3] * 0xD6E8FEB86659FD93ull;
   return static_cast<size_t>(h ^ (h >> 29));
 }
 
-SnapshotEntry* SnapshotFolder::CodeIndex::find(std::string_view code) const {
+bool SnapshotFolder::CodeIndex::same(const Code& a, const Code& b) {
+  return ((a.words[0] ^ b.words[0]) | (a.words[1] ^ b.words[1]) | (a.words[2] ^ b.words[2]) |
+          (a.words[3] ^ b.words[3])) == 0;
+}
+
+SnapshotEntry* SnapshotFolder::CodeIndex::find(const Code& code) const {
   const size_t mask = slots_.size() - 1;
   for (size_t i = hash(code) & mask;; i = (i + 1) & mask) {
     const Slot& slot = slots_[i];
     if (slot.entry == nullptr) return nullptr;
-    if (slot.length == code.size() && std::memcmp(slot.code, code.data(), code.size()) == 0) {
-      return slot.entry;
-    }
+    if (same(slot.code, code)) return slot.entry;
   }
 }
 
-void SnapshotFolder::CodeIndex::insert(std::string_view code, SnapshotEntry* entry) {
-  if (code.size() >= sizeof(Slot::code)) return;  // cannot come from a CTP record
+void SnapshotFolder::CodeIndex::insert(const Code& code, SnapshotEntry* entry) {
   if (2 * (used_ + 1) > slots_.size()) grow();
   const size_t mask = slots_.size() - 1;
   size_t i = hash(code) & mask;
   while (slots_[i].entry != nullptr) i = (i + 1) & mask;
-  Slot& slot = slots_[i];
-  std::memcpy(slot.code, code.data(), code.size());
-  slot.length = code.size();
-  slot.entry = entry;
+  slots_[i] = Slot{code, entry};
   ++used_;
 }
 
@@ -126,13 +148,16 @@ void SnapshotFolder::CodeIndex::grow() {
   old.swap(slots_);
   used_ = 0;
   for (const Slot& slot : old) {
-    if (slot.entry != nullptr) insert(std::string_view(slot.code, slot.length), slot.entry);
+    if (slot.entry != nullptr) insert(slot.code, slot.entry);
   }
 }
 
 SnapshotEntry* SnapshotFolder::fold(const CThostFtdcDepthMarketDataField& depth) {
   const std::string_view code(depth.InstrumentID, strnlen(depth.InstrumentID, sizeof depth.InstrumentID));
-  if (SnapshotEntry* entry = byCode_.find(code)) {
+  static_assert(sizeof depth.InstrumentID >= CodeIndex::kMaxLength);
+  const bool indexed = code.size() <= CodeIndex::kMaxLength;  // always, with the 6.3.15 field
+  const CodeIndex::Code words = indexed ? CodeIndex::codeOf(depth.InstrumentID, code.size()) : CodeIndex::Code{};
+  if (SnapshotEntry* entry = indexed ? byCode_.find(words) : nullptr) {
     WriteGuard guard(entry->lock);
     followTradingDay(entry->record, depth);
     writeEverySnapshot(entry->record, depth);
@@ -152,7 +177,7 @@ SnapshotEntry* SnapshotFolder::fold(const CThostFtdcDepthMarketDataField& depth)
     snapshots_.insert(lookup, entry);
     if (std::strcmp(entry->key, lookup) != 0) snapshots_.insert(entry->key, entry);
   }
-  byCode_.insert(code, entry);
+  if (indexed) byCode_.insert(words, entry);
   return entry;
 }
 

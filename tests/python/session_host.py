@@ -136,9 +136,15 @@ def scenario_exit(host):
     time.sleep(0.1)
     before = host.loops
     host.client.stop()
-    time.sleep(0.05)
+    # A turn that began before the stop may still call once; then the count stands still.
+    deadline = time.monotonic() + 5
     stopped_at = host.loops
-    time.sleep(0.2)
+    while time.monotonic() < deadline:
+        time.sleep(0.2)
+        if host.loops == stopped_at:
+            break
+        stopped_at = host.loops
+    time.sleep(0.3)
     return {"before": before, "stopped_at": stopped_at, "after": host.loops}
 
 

@@ -278,6 +278,62 @@ TEST_F(RaiseTest, HostThreadStateIsLeftToTheHost) {
   EXPECT_EQ(qv::testing::threadStateCount(), before);
 }
 
+// A callable that calls the runtime back on the same native thread, as a strategy calling an
+// export from inside an event does: through ctypes' CDLL the interpreter lock is let go during the
+// call, through PyDLL it is kept. Either way the event the runtime raises from inside arrives, the
+// thread does not stall on the lock it holds, and it keeps one state throughout.
+CallableSlot gInnerSlot;
+
+PyObject* callRuntimeBack(PyObject*, PyObject* letGo) {
+  if (PyObject_IsTrue(letGo)) {
+    Py_BEGIN_ALLOW_THREADS raiseSnapshot(gInnerSlot, 10010, nullptr);
+    Py_END_ALLOW_THREADS
+  } else {
+    raiseSnapshot(gInnerSlot, 10010, nullptr);
+  }
+  Py_RETURN_NONE;
+}
+
+PyMethodDef gCallRuntimeBack = {"call_runtime_back", callRuntimeBack, METH_O, nullptr};
+
+TEST_F(RaiseTest, EventsRaisedFromInsideACallableOnTheSameThreadArrive) {
+  {
+    PyGILState_STATE state = PyGILState_Ensure();
+    PyObject* function = PyCFunction_New(&gCallRuntimeBack, nullptr);
+    PyDict_SetItemString(PyModule_GetDict(PyImport_AddModule("__main__")), "call_runtime_back", function);
+    Py_DECREF(function);
+    PyGILState_Release(state);
+  }
+  runPython(
+      "def outer(event, let_go):\n"
+      "    other.append(('outer', let_go))\n"
+      "    call_runtime_back(let_go)\n"
+      "    other.append(('back', let_go))\n");
+  initCallable(gInnerSlot, mainObject("record"));
+  initCallable(slot_, mainObject("outer"));
+  const int before = qv::testing::threadStateCount();
+  std::vector<PyThreadState*> states;
+  onNativeThread([&] {
+    for (const bool letGo : {true, false, true}) {
+      // Two items as raiseOrderEvent's callable takes them: the event and whether to let go.
+      InterpreterLock lock;
+      PyObject* result = PyObject_CallFunction(mainObject("outer"), "iO", 10010, letGo ? Py_True : Py_False);
+      Py_XDECREF(result);
+      if (result == nullptr) PyErr_Print();
+      states.push_back(PyThreadState_Get());
+    }
+    raiseSnapshot(slot_, 10010, nullptr);  // through the bridge's own call: a tuple of two
+    states.push_back(PyGILState_GetThisThreadState());
+  });
+  expectPython("other == [('outer', True), ('back', True), ('outer', False), ('back', False), ('outer', True), "
+               "('back', True), ('outer', 0), ('back', 0)]",
+               "other");
+  expectPython("events == [(10010, 0)] * 4", "events");
+  ASSERT_EQ(states.size(), 4u);
+  for (PyThreadState* state : states) EXPECT_EQ(state, states[0]);
+  EXPECT_EQ(qv::testing::threadStateCount(), before);
+}
+
 // --- Several raising threads ---
 
 // Four threads raise into one slot while the main thread replaces its callable. Every event lands

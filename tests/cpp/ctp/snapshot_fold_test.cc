@@ -171,6 +171,27 @@ TEST(FoldSnapshot, FullWidthCodeWithoutTerminatorStaysInsideTheRecord) {
   std::memset(d.InstrumentID, 'A', sizeof d.InstrumentID);
   SnapshotEntry* entry = folder.fold(d);
   EXPECT_EQ(std::strlen(entry->record.StandardID), sizeof d.InstrumentID);
+  d.LastPrice = 2;
+  EXPECT_EQ(folder.fold(d), entry) << "the same full-width code again";
+  EXPECT_EQ(entry->record.LastPrice, 2);
+}
+
+// A code is what comes before its terminator: whatever a library leaves after it does not make
+// another instrument, and codes that share a prefix (across eight-byte boundaries too) stay apart.
+TEST(FoldSnapshot, TheCodeEndsAtItsTerminator) {
+  OwningMap map;
+  SnapshotFolder folder(map);
+  const std::vector<std::string> codes = {"rb26",     "rb2605",    "abcdefg",   "abcdefgh",
+                                          "abcdefghi", "abcdefghijklmnop", "abcdefghijklmnopq"};
+  std::vector<SnapshotEntry*> entries;
+  for (const std::string& code : codes) entries.push_back(folder.fold(depth(code.c_str(), "SHFE", 1)));
+  EXPECT_EQ(std::set<SnapshotEntry*>(entries.begin(), entries.end()).size(), codes.size());
+  for (std::size_t i = 0; i < codes.size(); ++i) {
+    CThostFtdcDepthMarketDataField d = depth(codes[i].c_str(), "SHFE", 2);
+    std::memset(d.InstrumentID + codes[i].size() + 1, 'Z', sizeof d.InstrumentID - codes[i].size() - 1);
+    EXPECT_EQ(folder.fold(d), entries[i]) << codes[i];
+    EXPECT_EQ(entries[i]->record.LastPrice, 2) << codes[i];
+  }
 }
 
 }  // namespace

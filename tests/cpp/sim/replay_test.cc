@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <set>
@@ -289,6 +290,35 @@ TEST_F(ReplayTest, RefusedArguments) {
   EXPECT_EQ(qvsim_replay_wait(0), 1) << "nothing is running";
 }
 
+// A number or text reads the same however a recorder wrote it: quoted, padded, signed, with an
+// exponent, more digits than a double holds, or none after the point.
+TEST_F(ReplayTest, EveryNotationOfACellLoadsTheSameSnapshot) {
+  ASSERT_EQ(qvsim_set_md_rate(0), 0);
+  const std::string header =
+      "TradingDay,InstrumentID,ExchangeID,UpdateTime,UpdateMillisec,LastPrice,Volume,Turnover,BidPrice1,BidVolume1,"
+      "AskPrice1,AskVolume1,AveragePrice,PreDelta\n";
+  const std::vector<std::string> rows = {
+      "20260108,rb2605,SHFE,09:00:01,500,3501.5,120,4201800.25,3501,7,3502,9,3501.25,-0.125\n",
+      "\"20260108\",\"rb2605\",SHFE,\"09:00:01\",\" 500\",+3501.50, 120 ,4.20180025e6,3501.,+7,\"3502\",0009,"
+      "3501.2500000000000000,-.125\n",
+  };
+  std::vector<CThostFtdcDepthMarketDataField> seen;
+  Subscriber subscriber([&](const CThostFtdcDepthMarketDataField& d) { seen.push_back(d); });
+  const std::string file = path + ".notation";
+  for (const std::string& row : rows) {
+    std::ofstream(file, std::ios::trunc) << header << row;
+    ASSERT_EQ(qvsim_replay_file(file.c_str(), 0.0), 1) << row;
+    ASSERT_EQ(qvsim_replay_wait(10'000'000), 1);
+  }
+  std::remove(file.c_str());
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].LastPrice, 3501.5);
+  EXPECT_EQ(seen[0].Turnover, 4201800.25);
+  EXPECT_EQ(seen[0].PreDelta, -0.125);
+  EXPECT_EQ(seen[0].UpdateMillisec, 500);
+  EXPECT_EQ(std::memcmp(&seen[0], &seen[1], sizeof(seen[0])), 0) << "the same snapshot, byte for byte";
+}
+
 // Each bad file fails before anything plays, naming the file, the line and the field.
 TEST_F(ReplayTest, BadTickFilesNameTheLineAndTheField) {
   const std::string header = "TradingDay,InstrumentID,ExchangeID,UpdateTime,LastPrice\n";
@@ -305,6 +335,9 @@ TEST_F(ReplayTest, BadTickFilesNameTheLineAndTheField) {
       {good + "20260108,rb2605,SHFE,09:00:01,35x0\n", ":3: field LastPrice: bad value '35x0'"},
       {good + "20260108,rb2605,SHFE,9h,3500\n", ":3: field UpdateTime: bad time"},
       {good + ",,SHFE,09:00:01,3500\n", ":3: field InstrumentID: blank"},
+      {good + std::string("20260108,\0rb2605,SHFE,09:00:01,3500\n", 36), ":3: field InstrumentID: bad value"},
+      {good + "20260108," + std::string(90, 'r') + ",SHFE,09:00:01,3500\n", ":3: field InstrumentID: bad value"},
+      {good + "202601080,rb2605,SHFE,09:00:01,3500\n", ":3: field TradingDay: bad value '202601080'"},
       {good + std::string(70000, '1') + "\n", ":3: line longer than 65536 bytes"},
   };
   const std::string bad = path + ".bad";
