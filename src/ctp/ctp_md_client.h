@@ -16,6 +16,7 @@
 #include <string>
 
 #include "ThostFtdcMdApi.h"
+#include "base/spin_lock.h"
 #include "bridge/host_object.h"
 #include "records/cqv_records.h"
 #include "ctp/snapshot_fold.h"
@@ -53,12 +54,20 @@ class CtpMdClient final : public MdClient, public CThostFtdcMdSpi {
   void OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* depth) override;
 
  private:
+  // Sends the login request under a new request id.
+  int32_t sendLogin(int32_t& requestId);
+
   // Raises a subscription response and completes its task on the last part.
   void respond(int32_t eventId, const void* record, const CThostFtdcRspInfoField* info,
                int32_t requestId, bool isLast);
 
   CThostFtdcMdApi* api_;
   SnapshotFolder folder_{snapshots()};  // used only on the library's callback thread
+  // Who logs in, decided under one flag with the connection's state changes: the trading session's
+  // step when the front is connected, else the session itself when it connects; never both.
+  SpinFlag loginFlag_;
+  bool loginWanted_ QV_GUARDED_BY(loginFlag_) = false;    // the step came while the front was down
+  bool loginInFlight_ QV_GUARDED_BY(loginFlag_) = false;  // sent, not yet answered
 };
 
 }  // namespace qv

@@ -70,6 +70,25 @@ int32_t CtpMdClient::sendUnsubscribe(const char*, char** codes, int32_t count, c
 
 int32_t CtpMdClient::login(int32_t& requestId) {
   if (api_ == nullptr) return -1;
+  {
+    SpinFlagGuard guard(loginFlag_);
+    const char now = state();
+    if (now != '3' && now != '4') {
+      loginWanted_ = true;
+      return kLoginWhenConnected;
+    }
+    if (loginInFlight_) return kLoginWhenConnected;
+    loginInFlight_ = true;
+  }
+  const int32_t result = sendLogin(requestId);
+  if (result != 0) {
+    SpinFlagGuard guard(loginFlag_);
+    loginInFlight_ = false;
+  }
+  return result;
+}
+
+int32_t CtpMdClient::sendLogin(int32_t& requestId) {
   const CQVLoginField& config = loginRecord();
   CThostFtdcReqUserLoginField request{};
   copyText(request.BrokerID, config.BrokerID);
@@ -82,20 +101,36 @@ int32_t CtpMdClient::login(int32_t& requestId) {
 }
 
 void CtpMdClient::OnFrontConnected() {
-  // Only this callback thread writes the state.
-  const bool reconnected = state() == '2';
-  setState('3');
-  // The first connection logs in as a step of the trading session's start-up chain; a connection
-  // that follows a lost one logs in on its own, since the trading session may never have noticed
-  // (its own front stayed up). The login's answer replays the subscriptions.
-  if (!reconnected) return;
+  // The first connection logs in as a step of the trading session's start-up chain, unless that
+  // step came while the front was down; a connection that follows a lost one logs in on its own,
+  // since the trading session may never have noticed (its own front stayed up). The login's
+  // answer replays the subscriptions.
+  bool send = false;
+  {
+    SpinFlagGuard guard(loginFlag_);
+    const bool reconnected = state() == '2';
+    setState('3');
+    send = (reconnected || loginWanted_) && !loginInFlight_;
+    loginWanted_ = false;
+    loginInFlight_ = loginInFlight_ || send;
+  }
+  if (!send) return;
   int32_t requestId = 0;
-  const int32_t result = login(requestId);
-  if (result != 0) raiseLoginRefused(result);
+  const int32_t result = sendLogin(requestId);
+  if (result == 0) return;
+  {
+    SpinFlagGuard guard(loginFlag_);
+    loginInFlight_ = false;
+  }
+  raiseLoginRefused(result);
 }
 
 void CtpMdClient::OnFrontDisconnected(int reason) {
-  setState('2');
+  {
+    SpinFlagGuard guard(loginFlag_);
+    setState('2');
+    loginInFlight_ = false;
+  }
   raiseResponse(kEventMdDisconnected, nullptr, true, reason, "Error:Md Disconnected.");
 }
 
@@ -106,10 +141,12 @@ void CtpMdClient::OnRspUserLogin(CThostFtdcRspUserLoginField* record, CThostFtdc
   if (error.id == kErrorLoginRefused && queue != nullptr) queue->reset();
   raiseResponse(kTaskLoginMd, record, isLast, error.id, error.message);
   if (!isLast) return;
-  if (!error.failed()) {
-    setState('4');
-    subscribe(nullptr, nullptr, 0, '0');
+  {
+    SpinFlagGuard guard(loginFlag_);
+    loginInFlight_ = false;
+    if (!error.failed()) setState('4');
   }
+  if (!error.failed()) subscribe(nullptr, nullptr, 0, '0');
   if (queue != nullptr) queue->complete(kTaskLoginMd, requestId, error.id);
 }
 

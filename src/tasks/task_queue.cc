@@ -119,6 +119,11 @@ TaskQueue::TurnEvent TaskQueue::stepLocked() {
   event.taskId = task.taskId;
   event.result = result;
   copyText(event.userId, task.userId);
+  if (result == kLoginWhenConnected) {
+    // Nothing was sent and nothing is reported: the login's own answer will be.
+    lane->pop_front();
+    return TurnEvent{};
+  }
   if (result == kInvalidTaskId) {
     // Nothing was sent: the next task may go on the next turn.
     event.kind = TurnEvent::Kind::kUnknownTask;

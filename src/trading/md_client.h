@@ -55,8 +55,10 @@ class MdClient {
   virtual int32_t sendUnsubscribe(const char* bookKey, char** codes, int32_t count,
                                   char type) = 0;
   // Slot 3: sends the market-data login under a new request id, stored in `requestId` before the
-  // send; 0 when sent. Raises nothing, so it may run under the task queue's lock: whoever called
-  // it reports a refusal with raiseLoginRefused once it holds no lock.
+  // send; 0 when sent, kLoginWhenConnected when the session logs in by itself instead (its front
+  // is not connected yet, or its own login is under way). Raises nothing, so it may run under the
+  // task queue's lock: whoever called it reports a refusal with raiseLoginRefused once it holds no
+  // lock.
   virtual int32_t login(int32_t& requestId) = 0;
   // Event 11102 for a login the library refused with `result`: "Error:Fail To Sended.".
   void raiseLoginRefused(int32_t result) const;

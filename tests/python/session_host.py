@@ -190,6 +190,30 @@ def scenario_refused_send_retried(host):
             "sent": host.requests().count("ReqQryExchange")}
 
 
+def scenario_market_data_down_at_start(host):
+    """The market-data front is down while the trading session starts: the host's queries go on,
+    and the market data logs in once, with its subscriptions, when its front comes back."""
+    host.sim.load_scenario({"instruments": INSTRUMENTS})
+    host.sim.drop_front("M", 4097, 0)
+    host.start(loop=False)
+    host.client.subscribe(["rb2605"], "SHFE")
+    threading.Thread(target=host.rt.loop, daemon=True).start()
+    ready = host.wait_for(has(READY))
+    command = records.CQVQueryCommandField()
+    host.rt.lib.addTask(host.client.handle, 11301, ctypes.byref(command), 1, 0, 0, 0)
+    answered_while_down = host.wait_for(has(11301), timeout=5.0)
+    time.sleep(0.3)
+    while_down = [e[:2] for e in host.events if e[0] == 11102]
+    host.sim.restore_front("M")
+    host.wait_for(lambda events: any(e[0] == 11102 and e[1] == 0 for e in events))
+    host.wait_for(has(11007))
+    time.sleep(0.3)
+    return {"ready": ready, "answered_while_down": answered_while_down, "while_down": while_down,
+            "after": [e[:2] for e in host.events if e[0] == 11102][len(while_down):],
+            "md_logins": host.requests("M").count("ReqUserLogin"),
+            "subscriptions": _md_subscriptions(host)}
+
+
 def _md_subscriptions(host):
     subs = []
     for r in host.sim.requests():

@@ -82,6 +82,16 @@ class TestStartup:
         assert 0.9 < seen["seconds"] < 3.0
 
 
+    def test_market_data_down_at_start_holds_up_nothing(self, tmp_path, lib_path):
+        seen = run("market_data_down_at_start", tmp_path, lib_path)
+        assert seen["ready"]
+        assert seen["answered_while_down"], "a host query waited for the market-data front"
+        assert seen["while_down"] == []
+        assert seen["after"] == [[11102, 0]]
+        assert seen["md_logins"] == 1
+        assert seen["subscriptions"] == [["rb2605"]]
+
+
 class TestQueryTasks:
     def test_unknown_task_raises_invalid_task_once(self, tmp_path, lib_path):
         seen = run("invalid_task", tmp_path, lib_path)
