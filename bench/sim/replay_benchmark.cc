@@ -9,18 +9,16 @@
 
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "ThostFtdcMdApi.h"
 #include "qvsim.h"
 #include "support/best_reporter.h"
-#include "support/count_waiter.h"
 #include "support/handoff_baseline.h"
+#include "support/md_subscriber.h"
 
 namespace {
 
@@ -73,20 +71,6 @@ std::string writeTicks(long rows, long instruments) {
   return path;
 }
 
-class CountingMdSpi final : public CThostFtdcMdSpi {
- public:
-  void OnFrontConnected() override { steps.add(); }
-  void OnRspUserLogin(CThostFtdcRspUserLoginField*, CThostFtdcRspInfoField*, int, bool) override { steps.add(); }
-  void OnRspSubMarketData(CThostFtdcSpecificInstrumentField*, CThostFtdcRspInfoField*, int, bool isLast) override {
-    if (isLast) steps.add();
-  }
-  void OnRtnDepthMarketData(CThostFtdcDepthMarketDataField*) override {
-    snapshots.fetch_add(1, std::memory_order_relaxed);
-  }
-  qv_bench::CountWaiter steps;
-  std::atomic<long> snapshots{0};
-};
-
 void BM_ThreadHandoffBaseline(benchmark::State& state) { qv_bench::threadHandoffRoundTrips(state); }
 BENCHMARK(BM_ThreadHandoffBaseline)->UseRealTime();
 
@@ -96,20 +80,9 @@ void BM_ReplayToSubscriber(benchmark::State& state) {
   const long instruments = state.range(0);
   loadScenario(instruments);
   const std::string path = writeTicks(kReplayedSnapshots, instruments);
-  CountingMdSpi spi;
-  CThostFtdcMdApi* md = CThostFtdcMdApi::CreateFtdcMdApi("");
-  md->RegisterSpi(&spi);
-  md->Init();
-  spi.steps.waitFor(1);
-  CThostFtdcReqUserLoginField login{};
-  md->ReqUserLogin(&login, 1);
-  spi.steps.waitFor(2);
   std::vector<std::string> names;
   for (long i = 0; i < instruments; ++i) names.push_back(instrumentName(i));
-  std::vector<char*> ids;
-  for (auto& name : names) ids.push_back(name.data());
-  md->SubscribeMarketData(ids.data(), static_cast<int>(ids.size()));
-  spi.steps.waitFor(3);
+  qv_bench::MdSubscriber subscriber(names);
   long played = 0;
   for (auto _ : state) {
     state.PauseTiming();
@@ -118,9 +91,8 @@ void BM_ReplayToSubscriber(benchmark::State& state) {
     qvsim_replay_play(0.0);
     qvsim_replay_wait(-1);
   }
-  if (spi.snapshots.load() != played) state.SkipWithError("the subscriber missed snapshots");
+  if (subscriber.snapshots() != played) state.SkipWithError("the subscriber missed snapshots");
   state.SetItemsProcessed(played);
-  md->Release();
   std::remove(path.c_str());
 }
 BENCHMARK(BM_ReplayToSubscriber)->Arg(1)->Arg(1000)->UseRealTime()->Unit(benchmark::kMillisecond);

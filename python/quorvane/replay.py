@@ -13,7 +13,6 @@ process ends.
 import json
 import os
 import pathlib
-import sys
 import threading
 import time
 
@@ -21,6 +20,7 @@ from . import charts, days, records, sim
 from . import stats as statistics
 from .host import Client
 from .loading import load_strategy
+from .progress import progress_bar
 from .recorder import Recorder
 from .report import StartState, build_report, write_text, write_trades
 from .runs import RunFolder
@@ -87,17 +87,6 @@ class ReplayResult:
         if not self.report.agrees:
             out.append("The host's numbers differ from the exchange's.")
         return out
-
-
-def _progress(total, enabled):
-    if not enabled:
-        return None
-    try:
-        from tqdm import tqdm
-    except ImportError:
-        return None
-    return tqdm(total=total, unit="tick", desc="replay", file=sys.stderr, leave=False,
-                mininterval=0.2)
 
 
 class _ProgressObserver:
@@ -252,7 +241,8 @@ def _replay(market, client, strategy, files, tick_files, folder, speed, progress
     for instrument, (long, short, mark) in start.holdings(recorder.multipliers).items():
         recorder.begin(instrument, long, short, mark)
     client.add_observer(recorder)
-    bar = _progress(sum(t.count for t in tick_files), progress)
+    bar = progress_bar(sum(t.count for t in tick_files), progress, "tick", "replay", leave=False,
+                       mininterval=0.2)
     if bar is not None:
         bar = _ProgressObserver(bar)
         client.add_observer(bar)

@@ -14,6 +14,8 @@ import subprocess
 import sys
 import time
 
+from .progress import progress_bar
+
 __all__ = ["parse_grid", "combinations", "run_combination", "sweep", "table", "write_csv",
            "plot_heatmap", "COLUMNS"]
 
@@ -89,16 +91,6 @@ def run_combination(files, strategy, params, fixed, scenario, out_dir, timeout=3
     return result
 
 
-def _progress(total, enabled):
-    if not enabled:
-        return None
-    try:
-        from tqdm import tqdm
-    except ImportError:
-        return None
-    return tqdm(total=total, unit="run", desc="sweep", file=sys.stderr)
-
-
 def sweep(files, strategy, grid, out_dir, fixed=None, scenario=None, scheduler=None,
           workers=None, progress=True, log=print):
     """Runs every combination of the grid; returns the results in grid order."""
@@ -109,7 +101,7 @@ def sweep(files, strategy, grid, out_dir, fixed=None, scenario=None, scheduler=N
     scenario = os.path.abspath(scenario) if scenario else None
     tasks = [(files, strategy, params, dict(fixed or {}), scenario,
               os.path.join(out_dir, "runs", _label(params))) for params in combos]
-    bar = _progress(len(tasks), progress)
+    bar = progress_bar(len(tasks), progress, "run", "sweep")
     results = [None] * len(tasks)
     try:
         try:

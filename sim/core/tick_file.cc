@@ -74,34 +74,8 @@ std::string_view trimCell(std::string_view cell) {
   return cell;
 }
 
-// Plain decimals ("3512.0", "-12", "0.25") with at most 15 digits: the digits as an integer, then
-// one division by an exact power of ten, which rounds correctly. Anything else goes to from_chars.
-bool parsePlainDecimal(std::string_view cell, double& out) {
-  static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-  std::size_t i = 0;
-  const bool negative = cell[0] == '-';
-  if (negative) ++i;
-  std::uint64_t digits = 0;
-  int count = 0;
-  int decimals = -1;
-  for (; i < cell.size(); ++i) {
-    const char c = cell[i];
-    if (c >= '0' && c <= '9') {
-      digits = digits * 10 + static_cast<unsigned>(c - '0');
-      ++count;
-      if (decimals >= 0) ++decimals;
-    } else if (c == '.' && decimals < 0) {
-      decimals = 0;
-    } else {
-      return false;
-    }
-  }
-  if (count == 0 || count > 15) return false;
-  const double value = static_cast<double>(digits) / kPowers[decimals > 0 ? decimals : 0];
-  out = negative ? -value : value;
-  return true;
-}
-
+// The general reading of a cell, for what storeCommon leaves: quotes and spaces around it, a sign,
+// an exponent, long digit runs. from_chars rounds every decimal correctly, as storeCommon does.
 bool store(Depth& d, const Column& column, std::string_view cell) {
   char* base = reinterpret_cast<char*>(&d) + column.offset;
   if (column.kind == Kind::kText) {
@@ -118,10 +92,8 @@ bool store(Depth& d, const Column& column, std::string_view cell) {
   const char* end = cell.data() + cell.size();
   if (column.kind == Kind::kDouble) {
     double value = 0.0;
-    if (!parsePlainDecimal(cell, value)) {
-      const auto [ptr, ec] = std::from_chars(cell.data(), end, value);
-      if (ec != std::errc() || ptr != end) return false;
-    }
+    const auto [ptr, ec] = std::from_chars(cell.data(), end, value);
+    if (ec != std::errc() || ptr != end) return false;
     std::memcpy(base, &value, sizeof(value));
   } else {
     int value = 0;
