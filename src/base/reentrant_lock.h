@@ -23,9 +23,11 @@ namespace qv {
 // A small number unique to the calling thread (never 0).
 uint64_t currentThreadTag();
 
+// The analysis sees each call as taking or giving back `lock`; the owner's pass-through is beyond
+// it, so the bodies are not analysed.
 class ReentrantWriter {
  public:
-  void lockWrite(SpinRwLock& lock) QV_NO_THREAD_SAFETY_ANALYSIS {
+  void lockWrite(SpinRwLock& lock) QV_ACQUIRE(lock) QV_NO_THREAD_SAFETY_ANALYSIS {
     const uint64_t me = currentThreadTag();
     if (owner_.load(std::memory_order_relaxed) == me) {
       ++depth_;
@@ -35,19 +37,20 @@ class ReentrantWriter {
     owner_.store(me, std::memory_order_relaxed);
     depth_ = 1;
   }
-  void unlockWrite(SpinRwLock& lock) QV_NO_THREAD_SAFETY_ANALYSIS {
+  void unlockWrite(SpinRwLock& lock) QV_RELEASE(lock) QV_NO_THREAD_SAFETY_ANALYSIS {
     if (--depth_ > 0) return;
     owner_.store(0, std::memory_order_relaxed);
     lock.unlockWrite();
   }
   // Takes the lock for reading unless this thread already writes it; returns whether it took it
   // (pass the result to unlockRead).
-  bool lockRead(SpinRwLock& lock) QV_NO_THREAD_SAFETY_ANALYSIS {
+  bool lockRead(SpinRwLock& lock) QV_ACQUIRE_SHARED(lock) QV_NO_THREAD_SAFETY_ANALYSIS {
     if (owner_.load(std::memory_order_relaxed) == currentThreadTag()) return false;
     lock.lockRead();
     return true;
   }
-  void unlockRead(SpinRwLock& lock, bool taken) QV_NO_THREAD_SAFETY_ANALYSIS {
+  void unlockRead(SpinRwLock& lock, bool taken) QV_RELEASE_SHARED(lock)
+      QV_NO_THREAD_SAFETY_ANALYSIS {
     if (taken) lock.unlockRead();
   }
   bool heldByCurrentThread() const {
@@ -60,14 +63,16 @@ class ReentrantWriter {
 };
 
 // Scoped write / read over a holder: `Holder` has `lock` (SpinRwLock) and `writer`
-// (ReentrantWriter). Null holders are allowed and lock nothing.
+// (ReentrantWriter). Null holders are allowed and lock nothing; the analysis takes the guard as
+// holding `holder->lock` either way, so the conditional bodies are not analysed.
 template <typename Holder>
-class HolderWriteGuard {
+class QV_SCOPED_CAPABILITY HolderWriteGuard {
  public:
-  explicit HolderWriteGuard(Holder* holder) : holder_(holder) {
+  explicit HolderWriteGuard(Holder* holder) QV_ACQUIRE(holder->lock) QV_NO_THREAD_SAFETY_ANALYSIS
+      : holder_(holder) {
     if (holder_ != nullptr) holder_->writer.lockWrite(holder_->lock);
   }
-  ~HolderWriteGuard() {
+  ~HolderWriteGuard() QV_RELEASE() QV_NO_THREAD_SAFETY_ANALYSIS {
     if (holder_ != nullptr) holder_->writer.unlockWrite(holder_->lock);
   }
   HolderWriteGuard(const HolderWriteGuard&) = delete;
@@ -78,12 +83,13 @@ class HolderWriteGuard {
 };
 
 template <typename Holder>
-class HolderReadGuard {
+class QV_SCOPED_CAPABILITY HolderReadGuard {
  public:
-  explicit HolderReadGuard(Holder* holder) : holder_(holder) {
+  explicit HolderReadGuard(Holder* holder) QV_ACQUIRE_SHARED(holder->lock)
+      QV_NO_THREAD_SAFETY_ANALYSIS : holder_(holder) {
     if (holder_ != nullptr) taken_ = holder_->writer.lockRead(holder_->lock);
   }
-  ~HolderReadGuard() {
+  ~HolderReadGuard() QV_RELEASE() QV_NO_THREAD_SAFETY_ANALYSIS {
     if (holder_ != nullptr) holder_->writer.unlockRead(holder_->lock, taken_);
   }
   HolderReadGuard(const HolderReadGuard&) = delete;

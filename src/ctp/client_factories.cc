@@ -1,3 +1,5 @@
+// The CTP clients' factories: registers with the trading layer how a trader client and a
+// market-data client are made on the CTP libraries (registerCtpClients, called once by init).
 #include "ctp/ctp_md_client.h"
 #include "ctp/ctp_trader_client.h"
 #include "trading/client_factory.h"

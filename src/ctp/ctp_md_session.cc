@@ -1,3 +1,5 @@
+// CtpMdClient's session: making the market-data library object, its front, login and disconnect
+// callbacks, and the subscribe and unsubscribe requests.
 #include "base/text.h"
 #include "ctp/ctp_md_client.h"
 #include "ctp/flow_path.h"

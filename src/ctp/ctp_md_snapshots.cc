@@ -1,3 +1,5 @@
+// CtpMdClient's snapshots: the market-data callback folds each CTP depth record into the
+// instrument's snapshot entry (SnapshotFolder) and raises the snapshot event.
 #include <array>
 #include <cstring>
 #include <string_view>

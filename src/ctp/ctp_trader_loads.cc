@@ -1,3 +1,5 @@
+// CtpTraderClient's start-up loads: the answers of the instrument, order, trade, position and
+// account queries, handed to the order engine on the trader library's callback thread.
 #include "bridge/event_text.h"
 #include "ctp/ctp_trader_client.h"
 #include "ctp/rsp_error.h"

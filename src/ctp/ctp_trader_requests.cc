@@ -1,3 +1,5 @@
+// CtpTraderClient's one-off requests from host threads: order actions (slot 2) and password
+// updates (slot 22).
 #include <cstdio>
 
 #include "base/text.h"

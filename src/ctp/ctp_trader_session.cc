@@ -1,3 +1,5 @@
+// CtpTraderClient's session: making the trader library object, and the front, authentication,
+// login and settlement steps on the library's callback thread.
 #include <exception>
 #include <string>
 

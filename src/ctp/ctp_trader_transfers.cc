@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/text.h"
+#include "bridge/event_messages.h"
 #include "ctp/ctp_trader_client.h"
 #include "ctp/rsp_error.h"
 #include "trading/error_codes.h"
@@ -55,15 +56,19 @@ TransferHolder* CtpTraderClient::transferCash(char direction, double amount,
                                               const char* bankPassword) {
   auto* holder = new TransferHolder{};
   CQVTransferAssetField& record = holder->record;
-  record.TransferID = requestCounter_.fetch_add(1, std::memory_order_relaxed) + 1;
-  record.TransferDirection = direction;
-  record.Amount = amount;
-  copyText(record.BankID, bankId);
-  record.FrontID = frontId_.load(std::memory_order_relaxed);
-  record.SessionID = sessionId_.load(std::memory_order_relaxed);
+  const int32_t transferId = requestCounter_.fetch_add(1, std::memory_order_relaxed) + 1;
+  {
+    WriteGuard guard(holder->lock);
+    record.TransferID = transferId;
+    record.TransferDirection = direction;
+    record.Amount = amount;
+    copyText(record.BankID, bankId);
+    record.FrontID = frontId_.load(std::memory_order_relaxed);
+    record.SessionID = sessionId_.load(std::memory_order_relaxed);
+  }
   {
     SpinFlagGuard guard(transfersFlag_);
-    transfers_.emplace(record.TransferID, holder);
+    transfers_.emplace(transferId, holder);
   }
 
   if (direction != kDirectionBankToFuture && direction != kDirectionFutureToBank) {
@@ -91,17 +96,17 @@ TransferHolder* CtpTraderClient::transferCash(char direction, double amount,
   request.BankPwdFlag = '0';
   request.SecuPwdFlag = '1';
   request.TradeAmount = amount;
-  request.RequestID = record.TransferID;
+  request.RequestID = transferId;
   int result = -1;
   if (api_ != nullptr) {
     result = direction == kDirectionBankToFuture
-                 ? api_->ReqFromBankToFutureByFuture(&request, record.TransferID)
-                 : api_->ReqFromFutureToBankByFuture(&request, record.TransferID);
+                 ? api_->ReqFromBankToFutureByFuture(&request, transferId)
+                 : api_->ReqFromFutureToBankByFuture(&request, transferId);
   }
   if (result != 0) {
     WriteGuard guard(holder->lock);
     record.ErrorID = result;
-    copyText(record.Message, "Error:Fail To Sended.");
+    copyText(record.Message, kFailToSendMessage);
   }
   return holder;
 }

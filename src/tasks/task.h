@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include "bridge/event_messages.h"
 #include "records/cqv_records.h"
 
 namespace qv {
@@ -45,7 +46,6 @@ inline constexpr int32_t kAnyRequest = 0;
 inline constexpr int32_t kErrorNotLoggedIn = 6;
 inline constexpr const char* kResponseTimeoutMessage = "Error:Response Timeout.";
 inline constexpr const char* kInvalidTaskIdMessage = "Error:Invalid TaskID.";
-inline constexpr const char* kFailToSendMessage = "Error:Fail To Sended.";
 
 // Who runs a queue's tasks: the trading client. runQueryCommand and hostTasksMayRun are called by
 // the worker thread with the queue lock held: they must not call back into the same queue, raise
@@ -58,7 +58,7 @@ class TaskOwner {
   virtual int64_t runQueryCommand(Task& task) = 0;
   // Raises the response event of a task (no record, is-last true), e.g. the time-out event.
   virtual void raiseTaskEvent(int32_t eventId, const char* userId, int32_t errorId, const char* message) = 0;
-  // Raises the event of a request the library refused with `result`: "Error:Fail To Sended.".
+  // Raises the event of a request the library refused with `result`: kFailToSendMessage.
   virtual void raiseRefusedSend(int32_t taskId, const char* userId, int64_t result) {
     raiseTaskEvent(taskId, userId, static_cast<int32_t>(result), kFailToSendMessage);
   }

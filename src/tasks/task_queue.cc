@@ -52,23 +52,21 @@ std::unique_ptr<Task> TaskQueue::makeTask(int32_t taskId, int32_t repeatCount, u
   return task;
 }
 
-int32_t TaskQueue::append(Lane& lane, std::unique_ptr<Task> task) {
-  SpinFlagGuard hold(lock_);
-  lane.push_back(std::move(task));
-  return 0;
-}
-
 int32_t TaskQueue::submit(int32_t taskId, const CQVQueryCommandField* command, int32_t repeatCount,
                           uint8_t retry, int64_t gap, int64_t timeout) {
   std::unique_ptr<Task> task = makeTask(taskId, repeatCount, retry, gap, timeout);
   // Texts are re-terminated within their own width: a host text that fills its whole array is cut
   // by one byte rather than carried on unterminated.
   if (command != nullptr) copyCommand(task->command, *command);
-  return append(hostTasks_, std::move(task));
+  SpinFlagGuard hold(lock_);
+  hostTasks_.push_back(std::move(task));
+  return 0;
 }
 
 void TaskQueue::submitSessionStep(int32_t taskId, int64_t gap, int64_t timeout) {
-  append(sessionSteps_, makeTask(taskId, 1, 1, gap, timeout));
+  std::unique_ptr<Task> task = makeTask(taskId, 1, 1, gap, timeout);
+  SpinFlagGuard hold(lock_);
+  sessionSteps_.push_back(std::move(task));
 }
 
 TaskQueue::Lane* TaskQueue::nextLane() {

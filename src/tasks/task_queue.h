@@ -70,7 +70,6 @@ class TaskQueue {
     char userId[sizeof(Task::userId)] = {};
   };
 
-  int32_t append(Lane& lane, std::unique_ptr<Task> task) QV_EXCLUDES(lock_);
   std::unique_ptr<Task> makeTask(int32_t taskId, int32_t repeatCount, uint8_t retry, int64_t gap,
                                  int64_t timeout) const;
   // The body of executeStep, once the lock is held.

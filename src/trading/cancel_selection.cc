@@ -10,12 +10,11 @@
 #include <vector>
 
 #include "base/reentrant_lock.h"
+#include "trading/order_codes.h"
 #include "trading/trader_client.h"
 
 namespace qv {
 namespace {
-
-constexpr char kStatusWorking = '3';
 
 // The fields of one order that a cancellation needs, copied under the order's lock.
 struct CancelTarget {
@@ -31,17 +30,16 @@ struct CancelTarget {
 CancelTarget readTarget(OrderHolder& order) {
   CancelTarget target;
   HolderReadGuard<OrderHolder> guard(&order);
-  const CQVOrderField& record = order.record;
-  target.working = record.OrderStatus == kStatusWorking;
-  std::memcpy(target.exchangeId, record.ExchangeID, sizeof target.exchangeId);
-  std::memcpy(target.instrumentId, record.StandardID, sizeof target.instrumentId);
-  std::memcpy(target.orderSysId, record.OrderSysID, sizeof target.orderSysId);
+  target.working = order.record.OrderStatus == kStatusWorking;
+  std::memcpy(target.exchangeId, order.record.ExchangeID, sizeof target.exchangeId);
+  std::memcpy(target.instrumentId, order.record.StandardID, sizeof target.instrumentId);
+  std::memcpy(target.orderSysId, order.record.OrderSysID, sizeof target.orderSysId);
   target.exchangeId[sizeof target.exchangeId - 1] = '\0';
   target.instrumentId[sizeof target.instrumentId - 1] = '\0';
   target.orderSysId[sizeof target.orderSysId - 1] = '\0';
-  target.orderId = record.OrderID;
-  target.frontId = record.FrontID;
-  target.sessionId = record.SessionID;
+  target.orderId = order.record.OrderID;
+  target.frontId = order.record.FrontID;
+  target.sessionId = order.record.SessionID;
   return target;
 }
 

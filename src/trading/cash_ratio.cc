@@ -2,13 +2,9 @@
 
 #include <cmath>
 
+#include "trading/order_codes.h"
+
 namespace qv {
-namespace {
-
-constexpr char kDirectionBuy = '0';
-constexpr char kOffsetOpen = '0';
-
-}  // namespace
 
 bool isMarginRatio(double ratio) { return std::isfinite(ratio) && ratio >= 0.0 && ratio < 1.0; }
 

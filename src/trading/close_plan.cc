@@ -1,13 +1,17 @@
 #include "trading/close_plan.h"
 
+#include "trading/order_codes.h"
+
 namespace qv {
 namespace {
 
 constexpr char kSplitCloseMode = '2';
 
-constexpr CloseStep kHistoryFirst[] = {{'4', CloseSlot::kHistory}, {'3', CloseSlot::kToday}};
-constexpr CloseStep kTodayFirst[] = {{'3', CloseSlot::kToday}, {'4', CloseSlot::kHistory}};
-constexpr CloseStep kTotal[] = {{'1', CloseSlot::kTotal}};
+constexpr CloseStep kHistoryFirst[] = {{kOffsetCloseYesterday, CloseSlot::kHistory},
+                                       {kOffsetCloseToday, CloseSlot::kToday}};
+constexpr CloseStep kTodayFirst[] = {{kOffsetCloseToday, CloseSlot::kToday},
+                                     {kOffsetCloseYesterday, CloseSlot::kHistory}};
+constexpr CloseStep kTotal[] = {{kOffsetClose, CloseSlot::kTotal}};
 
 }  // namespace
 

@@ -5,15 +5,12 @@
 #include "base/reentrant_lock.h"
 #include "trading/close_plan.h"
 #include "trading/error_codes.h"
+#include "trading/order_codes.h"
 #include "trading/order_pricing.h"
 #include "trading/volume_limits.h"
 
 namespace qv {
 namespace {
-
-constexpr char kDirectionBuy = '0';
-constexpr char kDirectionSell = '1';
-constexpr char kOffsetOpen = '0';
 
 // The conditions and price one order hands to the next of the same instrument and direction.
 struct Pricing {
@@ -86,8 +83,12 @@ OrderHolder* OrderEngine::EntryCall::make(InstrumentInfo* instrument, PositionHo
   if (sizing_) {
     sizing_ = false;
     const InstrumentInfo* sized = instrument != nullptr ? instrument : order->instrument;
-    const int32_t volume =
-        sized != nullptr ? volumeForAmount(amount_, order->record.OriginalPrice, *sized) : -1;
+    double price;
+    {
+      HolderReadGuard<OrderHolder> guard(order);
+      price = order->record.OriginalPrice;
+    }
+    const int32_t volume = sized != nullptr ? volumeForAmount(amount_, price, *sized) : -1;
     if (volume < 0) {
       ended_ = true;
       setVolume(*order, 0);
@@ -110,7 +111,11 @@ bool OrderEngine::EntryCall::setVolume(OrderHolder& order, int32_t volume) {
 }
 
 int32_t OrderEngine::EntryCall::send(OrderHolder& order, bool closeFrozen) {
-  const int32_t volume = order.record.OriginalVolume;
+  int32_t volume;
+  {
+    HolderReadGuard<OrderHolder> guard(&order);
+    volume = order.record.OriginalVolume;
+  }
   const int32_t result = engine_.placeOrder(&order, closeFrozen);
   remaining_ -= volume;
   ++sent_;
@@ -204,9 +209,13 @@ void OrderEngine::EntryCall::open(InstrumentInfo& instrument, PositionHolder* po
         remaining_ = budget;
       }
     }
+    bool isLimitOrder;
+    {
+      HolderReadGuard<OrderHolder> guard(order);
+      isLimitOrder = order->record.IsLimitOrder;
+    }
     const int32_t volume =
-        remaining_ < 1 ? 0
-                       : openLimit(remaining_, volumeLimits(instrument, order->record.IsLimitOrder));
+        remaining_ < 1 ? 0 : openLimit(remaining_, volumeLimits(instrument, isLimitOrder));
     if (!setVolume(*order, volume)) break;
     if (send(*order, false) != 0 || remaining_ < 1) break;
   }

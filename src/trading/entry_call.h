@@ -18,7 +18,8 @@
 // OriginalVolume and kErrBeyondCallLimit in ErrorID, last in the chain.
 //
 // Lives on the stack of the host thread that called the export; touches the engine only through
-// makeOrder and insertOrder and takes holder locks one at a time (never two orders at once).
+// makeOrder, placeOrder, freezeClose (the close walks reserve a step's lots), usableCash and the
+// snapshot map, and takes holder locks one at a time (never two orders at once).
 #ifndef QV_TRADING_ENTRY_CALL_H
 #define QV_TRADING_ENTRY_CALL_H
 

@@ -60,7 +60,7 @@ class MdClient {
   // task queue's lock: whoever called it reports a refusal with raiseLoginRefused once it holds no
   // lock.
   virtual int32_t login(int32_t& requestId) = 0;
-  // Event 11102 for a login the library refused with `result`: "Error:Fail To Sended.".
+  // Event 11102 for a login the library refused with `result`: kFailToSendMessage.
   void raiseLoginRefused(int32_t result) const;
 
   // Adds `count` codes to the book (under `exchangeId`, or the exchange the instrument table knows,

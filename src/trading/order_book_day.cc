@@ -7,15 +7,11 @@
 #include <vector>
 
 #include "base/text.h"
+#include "trading/order_codes.h"
 #include "trading/order_engine.h"
 #include "trading/order_lock.h"
 
 namespace qv {
-namespace {
-
-constexpr char kStatusFinished = '4';
-
-}  // namespace
 
 void OrderEngine::beginTradingDay(const char* day) {
   if (day == nullptr || day[0] == '\0') return;

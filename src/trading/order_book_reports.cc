@@ -2,23 +2,13 @@
 // cancellations, and the upkeep of workingOrders. Runs on the trader library's callback thread.
 #include "base/text.h"
 #include "trading/error_codes.h"
+#include "trading/order_codes.h"
 #include "trading/order_engine.h"
 #include "trading/order_lock.h"
 #include "trading/order_report_fields.h"
 
 namespace qv {
 namespace {
-
-constexpr char kOffsetOpen = '0';
-constexpr char kSubmitInsertRejected = '4';
-constexpr char kReportAllTraded = '0';
-constexpr char kReportPartTradedQueueing = '1';
-constexpr char kReportNoTradeQueueing = '3';
-constexpr char kReportCanceled = '5';
-constexpr char kStatusSent = '1';
-constexpr char kStatusWorking = '3';
-constexpr char kStatusFinished = '4';
-constexpr char kStatusRejected = '5';
 
 void fillTimes(CQVOrderField& record, const CThostFtdcOrderField& report) {
   copyReportTextIfEmpty(record.OrderSysID, report.OrderSysID);
@@ -51,8 +41,13 @@ bool OrderEngine::reportSessionMatches(OrderHolder& order, int32_t frontId, int3
 }
 
 void OrderEngine::enterWorking(OrderHolder* order) {
+  int32_t orderId;
+  {
+    HolderReadGuard<OrderHolder> guard(order);
+    orderId = order->record.OrderID;
+  }
   WriteGuard guard(orderBookLock_);
-  workingOrders_.emplace(order->record.OrderID, order);
+  workingOrders_.emplace(orderId, order);
 }
 
 void OrderEngine::leaveWorking(int32_t orderId) {
@@ -96,7 +91,7 @@ void OrderEngine::onOrderReport(const CThostFtdcOrderField& report) {
           record.TradedVolumeChangeOfTurnover = 0;
           // Canceled lots leave the frozen counters only on the cancel path.
           if (lock.position() != nullptr) {
-            applyFill(*lock.position(), record.TradedVolumeChange, 0, 0.0, record.Direction,
+            applyFill(*order->position, record.TradedVolumeChange, 0, 0.0, record.Direction,
                       record.OffsetFlag, false);
           }
           if (report.OrderStatus == kReportAllTraded) {
@@ -145,7 +140,7 @@ void OrderEngine::onOrderReport(const CThostFtdcOrderField& report) {
             record.TradedVolumeChangeOfTurnover = 0;
             // The fill releases the canceled lots of a closing order from the frozen counters.
             if (lock.position() != nullptr) {
-              applyFill(*lock.position(), late, record.CanceledVolume, 0.0, record.Direction,
+              applyFill(*order->position, late, record.CanceledVolume, 0.0, record.Direction,
                         record.OffsetFlag, false);
             }
             raiseOrderEvent(kEventTraded, *order);

@@ -14,6 +14,7 @@
 #include "trading/instrument_key.h"
 #include "trading/instrument_table.h"
 #include "trading/error_codes.h"
+#include "trading/order_codes.h"
 #include "trading/order_engine.h"
 #include "trading/order_lock.h"
 #include "trading/order_report_fields.h"
@@ -22,15 +23,6 @@
 namespace qv {
 namespace {
 
-constexpr char kSubmitInsertRejected = '4';
-constexpr char kReportAllTraded = '0';
-constexpr char kReportPartTradedQueueing = '1';
-constexpr char kReportNoTradeQueueing = '3';
-constexpr char kReportCanceled = '5';
-constexpr char kStatusSent = '1';
-constexpr char kStatusWorking = '3';
-constexpr char kStatusFinished = '4';
-constexpr char kStatusRejected = '5';
 constexpr int32_t kOrderIdsPerCounter = 100;
 constexpr int64_t kRestoredLocalTime = -1;
 constexpr char kLostMessage[] = "Error:Lost With The Connection.";
@@ -73,7 +65,6 @@ void OrderEngine::restoreOrder(const CThostFtdcOrderField& report) {
     if (SnapshotMap* snapshots = snapshotMap()) order->snapshot = snapshots->find(order->instrumentKey);
     order->position = positionFor(order->instrumentKey, true, order->instrument, order->snapshot,
                                   exchangeId, instrumentId);
-    order->record.OrderID = orderId;
   }
 
   bool working = false;

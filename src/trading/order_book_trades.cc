@@ -7,6 +7,7 @@
 #include "base/text.h"
 #include "trading/cash_ratio.h"
 #include "trading/instrument_key.h"
+#include "trading/order_codes.h"
 #include "trading/order_engine.h"
 #include "trading/order_lock.h"
 #include "trading/order_report_fields.h"
@@ -14,10 +15,6 @@
 
 namespace qv {
 namespace {
-
-constexpr char kOffsetOpen = '0';
-constexpr char kStatusWorking = '3';
-constexpr char kStatusFinished = '4';
 
 bool sameText(const char* recorded, const char* reported, size_t width) {
   return strncmp(recorded, reported, width) == 0;
@@ -90,7 +87,7 @@ bool OrderEngine::applyOwnTrade(OrderHolder* order, int32_t orderId,
       }
       // Canceled lots left the frozen counters on the cancel path; only traded lots leave here.
       if (lock.position() != nullptr) {
-        applyFill(*lock.position(), ahead ? trade.Volume : 0, 0, record.TurnoverChange,
+        applyFill(*order->position, ahead ? trade.Volume : 0, 0, record.TurnoverChange,
                   record.Direction, record.OffsetFlag, true);
       }
       if (ahead) raiseOrderEvent(kEventTraded, *order);

@@ -36,7 +36,7 @@ class OrderEngine : public TraderClient {
  public:
   using TraderClient::TraderClient;
 
-  // ---- Order entry (order_entry*.cc) -------------------------------------------------------
+  // ---- Order entry (order_entry.cc, order_insert.cc) ---------------------------------------
   // Slot 1: stamps one prepared order, hands it to the library through sendOrderRequest, and on
   // success freezes what it needs and books it; on refusal marks it '5' and raises InsertRejected.
   int32_t insertOrder(OrderHolder* order) override;
@@ -82,7 +82,7 @@ class OrderEngine : public TraderClient {
                                     double price, int16_t orderMark) override;
 
  private:
-  // ---- Order entry internals (order_entry*.cc, order_insert.cc, entry_call.*) --------------
+  // ---- Order entry internals (order_entry.cc, order_insert.cc, entry_call.*) ---------------
   // One export call's state: the chain of its orders, their pricing, the volume still to place.
   class EntryCall;
   // Makes an order: record zeroed but for identity (TradingDay, UserID, ExchangeID, StandardID,
@@ -94,7 +94,7 @@ class OrderEngine : public TraderClient {
   void resolveLinks(OrderHolder& order);
   // Freezes what `order` needs while it works: cash for an opening order, close volume on its
   // position otherwise. REQUIRES: the order's write lock is held.
-  void freezeFor(OrderHolder& order);
+  void freezeFor(OrderHolder& order) QV_REQUIRES(order.lock);
   // insertOrder for an order whose close volume the caller froze already (`closeFrozen`): the
   // close walks reserve a step's lots under the position's lock as they size the order, so two
   // threads closing the same position never take the same lots.
@@ -112,7 +112,7 @@ class OrderEngine : public TraderClient {
                               double price, int16_t orderMark, bool toLong);
 
  public:
-  // ---- Reports from the exchange (order_book*.cc) ------------------------------------------
+  // ---- Reports from the exchange (order_book_*.cc, position_loading.cc) --------------------
   // Each ignores reports that are not this client's (reference range, session, unknown order).
   void onOrderReport(const CThostFtdcOrderField& report);
   void onTradeReport(const CThostFtdcTradeField& trade);
@@ -151,7 +151,7 @@ class OrderEngine : public TraderClient {
   // turnover, average cost). A round closed already changes nothing.
   void finishPositionRound(int32_t round);
 
-  // ---- Positions and funds (positions*.cc, funds*.cc) --------------------------------------
+  // ---- Positions and funds (positions.cc, position_loading.cc) -----------------------------
   // The position under `key`, made when missing and `create` is set (instrument and snapshot
   // found by key when not given). Null when absent and not created.
   PositionHolder* positionFor(const char* key, bool create, InstrumentInfo* instrument,
@@ -167,7 +167,7 @@ class OrderEngine : public TraderClient {
   // freezeClose releases), `turnover` money; costs change when `costs` is set. REQUIRES: the
   // position's write lock is held.
   void applyFill(PositionHolder& position, int32_t traded, int32_t canceled, double turnover,
-                 char direction, char offsetFlag, bool costs);
+                 char direction, char offsetFlag, bool costs) QV_REQUIRES(position.lock);
   // usableCash += delta under cashWriteFlag_. usableCash is always a finite number: a change that
   // would leave it infinite or NaN is not made.
   void addUsableCash(double delta);
@@ -183,12 +183,12 @@ class OrderEngine : public TraderClient {
   void enterOrder(OrderHolder* order);
   // Gives back what an unfilled part of `order` froze: cash for an opening order, close volume
   // on its position for a closing one.
-  void releaseFreeze(OrderHolder& order, int32_t volume);
+  void releaseFreeze(OrderHolder& order, int32_t volume) QV_REQUIRES(order.lock);
   // Raises an order event with the order, its position record (or null) and a copy of
   // usableCash (0 for InsertRejected and CancelRejected).
-  void raiseOrderEvent(int32_t eventId, OrderHolder& order);
+  void raiseOrderEvent(int32_t eventId, OrderHolder& order) QV_REQUIRES(order.lock);
 
-  // ---- Order book internals (order_book*.cc, position_loading.cc) -------------------------
+  // ---- Order book internals (order_events.cc, order_book_*.cc, position_loading.cc) --------
   // workingOrders_ maintenance. REQUIRES: no order or position lock held by this thread.
   void enterWorking(OrderHolder* order) QV_EXCLUDES(orderBookLock_);
   void leaveWorking(int32_t orderId) QV_EXCLUDES(orderBookLock_);
@@ -215,22 +215,23 @@ class OrderEngine : public TraderClient {
   // Identities (trading day, exchange, trade id, direction) of the trades already counted; the
   // callback thread writes it, the flag keeps tests that report from several threads sound.
   SpinFlag countedTradesFlag_;
-  std::unordered_set<std::string> countedTrades_;
+  std::unordered_set<std::string> countedTrades_ QV_GUARDED_BY(countedTradesFlag_);
   // The trading day of the book ("" before the first login), under countedTradesFlag_.
-  char bookDay_[9] = {};
+  char bookDay_[9] QV_GUARDED_BY(countedTradesFlag_) = {};
   // A restore in progress (callback thread, under restoreFlag_): query records of orders the book
   // held already, by OrderID, and the orders this restore made.
   SpinFlag restoreFlag_;
-  std::unordered_map<int32_t, CThostFtdcOrderField> missedReports_;
-  std::unordered_set<int32_t> freshRestores_;
-  std::unordered_set<int32_t> listedOrders_;
-  bool orderListingComplete_ = false;
+  std::unordered_map<int32_t, CThostFtdcOrderField> missedReports_ QV_GUARDED_BY(restoreFlag_);
+  std::unordered_set<int32_t> freshRestores_ QV_GUARDED_BY(restoreFlag_);
+  std::unordered_set<int32_t> listedOrders_ QV_GUARDED_BY(restoreFlag_);
+  bool orderListingComplete_ QV_GUARDED_BY(restoreFlag_) = false;
   // Position sides already loaded in the open round (kLoadedLong / kLoadedShort bits per holder);
   // touched only by the callback thread (the position query), under positionRoundFlag_.
   SpinFlag positionRoundFlag_;
-  int32_t positionRound_ = 0;
-  bool positionRoundOpen_ = false;
-  std::unordered_map<const PositionHolder*, uint8_t> loadedPositionSides_;
+  int32_t positionRound_ QV_GUARDED_BY(positionRoundFlag_) = 0;
+  bool positionRoundOpen_ QV_GUARDED_BY(positionRoundFlag_) = false;
+  std::unordered_map<const PositionHolder*, uint8_t> loadedPositionSides_
+      QV_GUARDED_BY(positionRoundFlag_);
 };
 
 }  // namespace qv

@@ -15,13 +15,12 @@
 #include "base/reentrant_lock.h"
 #include "trading/entry_call.h"
 #include "trading/instrument_table.h"
+#include "trading/order_codes.h"
 #include "trading/order_pricing.h"
 #include "trading/volume_limits.h"
 
 namespace qv {
 namespace {
-
-constexpr char kOffsetOpen = '0';
 
 bool hasText(const char* text) { return text != nullptr && text[0] != '\0'; }
 
@@ -204,9 +203,8 @@ OrderHolder* OrderEngine::balanceToVolume(InstrumentInfo* instrument, int32_t vo
   int32_t opposite;  // the other side's
   {
     HolderReadGuard<PositionHolder> guard(position);
-    const CQVPositionField& p = position->record;
-    const int32_t longs = p.LongVolume - p.LongVolumeFrozen;
-    const int32_t shorts = p.ShortVolume - p.ShortVolumeFrozen;
+    const int32_t longs = position->record.LongVolume - position->record.LongVolumeFrozen;
+    const int32_t shorts = position->record.ShortVolume - position->record.ShortVolumeFrozen;
     held = toLong ? longs : shorts;
     opposite = toLong ? shorts : longs;
   }

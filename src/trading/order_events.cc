@@ -1,30 +1,32 @@
+// The order engine's bookkeeping around events: entering orders in allOrders, giving back what an
+// unfilled part froze, and raising an order event with its order, position and usable cash.
 #include "bridge/raise.h"
 #include "trading/cash_ratio.h"
+#include "trading/order_codes.h"
 #include "trading/order_engine.h"
 
 namespace qv {
-namespace {
-
-constexpr char kOffsetOpen = '0';
-constexpr char kDirectionSell = '1';
-
-}  // namespace
 
 void OrderEngine::enterOrder(OrderHolder* order) {
+  int32_t orderId;
+  {
+    HolderReadGuard<OrderHolder> guard(order);
+    orderId = order->record.OrderID;
+  }
   WriteGuard guard(orderBookLock_);
-  allOrders_.emplace(order->record.OrderID, order);
+  allOrders_.emplace(orderId, order);
 }
 
 void OrderEngine::releaseFreeze(OrderHolder& order, int32_t volume) {
   if (volume <= 0) return;
-  const CQVOrderField& record = order.record;
-  if (record.OffsetFlag == kOffsetOpen) {
+  if (order.record.OffsetFlag == kOffsetOpen) {
     if (const InstrumentInfo* instrument = order.instrument) {
-      addUsableCash(volume * record.OriginalPrice * instrument->VolumeMultiple *
-                    cashRatio(*instrument, record.Direction, record.OffsetFlag));
+      addUsableCash(volume * order.record.OriginalPrice * instrument->VolumeMultiple *
+                    cashRatio(*instrument, order.record.Direction, order.record.OffsetFlag));
     }
   } else if (order.position != nullptr) {
-    freezeClose(*order.position, -volume, record.Direction == kDirectionSell, record.OffsetFlag);
+    freezeClose(*order.position, -volume, order.record.Direction == kDirectionSell,
+                order.record.OffsetFlag);
   }
 }
 

@@ -20,7 +20,7 @@
 namespace qv {
 
 struct OrderHolder {
-  SpinRwLock lock;
+  SpinRwLock lock QV_ACQUIRED_BEFORE(PositionHolder::lock);
   CQVOrderField record QV_GUARDED_BY(lock);
   char instrumentKey[kInstrumentKeySize];  // StandardID + "." + ExchangeID
   InstrumentInfo* instrument;               // or null

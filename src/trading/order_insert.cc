@@ -7,9 +7,11 @@
 // order. A refused request gives the freeze back at once.
 #include "base/clock.h"
 #include "base/text.h"
+#include "bridge/event_messages.h"
 #include "trading/cash_ratio.h"
 #include "trading/error_codes.h"
 #include "trading/instrument_table.h"
+#include "trading/order_codes.h"
 #include "trading/order_engine.h"
 #include "trading/order_report_fields.h"
 #include "trading/trading_day.h"
@@ -17,11 +19,6 @@
 namespace qv {
 namespace {
 
-constexpr char kOffsetOpen = '0';
-constexpr char kDirectionSell = '1';
-constexpr char kStatusSent = '1';
-constexpr char kStatusRefused = '5';
-constexpr char kSendFailedMessage[] = "Error:Fail To Sended.";
 
 int32_t orderIdFor(int32_t n, int32_t orderMark) { return n * 100 + orderMark + 100; }
 
@@ -33,20 +30,25 @@ OrderHolder* OrderEngine::makeOrder(int16_t orderMark, InstrumentInfo* instrumen
   auto* order = new OrderHolder{};
   order->instrument = instrument;
   order->position = position;
-  CQVOrderField& r = order->record;
-  if (instrument != nullptr) {
-    copyText(r.ExchangeID, instrument->ExchangeID);
-    copyText(r.StandardID, instrument->InstrumentID);
-    copyText(order->instrumentKey, instrument->key);
-  } else {
-    copyText(r.ExchangeID, exchangeId);
-    copyText(r.StandardID, instrumentId);
-    makeInstrumentKey(order->instrumentKey, instrumentId, exchangeId);
+  {
+    // No other thread knows the order yet; the lock is taken so that every write to a record is
+    // made under its lock, and released before the order-book lock is taken.
+    HolderWriteGuard<OrderHolder> guard(order);
+    CQVOrderField& r = order->record;
+    if (instrument != nullptr) {
+      copyText(r.ExchangeID, instrument->ExchangeID);
+      copyText(r.StandardID, instrument->InstrumentID);
+      copyText(order->instrumentKey, instrument->key);
+    } else {
+      copyText(r.ExchangeID, exchangeId);
+      copyText(r.StandardID, instrumentId);
+      makeInstrumentKey(order->instrumentKey, instrumentId, exchangeId);
+    }
+    copyTradingDay(r.TradingDay);
+    copyText(r.UserID, login().UserID);
+    r.OrderMark = orderMark;
+    r.OrderID = orderIdFor(orderCounter_.fetch_add(1, std::memory_order_relaxed), orderMark);
   }
-  copyTradingDay(r.TradingDay);
-  copyText(r.UserID, login().UserID);
-  r.OrderMark = orderMark;
-  r.OrderID = orderIdFor(orderCounter_.fetch_add(1, std::memory_order_relaxed), orderMark);
   enterOrder(order);
   return order;
 }
@@ -63,15 +65,16 @@ void OrderEngine::resolveLinks(OrderHolder& order) {
 }
 
 void OrderEngine::freezeFor(OrderHolder& order) {
-  const CQVOrderField& r = order.record;
-  if (r.OriginalVolume <= 0) return;
-  if (r.OffsetFlag == kOffsetOpen) {
+  const int32_t volume = order.record.OriginalVolume;
+  if (volume <= 0) return;
+  if (order.record.OffsetFlag == kOffsetOpen) {
     if (const InstrumentInfo* instrument = order.instrument) {
-      addUsableCash(-(r.OriginalVolume * r.OriginalPrice * instrument->VolumeMultiple *
-                      cashRatio(*instrument, r.Direction, r.OffsetFlag)));
+      addUsableCash(-(volume * order.record.OriginalPrice * instrument->VolumeMultiple *
+                      cashRatio(*instrument, order.record.Direction, order.record.OffsetFlag)));
     }
   } else if (order.position != nullptr) {
-    freezeClose(*order.position, r.OriginalVolume, r.Direction == kDirectionSell, r.OffsetFlag);
+    freezeClose(*order.position, volume, order.record.Direction == kDirectionSell,
+                order.record.OffsetFlag);
   }
 }
 
@@ -100,9 +103,9 @@ int32_t OrderEngine::placeOrder(OrderHolder* order, bool closeFrozen) {
   if (result != 0) {
     HolderWriteGuard<OrderHolder> guard(order);
     releaseFreeze(*order, r.OriginalVolume);
-    r.OrderStatus = kStatusRefused;
+    r.OrderStatus = kStatusRejected;
     r.ErrorID = kErrSendFailed;
-    writeInsertFailure(r, kErrSendFailed, kSendFailedMessage);
+    writeInsertFailure(r, kErrSendFailed, kFailToSendMessage);
     raiseOrderEvent(kEventInsertRejected, *order);
   }
   enterOrder(order);

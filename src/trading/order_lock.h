@@ -11,11 +11,14 @@
 
 namespace qv {
 
-class OrderEngine::OrderLock {
+class QV_SCOPED_CAPABILITY OrderEngine::OrderLock {
  public:
   // `resolve` makes a missing position (fills must reach one); without it an order that has no
   // position is locked alone.
-  OrderLock(OrderEngine& engine, OrderHolder& order, bool resolve);
+  // Once constructed, `order.position` is the position locked (or null, and nothing is).
+  OrderLock(OrderEngine& engine, OrderHolder& order, bool resolve)
+      QV_ACQUIRE(order.lock, order.position->lock);
+  ~OrderLock() QV_RELEASE() = default;
 
   PositionHolder* position() const { return position_; }
 

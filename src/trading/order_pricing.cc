@@ -3,11 +3,10 @@
 #include <algorithm>
 
 #include "base/spin_lock.h"
+#include "trading/order_codes.h"
 
 namespace qv {
 namespace {
-
-constexpr char kDirectionBuy = '0';
 
 constexpr OrderTerms terms(char priceType, char timeCondition, char volumeCondition,
                            char contingentCondition, PriceSource source, bool isLimitOrder) {

@@ -1,19 +1,17 @@
+// Positions: finding or making a client's position holders, freezing and releasing close volume,
+// and applying fills to a position's volumes, frozen lots, turnover and average cost.
 #include <cmath>
 #include <cstring>
 
 #include "base/text.h"
 #include "trading/instrument_table.h"
+#include "trading/order_codes.h"
 #include "trading/order_engine.h"
 #include "trading/position_sides.h"
 #include "trading/trading_day.h"
 
 namespace qv {
 namespace {
-
-constexpr char kOffsetOpen = '0';
-constexpr char kOffsetCloseToday = '3';
-constexpr char kDirectionBuy = '0';
-constexpr char kDirectionSell = '1';
 
 void settleFrozen(PositionSide& side) {
   if (side.historyFrozen < 0) side.historyFrozen = 0;
@@ -60,14 +58,18 @@ PositionHolder* OrderEngine::positionFor(const char* key, bool create, Instrumen
     if (SnapshotMap* snapshots = snapshotMap()) snapshot = snapshots->find(key);
   }
   holder->snapshot = snapshot;
-  copyTradingDay(holder->record.TradingDay);
-  copyText(holder->record.UserID, login().UserID);
-  copyText(holder->record.ExchangeID, exchangeId);
-  copyText(holder->record.StandardID, instrumentId);
+  char codeKey[kInstrumentKeySize];
+  {
+    // Not yet published; the lock keeps every write to a record under its lock.
+    HolderWriteGuard<PositionHolder> hold(holder);
+    copyTradingDay(holder->record.TradingDay);
+    copyText(holder->record.UserID, login().UserID);
+    copyText(holder->record.ExchangeID, exchangeId);
+    copyText(holder->record.StandardID, instrumentId);
+    makeInstrumentKey(codeKey, holder->record.StandardID, nullptr);
+  }
   copyText(holder->key, key);
   positions_.insert(holder->key, holder);
-  char codeKey[kInstrumentKeySize];
-  makeInstrumentKey(codeKey, holder->record.StandardID, nullptr);
   if (std::strcmp(codeKey, holder->key) != 0) positions_.insert(codeKey, holder);
   return holder;
 }

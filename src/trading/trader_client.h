@@ -221,11 +221,11 @@ class TraderClient {
   };
 
  protected:
-  mutable SpinFlag cashReadFlag_;
+  mutable SpinFlag cashReadFlag_ QV_ACQUIRED_AFTER(PositionHolder::lock);
   std::atomic<double> usableCash_{0.0};
-  SpinFlag cashWriteFlag_;
+  SpinFlag cashWriteFlag_ QV_ACQUIRED_AFTER(PositionHolder::lock);
   std::unordered_map<int32_t, OrderHolder*> allOrders_ QV_GUARDED_BY(orderBookLock_);
-  mutable SpinRwLock orderBookLock_;
+  mutable SpinRwLock orderBookLock_ QV_ACQUIRED_BEFORE(OrderHolder::lock);
   std::unordered_map<int32_t, OrderHolder*> workingOrders_ QV_GUARDED_BY(orderBookLock_);
   SpinFlag positionsFlag_;
   TextMap<PositionHolder> positions_;
