@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/scenario.h"
+#include "core/scenario/scenario.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qvsim::Scenario scenario;

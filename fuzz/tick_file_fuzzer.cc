@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/tick_file.h"
+#include "core/replay/tick_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string kShfe = "SHFE";

@@ -1,6 +1,6 @@
 // The vendor's market-data library entry points, backed by the simulated market in libquorvanesim.so.
 #include "ThostFtdcMdApi.h"
-#include "core/factory.h"
+#include "core/sessions/factory.h"
 
 CThostFtdcMdApi* CThostFtdcMdApi::CreateFtdcMdApi(const char* pszFlowPath, const bool /*bIsUsingUdp*/,
                                                   const bool /*bIsMulticast*/) {

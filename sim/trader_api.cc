@@ -1,6 +1,6 @@
 // The vendor's trader library entry points, backed by the simulated broker in libquorvanesim.so.
 #include "ThostFtdcTraderApi.h"
-#include "core/factory.h"
+#include "core/sessions/factory.h"
 
 CThostFtdcTraderApi* CThostFtdcTraderApi::CreateFtdcTraderApi(const char* pszFlowPath) {
   return qvsim::createTraderApi(pszFlowPath);

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "ThostFtdcUserApiDataType.h"
-#include "core/broker.h"
-#include "core/market_view.h"
-#include "core/price_book.h"
-#include "core/scenario.h"
+#include "core/broker/broker.h"
+#include "core/exchange/market_view.h"
+#include "core/exchange/price_book.h"
+#include "core/scenario/scenario.h"
 #include "support/best_reporter.h"
 #include "support/sim_orders.h"
 

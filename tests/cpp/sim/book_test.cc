@@ -1,9 +1,11 @@
 // The exchange's books of resting orders, seen from the trader objects: what rests keeps its
 // remaining volume through partial fills, an investor's own orders are passed over, a snapshot
 // fills the orders it reaches in the order they arrived, frozen funds follow the working orders
-// back to exactly zero, and a cancel finds the order of its own session.
+// back to exactly zero, a cancel finds the order of its own session, and every trader object of an
+// investor, and only those, sees the investor's reports.
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 #include "matching_fixture.h"
@@ -15,6 +17,17 @@ std::vector<CThostFtdcTradeField> tradesIn(const std::vector<Event>& events) {
   std::vector<CThostFtdcTradeField> out;
   for (const Event& e : events) {
     if (e.name == "OnRtnTrade") out.push_back(e.as<CThostFtdcTradeField>());
+  }
+  return out;
+}
+
+// The (status, volume traded) of each order report among the events.
+std::vector<std::pair<char, int>> statesIn(const std::vector<Event>& events) {
+  std::vector<std::pair<char, int>> out;
+  for (const Event& e : events) {
+    if (e.name != "OnRtnOrder") continue;
+    const auto order = e.as<CThostFtdcOrderField>();
+    out.emplace_back(order.OrderStatus, order.VolumeTraded);
   }
   return out;
 }
@@ -143,6 +156,34 @@ TEST_F(BookTest, ACancelByReferenceFindsTheOrderOfItsOwnSession) {
   put(cancel.OrderSysID, text(lastOrder(reportsOf(spi, mine, 2)).OrderSysID));
   ASSERT_EQ(second->ReqOrderAction(&cancel, ++requestId), 0);
   EXPECT_EQ(lastOrder(reportsOf(spi, mine, 3)).OrderStatus, THOST_FTDC_OST_Canceled);
+  second->Release();
+}
+
+TEST_F(BookTest, EveryObjectOfTheInvestorGetsItsReportsOnceAndOtherInvestorsNone) {
+  RecordingTraderSpi secondSpi;
+  CThostFtdcTraderApi* second = connect(secondSpi, "u1", "pw1");
+  reportsOf(otherSpi, insert(orderOf("u2", '1', 3505, 2), other), 2);
+  // u1's buy trades at once with u2's resting sell: the answering object gets its fill behind its
+  // answer, u1's other object gets the same reports, u2 gets only its own side.
+  const int buy = insert(order("rb2605", '0', '0', 3505, 2, "51"));
+  spi.recorder.waitFor("OnRtnTrade");
+  const auto mine = reportsOf(spi, buy, 1);
+  const auto states = statesIn(mine);
+  ASSERT_FALSE(states.empty());
+  ASSERT_EQ(states.back(), std::make_pair(THOST_FTDC_OST_AllTraded, 2));
+  const auto theirs = reportsOf(secondSpi, buy, states.size());
+  EXPECT_EQ(statesIn(theirs), states);
+  EXPECT_EQ(tradesIn(theirs).size(), 1u);
+  EXPECT_EQ(tradesIn(mine).size(), 1u);
+
+  otherSpi.recorder.waitFor("OnRtnTrade");
+  for (const Event& e : otherSpi.recorder.all()) {
+    if (e.name == "OnRtnOrder") {
+      EXPECT_EQ(text(e.as<CThostFtdcOrderField>().InvestorID), "u2");
+    } else if (e.name == "OnRtnTrade") {
+      EXPECT_EQ(text(e.as<CThostFtdcTradeField>().InvestorID), "u2");
+    }
+  }
   second->Release();
 }
 

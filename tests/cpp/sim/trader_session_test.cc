@@ -137,6 +137,33 @@ TEST_F(TraderTest, QueriesWithNoMatchAnswerOneEmptyLastResponse) {
   EXPECT_EQ(one[0].as<CThostFtdcInstrumentField>().VolumeMultiple, 300);
 }
 
+// The requests the simulated broker keeps no answer of its own for answer by their kind: a query
+// one empty response, anything else error 27 with the request echoed, each through the callback
+// that answers it (the captcha and text logins through OnRspUserLogin).
+TEST_F(TraderTest, RequestsWithoutAnAnswerOfTheirOwnAnswerByTheirKind) {
+  ready();
+  CThostFtdcQryNoticeField notice{};
+  ASSERT_EQ(api->ReqQryNotice(&notice, 31), 0);
+  const auto none = answers("OnRspQryNotice", 31);
+  ASSERT_EQ(none.size(), 1u);
+  EXPECT_TRUE(none[0].record.empty());
+  EXPECT_EQ(none[0].errorId, 0);
+  EXPECT_TRUE(none[0].isLast);
+
+  CThostFtdcParkedOrderField parked{};
+  put(parked.InstrumentID, "rb2605");
+  ASSERT_EQ(api->ReqParkedOrderInsert(&parked, 32), 0);
+  const Event refused = waitAnswer("OnRspParkedOrderInsert", 32);
+  EXPECT_EQ(refused.errorId, 27);
+  EXPECT_EQ(text(refused.as<CThostFtdcParkedOrderField>().InstrumentID), "rb2605");
+
+  CThostFtdcReqUserLoginWithCaptchaField captcha{};
+  ASSERT_EQ(api->ReqUserLoginWithCaptcha(&captcha, 33), 0);
+  const Event login = waitAnswer("OnRspUserLogin", 33);
+  EXPECT_EQ(login.errorId, 27);
+  EXPECT_TRUE(login.record.empty());
+}
+
 TEST_F(TraderTest, QueriesBeforeLoginAreRefused) {
   CThostFtdcQryOrderField qo{};
   ASSERT_EQ(api->ReqQryOrder(&qo, 31), 0);

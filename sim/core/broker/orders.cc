@@ -1,0 +1,323 @@
+// Orders entering and leaving the broker: the order record, insertion after the checks
+// (core/exchange/order_checks.cc), cancellation and the indexes over the day's orders.
+// Called under the world lock, like every Broker method.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "ThostFtdcUserApiDataType.h"
+#include "core/broker/broker.h"
+#include "core/broker/errors.h"
+#include "core/broker/margins.h"
+#include "core/exchange/exchange_rules.h"
+#include "core/exchange/order_checks.h"
+#include "core/text/fields.h"
+#include "core/text/gb2312.h"
+
+namespace qvsim {
+
+Broker::InvestorTotals& Broker::totalsOf(const std::string& investorId) {
+  auto [it, added] = totals_.try_emplace(investorId);
+  if (added) it->second.number = static_cast<int>(totals_.size());
+  return it->second;
+}
+
+void Broker::indexOrder(std::size_t index) {
+  OrderEntry& entry = orders_[index];
+  const auto& f = entry.field;
+  entry.index = index;
+  entry.totals = &totalsOf(getText(f.InvestorID));
+  byRef_[{f.FrontID, f.SessionID, trimmed(getText(f.OrderRef))}].push_back(index);
+  const std::string sysId = trimmed(getText(f.OrderSysID));
+  if (!sysId.empty()) bySysId_[sysId].push_back(index);
+  bySeq_[f.BrokerOrderSeq].push_back(index);
+  if (entry.working()) {
+    entry.inTotals = true;
+    entry.totals->frozenMargin += entry.frozenMargin;
+    entry.totals->frozenCommission += entry.frozenCommission;
+    entry.totals->frozenOrders += 1;
+  }
+}
+
+void Broker::rest(std::size_t index) {
+  OrderEntry& entry = orders_[index];
+  const auto& f = entry.field;
+  if (!entry.working() || f.VolumeTotal <= 0 || entry.book != nullptr) return;
+  PriceBook& book = books_[getText(f.InstrumentID)];
+  book.add(index, f.Direction == THOST_FTDC_D_Buy, entry.totals->number, f.LimitPrice, f.VolumeTotal);
+  entry.book = &book;
+}
+
+void Broker::reindexOrders() {
+  books_.clear();
+  byRef_.clear();
+  bySysId_.clear();
+  bySeq_.clear();
+  for (auto& [investor, totals] : totals_) {
+    totals.frozenMargin = totals.frozenCommission = 0.0;
+    totals.frozenOrders = 0;
+  }
+  for (std::size_t i = 0; i < orders_.size(); ++i) {
+    OrderEntry& entry = orders_[i];
+    entry.inTotals = false;
+    entry.book = nullptr;
+    indexOrder(i);
+    rest(i);
+  }
+}
+
+std::string Broker::nextOrderSysId() { return padded(++lastOrderSysId_, 12); }
+
+CThostFtdcOrderField Broker::makeOrder(const BrokerSession& session, const CThostFtdcInputOrderField& input,
+                                       const InstrumentState& ins, int requestId) {
+  auto f = zeroRecord<CThostFtdcOrderField>();
+  setText(f.BrokerID, scenario_.brokerId);
+  setText(f.InvestorID, session.investorId);
+  setText(f.InstrumentID, getText(input.InstrumentID));
+  setText(f.OrderRef, getText(input.OrderRef));
+  setText(f.UserID, session.userId);
+  f.OrderPriceType = input.OrderPriceType;
+  f.Direction = input.Direction;
+  std::memcpy(f.CombOffsetFlag, input.CombOffsetFlag, sizeof(f.CombOffsetFlag));
+  std::memcpy(f.CombHedgeFlag, input.CombHedgeFlag, sizeof(f.CombHedgeFlag));
+  f.CombOffsetFlag[sizeof(f.CombOffsetFlag) - 1] = 0;
+  f.CombHedgeFlag[sizeof(f.CombHedgeFlag) - 1] = 0;
+  f.LimitPrice = input.LimitPrice;
+  f.VolumeTotalOriginal = input.VolumeTotalOriginal;
+  f.TimeCondition = input.TimeCondition;
+  setText(f.GTDDate, getText(input.GTDDate));
+  f.VolumeCondition = input.VolumeCondition;
+  f.MinVolume = input.MinVolume;
+  f.ContingentCondition = input.ContingentCondition;
+  f.StopPrice = input.StopPrice;
+  f.ForceCloseReason = input.ForceCloseReason;
+  f.IsAutoSuspend = input.IsAutoSuspend;
+  setText(f.BusinessUnit, getText(input.BusinessUnit));
+  f.RequestID = requestId;
+  setText(f.OrderLocalID, padded(++lastOrderLocalId_, 12));
+  setText(f.ExchangeID, ins.def.exchangeId);
+  setText(f.ParticipantID, scenario_.brokerId);
+  setText(f.ClientID, session.investorId);
+  setText(f.ExchangeInstID, ins.def.instrumentId);
+  setText(f.TraderID, scenario_.brokerId + "cac");
+  f.InstallID = 1;
+  f.OrderSubmitStatus = THOST_FTDC_OSS_InsertSubmitted;
+  setText(f.TradingDay, scenario_.tradingDay);
+  f.SettlementID = 1;
+  f.OrderSource = THOST_FTDC_OSRC_Participant;
+  f.OrderStatus = THOST_FTDC_OST_Unknown;
+  f.OrderType = THOST_FTDC_ORDT_Normal;
+  f.VolumeTraded = 0;
+  f.VolumeTotal = input.VolumeTotalOriginal;
+  setText(f.InsertDate, chinaDate());
+  setText(f.InsertTime, chinaTime());
+  f.FrontID = session.frontId;
+  f.SessionID = session.sessionId;
+  setText(f.StatusMsg, toGb2312("报单已提交"));
+  f.UserForceClose = input.UserForceClose;
+  setText(f.ActiveUserID, session.userId);
+  f.BrokerOrderSeq = ++lastBrokerOrderSeq_;
+  f.IsSwapOrder = input.IsSwapOrder;
+  setText(f.InvestUnitID, getText(input.InvestUnitID));
+  setText(f.AccountID, session.investorId);
+  setText(f.CurrencyID, kCurrency);
+  setText(f.IPAddress, getText(input.IPAddress));
+  setText(f.MacAddress, getText(input.MacAddress));
+  return f;
+}
+
+OrderOutcome Broker::insertOrder(BrokerSession& session, CThostFtdcInputOrderField& input, int requestId) {
+  OrderOutcome out;
+  Account* account = session.loggedIn ? findAccount(session.userId) : nullptr;
+  if (account == nullptr) {
+    out.errorId = kErrNotLoggedIn;
+    return out;
+  }
+  const InstrumentState* ins = instrument(getText(input.InstrumentID));
+  if (ins == nullptr) {
+    out.errorId = kErrInstrumentNotFound;
+    return out;
+  }
+  out.errorId = checkFields(session, input, *ins);
+  if (out.errorId != kErrNone) return out;
+  if (!account->confirmed) {
+    out.errorId = kErrSettlementNotConfirmed;
+    return out;
+  }
+  const char offset = input.CombOffsetFlag[0] == THOST_FTDC_OF_ForceClose ? THOST_FTDC_OF_Close : input.CombOffsetFlag[0];
+  const bool market = input.OrderPriceType == THOST_FTDC_OPT_AnyPrice;
+  std::string ref = getText(input.OrderRef);
+  if (ref.empty()) {
+    ref = std::to_string(session.maxOrderRef + 1);
+    setText(input.OrderRef, ref);
+  }
+  if (byRef_.count({session.frontId, session.sessionId, trimmed(ref)}) != 0) {
+    out.errorId = kErrDuplicateOrderRef;
+    return out;
+  }
+  const double price = market ? (input.Direction == THOST_FTDC_D_Buy ? ins->upperLimit : ins->lowerLimit) : input.LimitPrice;
+  const int volume = input.VolumeTotalOriginal;
+  double margin = 0.0;
+  // Frozen at the open or close-today rate, whichever is higher, so a fill never costs more.
+  const double commission = std::max(commissionOf(*ins, offset, false, price, volume),
+                                     commissionOf(*ins, offset, true, price, volume));
+  Position* closing = nullptr;
+  if (offset == THOST_FTDC_OF_Open) {
+    margin = marginOf(ins->def, input.Direction == THOST_FTDC_D_Buy, price, volume);
+    if (margin + commission > availableOf(*account) + kPriceEpsilon) {
+      out.errorId = kErrInsufficientMoney;
+      return out;
+    }
+  } else {
+    closing = &position(session.investorId, ins->def.instrumentId,
+                        input.Direction == THOST_FTDC_D_Buy ? THOST_FTDC_PD_Short : THOST_FTDC_PD_Long);
+    out.errorId = checkClose(*ins, *closing, offset, volume);
+    if (out.errorId != kErrNone) return out;
+  }
+  session.maxOrderRef = std::max(session.maxOrderRef, refNumber(ref));
+
+  OrderEntry entry;
+  entry.field = makeOrder(session, input, *ins, requestId);
+  out.reports.push_back(entry.field);
+
+  out.exchangeRejection = exchangeRefusal(input, *ins);
+  const std::string& ex = ins->def.exchangeId;
+  auto& f = entry.field;
+  if (!out.exchangeRejection.empty()) {
+    f.OrderSubmitStatus = THOST_FTDC_OSS_InsertRejected;
+    f.OrderStatus = THOST_FTDC_OST_Canceled;
+    setText(f.CancelTime, chinaTime());
+    setText(f.StatusMsg, toGb2312("已撤单报单被拒绝" + ex + ":" + out.exchangeRejection));
+  } else {
+    setText(f.OrderSysID, nextOrderSysId());
+    f.OrderSubmitStatus = THOST_FTDC_OSS_Accepted;
+    f.OrderStatus = THOST_FTDC_OST_NoTradeQueueing;
+    setText(f.StatusMsg, toGb2312("未成交"));
+    entry.frozenMargin = margin;
+    entry.frozenCommission = commission;
+    if (closing != nullptr) {
+      if (splitsPositionDate(ex)) {
+        (offset == THOST_FTDC_OF_CloseToday ? entry.frozenToday : entry.frozenYd) = volume;
+      } else {
+        entry.frozenYd = std::min(volume, closing->yd - closing->ydFrozen);
+        entry.frozenToday = volume - entry.frozenYd;
+      }
+      closing->ydFrozen += entry.frozenYd;
+      closing->todayFrozen += entry.frozenToday;
+    }
+  }
+  f.NotifySequence = 1;
+  out.reports.push_back(f);
+  const bool accepted = out.exchangeRejection.empty();
+  orders_.push_back(entry);
+  const std::size_t index = orders_.size() - 1;
+  indexOrder(index);
+  if (accepted) matchNew(index, out.followUps);
+  rest(index);
+  persist(out.reports, out.followUps);
+  return out;
+}
+
+void Broker::release(OrderEntry& entry) {
+  if (entry.inTotals) {
+    InvestorTotals& totals = *entry.totals;
+    totals.frozenMargin -= entry.frozenMargin;
+    totals.frozenCommission -= entry.frozenCommission;
+    if (--totals.frozenOrders == 0) totals.frozenMargin = totals.frozenCommission = 0.0;
+    entry.inTotals = false;
+  }
+  entry.frozenMargin = 0.0;
+  entry.frozenCommission = 0.0;
+  if (entry.book != nullptr) {
+    entry.book->remove(entry.index);
+    entry.book = nullptr;
+  }
+  if (entry.frozenYd == 0 && entry.frozenToday == 0) return;
+  const auto& f = entry.field;
+  Position& p = position(getText(f.InvestorID), getText(f.InstrumentID),
+                         f.Direction == THOST_FTDC_D_Buy ? THOST_FTDC_PD_Short : THOST_FTDC_PD_Long);
+  p.ydFrozen -= entry.frozenYd;
+  p.todayFrozen -= entry.frozenToday;
+  entry.frozenYd = entry.frozenToday = 0;
+}
+
+OrderOutcome Broker::cancelOrder(const BrokerSession& session, const CThostFtdcInputOrderActionField& input,
+                                 int requestId) {
+  OrderOutcome out;
+  auto& a = out.action;
+  a = zeroRecord<CThostFtdcOrderActionField>();
+  setText(a.BrokerID, scenario_.brokerId);
+  setText(a.InvestorID, session.investorId);
+  a.OrderActionRef = input.OrderActionRef;
+  setText(a.OrderRef, getText(input.OrderRef));
+  a.RequestID = requestId;
+  a.FrontID = input.FrontID;
+  a.SessionID = input.SessionID;
+  setText(a.ExchangeID, getText(input.ExchangeID));
+  setText(a.OrderSysID, getText(input.OrderSysID));
+  a.ActionFlag = input.ActionFlag;
+  a.LimitPrice = input.LimitPrice;
+  a.VolumeChange = input.VolumeChange;
+  setText(a.ActionDate, chinaDate());
+  setText(a.ActionTime, chinaTime());
+  setText(a.UserID, session.userId);
+  setText(a.InstrumentID, getText(input.InstrumentID));
+  setText(a.IPAddress, getText(input.IPAddress));
+  setText(a.MacAddress, getText(input.MacAddress));
+  a.OrderActionStatus = THOST_FTDC_OAS_Rejected;
+
+  auto fail = [&](int id) {
+    out.errorId = id;
+    setText(a.StatusMsg, getText(makeRspInfo(id).ErrorMsg));
+    return out;
+  };
+  if (!session.loggedIn) return fail(kErrNotLoggedIn);
+  if (input.ActionFlag != THOST_FTDC_AF_Delete) return fail(kErrBadOrderActionField);
+  const std::string sysId = trimmed(getText(input.OrderSysID));
+  const std::string ref = trimmed(getText(input.OrderRef));
+  const std::string exchange = getText(input.ExchangeID);
+  const std::string instrumentId = getText(input.InstrumentID);
+  if (sysId.empty() && ref.empty()) return fail(kErrBadOrderActionField);
+  // The earliest of the investor's orders that the request names.
+  OrderEntry* found = nullptr;
+  const std::vector<std::size_t>* named = nullptr;
+  if (!sysId.empty()) {
+    auto it = bySysId_.find(sysId);
+    if (it != bySysId_.end()) named = &it->second;
+  } else {
+    auto it = byRef_.find({input.FrontID, input.SessionID, ref});
+    if (it != byRef_.end()) named = &it->second;
+  }
+  for (std::size_t n = 0; named != nullptr && n < named->size(); ++n) {
+    const std::size_t i = (*named)[n];
+    const auto& f = orders_[i].field;
+    if (getText(f.InvestorID) != session.investorId) continue;
+    if (!sysId.empty() ? matches(exchange, getText(f.ExchangeID)) : matches(instrumentId, getText(f.InstrumentID))) {
+      found = &orders_[i];
+      break;
+    }
+  }
+  if (found == nullptr) return fail(kErrOrderNotFound);
+  auto& f = found->field;
+  setText(a.OrderSysID, getText(f.OrderSysID));
+  setText(a.ExchangeID, getText(f.ExchangeID));
+  setText(a.InstrumentID, getText(f.InstrumentID));
+  setText(a.OrderRef, getText(f.OrderRef));
+  if (f.OrderStatus == THOST_FTDC_OST_AllTraded || f.OrderStatus == THOST_FTDC_OST_Canceled ||
+      f.OrderStatus == THOST_FTDC_OST_PartTradedNotQueueing || f.OrderStatus == THOST_FTDC_OST_NoTradeNotQueueing) {
+    return fail(kErrUnsuitableOrderStatus);
+  }
+  release(*found);
+  f.OrderStatus = THOST_FTDC_OST_Canceled;
+  setText(f.CancelTime, chinaTime());
+  setText(f.UpdateTime, chinaTime());
+  setText(f.ActiveUserID, session.userId);
+  setText(f.StatusMsg, toGb2312("已撤单"));
+  f.NotifySequence += 1;
+  a.OrderActionStatus = THOST_FTDC_OAS_Accepted;
+  out.reports.push_back(f);
+  persist(out.reports, {});
+  return out;
+}
+
+}  // namespace qvsim

@@ -1,0 +1,165 @@
+// Matching: the exchange side of the simulated broker (core/broker/broker.h), between the price
+// books (core/exchange/price_book.h), the market the exchange last saw
+// (core/exchange/market_view.h) and the accounting of fills (core/broker/fills.cc).
+//
+// A new order first trades with other clients' resting orders on the opposite side (best price,
+// then time; each fill at the resting order's price), then with the market's displayed levels in
+// price order up to its limit (each at that level's price, up to the volume orders have not taken
+// from this snapshot yet). What is left works at its limit, behind the displayed volume at its
+// price. A later snapshot fills a resting order when its opposite best crosses the order's price
+// (at the order's price, up to the displayed volume), when the last price traded through it, or
+// when the volume traded at its price has used up the queue ahead of it.
+// Called under the world lock, like every Broker method.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "ThostFtdcUserApiDataType.h"
+#include "core/broker/broker.h"
+#include "core/exchange/exchange_rules.h"
+#include "core/text/fields.h"
+
+namespace qvsim {
+
+namespace {
+
+bool validPrice(double price) { return price > 0.0 && price < 1e300; }
+
+bool isBuy(const CThostFtdcOrderField& f) { return f.Direction == THOST_FTDC_D_Buy; }
+
+// The price an order trades at most (buy) or least (sell): market orders take the price limit.
+double orderPrice(const CThostFtdcOrderField& f, const InstrumentState& ins) {
+  if (f.OrderPriceType == THOST_FTDC_OPT_AnyPrice) return isBuy(f) ? ins.upperLimit : ins.lowerLimit;
+  return f.LimitPrice;
+}
+
+}  // namespace
+
+bool Broker::canTrade(const OrderEntry& entry, long long needed) {
+  const auto& f = entry.field;
+  const std::string instrumentId = getText(f.InstrumentID);
+  const double price = orderPrice(f, instruments_.at(instrumentId));
+  long long volume = 0;
+  auto book = books_.find(instrumentId);
+  if (book != books_.end()) {
+    for (const PriceBook::Resting& r : book->second.crossing(isBuy(f), price, entry.totals->number, needed)) {
+      volume += r.volume;
+    }
+  }
+  auto view = views_.find(instrumentId);
+  if (volume < needed && view != views_.end()) volume += view->second.available(isBuy(f), price);
+  return volume >= needed;
+}
+
+void Broker::matchNew(std::size_t index, std::vector<Report>& out) {
+  OrderEntry& entry = orders_[index];
+  const auto& f = entry.field;
+  const std::string instrumentId = getText(f.InstrumentID);
+  const InstrumentState& ins = instruments_.at(instrumentId);
+  const double price = orderPrice(f, ins);
+  const bool buy = isBuy(f);
+  const bool market = f.OrderPriceType == THOST_FTDC_OPT_AnyPrice;
+  const bool immediate = market || f.TimeCondition == THOST_FTDC_TC_IOC;
+
+  // All or nothing, or at least a minimum: decided on what could trade right now.
+  if (f.VolumeCondition == THOST_FTDC_VC_CV || f.VolumeCondition == THOST_FTDC_VC_MV) {
+    const long long needed = f.VolumeCondition == THOST_FTDC_VC_CV ? f.VolumeTotal : std::max(1, f.MinVolume);
+    if (!canTrade(entry, needed)) {
+      cancelRemainder(entry, "已撤单", out);
+      return;
+    }
+  }
+
+  // Other clients' resting orders: best price first, then the earliest.
+  auto book = books_.find(instrumentId);
+  if (book != books_.end()) {
+    for (const PriceBook::Resting& r : book->second.crossing(buy, price, entry.totals->number, f.VolumeTotal)) {
+      if (entry.field.VolumeTotal == 0) break;
+      OrderEntry& resting = orders_[r.id];
+      const int volume = std::min(entry.field.VolumeTotal, resting.field.VolumeTotal);
+      const double at = resting.field.LimitPrice;
+      fill(resting, at, volume, out);
+      fill(entry, at, volume, out);
+    }
+  }
+
+  // The market's displayed levels, in price order up to the limit.
+  auto view = views_.find(instrumentId);
+  if (entry.field.VolumeTotal > 0 && view != views_.end() && view->second.known) {
+    MarketView& v = view->second;
+    for (const auto& [at, volume] : v.take(buy, price, entry.field.VolumeTotal)) fill(entry, at, volume, out);
+    if (entry.field.VolumeTotal > 0) entry.queueAhead = v.displayedAt(buy, price);
+  }
+
+  if (entry.field.VolumeTotal > 0 && immediate) cancelRemainder(entry, "已撤单", out);
+}
+
+std::vector<Report> Broker::onSnapshot(const CThostFtdcDepthMarketDataField& depth) {
+  std::vector<Report> out;
+  const std::string_view instrumentId = textView(depth.InstrumentID);
+  auto seen = views_.find(instrumentId);
+  if (seen == views_.end()) {
+    if (instruments_.count(std::string(instrumentId)) == 0) return out;
+    seen = views_.emplace(std::string(instrumentId), MarketView{}).first;
+  }
+  MarketView& v = seen->second;
+  const double previousVolume = v.known ? v.depth.Volume : depth.Volume;
+  v.see(depth);
+  const long long tradedNow = std::max(0LL, static_cast<long long>(depth.Volume - previousVolume));
+  const double last = depth.LastPrice;
+
+  // Only orders the snapshot can reach: buys from the lower of the best ask and the last traded
+  // price up, sells from the higher of the best bid and the last price down (with room for the
+  // exact tests below), taken in time order as the fills share the displayed volume.
+  auto book = books_.find(instrumentId);
+  if (book == books_.end()) return out;
+  constexpr double kSlack = 2 * kPriceEpsilon;
+  const bool traded = validPrice(last) && tradedNow > 0;
+  double buyFloor = std::numeric_limits<double>::infinity();
+  double sellCeiling = -std::numeric_limits<double>::infinity();
+  if (validPrice(depth.AskPrice1)) buyFloor = depth.AskPrice1 - kSlack;
+  if (validPrice(depth.BidPrice1)) sellCeiling = depth.BidPrice1 + kSlack;
+  if (traded) {
+    buyFloor = std::min(buyFloor, last - kSlack);
+    sellCeiling = std::max(sellCeiling, last + kSlack);
+  }
+  const bool buys = validPrice(depth.AskPrice1) || traded;
+  const bool sells = validPrice(depth.BidPrice1) || traded;
+  const std::vector<std::size_t> reachable =
+      book->second.reachable(buys ? &buyFloor : nullptr, sells ? &sellCeiling : nullptr);
+
+  for (std::size_t i : reachable) {
+    OrderEntry& o = orders_[i];
+    if (!o.working()) continue;
+    const bool buy = isBuy(o.field);
+    const double price = o.field.LimitPrice;
+    const double opposite = buy ? depth.AskPrice1 : depth.BidPrice1;
+    int& taken = v.taken[buy ? 1 : 0][0];
+    const int shown = buy ? depth.AskVolume1 : depth.BidVolume1;
+    if (validPrice(opposite) && (buy ? crosses(price, opposite) : crosses(opposite, price))) {
+      if (shown > taken) {
+        const int volume = std::min(o.field.VolumeTotal, shown - taken);
+        taken += volume;
+        fill(o, price, volume, out);
+      }
+      continue;
+    }
+    if (!traded) continue;
+    if (buy ? last < price - kPriceEpsilon : last > price + kPriceEpsilon) {
+      // The market traded through the order's price: everything ahead of it and the order went.
+      fill(o, price, o.field.VolumeTotal, out);
+    } else if (std::fabs(last - price) < kPriceEpsilon) {
+      o.queueAhead -= tradedNow;
+      if (o.queueAhead < 0) {
+        const int volume = static_cast<int>(std::min<long long>(o.field.VolumeTotal, -o.queueAhead));
+        o.queueAhead = 0;
+        fill(o, price, volume, out);
+      }
+    }
+  }
+  persist(out);
+  return out;
+}
+
+}  // namespace qvsim
