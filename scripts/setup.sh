@@ -1,16 +1,27 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, whatever the build, the tests and the demo need and this machine lacks.
-# Does nothing when everything is present. Run as root on Debian (CI and developer machines are).
+# Installs, with apt-get, whatever the build, the tests and the demo need and this machine lacks;
+# `scripts/setup.sh demo` installs only what the demo needs. Does nothing when everything is
+# present. Run as root on Debian (CI and developer machines are).
 set -euo pipefail
 
+# What the demo needs: the compiler, CMake, Debian's Python with its headers, the stand-in's JSON
+# and SQLite libraries, the progress bar and the pictures.
 packages=(
   g++ cmake make pkg-config
-  python3 python3-dev python3-pytest python3-tqdm python3-matplotlib python3-distributed
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  python3 python3-dev python3-tqdm python3-matplotlib
   nlohmann-json3-dev libsqlite3-dev
   binutils
-  clang libclang-rt-14-dev libfuzzer-14-dev
 )
+# What the tests add: GoogleTest and Google Benchmark, pytest, Dask for sweeps, mypy, clang with
+# libFuzzer and the sanitizers' runtime, and pip with venv for the install check.
+if [ "${1:-all}" != "demo" ]; then
+  packages+=(
+    python3-pytest python3-distributed python3-mypy
+    python3-venv python3-pip python3-setuptools python3-wheel
+    libgtest-dev libgmock-dev googletest libbenchmark-dev
+    clang libclang-rt-14-dev libfuzzer-14-dev
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -15,7 +15,7 @@ Outputs:
     src/records/print_helper.h            CQVPrintHelper's declarations, two operations per printed type
     src/records/record_fields.h           one field list per printed type (visitFields)
     src/records/print_helper.cc           the printers, visitors of those field lists
-    python/quorvane/records.py            ctypes mirrors of the CQV records and of every CTP structure
+    python/quorvane/trading/records.py            ctypes mirrors of the CQV records and of every CTP structure
     tests/cpp/ctpapi/compiled_layout.cc   what the compiler makes of the CTP declarations
 
 The CQV layout is computed here under natural alignment (the same rule the C++ compiler and ctypes
@@ -291,7 +291,7 @@ def render_print_helper_source(records, facts):
 
 
 # ---------------------------------------------------------------------------------------------
-# python/quorvane/records.py
+# python/quorvane/trading/records.py
 
 def render_python(records, facts):
     typedefs = typedef_table(facts)
@@ -305,14 +305,17 @@ def render_python(records, facts):
            "CTP 6.3.15 structures. Read a record in place with view(CQVOrderField, address).",
            '"""',
            "import ctypes",
+           "from typing import Optional, Type, TypeVar",
            "",
            "__all__ = [",
            "    \"view\","]
     out += ["    \"%s\"," % n for n in names]
     out += ["]",
             "",
+            "_Record = TypeVar(\"_Record\", bound=ctypes.Structure)",
             "",
-            "def view(cls, address):",
+            "",
+            "def view(cls: Type[_Record], address: Optional[int]) -> Optional[_Record]:",
             '    """The record of type cls living at address, read in place; None for a null address."""',
             "    if not address:",
             "        return None",
@@ -412,7 +415,7 @@ def render_all():
         ROOT / "src" / "records" / "print_helper.h": render_print_helper_header(records, facts),
         ROOT / "src" / "records" / "record_fields.h": render_record_fields(records, facts),
         ROOT / "src" / "records" / "print_helper.cc": render_print_helper_source(records, facts),
-        ROOT / "python" / "quorvane" / "records.py": render_python(records, facts),
+        ROOT / "python" / "quorvane" / "trading" / "records.py": render_python(records, facts),
         ROOT / "tests" / "cpp" / "ctpapi" / "compiled_layout.cc": render_compiled_layout(facts),
     }
 

@@ -2,21 +2,14 @@
 import ctypes
 import json
 import os
-import pathlib
-from typing import NamedTuple, Optional, Union
+from typing import Any, NamedTuple, Optional, Union
+
+from . import _resources
+from .errors import SimError
 
 __all__ = ["Sim", "SimError", "Request", "ReplayedInstrument", "find_library"]
 
-_LIBRARY = "libquorvanesim.so"
 _RECORD_BUFFER = 4096
-
-
-class SimError(RuntimeError):
-    """A control call failed; ``code`` is the negative QVSIM_ERR_ value it returned."""
-
-    def __init__(self, code: int, message: str):
-        super().__init__("%s (%d)" % (message, code))
-        self.code = code
 
 
 class Request(NamedTuple):
@@ -38,15 +31,11 @@ class ReplayedInstrument(NamedTuple):
 
 
 def find_library(path: Optional[str] = None) -> str:
-    """The control library: ``path`` if given, else $QUORVANE_SIM_LIB, else next to $QUORVANE_LIB,
-    else the repository's build/lib."""
+    """The control library: ``path`` if given, else $QUORVANE_SIM_LIB, else the one beside the
+    runtime library ($QUORVANE_LIB or the package's own)."""
     if path:
         return str(path)
-    if os.environ.get("QUORVANE_SIM_LIB"):
-        return os.environ["QUORVANE_SIM_LIB"]
-    if os.environ.get("QUORVANE_LIB"):
-        return str(pathlib.Path(os.environ["QUORVANE_LIB"]).resolve().parent / _LIBRARY)
-    return str(pathlib.Path(__file__).resolve().parents[2] / "build" / "lib" / _LIBRARY)
+    return _resources.sim_library_path()
 
 
 # name: (restype, argtypes) of every control function.
@@ -119,7 +108,7 @@ class Sim:
             raise SimError(code, self.last_error())
         return code
 
-    def _text(self, function) -> str:
+    def _text(self, function: Any) -> str:
         buffer = ctypes.create_string_buffer(1024)
         function(buffer, len(buffer))
         return buffer.value.decode("utf-8", "replace")

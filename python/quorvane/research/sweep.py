@@ -13,8 +13,12 @@ import pathlib
 import subprocess
 import sys
 import time
+from typing import Any, Callable, Dict, Iterable, List, Mapping, Optional, Sequence, Tuple
+from typing import TypedDict, TypeVar, Union, cast
 
+from ..errors import ParameterError
 from .progress import progress_bar
+
 
 __all__ = ["parse_grid", "combinations", "run_combination", "sweep", "table", "write_csv",
            "plot_heatmap", "COLUMNS"]
@@ -24,42 +28,64 @@ COLUMNS = ["net_profit", "total_return", "sharpe", "max_drawdown", "max_drawdown
            "profit_factor", "round_trips", "trades", "fees"]
 # Sorting keys for which smaller is better.
 _ASCENDING = {"max_drawdown", "max_drawdown_pct", "fees"}
-_PACKAGE_ROOT = str(pathlib.Path(__file__).resolve().parents[1])
+# The folder that holds this package, so that a worker's interpreter imports this same copy.
+_IMPORT_ROOT = str(pathlib.Path(__file__).resolve().parents[2])
+
+_PathArg = Union[str, "os.PathLike[str]"]
+_Path = TypeVar("_Path", bound=_PathArg)
 
 
-def parse_grid(options):
+class Result(TypedDict, total=False):
+    """The outcome of one combination, as run_combination returns it."""
+
+    params: Mapping[str, str]
+    ok: bool
+    stats: Optional[Dict[str, Any]]
+    error: Optional[str]
+    out: str
+    seconds: float
+
+
+# The arguments of run_combination for one combination: (files, strategy, params, fixed,
+# scenario, out_dir).
+_Task = Tuple[List[_PathArg], str, Dict[str, str], Dict[str, Any], Optional[str], str]
+
+
+def parse_grid(options: Iterable[str]) -> Dict[str, List[str]]:
     """{"fast": ["3", "5", "8"], ...} from ["fast=3,5,8", ...], in the order given; values stay
     text (the replay converts them as it converts --param)."""
-    grid = {}
+    grid: Dict[str, List[str]] = {}
     for option in options:
         name, sep, values = option.partition("=")
         name = name.strip()
         items = [v.strip() for v in values.split(",")]
         if not sep or not name.isidentifier() or not all(items):
-            raise ValueError("a grid is NAME=V1,V2,...; not %r" % option)
+            raise ParameterError("a grid is NAME=V1,V2,...; not %r" % option)
         if name in grid:
-            raise ValueError("parameter %s is given twice" % name)
+            raise ParameterError("parameter %s is given twice" % name)
         grid[name] = items
     if not grid:
-        raise ValueError("a sweep needs at least one --grid NAME=V1,V2,...")
+        raise ParameterError("a sweep needs at least one --grid NAME=V1,V2,...")
     return grid
 
 
-def combinations(grid):
+def combinations(grid: Mapping[str, Sequence[str]]) -> List[Dict[str, str]]:
     """Every combination, as dicts in grid order (the last parameter varies fastest)."""
     names = list(grid)
     return [dict(zip(names, values)) for values in itertools.product(*grid.values())]
 
 
-def _label(params):
+def _label(params: Mapping[str, Any]) -> str:
     return ",".join("%s=%s" % kv for kv in params.items())
 
 
-def run_combination(files, strategy, params, fixed, scenario, out_dir, timeout=3600.0):
+def run_combination(files: Sequence[_PathArg], strategy: str, params: Mapping[str, str],
+                    fixed: Mapping[str, Any], scenario: Optional[str], out_dir: str,
+                    timeout: float = 3600.0) -> Result:
     """Replays one combination in a new interpreter; returns {"params", "ok", "stats", "error",
     "seconds", "out"}. Runs on a Dask worker, so it never raises."""
     started = time.monotonic()
-    result = {"params": params, "ok": False, "stats": None, "error": None, "out": out_dir}
+    result: Result = {"params": params, "ok": False, "stats": None, "error": None, "out": out_dir}
     command = [sys.executable, "-m", "quorvane", "replay", *files, "--strategy", strategy,
                "--out", out_dir, "--no-progress", "--no-pictures"]
     for name, value in list(fixed.items()) + list(params.items()):
@@ -67,7 +93,7 @@ def run_combination(files, strategy, params, fixed, scenario, out_dir, timeout=3
     if scenario:
         command += ["--scenario", scenario]
     env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(p for p in (_PACKAGE_ROOT, env.get("PYTHONPATH")) if p)
+    env["PYTHONPATH"] = os.pathsep.join(p for p in (_IMPORT_ROOT, env.get("PYTHONPATH")) if p)
     try:
         os.makedirs(out_dir, exist_ok=True)
         done = subprocess.run(command, env=env, capture_output=True, text=True, timeout=timeout,
@@ -91,8 +117,11 @@ def run_combination(files, strategy, params, fixed, scenario, out_dir, timeout=3
     return result
 
 
-def sweep(files, strategy, grid, out_dir, fixed=None, scenario=None, scheduler=None,
-          workers=None, progress=True, log=print):
+def sweep(files: Iterable[_PathArg], strategy: _PathArg, grid: Mapping[str, Sequence[str]],
+          out_dir: _PathArg, fixed: Optional[Mapping[str, Any]] = None,
+          scenario: Optional[_PathArg] = None, scheduler: Optional[str] = None,
+          workers: Optional[int] = None, progress: bool = True,
+          log: Callable[[str], Any] = print) -> List[Result]:
     """Runs every combination of the grid; returns the results in grid order."""
     combos = combinations(grid)
     out_dir = os.path.abspath(out_dir)
@@ -102,7 +131,7 @@ def sweep(files, strategy, grid, out_dir, fixed=None, scenario=None, scheduler=N
     tasks = [(files, strategy, params, dict(fixed or {}), scenario,
               os.path.join(out_dir, "runs", _label(params))) for params in combos]
     bar = progress_bar(len(tasks), progress, "run", "sweep")
-    results = [None] * len(tasks)
+    results = cast(List[Result], [None] * len(tasks))   # each filled in by its combination
     try:
         try:
             import distributed
@@ -124,12 +153,12 @@ def sweep(files, strategy, grid, out_dir, fixed=None, scenario=None, scheduler=N
     return results
 
 
-def _absolute_strategy(location):
+def _absolute_strategy(location: _PathArg) -> str:
     path, sep, name = str(location).partition(":")
     return os.path.abspath(path) + (sep + name if sep else "")
 
 
-def _run_threads(tasks, results, count, bar):
+def _run_threads(tasks: Sequence[_Task], results: List[Result], count: int, bar: Any) -> None:
     from concurrent.futures import ThreadPoolExecutor, as_completed
     with ThreadPoolExecutor(max_workers=count) as pool:
         futures = {pool.submit(run_combination, *task): n for n, task in enumerate(tasks)}
@@ -139,7 +168,9 @@ def _run_threads(tasks, results, count, bar):
                 bar.update(1)
 
 
-def _run_dask(distributed, tasks, results, scheduler, workers, bar, log):
+def _run_dask(distributed: Any, tasks: Sequence[_Task], results: List[Result],
+              scheduler: Optional[str], workers: Optional[int], bar: Any,
+              log: Callable[[str], Any]) -> None:
     cluster = None
     if scheduler:
         client = distributed.Client(scheduler)
@@ -172,21 +203,21 @@ def _run_dask(distributed, tasks, results, scheduler, workers, bar, log):
             cluster.close()
 
 
-def _sort_key(result, key):
+def _sort_key(result: Result, key: str) -> Tuple[int, float]:
     value = (result["stats"] or {}).get(key)
     if not result["ok"] or value is None:
         return (1, 0.0)
     return (0, value if key in _ASCENDING else -value)
 
 
-def ordered(results, key):
+def ordered(results: Iterable[Result], key: str) -> List[Result]:
     """Successful combinations best first by `key`, then the failed ones, each in grid order."""
     if key not in COLUMNS:
         raise ValueError("--sort takes one of %s" % ", ".join(COLUMNS))
     return sorted(results, key=lambda r: _sort_key(r, key))
 
 
-def _cell(value):
+def _cell(value: Any) -> str:
     if value is None:
         return "n/a"
     if isinstance(value, float):
@@ -194,19 +225,23 @@ def _cell(value):
     return str(value)
 
 
-def table(results, names):
+def table(results: Iterable[Result], names: Sequence[str]) -> str:
     """The results table as printed; a failed combination shows its error after its parameters."""
     header = list(names) + COLUMNS
     rows = [([r["params"][n] for n in names], r) for r in results]
     widths = [len(h) for h in header]
+    # A combination that ran has its stats; a row has no more cells than the header (the
+    # fill value is never a width).
     for params, r in rows:
-        cells = params + ([_cell(r["stats"].get(c)) for c in COLUMNS] if r["ok"] else [])
-        widths = [max(w, len(c)) for w, c in itertools.zip_longest(widths, cells, fillvalue="")]
+        cells = params + ([_cell(cast(Dict[str, Any], r["stats"]).get(c)) for c in COLUMNS]
+                          if r["ok"] else [])
+        widths = [max(cast(int, w), len(c))
+                  for w, c in itertools.zip_longest(widths, cells, fillvalue="")]
     lines = ["  ".join(h.rjust(w) for h, w in zip(header, widths))]
     for params, r in rows:
         cells = [c.rjust(w) for c, w in zip(params, widths)]
         if r["ok"]:
-            cells += [_cell(r["stats"].get(c)).rjust(w)
+            cells += [_cell(cast(Dict[str, Any], r["stats"]).get(c)).rjust(w)
                       for c, w in zip(COLUMNS, widths[len(params):])]
         else:
             cells.append("FAILED: %s" % r["error"])
@@ -214,7 +249,8 @@ def table(results, names):
     return "\n".join(lines)
 
 
-def write_csv(path, results, names):
+def write_csv(path: _Path, results: Iterable[Result], names: Sequence[str]) -> _Path:
+    """sweep.csv: one row per combination, its parameters, its statistics, its error and folder."""
     with open(path, "w", newline="") as out:
         writer = csv.writer(out)
         writer.writerow(list(names) + COLUMNS + ["error", "out"])
@@ -226,7 +262,8 @@ def write_csv(path, results, names):
     return path
 
 
-def plot_heatmap(path, results, grid, key, log=print):
+def plot_heatmap(path: _Path, results: Iterable[Result], grid: Mapping[str, Sequence[str]],
+                 key: str, log: Callable[[str], Any] = print) -> Optional[_Path]:
     """A heat map of `key` over a grid of two parameters (failed combinations blank); None and a
     one-line note when matplotlib is missing."""
     try:

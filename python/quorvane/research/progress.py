@@ -1,9 +1,10 @@
 """A progress bar on standard error when asked for and tqdm is installed; otherwise none (callers
 then skip their updates)."""
 import sys
+from typing import Any, Optional
 
 
-def progress_bar(total, enabled, unit, desc, **options):
+def progress_bar(total: int, enabled: bool, unit: str, desc: str, **options: Any) -> Optional[Any]:
     """A tqdm bar over `total` items, or None when `enabled` is false or tqdm is missing."""
     if not enabled:
         return None

@@ -1,13 +1,6 @@
-"""The strategy developer's layer over the ctypes runtime: a Client that builds its login record
-from keyword arguments, starts the runtime and runs its loop on a background thread, and a Strategy base
-class whose methods receive the runtime's events.
-
-Threads. The runtime calls back on its own native threads with the interpreter lock held: order
-events on the trader library's thread, snapshots on the market-data library's thread, the loop
-callable on the client's worker. Handlers therefore run one at a time but not on one thread, and
-may interleave between Python statements. Never hold a Python lock in a handler while calling an
-export (buy, cancel, ...) that another handler's thread may need: the runtime holds an order's and a
-position's spin locks while it delivers that order's event.
+"""The strategy developer's client over the ctypes runtime: it builds its login record from keyword
+arguments, starts the runtime, runs its loop on a background thread and delivers the runtime's
+events to a Strategy (see strategy.py for the threads they arrive on).
 
 Records. Orders, positions and snapshots are handed to handlers as ctypes views of the runtime's
 own records, read in place (records.view). A view is made once per record address and reused, so
@@ -18,18 +11,23 @@ import atexit
 import collections
 import ctypes
 import datetime
-import functools
 import os
 import sys
 import threading
 import time
 import traceback
+import typing
+from typing import Any, Callable, Dict, Iterable, List, NoReturn, Optional, Tuple, Type, TypeVar, Union
 
 from . import codes, records, runtime
-from .orders import VERBS, OrderVerbs, _text
+from ._event_names import NOT_SENT
+from .orders import Code, Order, OrderVerbs, Text, _code, _text
+from .strategy import Strategy
 from .timers import ExchangeClock, Timers, wall_seconds
 
-__all__ = ["Client", "Strategy", "login_record", "shutdown", "LOGIN_DEFAULTS"]
+__all__ = ["Client", "Strategy", "login_record", "shutdown", "shared_runtime", "LOGIN_DEFAULTS"]
+
+_Record = TypeVar("_Record", bound=ctypes.Structure)
 
 # The keyword arguments of login_record and the values the runtime itself would use for them.
 LOGIN_DEFAULTS = {
@@ -71,7 +69,7 @@ _FIELD_OF = {
 }
 
 
-def login_record(**kwargs):
+def login_record(**kwargs: Any) -> records.CQVLoginField:
     """A CQVLoginField from keyword arguments (names and defaults in LOGIN_DEFAULTS). Texts are
     encoded as UTF-8; a text longer than its field raises ValueError instead of being cut."""
     unknown = set(kwargs) - set(LOGIN_DEFAULTS)
@@ -93,134 +91,23 @@ def login_record(**kwargs):
     return login
 
 
-class Strategy:
-    """Base class of a strategy: override the handlers you need. `self.client` is set when the
-    strategy is attached to a Client, before any handler runs.
-
-    Routing of the runtime's events:
-      10002 Ready                       -> on_ready()
-      10010 snapshot                    -> on_tick(tick)          (CQVMarketDataField view)
-      10003 Traded                      -> on_trade(order, position, usable_cash)
-      10004..10009 other order events   -> on_order(event_id, order, position, usable_cash)
-      every other response/status event -> on_response(event_id, record_address, is_last,
-                                                       error_id, message)
-      each turn of the worker when ready -> on_loop()
-      the end of the run, however it ends -> on_stop(reason)
-    A handler that raises is reported through on_error and event delivery carries on.
-
-    The order verbs of the client are the strategy's own too: self.buy(...) is
-    self.client.buy(...) (see orders.OrderVerbs for the list). self.every(seconds, fn) and
-    self.after(seconds, fn) run fn on the client's clock: the replayed market's time in a replay,
-    the wall clock live; self.now() tells that time.
-    """
-
-    client = None
-    # Ticks a replay will deliver (set by the replay before it starts); None when trading live.
-    ticks_expected = None
-    # The client's ticks_seen when the replayed day began (a run of several days).
-    ticks_at_day_start = 0
-
-    def day_ending(self, share=0.03):
-        """True during the last `share` of a replayed day's ticks: time to go flat."""
-        if not self.ticks_expected or self.client is None:
-            return False
-        seen = self.client.ticks_seen - self.ticks_at_day_start
-        return seen >= (1.0 - share) * self.ticks_expected
-
-    def on_ready(self):
-        pass
-
-    def on_tick(self, tick):
-        pass
-
-    def on_order(self, event_id, order, position, usable_cash):
-        pass
-
-    def on_trade(self, order, position, usable_cash):
-        pass
-
-    def on_response(self, event_id, record_address, is_last, error_id, message):
-        pass
-
-    def on_loop(self):
-        pass
-
-    # Bars of `bar_minutes` minutes, by exchange time, built from the ticks when on_bar is
-    # overridden (quorvane.bars); each finished bar arrives before the tick that finished it.
-    bar_minutes = 1
-
-    def on_bar(self, bar):
-        pass
-
-    def on_day_start(self, trading_day):
-        """A replayed trading day begins (after the day roll's new login, before its first tick)."""
-
-    def on_day_end(self, trading_day):
-        """A replayed trading day's last tick was delivered; the exchange settles it next."""
-
-    def on_stop(self, reason):
-        """The run has ended: reason is "finished" (a replay played every tick), "interrupted"
-        (Ctrl-C), "failed" (an error ended it), "stopped" (Client.stop) or "shutdown". Runs once
-        per client, however the run ends."""
-
-    def every(self, seconds, callback):
-        """Calls callback() every `seconds` of the client's clock; returns a Timer (.cancel())."""
-        return self._attached().timers.add(seconds, callback, repeat=True)
-
-    def after(self, seconds, callback):
-        """Calls callback() once, `seconds` from now on the client's clock."""
-        return self._attached().timers.add(seconds, callback, repeat=False)
-
-    def now(self):
-        """The client's time as a datetime: the replayed market's during a replay (None before
-        its first snapshot), the wall clock's live."""
-        return self._attached().now()
-
-    def _attached(self):
-        if self.client is None:
-            raise RuntimeError("%s is not attached to a client yet: use timers and orders from "
-                               "on_ready or later" % type(self).__name__)
-        return self.client
-
-    def on_error(self, handler, error):
-        """Called with the handler's name and the exception it raised; prints the traceback."""
-        sys.stderr.write("quorvane: %s raised:\n%s" % (handler, "".join(
-            traceback.format_exception(type(error), error, error.__traceback__))))
-
-
-def _verb(name):
-    method = getattr(OrderVerbs, name)
-
-    @functools.wraps(method)
-    def call(self, *args, **kwargs):
-        return getattr(self._attached(), name)(*args, **kwargs)
-    return call
-
-
-for _name in VERBS:
-    setattr(Strategy, _name, _verb(_name))
-
-
 class _Query:
     """Records of one query round, copied out of the callback (the library owns them only for
     the duration of the call)."""
 
-    def __init__(self, record_type):
+    def __init__(self, record_type: Type[ctypes.Structure]) -> None:
         self.record_type = record_type
-        self.records = []
+        self.records: List[Any] = []
         self.error_id = 0
         self.message = ""
         self.done = threading.Event()
 
 
-# The runtime's message for a request that the CTP library refused to send.
-_NOT_SENT = "Error:Fail To Sended."
-
 _loop_lock = threading.Lock()
-_loop_thread = None
+_loop_thread: Optional[threading.Thread] = None
 
 
-def _start_loop(lib):
+def _start_loop(lib: ctypes.CDLL) -> threading.Thread:
     """Starts the runtime's `loop` once per process on a daemon thread: a second `loop` would start
     a second worker for every client."""
     global _loop_thread
@@ -231,15 +118,15 @@ def _start_loop(lib):
     return _loop_thread
 
 
-_runtime = None
+_runtime: Optional[runtime.Runtime] = None
 _runtime_lock = threading.Lock()
 
 
-_clients = []
+_clients: List["Client"] = []
 _in_handler = threading.local()      # .depth: strategy handlers running on this thread
 
 
-def shutdown(code=0):
+def shutdown(code: int = 0) -> NoReturn:
     """Runs the end hook (on_stop) of every client not yet ended, the atexit handlers, stops every
     client (exitX with no handle) and ends the process. The runtime's workers and the CTP
     libraries' threads never end on their own and call into the interpreter, so the process must
@@ -256,7 +143,7 @@ def shutdown(code=0):
         os._exit(code)
 
 
-def shared_runtime(path=None):
+def shared_runtime(path: Optional[str] = None) -> runtime.Runtime:
     """The one loaded runtime of this process (the library keeps process-wide state)."""
     global _runtime
     with _runtime_lock:
@@ -275,7 +162,8 @@ class Client(OrderVerbs):
     client.run()              # until Ctrl-C or client.stop()
     """
 
-    def __init__(self, strategy=None, client_index=0, quiet=True, library=None, **login):
+    def __init__(self, strategy: Optional[Strategy] = None, client_index: int = 0,
+                 quiet: bool = True, library: Optional[str] = None, **login: Any) -> None:
         self.strategy = strategy or Strategy()
         self.strategy.client = self
         self.client_index = client_index
@@ -285,36 +173,36 @@ class Client(OrderVerbs):
         if quiet:
             # Events without a handler would otherwise be printed as text blocks.
             self.runtime.set_run_mode("1")
-        self.raw = None
-        self.handle = None
+        self.raw: Optional[runtime.NativeClient] = None
+        self.handle: Optional[int] = None
         self.ready = threading.Event()
         self.errors = 0
-        self._views = {}
-        self._queries = {}
+        self._views: Dict[Tuple[type, int], Any] = {}
+        self._queries: Dict[int, _Query] = {}
         self._query_lock = threading.Lock()
-        self._orders = []
+        self._orders: List[records.CQVOrderField] = []
         self._stop = threading.Event()
         self._ended = False
         self._end_lock = threading.Lock()
-        self._attached = self.strategy       # None once the run has ended
+        self._attached: Optional[Strategy] = self.strategy  # None once the run has ended
         self._handlers_running = 0           # handlers being delivered now, on any thread
         self._count_lock = threading.Lock()  # guards _handlers_running; no export call under it
         self._handlers_idle = threading.Event()  # set when none runs once the run has ended
-        self._tick_views = {}                # snapshot record address -> its view
+        self._tick_views: Dict[int, Any] = {}  # snapshot record address -> its view
         # Snapshots take a path of their own, the busiest one: handlers bound once, and instead
         # of the count, a flag the market-data thread alone writes.
-        self._tick_observers = []
+        self._tick_observers: List[Callable[[Any], Any]] = []
         self._strategy_tick = getattr(self.strategy, "on_tick", None)
         self._in_tick = False
-        self._tick_thread = None
-        self._observers = []
+        self._tick_thread: Optional[int] = None
+        self._observers: List[Any] = []
         self.ticks_seen = 0
-        self.events_seen = collections.Counter()
+        self.events_seen: typing.Counter[int] = collections.Counter()
         if type(self.strategy).on_bar is not Strategy.on_bar:
             from .bars import BarFeed
             self.add_observer(BarFeed(self.strategy))
         self._events_changed = threading.Condition()
-        self.exchange_clock = None
+        self.exchange_clock: Optional[ExchangeClock] = None
         self.timers = Timers(wall_seconds)
         _clients.append(self)
         # A host that ends as any Python program does still ends its run.
@@ -322,19 +210,19 @@ class Client(OrderVerbs):
 
     # Clock ---------------------------------------------------------------------------------------
 
-    def use_exchange_time(self):
+    def use_exchange_time(self) -> None:
         """Runs the timers on the replayed market's time, taken from each snapshot before the
         strategy sees it (a replay calls this before its first snapshot)."""
         self.exchange_clock = ExchangeClock()
         self.timers = Timers(self.exchange_clock.seconds)
 
-    def now(self):
+    def now(self) -> Optional[datetime.datetime]:
         """The replayed market's time during a replay, the wall clock's live (a datetime)."""
         if self.exchange_clock is not None:
             return self.exchange_clock.now()
         return datetime.datetime.now()
 
-    def _fire_timers(self):
+    def _fire_timers(self) -> None:
         for timer in self.timers.due():
             if timer.cancelled:
                 continue
@@ -348,7 +236,7 @@ class Client(OrderVerbs):
                 except Exception:
                     traceback.print_exc()
 
-    def add_observer(self, observer):
+    def add_observer(self, observer: Any) -> None:
         """Objects with Strategy's handler methods that see every event just before the strategy
         (a recorder, a risk check). Add them before start()."""
         self._observers.append(observer)
@@ -357,7 +245,7 @@ class Client(OrderVerbs):
 
     # Views ------------------------------------------------------------------------------------
 
-    def _view(self, cls, address):
+    def _view(self, cls: Type[_Record], address: Optional[int]) -> Optional[_Record]:
         if not address:
             return None
         key = (cls, address)
@@ -366,18 +254,18 @@ class Client(OrderVerbs):
             view = self._views[key] = records.view(cls, address)
         return view
 
-    def order_view(self, address):
+    def order_view(self, address: Optional[int]) -> Optional[records.CQVOrderField]:
         return self._view(records.CQVOrderField, address)
 
-    def position_view(self, address):
+    def position_view(self, address: Optional[int]) -> Optional[records.CQVPositionField]:
         return self._view(records.CQVPositionField, address)
 
-    def tick_view(self, address):
+    def tick_view(self, address: Optional[int]) -> Optional[records.CQVMarketDataField]:
         return self._view(records.CQVMarketDataField, address)
 
     # Event handlers handed to the runtime ----------------------------------------------------
 
-    def _call(self, target, name, args):
+    def _call(self, target: Any, name: str, args: Tuple[Any, ...]) -> None:
         handler = getattr(target, name, None)
         if handler is None:
             return
@@ -386,14 +274,14 @@ class Client(OrderVerbs):
         except Exception as error:  # one bad handler must not stop event delivery
             self._failed(name, error)
 
-    def _failed(self, name, error):
+    def _failed(self, name: str, error: BaseException) -> None:
         self.errors += 1
         try:
             self.strategy.on_error(name, error)
         except Exception:
             traceback.print_exc()
 
-    def _guard(self, name, *args):
+    def _guard(self, name: str, *args: Any) -> None:
         for target in self._observers:
             self._call(target, name, args)
         # Counted before the strategy is read, so that end(), which detaches it first, either
@@ -414,12 +302,13 @@ class Client(OrderVerbs):
             if idle and self._attached is None:
                 self._handlers_idle.set()
 
-    def hook(self, name, *args):
+    def hook(self, name: str, *args: Any) -> None:
         """Calls handler `name` (on_day_start, on_day_end) of the observers and the strategy, as
         the runtime's events are delivered: a handler that raises goes to on_error."""
         self._guard(name, *args)
 
-    def _on_order_event(self, event_id, order_address, position_address, usable_cash):
+    def _on_order_event(self, event_id: int, order_address: Optional[int],
+                        position_address: Optional[int], usable_cash: float) -> None:
         order = self.order_view(order_address)
         position = self.position_view(position_address)
         if event_id == codes.TRADED:
@@ -427,7 +316,8 @@ class Client(OrderVerbs):
         else:
             self._guard("on_order", event_id, order, position, usable_cash)
 
-    def _on_response(self, event_id, record_address, is_last, user_id, error_id, message):
+    def _on_response(self, event_id: int, record_address: Optional[int], is_last: bool,
+                     user_id: str, error_id: int, message: str) -> None:
         with self._events_changed:
             self.events_seen[event_id] += 1
             self._events_changed.notify_all()
@@ -441,7 +331,7 @@ class Client(OrderVerbs):
         self._guard("on_response", event_id, record_address, is_last,
                     error_id, message)
 
-    def _on_snapshot(self, event_id, address):
+    def _on_snapshot(self, event_id: int, address: int) -> None:
         self.ticks_seen += 1
         tick = self._tick_views.get(address)
         if tick is None:
@@ -459,22 +349,23 @@ class Client(OrderVerbs):
         # Flagged before the strategy's handler is read, as _guard counts (see end()).
         self._in_tick = True
         self._tick_thread = threading.get_ident()
-        handler = self._strategy_tick
-        if handler is not None:
+        strategy_tick = self._strategy_tick
+        if strategy_tick is not None:
             try:
-                handler(tick)
+                strategy_tick(tick)
             except Exception as error:
                 self._failed("on_tick", error)
         self._in_tick = False
         if self._attached is None:
             self._handlers_idle.set()
 
-    def _on_loop(self):
+    def _on_loop(self) -> None:
         if self.exchange_clock is None and self.timers.armed:
             self._fire_timers()
         self._guard("on_loop")
 
-    def _collect(self, query, record_address, is_last, error_id, message):
+    def _collect(self, query: _Query, record_address: Optional[int], is_last: bool,
+                 error_id: int, message: str) -> None:
         if record_address and error_id == 0:
             query.records.append(query.record_type.from_buffer_copy(
                 ctypes.string_at(record_address, ctypes.sizeof(query.record_type))))
@@ -485,7 +376,7 @@ class Client(OrderVerbs):
 
     # Life cycle ----------------------------------------------------------------------------------
 
-    def start(self, loop=True):
+    def start(self, loop: bool = True) -> "Client":
         """init (raises runtime.InitError), then the runtime's loop on a daemon thread. Start every
         client of the process before the first loop: clients made later get no worker."""
         self.raw = self.runtime.init(self.client_index, self.login, self._on_order_event,
@@ -495,18 +386,18 @@ class Client(OrderVerbs):
             _start_loop(self.lib)
         return self
 
-    def wait_ready(self, timeout=30.0):
+    def wait_ready(self, timeout: float = 30.0) -> bool:
         """True once the session is ready (event 10002)."""
         return self.ready.wait(timeout)
 
-    def wait_events(self, event_id, count, timeout=10.0):
+    def wait_events(self, event_id: int, count: int, timeout: float = 10.0) -> bool:
         """True once `count` response events `event_id` have arrived (since the client started),
         False when the timeout passed first."""
         with self._events_changed:
             return self._events_changed.wait_for(lambda: self.events_seen[event_id] >= count,
                                                  timeout)
 
-    def end(self, reason, timeout=10.0):
+    def end(self, reason: str, timeout: float = 10.0) -> bool:
         """Ends the run once, whichever way it ends first (later calls do nothing; True when this
         call ended it): the strategy gets no more events, the handlers it is running are let
         finish (unless called from one), then its on_stop(reason) runs, and the observers'.
@@ -532,7 +423,7 @@ class Client(OrderVerbs):
             self._call(target, "on_stop", (reason,))
         return True
 
-    def stop(self, reason="stopped"):
+    def stop(self, reason: str = "stopped") -> None:
         """Ends the run (on_stop(reason), once) and stops this client's work: no more requests or
         loop calls (exitX)."""
         self.end(reason)
@@ -540,10 +431,11 @@ class Client(OrderVerbs):
         if self.handle:
             self.lib.exitX(self.handle)
 
-    def stop_requested(self):
+    def stop_requested(self) -> bool:
         return self._stop.is_set()
 
-    def run(self, until=None, timeout=None, poll=0.05):
+    def run(self, until: Optional[Callable[[], bool]] = None, timeout: Optional[float] = None,
+            poll: float = 0.05) -> bool:
         """Blocks the calling thread until `until()` is true, the timeout passes, stop() is called
         or Ctrl-C; returns False when interrupted by Ctrl-C (the client is stopped then)."""
         deadline = None if timeout is None else time.monotonic() + timeout
@@ -562,21 +454,40 @@ class Client(OrderVerbs):
 
     # Market data ---------------------------------------------------------------------------------
 
-    def subscribe(self, instruments, exchange_id=None):
-        return self.raw.subscribe(list(instruments), exchange_id)
+    def _started(self) -> runtime.NativeClient:
+        if self.raw is None:
+            raise RuntimeError("the client is not started: call start() first")
+        return self.raw
 
-    def unsubscribe(self, instruments, exchange_id=None):
-        return self.raw.unsubscribe(list(instruments), exchange_id)
+    def subscribe(self, instruments: Iterable[Union[str, bytes]], exchange_id: Text = None) -> int:
+        """Subscribes instrument codes (of one exchange, or None); returns the runtime's code."""
+        return self._started().subscribe(list(instruments), exchange_id)
+
+    def unsubscribe(self, instruments: Iterable[Union[str, bytes]],
+                    exchange_id: Text = None) -> int:
+        """Unsubscribes instrument codes; returns the runtime's code."""
+        return self._started().unsubscribe(list(instruments), exchange_id)
 
     # Orders --------------------------------------------------------------------------------------
 
-    def _placed(self, address):
+    def _quorvane_order(self, export: str, instrument: Text, quantity: Union[int, float],
+                        order_type: Code, price: float, mark: int, exchange_id: Text,
+                        *rest: Any) -> Order:
+        return self._placed(getattr(self.lib, export)(
+            self.handle, _text(instrument), quantity, _code(order_type), price, mark,
+            _text(exchange_id), *rest))
+
+    def _quorvane_cancel(self, export: str, *args: Any) -> int:
+        result: int = getattr(self.lib, export)(self.handle, *args)
+        return result
+
+    def _placed(self, address: Optional[int]) -> Order:
         order = self.order_view(address)
         if order is not None:
             self._orders.extend(self.chain(order))
         return order
 
-    def chain(self, order):
+    def chain(self, order: Optional[records.CQVOrderField]) -> List[records.CQVOrderField]:
         """Every order one call made, starting at the record it returned (NextOrder links)."""
         out = []
         while order is not None:
@@ -585,24 +496,26 @@ class Client(OrderVerbs):
             order = self.order_view(link)
         return out
 
-    def order(self, order_id):
+    def order(self, order_id: int) -> Order:
         return self.order_view(self.lib.getOrder(self.handle, order_id))
 
-    def orders(self):
+    def orders(self) -> List[records.CQVOrderField]:
         """Views of every order this client placed through this object, in placing order."""
         return list(self._orders)
 
-    def position(self, instrument, exchange_id=None):
+    def position(self, instrument: str, exchange_id: Text = None
+                 ) -> Optional[records.CQVPositionField]:
         return self.position_view(self.lib.getPosition(self.handle, instrument.encode(),
                                                        _text(exchange_id)))
 
     @property
-    def usable_cash(self):
+    def usable_cash(self) -> float:
         return self.lib.getUsableCash(self.handle)
 
     # Queries -------------------------------------------------------------------------------------
 
-    def query(self, task_id, record_type, timeout=15.0, attempts=20):
+    def query(self, task_id: int, record_type: Type[_Record], timeout: float = 15.0,
+              attempts: int = 20) -> List[_Record]:
         """Runs one query round (addTask, after the client is ready) and returns copies of the
         records it answered; raises TimeoutError or RuntimeError. A request the CTP library
         refuses (flow control) is sent again here; the task itself is not marked for retrying,
@@ -622,7 +535,7 @@ class Client(OrderVerbs):
                     raise RuntimeError("addTask %d: %s" % (task_id, codes.error_name(code)))
                 if not query.done.wait(timeout):
                     raise TimeoutError("no answer to %s" % codes.event_name(task_id))
-                if query.error_id and query.message == _NOT_SENT:
+                if query.error_id and query.message == NOT_SENT:
                     time.sleep(0.2)
                     continue
                 if query.error_id:
@@ -635,15 +548,17 @@ class Client(OrderVerbs):
             with self._query_lock:
                 self._queries.pop(task_id, None)
 
-    def trading_account(self, timeout=15.0):
+    def trading_account(self, timeout: float = 15.0
+                        ) -> Optional[records.CThostFtdcTradingAccountField]:
         """The exchange's own account record (CThostFtdcTradingAccountField), or None."""
         found = self.query(codes.QRY_TRADING_ACCOUNT, records.CThostFtdcTradingAccountField,
                            timeout)
         return found[-1] if found else None
 
-    def exchange_positions(self, timeout=15.0):
+    def exchange_positions(self, timeout: float = 15.0
+                           ) -> List[records.CThostFtdcInvestorPositionField]:
         return self.query(codes.QRY_POSITION, records.CThostFtdcInvestorPositionField, timeout)
 
-    def exchange_trades(self, timeout=15.0):
+    def exchange_trades(self, timeout: float = 15.0) -> List[records.CThostFtdcTradeField]:
         return self.query(codes.QRY_TRADE, records.CThostFtdcTradeField, timeout)
 

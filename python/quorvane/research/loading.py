@@ -3,53 +3,56 @@ from command-line text to the types of their defaults, checked before anything r
 import importlib.util
 import inspect
 import math
+import os
 import pathlib
 import sys
+from typing import TYPE_CHECKING, Any, Dict, Iterable, Mapping, Optional, Type, Union
+
+from ..errors import InputFileError, ParameterError
+
+if TYPE_CHECKING:
+    from ..trading.strategy import Strategy
+
 
 __all__ = ["ParameterError", "load_strategy", "load_strategy_class", "parse_params",
            "strategy_params"]
 
 
-class ParameterError(ValueError):
-    """A parameter the strategy cannot take: an unknown name, a value of the wrong type, or a
-    NAME=VALUE pair without its '='."""
-
-
-def load_strategy_class(location):
+def load_strategy_class(location: Union[str, "os.PathLike[str]"]) -> Type["Strategy"]:
     """The Strategy subclass a location names: "path/to/file.py:ClassName", or "file.py" for
     the file's only Strategy subclass (or the class its `STRATEGY` attribute names)."""
-    from .host import Strategy
+    from ..trading.strategy import Strategy
     path, _, name = str(location).partition(":")
     if not pathlib.Path(path).is_file():
-        raise ValueError("no strategy file %s" % path)
+        raise InputFileError("no strategy file %s" % path)
     module_name = "quorvane_user_" + pathlib.Path(path).stem
     loader = importlib.util.spec_from_file_location(module_name, path)
     if loader is None:
-        raise ValueError("cannot load a strategy from %s" % path)
+        raise InputFileError("cannot load a strategy from %s" % path)
     module = importlib.util.module_from_spec(loader)
     sys.modules[module_name] = module
-    loader.loader.exec_module(module)
+    loader.loader.exec_module(module)  # type: ignore[union-attr]  # a file's spec has its loader
     if name:
         cls = getattr(module, name, None)
         if cls is None:
-            raise ValueError("%s has no class %s" % (path, name))
+            raise InputFileError("%s has no class %s" % (path, name))
     elif hasattr(module, "STRATEGY"):
         cls = module.STRATEGY
     else:
         found = [v for v in vars(module).values() if isinstance(v, type) and issubclass(v, Strategy)
                  and v is not Strategy and v.__module__ == module_name]
         if len(found) != 1:
-            raise ValueError("%s: name the strategy class (file.py:Class)" % path)
+            raise InputFileError("%s: name the strategy class (file.py:Class)" % path)
         cls = found[0]
     if not (isinstance(cls, type) and issubclass(cls, Strategy)):
-        raise ValueError("%s: %r is not a Strategy subclass" % (path, cls))
+        raise InputFileError("%s: %r is not a Strategy subclass" % (path, cls))
     return cls
 
 
-def parse_params(pairs):
+def parse_params(pairs: Optional[Iterable[str]]) -> Dict[str, str]:
     """{name: text} from "NAME=VALUE" texts; a pair without '=' or a name given twice raises
     ParameterError."""
-    params = {}
+    params: Dict[str, str] = {}
     for pair in pairs or []:
         name, equals, value = pair.partition("=")
         name = name.strip()
@@ -65,7 +68,7 @@ _TRUE = {"1", "true", "yes", "on"}
 _FALSE = {"0", "false", "no", "off"}
 
 
-def _convert(name, text, kind):
+def _convert(name: str, text: str, kind: type) -> Any:
     if kind is bool:
         lowered = text.strip().lower()
         if lowered in _TRUE or lowered in _FALSE:
@@ -89,7 +92,7 @@ def _convert(name, text, kind):
     return text
 
 
-def _kind(parameter):
+def _kind(parameter: inspect.Parameter) -> type:
     """The type a parameter's text converts to: its plain annotation, else its default's type;
     text when neither says."""
     if parameter.annotation in (bool, int, float, str, bytes):
@@ -102,7 +105,7 @@ def _kind(parameter):
     return str
 
 
-def strategy_params(cls, given):
+def strategy_params(cls: Type["Strategy"], given: Mapping[str, Any]) -> Dict[str, Any]:
     """Keyword arguments for cls(...) from {name: value}: a text is converted to the type of the
     constructor's default for it, other values pass as they are. Names the constructor does not
     take raise ParameterError, unless it takes **kwargs (which get the value as given), and so
@@ -115,7 +118,7 @@ def strategy_params(cls, given):
     if unknown and not open_ended:
         raise ParameterError("%s takes no parameter %s (it takes: %s)" % (
             cls.__name__, ", ".join(unknown), ", ".join(named) or "none"))
-    params = {}
+    params: Dict[str, Any] = {}
     for name, value in given.items():
         if isinstance(value, str) and name in named:
             value = _convert(name, value, _kind(named[name]))
@@ -127,7 +130,8 @@ def strategy_params(cls, given):
     return params
 
 
-def load_strategy(location, params=None, **values):
+def load_strategy(location: Union[str, "os.PathLike[str]"],
+                  params: Optional[Mapping[str, Any]] = None, **values: Any) -> "Strategy":
     """A strategy instance from a location (see load_strategy_class), built with
     strategy_params(cls, params and values together)."""
     cls = load_strategy_class(location)

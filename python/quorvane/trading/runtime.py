@@ -4,23 +4,23 @@ Every export is called through ctypes.CDLL, so the interpreter lock is released 
 the call: the runtime's worker and library threads take that lock to call back into Python, and
 would wait for ever if a host thread held it inside an export.
 
-The runtime keeps only borrowed references to the callables it is given. Runtime and Client keep
+The runtime keeps only borrowed references to the callables it is given. Runtime and NativeClient keep
 every callable they hand over referenced for as long as the client lives (clients live until the
 process ends), so a callable passed through them can never be collected while the runtime may call
 it.
 """
 import ctypes
-import os
-import pathlib
+from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, Union
 
+from .. import _resources
+from .._version import __version__
+from ..errors import StartupError
 from . import records
 
-__all__ = ["EXPORTS", "Runtime", "Client", "InitError", "library_path", "load",
-           "NULL_HANDLE", "NO_MD_CLIENT", "NOT_CALLABLE", "__version__"]
+__all__ = ["EXPORTS", "Runtime", "NativeClient", "InitError", "library_path", "load",
+           "NULL_HANDLE", "NO_MD_CLIENT", "NOT_CALLABLE", "LIBRARY_NAME", "__version__"]
 
-__version__ = "0.1.0"
-
-LIBRARY_NAME = "libQuorvaneForPython38.so"
+LIBRARY_NAME = _resources.LIBRARY_NAME
 
 # Codes the helpers below name; the full table is in the runtime's export header.
 NULL_HANDLE = -1002000
@@ -49,7 +49,7 @@ _BALANCE_BY_VOLUME = [_handle, _text, _i32, _code, _f64, _i16, _text]
 _EXPLICIT_CLOSE = [_handle, _text, _i32, _code, _f64, _i16, _text, _byte, _code, _i64]
 
 # name: (restype, argtypes), in the order of the export header.
-EXPORTS = {
+EXPORTS: Dict[str, Tuple[Any, List[Any]]] = {
     "init": (_handle, [_u16, _login, _obj, _obj, _obj, _obj, _obj]),
     "getInitError": (_i32, []),
     "loop": (None, []),
@@ -97,23 +97,16 @@ EXPORTS = {
 }
 
 
-class InitError(RuntimeError):
-    """init returned no client; `code` is the start-up error (getInitError)."""
+# The name this module gave the start-up error before the package had one kind of error.
+InitError = StartupError
 
-    def __init__(self, message, code):
-        super().__init__("%s (code %d)" % (message, code))
-        self.code = code
+library_path = _resources.library_path
 
-
-def library_path():
-    """Where the runtime library is: $QUORVANE_LIB, else the repository's build/lib."""
-    path = os.environ.get("QUORVANE_LIB")
-    if path:
-        return path
-    return str(pathlib.Path(__file__).resolve().parents[2] / "build" / "lib" / LIBRARY_NAME)
+# A callable handed to the runtime (None registers none).
+HostCallable = Optional[Callable[..., Any]]
 
 
-def load(path=None):
+def load(path: Optional[str] = None) -> ctypes.CDLL:
     """Loads the library and declares every export; returns the ctypes.CDLL."""
     lib = ctypes.CDLL(path or library_path())
     for name, (restype, argtypes) in EXPORTS.items():
@@ -123,112 +116,123 @@ def load(path=None):
     return lib
 
 
-def _texts_array(codes):
+def _texts_array(codes: Sequence[Union[str, bytes]]) -> Any:
     encoded = [c.encode() if isinstance(c, str) else c for c in codes]
     return (ctypes.c_char_p * len(encoded))(*encoded)
 
 
-def _encode(text):
+def _encode(text: Optional[Union[str, bytes]]) -> Optional[bytes]:
     return text.encode() if isinstance(text, str) else text
 
 
-class Client:
-    """A trading client returned by Runtime.init. Keeps every callable registered through it."""
+class NativeClient:
+    """A trading client handle returned by Runtime.init, with thin calls of the exports that take
+    it. Keeps every callable registered through it. (quorvane.Client is the strategy developer's
+    client built on it.)"""
 
-    def __init__(self, runtime, handle, callables):
+    def __init__(self, runtime: "Runtime", handle: int, callables: Sequence[HostCallable]) -> None:
         self.runtime = runtime
         self.lib = runtime.lib
         self.handle = handle
         self._callables = list(callables)
 
-    def _keep(self, result, callable_):
+    def _keep(self, result: int, callable_: HostCallable) -> int:
         if result == 0:
             self._callables.append(callable_)
         return result
 
-    def set_order_event_callback(self, event_id, callable_):
+    def set_order_event_callback(self, event_id: int, callable_: HostCallable) -> int:
         """Registers `callable_(event_id, order_address, position_address, usable_cash)`."""
         return self._keep(self.lib.setOrderEventCallback(self.handle, event_id, callable_), callable_)
 
-    def set_snapshot_callback(self, event_id, callable_):
+    def set_snapshot_callback(self, event_id: int, callable_: HostCallable) -> int:
         """Registers `callable_(event_id, snapshot_address)` for 10010 or 10011."""
         return self._keep(self.lib.setSnapDataEventCallback(self.handle, event_id, callable_), callable_)
 
-    def set_detail_callback(self, event_id, callable_):
+    def set_detail_callback(self, event_id: int, callable_: HostCallable) -> int:
         """Registers a detail-data callable for 10012 to 10015."""
         return self._keep(self.lib.setDetailDataEventCallback(self.handle, event_id, callable_),
                           callable_)
 
-    def subscribe(self, codes, exchange_id=None, type_=ord("0")):
+    def subscribe(self, codes: Sequence[Union[str, bytes]],
+                  exchange_id: Optional[Union[str, bytes]] = None, type_: int = ord("0")) -> int:
         """Subscribes instrument codes (texts); returns the runtime's code."""
         return self.lib.subscribe(self.handle, _texts_array(codes), len(codes), _encode(exchange_id),
                                   type_)
 
-    def unsubscribe(self, codes, exchange_id=None, type_=ord("0")):
+    def unsubscribe(self, codes: Sequence[Union[str, bytes]],
+                    exchange_id: Optional[Union[str, bytes]] = None, type_: int = ord("0")) -> int:
         """Unsubscribes instrument codes (texts); returns the runtime's code."""
         return self.lib.unsubscribe(self.handle, _texts_array(codes), len(codes),
                                     _encode(exchange_id), type_)
 
-    def usable_cash(self):
+    def usable_cash(self) -> float:
+        """The client's usable cash (getUsableCash)."""
         return self.lib.getUsableCash(self.handle)
 
-    def order(self, order_id):
+    def order(self, order_id: int) -> Optional[records.CQVOrderField]:
         """The order record with that OrderID as a ctypes view, or None."""
         address = self.lib.getOrder(self.handle, order_id)
         return records.view(records.CQVOrderField, address) if address else None
 
-    def position(self, instrument_id, exchange_id=None):
+    def position(self, instrument_id: Union[str, bytes],
+                 exchange_id: Optional[Union[str, bytes]] = None
+                 ) -> Optional[records.CQVPositionField]:
         """The position record of an instrument as a ctypes view, or None."""
         address = self.lib.getPosition(self.handle, _encode(instrument_id), _encode(exchange_id))
         return records.view(records.CQVPositionField, address) if address else None
 
-    def stop(self):
+    def stop(self) -> None:
+        """Stops this client's work (exitX)."""
         self.lib.exitX(self.handle)
 
 
 class Runtime:
     """The loaded runtime. Keeps the text processor and every client (with its callables) alive."""
 
-    def __init__(self, path=None):
+    def __init__(self, path: Optional[str] = None) -> None:
         self.lib = load(path)
-        self.clients = []
-        self._text_processor = None
+        self.clients: List[NativeClient] = []
+        self._text_processor: HostCallable = None
 
-    def init(self, client_index, login, on_order=None, on_response=None, on_loop=None,
-             on_market_data=None, reserved=None):
-        """Starts (or returns the registered) client; raises InitError with the start-up error."""
+    def init(self, client_index: int, login: records.CQVLoginField, on_order: HostCallable = None,
+             on_response: HostCallable = None, on_loop: HostCallable = None,
+             on_market_data: HostCallable = None, reserved: HostCallable = None) -> NativeClient:
+        """Starts (or returns the registered) client; raises StartupError with the start-up
+        error."""
         callables = [on_order, on_response, on_loop, on_market_data, reserved]
         handle = self.lib.init(client_index, ctypes.byref(login), *callables)
         if not handle:
-            raise InitError("init failed", self.lib.getInitError())
+            raise StartupError("init of client %d failed" % client_index, self.lib.getInitError())
         for client in self.clients:
             if client.handle == handle:
                 client._callables.extend(callables)
                 return client
-        client = Client(self, handle, callables)
+        client = NativeClient(self, handle, callables)
         self.clients.append(client)
         return client
 
-    def set_text_processor(self, processor):
+    def set_text_processor(self, processor: HostCallable) -> int:
         """Routes event texts to `processor(text)`; returns the runtime's code."""
         result = self.lib.setEventTextProcessor(processor)
         if result == 0:
             self._text_processor = processor
         return result
 
-    def set_run_mode(self, mode):
+    def set_run_mode(self, mode: Union[int, str, bytes]) -> int:
         """'0' (or 48) keeps event text on; any other value turns it off."""
         if isinstance(mode, (str, bytes)):
             mode = ord(mode)
         return self.lib.setRunMode(mode)
 
-    def now(self):
+    def now(self) -> int:
         """Microseconds since the runtime's time base."""
         return self.lib.setTimeAnchor()
 
-    def elapsed(self, anchor):
+    def elapsed(self, anchor: int) -> int:
+        """Microseconds from `anchor` to now."""
         return self.lib.getTimeElapse(anchor)
 
-    def loop(self):
+    def loop(self) -> None:
         """Runs the workers of every client; does not return while any runs."""
         self.lib.loop()

@@ -2,18 +2,23 @@
 the price of every instrument, tick by tick, in exchange time; from them, the profit marked to
 market over the run.
 
-A Recorder is a Client observer: it runs on the runtime's callback threads (snapshots on the
+A RunTracker is a Client observer: it runs on the runtime's callback threads (snapshots on the
 market-data thread, fills on the trader thread) and only appends to arrays and updates small
 dicts, which the interpreter lock keeps consistent. A snapshot costs it two appends; the profit
 curve is worked out when it is asked for.
 """
 import heapq
 from array import array
+from typing import TYPE_CHECKING, Any, Dict, List, Mapping, Optional, Tuple
 
-from . import codes
-from .host import Strategy
+from ..trading import codes
+from ..trading.records import CQVMarketDataField, CQVOrderField, CQVPositionField
+from ..trading.strategy import Strategy
 
-__all__ = ["Recorder", "InstrumentTrack"]
+if TYPE_CHECKING:
+    from ..trading.timers import ExchangeClock
+
+__all__ = ["RunTracker", "InstrumentTrack"]
 
 
 class InstrumentTrack:
@@ -22,7 +27,7 @@ class InstrumentTrack:
     __slots__ = ("name", "multiplier", "start_price", "long", "short", "times", "prices",
                  "fills")
 
-    def __init__(self, name, multiplier):
+    def __init__(self, name: str, multiplier: int) -> None:
         self.name = name
         self.multiplier = multiplier
         self.start_price = 0.0       # the mark of what was held when the run started
@@ -30,41 +35,47 @@ class InstrumentTrack:
         self.short = 0
         self.times = array("d")      # exchange seconds of each tick
         self.prices = array("d")
-        self.fills = []              # (exchange seconds, price, signed volume, "Buy" or "Sell")
+        # (exchange seconds, price, signed volume, "Buy" or "Sell")
+        self.fills: List[Tuple[float, float, int, str]] = []
 
     @property
-    def net(self):
+    def net(self) -> int:
+        """Lots held long less lots held short."""
         return self.long - self.short
 
     @property
-    def last_price(self):
+    def last_price(self) -> float:
+        """The last tick's price, or the start mark before any tick."""
         return self.prices[-1] if self.prices else self.start_price
 
 
-class Recorder(Strategy):
+class RunTracker(Strategy):
     """Collects fills (one per trade report, from UpdateCost events) and each tick's time and
     price. Profit = cash flows of the fills + open position x last price x multiplier; it does
     not depend on how the exchange pairs opens with closes. `clock` (an ExchangeClock, or None to
     number the ticks) gives each tick its time."""
 
-    def __init__(self, multipliers, clock=None):
+    def __init__(self, multipliers: Mapping[str, int],
+                 clock: Optional["ExchangeClock"] = None) -> None:
         self.multipliers = dict(multipliers)
         self.clock = clock
-        self.tracks = {}             # instrument -> InstrumentTrack
-        self._by_view = {}           # id of a snapshot view -> (the view, its times, its prices)
-        self.fills = []
+        self.tracks: Dict[str, InstrumentTrack] = {}  # instrument -> InstrumentTrack
+        # id of a snapshot view -> (the view, its times, its prices)
+        self._by_view: Dict[int, Tuple[CQVMarketDataField, "array[float]", "array[float]"]] = {}
+        self.fills: List[Dict[str, Any]] = []
         self.start_cash_flow = 0.0
         self.cash_flow = 0.0
         self.ticks = 0               # counts ticks only while there is no clock
 
-    def track(self, instrument):
+    def track(self, instrument: str) -> InstrumentTrack:
+        """The instrument's track, made on first use."""
         track = self.tracks.get(instrument)
         if track is None:
             track = self.tracks[instrument] = InstrumentTrack(
                 instrument, self.multipliers.get(instrument, 1))
         return track
 
-    def begin(self, instrument, long, short, mark):
+    def begin(self, instrument: str, long: int, short: int, mark: float) -> None:
         """A position held before the run started, valued at `mark` (the exchange's last price):
         the run's profit counts from there."""
         track = self.track(instrument)
@@ -74,11 +85,12 @@ class Recorder(Strategy):
         self.start_cash_flow -= (long - short) * mark * track.multiplier
         self.cash_flow = self.start_cash_flow
 
-    def _now(self):
+    def _now(self) -> float:
         seconds = self.clock.now_seconds if self.clock is not None else None
         return float(self.ticks) if seconds is None else seconds
 
-    def on_tick(self, tick):
+    def on_tick(self, tick: CQVMarketDataField) -> None:
+        """Adds the tick's time and last price to its instrument's track."""
         known = self._by_view.get(id(tick))
         if known is None:
             # The view is kept, so its id cannot be reused for another object.
@@ -89,11 +101,17 @@ class Recorder(Strategy):
             self.ticks += 1
             known[1].append(float(self.ticks))
         else:
+            assert clock.now_seconds is not None   # the client's clock took this tick first
             known[1].append(clock.now_seconds)
         known[2].append(tick.LastPrice)
 
-    def on_order(self, event_id, order, position, usable_cash):
-        if event_id != codes.UPDATE_COST or order.TradedVolumeChangeOfTurnover <= 0:
+    def on_order(self, event_id: int, order: Optional[CQVOrderField],
+                 position: Optional[CQVPositionField], usable_cash: float) -> None:
+        """Takes the fill an UpdateCost event reports."""
+        if event_id != codes.UPDATE_COST:
+            return
+        assert order is not None   # an order event carries its order
+        if order.TradedVolumeChangeOfTurnover <= 0:
             return
         instrument = order.StandardID.decode()
         track = self.track(instrument)
@@ -120,25 +138,25 @@ class Recorder(Strategy):
                            "price": price, "volume": volume, "time": order.UpdateTime.decode()})
 
     @property
-    def net(self):
+    def net(self) -> Dict[str, int]:
         """{instrument: net lots} of every instrument traded or held."""
         return {name: t.net for name, t in self.tracks.items() if t.long or t.short or t.fills}
 
-    def sides(self):
+    def sides(self) -> Dict[str, Tuple[int, int]]:
         """{instrument: (long lots, short lots)} of every instrument traded or held."""
         return {name: (t.long, t.short) for name, t in self.tracks.items()
                 if t.long or t.short or t.fills}
 
-    def tick_count(self):
+    def tick_count(self) -> int:
         """Ticks recorded so far, all instruments together."""
         return sum(len(t.times) for t in self.tracks.values())
 
-    def pnl(self):
+    def pnl(self) -> float:
         """Gross profit so far, open positions marked at their last price."""
         return self.cash_flow + sum(t.net * t.last_price * t.multiplier
                                     for t in self.tracks.values())
 
-    def equity_curve(self):
+    def equity_curve(self) -> Tuple["array[float]", "array[float]"]:
         """(times, gross profit marked to market) at every tick, in time order: the state after
         everything the tick caused (a fill carries the time of the tick it followed)."""
         held = {name: t.long - t.short - sum(f[2] for f in t.fills)

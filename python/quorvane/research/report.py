@@ -7,34 +7,56 @@ The report's text depends on the run's inputs alone (no paths, no wall-clock tim
 of one replay can be compared byte for byte.
 """
 import csv
+import os
+from typing import TYPE_CHECKING, Any, Dict, Iterable, List, Mapping, Optional, Sequence, Set
+from typing import Tuple, Type, TypeVar, Union
 
-from . import codes
-from .recorder import Recorder
+from ..trading import codes
+from ..trading.records import (CThostFtdcInvestorPositionField, CThostFtdcTradeField,
+                               CThostFtdcTradingAccountField)
+from .tracking import RunTracker
 
-__all__ = ["Recorder", "Report", "StartState", "build_report", "write_trades", "write_text"]
+if TYPE_CHECKING:
+    from ..trading.client import Client
+    from .days import DayResult
+    from .stats import Stats
+
+__all__ = ["RunTracker", "Report", "StartState", "build_report", "write_trades", "write_text"]
+
+_Path = TypeVar("_Path", bound=Union[str, "os.PathLike[str]"])
+_State = TypeVar("_State", bound="StartState")
+# What identifies a trade at the exchange: (TradeDate, TradeID, Direction).
+TradeKey = Tuple[bytes, bytes, bytes]
+# A check of the report: (what, host value, exchange value, agrees); the values are counts,
+# amounts or (long, short) lots.
+Check = Tuple[str, Any, Any, bool]
 
 
 class StartState:
     """The exchange's view of the account when the run started: trades already made that day,
     positions held and the account record (None for a client that could not ask)."""
 
-    def __init__(self, account=None, positions=(), trades=(), kept_from=None):
+    def __init__(self, account: Optional[CThostFtdcTradingAccountField] = None,
+                 positions: Iterable[CThostFtdcInvestorPositionField] = (),
+                 trades: Iterable[CThostFtdcTradeField] = (),
+                 kept_from: Optional[str] = None) -> None:
         self.account = account
         self.positions = list(positions)
-        self.trade_ids = {_trade_key(t) for t in trades}
+        self.trade_ids: Set[TradeKey] = {_trade_key(t) for t in trades}
         self.kept_from = kept_from
 
     @classmethod
-    def query(cls, client, kept_from=None):
+    def query(cls: Type[_State], client: "Client", kept_from: Optional[str] = None) -> _State:
+        """The state the client's exchange reports now (its account, positions and trades)."""
         return cls(client.trading_account(), client.exchange_positions(),
                    client.exchange_trades(), kept_from)
 
-    def _field(self, name):
+    def _field(self, name: str) -> float:
         return getattr(self.account, name) if self.account is not None else 0.0
 
-    def holdings(self, multipliers):
+    def holdings(self, multipliers: Mapping[str, int]) -> Dict[str, Tuple[int, int, float]]:
         """{instrument: (long, short, mark price)} held at the start."""
-        held = {}
+        held: Dict[str, Tuple[int, int, float]] = {}
         for p in self.positions:
             if not p.InstrumentID or p.Position <= 0:
                 continue
@@ -50,7 +72,8 @@ class StartState:
             held[instrument] = (long, short, mark)
         return held
 
-    def describe(self):
+    def describe(self) -> str:
+        """The report's line on the state the run started from."""
         trading_day = self.account.TradingDay.decode() if self.account is not None else "?"
         if self.kept_from is None:
             return "Start: the scenario's trading day %s, balance %.2f" % (
@@ -64,11 +87,11 @@ class StartState:
                                   len(self.trade_ids), held or "none"))
 
 
-def _trade_key(trade):
+def _trade_key(trade: CThostFtdcTradeField) -> TradeKey:
     return (trade.TradeDate, trade.TradeID.strip(), trade.Direction)
 
 
-def _trade_order(trade):
+def _trade_order(trade: CThostFtdcTradeField) -> Tuple[bytes, bytes, int, bytes]:
     number = trade.TradeID.strip()
     return (trade.TradeDate, trade.TradeTime, int(number) if number.isdigit() else 0, number)
 
@@ -76,14 +99,15 @@ def _trade_order(trade):
 class Report:
     """Numbers of one run. `checks` lists (what, host value, exchange value, agrees)."""
 
-    def __init__(self):
-        self.partial = None          # why the run ended early, or None
+    def __init__(self) -> None:
+        self.partial: Optional[str] = None   # why the run ended early, or None
         self.start = ""
-        self.orders = {}
+        self.orders: Dict[str, int] = {}
         self.fills = 0
         self.fill_volume = 0
-        self.positions = {}          # instrument -> (long, short) as the host counted them
-        self.exchange_positions = {}
+        # instrument -> (long, short) as the host counted them
+        self.positions: Dict[str, Tuple[int, int]] = {}
+        self.exchange_positions: Dict[str, Tuple[int, int]] = {}
         self.margin = 0.0
         self.fees = 0.0
         self.gross_pnl = 0.0
@@ -92,15 +116,18 @@ class Report:
         self.usable_cash = 0.0
         self.exchange_available = 0.0
         self.balance = 0.0
-        self.checks = []
+        self.checks: List[Check] = []
         self.errors = 0
-        self.trades = []             # the run's trades, as the exchange records them
+        # the run's trades, as the exchange records them
+        self.trades: List[CThostFtdcTradeField] = []
 
     @property
-    def agrees(self):
+    def agrees(self) -> bool:
+        """Every check agrees."""
         return all(ok for _, _, _, ok in self.checks)
 
-    def positions_text(self):
+    def positions_text(self) -> str:
+        """The positions held at the end, as the report shows them."""
         held = ["%s %s" % (instrument, " ".join(
                     "%s %d" % (side, lots) for side, lots in (("long", long), ("short", short))
                     if lots))
@@ -109,7 +136,8 @@ class Report:
             return "flat"
         return "%s (margin held %.2f)" % (", ".join(held), self.margin)
 
-    def text(self):
+    def text(self) -> str:
+        """The report as text, one line a figure, then the checks."""
         lines = []
         if self.partial:
             lines.append("PARTIAL RUN: %s" % self.partial)
@@ -136,7 +164,7 @@ _ORDER_OUTCOME = {"\0": "Not sent", "1": "Unanswered", "3": "Working", "4": "Fil
                   "5": "Rejected"}
 
 
-def _fmt(value):
+def _fmt(value: Any) -> str:
     if isinstance(value, float):
         return "%.2f" % value
     if isinstance(value, tuple):
@@ -144,12 +172,13 @@ def _fmt(value):
     return str(value)
 
 
-def _close(a, b, tolerance=0.01):
+def _close(a: float, b: float, tolerance: float = 0.01) -> bool:
     return abs(a - b) <= tolerance
 
 
-def _exchange_sides(positions):
-    sides = {}
+def _exchange_sides(positions: Iterable[CThostFtdcInvestorPositionField]
+                    ) -> Dict[str, Tuple[int, int]]:
+    sides: Dict[str, Tuple[int, int]] = {}
     for p in positions:
         if not p.InstrumentID:
             continue
@@ -163,7 +192,8 @@ def _exchange_sides(positions):
     return sides
 
 
-def build_report(client, recorder, start=None, partial=None):
+def build_report(client: "Client", recorder: RunTracker, start: Optional[StartState] = None,
+                 partial: Optional[str] = None) -> Report:
     """Queries the exchange (trades, positions, account) through the client and compares them
     with the recorder's, counting the exchange's figures from `start` (a StartState; None: a
     fresh account)."""
@@ -231,7 +261,7 @@ TRADE_COLUMNS = ["TradeID", "TradingDay", "TradeTime", "InstrumentID", "Exchange
                  "Offset", "Price", "Volume", "OrderID", "OrderSysID"]
 
 
-def write_trades(path, trades):
+def write_trades(path: _Path, trades: Iterable[CThostFtdcTradeField]) -> _Path:
     """The exchange's trade records, one row each, with the runtime's OrderID of each trade."""
     with open(path, "w", newline="") as out:
         writer = csv.writer(out)
@@ -245,7 +275,8 @@ def write_trades(path, trades):
     return path
 
 
-def write_text(path, report, days=None, stats=None):
+def write_text(path: _Path, report: Report, days: Optional[Sequence["DayResult"]] = None,
+               stats: Optional["Stats"] = None) -> _Path:
     """report.txt: the report, then the table by day and the statistics when given."""
     from . import days as by_day, stats as statistics
     with open(path, "w") as out:

@@ -10,11 +10,15 @@ import csv
 import os
 import threading
 import time
+from typing import IO, TYPE_CHECKING, Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple
 
-from . import records
-from .host import Strategy
+from ..trading import records
+from ..trading.strategy import Strategy
 
-__all__ = ["COLUMNS", "Recorder", "parse_instrument", "run_record"]
+if TYPE_CHECKING:
+    import _csv
+
+__all__ = ["COLUMNS", "TickRecorder", "parse_instrument", "run_record"]
 
 # The replay's columns, in the order the sample day has them, as far as a snapshot record has them.
 COLUMNS = (["TradingDay", "InstrumentID", "ExchangeID", "UpdateTime", "UpdateMillisec",
@@ -26,7 +30,7 @@ COLUMNS = (["TradingDay", "InstrumentID", "ExchangeID", "UpdateTime", "UpdateMil
 _TEXT = {"TradingDay", "InstrumentID", "ExchangeID", "UpdateTime"}
 
 
-def parse_instrument(text):
+def parse_instrument(text: str) -> Tuple[str, Optional[str]]:
     """("rb2705", "SHFE") from "rb2705.SHFE"; ("rb2705", None) from "rb2705"."""
     code, _, exchange = text.partition(".")
     if not code or not code.isalnum() or (exchange and not exchange.isalpha()):
@@ -34,34 +38,38 @@ def parse_instrument(text):
     return code, exchange or None
 
 
-def _cell(name, value):
+def _cell(name: str, value: Any) -> str:
     if name in _TEXT:
         return value.decode("ascii", "replace")
     # repr keeps every bit of a price, also a front's "not published" (the largest double).
     return repr(value) if isinstance(value, float) else str(value)
 
 
-class Recorder(Strategy):
+class TickRecorder(Strategy):
     """Writes the snapshots it receives (on the market-data thread) to the day's file; counts them
     for the periodic summary. The lock guards the files and the counters only."""
 
-    def __init__(self, out_dir):
+    def __init__(self, out_dir: str) -> None:
         self.out_dir = out_dir
-        self.trading_day = None
+        self.trading_day: Optional[str] = None
         self.lock = threading.Lock()
-        self.counts = {}         # instrument -> rows since the last summary
+        self.counts: Dict[str, int] = {}   # instrument -> rows since the last summary
         self.total = 0
-        self.paths = []
-        self._file = None
-        self._writer = None
-        self._file_day = None
+        self.paths: List[str] = []
+        self._file: Optional[IO[str]] = None
+        self._writer: Optional["_csv._writer"] = None
+        self._file_day: Optional[str] = None
 
-    def on_response(self, event_id, record_address, is_last, error_id, message):
+    def on_response(self, event_id: int, record_address: int, is_last: bool, error_id: int,
+                    message: str) -> None:
+        """Takes the trading day of each login (event 11101)."""
         if event_id == 11101 and record_address and error_id == 0:
             login = records.view(records.CThostFtdcRspUserLoginField, record_address)
+            assert login is not None   # the address is not null
             self.trading_day = login.TradingDay.decode()
 
-    def on_tick(self, tick):
+    def on_tick(self, tick: records.CQVMarketDataField) -> None:
+        """Writes the snapshot as a row of its trading day's file."""
         row = [_cell(name, getattr(tick, "StandardID" if name == "InstrumentID" else name))
                for name in COLUMNS]
         day = self.trading_day or row[0]
@@ -69,19 +77,20 @@ class Recorder(Strategy):
         with self.lock:
             if day != self._file_day:
                 self._open(day)
+            assert self._file is not None and self._writer is not None   # the day's, open
             self._writer.writerow(row)
             self._file.flush()
             self.counts[row[1]] = self.counts.get(row[1], 0) + 1
             self.total += 1
 
-    def _open(self, day):
+    def _open(self, day: str) -> None:
         """REQUIRES: self.lock held."""
         self.close_file()
         path = os.path.join(self.out_dir, "%s.csv" % day)
         fresh = not os.path.exists(path) or os.path.getsize(path) == 0
         if not fresh:
             with open(path, newline="") as existing:
-                header = next(csv.reader(existing), [])
+                header: List[str] = next(csv.reader(existing), [])
             if header != COLUMNS:
                 raise ValueError("%s has other columns; record into another folder" % path)
         self._file = open(path, "a", newline="")
@@ -92,27 +101,31 @@ class Recorder(Strategy):
         self._file_day = day
         self.paths.append(path)
 
-    def close_file(self):
+    def close_file(self) -> None:
+        """Closes the day's file (REQUIRES: self.lock held)."""
         if self._file is not None:
             self._file.close()
             self._file = None
 
-    def take_counts(self):
+    def take_counts(self) -> Tuple[Dict[str, int], int, Optional[str]]:
+        """(rows by instrument since the last call, rows in all, the file being written)."""
         with self.lock:
             counts, self.counts = self.counts, {}
             return counts, self.total, self._file.name if self._file else None
 
 
-def run_record(instruments, out_dir, login, seconds=None, report_every=60.0, log=print):
+def run_record(instruments: Sequence[Tuple[str, Optional[str]]], out_dir: str,
+               login: Mapping[str, Any], seconds: Optional[float] = None,
+               report_every: float = 60.0, log: Callable[[str], Any] = print) -> "TickRecorder":
     """Records until Ctrl-C or `seconds` have passed; returns the Recorder."""
-    from .host import Client
+    from ..trading.client import Client
     os.makedirs(out_dir, exist_ok=True)
-    recorder = Recorder(os.path.abspath(out_dir))
+    recorder = TickRecorder(os.path.abspath(out_dir))
     client = Client(recorder, base_path=os.path.join(out_dir, "flow"), **login)
     client.start()
     if not client.wait_ready(30.0):
         raise RuntimeError("the trading front did not become ready")
-    by_exchange = {}
+    by_exchange: Dict[Optional[str], List[str]] = {}
     for code, exchange in instruments:
         by_exchange.setdefault(exchange, []).append(code)
     for exchange, group in by_exchange.items():
@@ -139,7 +152,7 @@ def run_record(instruments, out_dir, login, seconds=None, report_every=60.0, log
     return recorder
 
 
-def _summary(recorder, log):
+def _summary(recorder: TickRecorder, log: Callable[[str], Any]) -> None:
     counts, total, path = recorder.take_counts()
     log("%s  %d ticks (%s), %d in all, in %s" % (
         time.strftime("%H:%M:%S"), sum(counts.values()),

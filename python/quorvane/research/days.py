@@ -7,68 +7,87 @@ import datetime
 import glob
 import os
 import time
+from typing import TYPE_CHECKING, Dict, Iterable, List, Optional, Sequence, Set, Tuple
+from typing import TypeVar, Union, cast
 
-from . import codes
-from .stats import Day, Fill
+from ..errors import InputFileError, StartupError
+from ..trading import codes
+from ..trading.records import CThostFtdcTradeField
+from .stats import Day, Fill, Point
+
+if TYPE_CHECKING:
+    from ..sim import Sim
+    from ..trading.client import Client
+    from ..trading.timers import ExchangeClock
+    from .report import Check, Report, StartState
+    from .tracking import RunTracker
+
 
 __all__ = ["DayFile", "day_files", "DayResult", "roll_day", "close_day", "day_table",
            "write_days", "fills_of_trades", "whole_run", "opening_balance", "curve"]
+
+_Path = TypeVar("_Path", bound=Union[str, "os.PathLike[str]"])
 
 
 class DayFile:
     """A tick file holding one trading day."""
 
-    def __init__(self, path, trading_day, ticks):
+    def __init__(self, path: Union[str, "os.PathLike[str]"], trading_day: Optional[str],
+                 ticks: Optional[int]) -> None:
         self.path, self.trading_day, self.ticks = str(path), trading_day, ticks
 
-    def __repr__(self):
-        return "DayFile(%r, %s, %d ticks)" % (self.path, self.trading_day, self.ticks)
+    def __repr__(self) -> str:
+        return "DayFile(%r, %s, %s ticks)" % (self.path, self.trading_day, self.ticks)
 
 
-def _read_day(path, alone):
+def _read_day(path: str, alone: bool) -> Tuple[Optional[str], int]:
     """(trading day, ticks) of a day file; a file replayed alone may lack the TradingDay column
     (its day is then the exchange's)."""
+    days: Set[str]
     days, ticks = set(), 0
     with open(path, newline="") as source:
         reader = csv.DictReader(source)
         if "TradingDay" not in (reader.fieldnames or []):
             if alone:
                 return None, sum(1 for _ in reader)
-            raise ValueError("%s: no TradingDay column; a run of several days orders its files "
+            raise InputFileError("%s: no TradingDay column; a run of several days orders its files "
                              "by it" % path)
         for line, row in enumerate(reader, start=2):
             day = row["TradingDay"].strip()
             if len(day) != 8 or not day.isdigit():
-                raise ValueError("%s:%d: TradingDay %r is not YYYYMMDD" % (path, line, day))
+                raise InputFileError("%s:%d: TradingDay %r is not YYYYMMDD" % (path, line, day))
             days.add(day)
             ticks += 1
     if len(days) != 1:
-        raise ValueError("%s: a day file holds one trading day, this one %s" % (
+        raise InputFileError("%s: a day file holds one trading day, this one %s" % (
             path, ", ".join(sorted(days)) if days else "none"))
     return days.pop(), ticks
 
 
-def day_files(locations):
+def day_files(locations: Iterable[Union[str, "os.PathLike[str]"]]) -> List[DayFile]:
     """The tick files named (files, or folders whose *.csv files are taken), ordered by their
     TradingDay; refuses a file of several days and two files of one day."""
-    paths = []
+    paths: List[str] = []
     for location in locations:
         location = str(location)
         if os.path.isdir(location):
             found = sorted(glob.glob(os.path.join(location, "*.csv")))
             if not found:
-                raise ValueError("%s: no .csv tick files in this folder" % location)
+                raise InputFileError("%s: no .csv tick files in this folder" % location)
             paths.extend(found)
         else:
             paths.append(location)
+    files: List[DayFile]
+    seen: Dict[Optional[str], str]
     files, seen = [], {}
     for path in paths:
         day, ticks = _read_day(path, alone=len(paths) == 1)
         if day in seen:
-            raise ValueError("%s and %s are both trading day %s" % (seen[day], path, day))
+            raise InputFileError("%s and %s are both trading day %s" % (seen[day], path, day))
         seen[day] = path
         files.append(DayFile(path, day, ticks))
-    files.sort(key=lambda f: f.trading_day)
+    # Only a file read alone may lack its trading day: no None is ever compared.
+    files.sort(key=lambda f: cast(str, f.trading_day))
     return files
 
 
@@ -76,23 +95,27 @@ class DayResult:
     """The account at the end of one trading day, from the exchange's own queries, and the day's
     trades (copies of CThostFtdcTradeField, which the exchange forgets at the day roll)."""
 
-    def __init__(self, trading_day, ticks):
+    def __init__(self, trading_day: Optional[str], ticks: Optional[int]) -> None:
         self.trading_day, self.ticks = trading_day, ticks
-        self.trades = []
+        self.trades: List[CThostFtdcTradeField] = []
         self.pre_balance = self.balance = self.fees = self.transfers = 0.0
         self.close_profit = self.position_profit = 0.0
-        self.positions = {}   # instrument -> (long lots, short lots), both sides shown
+        # instrument -> (long lots, short lots), both sides shown
+        self.positions: Dict[str, Tuple[int, int]] = {}
         self.marks_end = 0    # the recorder's marks up to the end of this day
 
     @property
-    def net_profit(self):
+    def net_profit(self) -> float:
+        """The day's change of the balance."""
         return self.balance - self.pre_balance
 
-    def day(self):
+    def day(self) -> Day:
+        """The day as a statistics record."""
         return Day(self.trading_day, self.balance, self.fees)
 
 
-def close_day(client, trading_day, ticks, recorder=None):
+def close_day(client: "Client", trading_day: Optional[str], ticks: Optional[int],
+              recorder: Optional["RunTracker"] = None) -> DayResult:
     """The exchange's account, positions and trades at the end of a day."""
     result = DayResult(trading_day, ticks)
     if recorder is not None:
@@ -118,7 +141,7 @@ def close_day(client, trading_day, ticks, recorder=None):
     return result
 
 
-def roll_day(market, client, trading_day, timeout=30.0):
+def roll_day(market: "Sim", client: "Client", trading_day: str, timeout: float = 30.0) -> None:
     """Ends the exchange's day and waits until the client has logged in to `trading_day` and
     loaded it again (its Ready event)."""
     readies = client.events_seen[codes.READY]
@@ -126,28 +149,28 @@ def roll_day(market, client, trading_day, timeout=30.0):
     deadline = time.monotonic() + timeout
     while client.events_seen[codes.READY] == readies:
         if time.monotonic() > deadline:
-            raise TimeoutError("the client did not log in to trading day %s" % trading_day)
+            raise StartupError("the client did not log in to trading day %s" % trading_day)
         time.sleep(0.005)
 
 
-def fills_of_trades(trades):
+def fills_of_trades(trades: Iterable[CThostFtdcTradeField]) -> List[Fill]:
     """The exchange's trade records (in the run's order) as statistics fills."""
     return [Fill(t.TradingDay.decode(), t.TradeTime.decode(), t.InstrumentID.decode(),
                  codes.direction_name(t.Direction), codes.offset_name(t.OffsetFlag), t.Price,
                  t.Volume) for t in trades]
 
 
-def _trade_order(trade):
+def _trade_order(trade: CThostFtdcTradeField) -> Tuple[bytes, bytes, int, bytes]:
     number = trade.TradeID.strip()
     return (trade.TradingDay, trade.TradeTime, int(number) if number.isdigit() else 0, number)
 
 
-def opening_balance(start):
+def opening_balance(start: "StartState") -> float:
     """The balance the run starts from (a StartState's account)."""
     return start.account.Balance if start.account is not None else 0.0
 
 
-def whole_run(report, days, start):
+def whole_run(report: "Report", days: Sequence[DayResult], start: "StartState") -> None:
     """Turns the last day's report into the whole run's: every day's trades, and the exchange's
     profit as each day's close profit and position profit (positions are re-marked at every
     settlement), counted from the state the run started in."""
@@ -165,7 +188,7 @@ def whole_run(report, days, start):
     transfers = sum(d.transfers for d in days) - base("Deposit") + base("Withdraw")
     report.net_pnl = days[-1].balance - opening_balance(start) - transfers
     lots = sum(t.Volume for t in report.trades)
-    checks = []
+    checks: List["Check"] = []
     for what, mine, theirs, ok in report.checks:
         if what == "fills":
             theirs, ok = len(report.trades), mine == len(report.trades)
@@ -181,12 +204,16 @@ def whole_run(report, days, start):
     report.checks = checks
 
 
-def curve(recorder, clock, days, capital):
+def curve(recorder: "RunTracker", clock: Optional["ExchangeClock"], days: Iterable[DayResult],
+          capital: float) -> List[Point]:
     """The run's equity curve: a point per tick, labelled with its exchange time, worth the
     capital plus the recorder's profit marked to market, less the fees of the days before."""
-    origin = clock.now() - datetime.timedelta(seconds=clock.seconds()) if (
+    # A clock that has seconds has a time too.
+    origin = cast(datetime.datetime, clock.now()) - datetime.timedelta(
+        seconds=cast(float, clock.seconds())) if (
         clock is not None and clock.seconds() is not None) else None
     times, values = recorder.equity_curve()
+    points: List[Point]
     points, paid, begin = [], 0.0, 0
     for day in days:
         for n in range(begin, min(day.marks_end, len(values))):
@@ -204,7 +231,7 @@ def curve(recorder, clock, days, capital):
 _TABLE = "  %-10s %7s %7s %6s %14s %12s %10s %14s  %s"
 
 
-def day_table(days):
+def day_table(days: Iterable[DayResult]) -> str:
     """The table by day, as printed."""
     lines = ["By day:", _TABLE % ("day", "ticks", "trades", "lots", "close profit",
                                   "fees", "net", "balance", "positions carried")]
@@ -217,14 +244,14 @@ def day_table(days):
     return "\n".join(lines)
 
 
-def _sides(lots):
+def _sides(lots: Tuple[int, int]) -> str:
     long_lots, short_lots = lots
     parts = (["long %d" % long_lots] if long_lots else []) + (
         ["short %d" % short_lots] if short_lots else [])
     return " / ".join(parts)
 
 
-def write_days(path, days):
+def write_days(path: _Path, days: Iterable[DayResult]) -> _Path:
     """days.csv: one row per trading day, the exchange's numbers at the day's end."""
     with open(path, "w", newline="") as out:
         writer = csv.writer(out)

@@ -7,6 +7,10 @@ import glob
 import os
 import re
 import shutil
+from typing import List, Optional, Set, Union
+
+from ..errors import InputFileError
+
 
 __all__ = ["RunFolder", "new_run_folder", "RUNS_ROOT"]
 
@@ -20,14 +24,14 @@ RUN_PATTERNS = ("price_*.png",)
 FLOW = "flow"
 
 
-def _kept_days(flow):
+def _kept_days(flow: str) -> List[str]:
     return glob.glob(os.path.join(glob.escape(flow), "**", "qvsim_*.sqlite3"), recursive=True)
 
 
-def new_run_folder(root, name):
+def new_run_folder(root: Union[str, "os.PathLike[str]"], name: str) -> str:
     """root/name-NNN, the first number not taken."""
     os.makedirs(root, exist_ok=True)
-    taken = set()
+    taken: Set[int] = set()
     pattern = re.compile(re.escape(name) + r"-(\d+)$")
     for entry in os.listdir(root):
         match = pattern.match(entry)
@@ -50,12 +54,14 @@ class RunFolder:
     `continued` names the folder whose kept trading day this run continues (None: the
     scenario's own day)."""
 
-    def __init__(self, path=None, name="run", continue_from=None, root=RUNS_ROOT):
+    def __init__(self, path: Optional[Union[str, "os.PathLike[str]"]] = None, name: str = "run",
+                 continue_from: Optional[Union[str, "os.PathLike[str]"]] = None,
+                 root: Union[str, "os.PathLike[str]"] = RUNS_ROOT) -> None:
         source_flow = None
         if continue_from is not None:
             source_flow = os.path.join(os.path.abspath(continue_from), FLOW)
             if not _kept_days(source_flow):
-                raise ValueError("%s holds no kept trading day to continue (a run keeps one when "
+                raise InputFileError("%s holds no kept trading day to continue (a run keeps one when "
                                  "its scenario says \"persist\": true)" % continue_from)
         if path is None:
             path = new_run_folder(root, name)
@@ -68,7 +74,7 @@ class RunFolder:
             shutil.copytree(source_flow, self.flow)
         os.makedirs(self.flow, exist_ok=True)
 
-    def _clear(self, keep_flow):
+    def _clear(self, keep_flow: bool) -> bool:
         os.makedirs(self.path, exist_ok=True)
         found = [os.path.join(self.path, f) for f in RUN_FILES]
         for pattern in RUN_PATTERNS:
@@ -81,5 +87,6 @@ class RunFolder:
             shutil.rmtree(self.flow)
         return bool(found) or (flow_there and not keep_flow)
 
-    def file(self, name):
+    def file(self, name: str) -> str:
+        """The path of one of the run's files."""
         return os.path.join(self.path, name)

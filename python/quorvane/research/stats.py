@@ -31,26 +31,51 @@ import csv
 import json
 import math
 import os
+import typing
+from typing import Any, Callable, Dict, Iterable, List, Mapping, NamedTuple, Optional, Sequence
+from typing import Tuple, TypeVar, Union, cast
 
 __all__ = ["Fill", "Day", "PERIODS_PER_YEAR", "round_trips", "drawdown", "compute", "text",
            "write_json", "write_csv", "plot"]
 
 PERIODS_PER_YEAR = 240
 
-Fill = collections.namedtuple("Fill", "trading_day time instrument direction offset price volume")
-Fill.__doc__ = """One fill, as the trades file writes it: direction Buy or Sell, offset Open or a
+_Path = TypeVar("_Path", bound=Union[str, "os.PathLike[str]"])
+# A point of an equity curve: (label starting with the trading day, value).
+Point = Tuple[str, float]
+# The statistics of a run, as compute returns them.
+Stats = Mapping[str, Any]
+
+
+class Fill(NamedTuple):
+    """One fill, as the trades file writes it: direction Buy or Sell, offset Open or a
 close (Close, CloseToday, CloseYesterday)."""
 
-Day = collections.namedtuple("Day", "trading_day balance fees")
-Day.__doc__ = """The account at the end of one trading day: its balance (net of the day's fees,
+    trading_day: str
+    time: str
+    instrument: str
+    direction: str
+    offset: str
+    price: float
+    volume: int
+
+
+class Day(NamedTuple):
+    """The account at the end of one trading day: its balance (net of the day's fees,
 positions marked at the settlement) and the fees the day cost."""
 
+    trading_day: Optional[str]
+    balance: float
+    fees: float
 
-def round_trips(fills, multipliers):
+
+def round_trips(fills: Iterable[Fill], multipliers: Mapping[str, float]) -> List[float]:
     """Profit of each closing fill, paired first-in first-out with the open lots it closes; lots
     closed without a known opening (yesterday's positions of a scenario) count from the close
     price, i.e. zero."""
-    open_lots = collections.defaultdict(collections.deque)   # (instrument, long?) -> [price, lots]
+    # (instrument, long?) -> [price, lots]
+    open_lots: typing.DefaultDict[Tuple[str, bool], typing.Deque[List[float]]] = \
+        collections.defaultdict(collections.deque)
     trips = []
     for f in fills:
         multiplier = multipliers.get(f.instrument, 1)
@@ -59,6 +84,7 @@ def round_trips(fills, multipliers):
             open_lots[(f.instrument, buy)].append([f.price, f.volume])
             continue
         held = open_lots[(f.instrument, not buy)]   # a buy closes shorts, a sell closes longs
+        remaining: float
         remaining, profit = f.volume, 0.0
         while remaining and held:
             lot = held[0]
@@ -73,15 +99,16 @@ def round_trips(fills, multipliers):
     return trips
 
 
-def drawdown(curve):
+def drawdown(curve: Sequence[Point]) -> Tuple[float, float, Optional[str], Optional[str], int,
+                                              Optional[str], Optional[str]]:
     """(amount, share of the peak, peak label, trough label, days of the longest stretch below a
     peak, its start label, its end label) of a curve of (label, value) points whose labels start
     with the trading day ("20260105" or "20260105 09:30:00")."""
     if not curve:
         return 0.0, 0.0, None, None, 0, None, None
     peak_value, peak_label = curve[0][1], curve[0][0]
-    worst = (0.0, 0.0, None, None)
-    longest = (0, None, None)
+    worst: Tuple[float, float, Optional[str], Optional[str]] = (0.0, 0.0, None, None)
+    longest: Tuple[int, Optional[str], Optional[str]] = (0, None, None)
     under = False
     for label, value in curve:
         if value >= peak_value:
@@ -101,7 +128,7 @@ def drawdown(curve):
     return worst + longest
 
 
-def _days_between(start, end):
+def _days_between(start: str, end: str) -> int:
     """Trading days from one label to another, counted by their dates (20260105 to 20260107: 2)."""
     from datetime import date
     a, b = start[:8], end[:8]
@@ -113,11 +140,12 @@ def _days_between(start, end):
     return (db - da).days
 
 
-def compute(days, fills, multipliers, initial_capital, curve=None,
-            periods_per_year=PERIODS_PER_YEAR):
+def compute(days: Sequence[Day], fills: Sequence[Fill], multipliers: Mapping[str, float],
+            initial_capital: float, curve: Optional[Sequence[Point]] = None,
+            periods_per_year: float = PERIODS_PER_YEAR) -> "typing.OrderedDict[str, Any]":
     """The statistics of a run as an ordered dict: `days` are Day records in trading-day order,
     `fills` Fill records in time order, `curve` (label, equity) points (default: the day ends)."""
-    stats = collections.OrderedDict()
+    stats: "typing.OrderedDict[str, Any]" = collections.OrderedDict()
     balances = [initial_capital] + [d.balance for d in days]
     daily = [b - a for a, b in zip(balances, balances[1:])]
     returns = [p / a if a else 0.0 for p, a in zip(daily, balances)]
@@ -136,7 +164,8 @@ def compute(days, fills, multipliers, initial_capital, curve=None,
     if curve is None:
         curve = [("%s" % d.trading_day, d.balance) for d in days]
         if days:
-            curve.insert(0, (days[0].trading_day + " start", initial_capital))
+            # The days' own curve needs their trading days.
+            curve.insert(0, (cast(str, days[0].trading_day) + " start", initial_capital))
     amount, share, peak, trough, length, start, end = drawdown(curve)
     stats["max_drawdown"] = amount
     stats["max_drawdown_pct"] = share * 100.0
@@ -161,7 +190,7 @@ def compute(days, fills, multipliers, initial_capital, curve=None,
     return stats
 
 
-def _sharpe(returns, periods_per_year):
+def _sharpe(returns: Sequence[float], periods_per_year: float) -> Optional[float]:
     if len(returns) < 2:
         return None
     mean = sum(returns) / len(returns)
@@ -186,7 +215,7 @@ _LABELS = [
 _PERCENT = {"total_return", "annualised_return", "win_rate"}
 
 
-def text(stats):
+def text(stats: Stats) -> str:
     """The statistics as aligned lines, for printing."""
     lines = ["Statistics:"]
     for key, label, fmt in _LABELS:
@@ -199,18 +228,19 @@ def text(stats):
     return "\n".join(lines)
 
 
-def _plain(stats):
+def _plain(stats: Stats) -> Dict[str, Any]:
     return {k: (dict(v) if isinstance(v, dict) else v) for k, v in stats.items()}
 
 
-def write_json(path, stats):
+def write_json(path: _Path, stats: Stats) -> _Path:
+    """stats.json: the statistics as one JSON object, the daily profits as an object in it."""
     with open(path, "w") as out:
         json.dump(_plain(stats), out, indent=2, sort_keys=False)
         out.write("\n")
     return path
 
 
-def write_csv(path, stats):
+def write_csv(path: _Path, stats: Stats) -> _Path:
     """One row per statistic (statistic, value); the daily profits as daily_profit:YYYYMMDD."""
     with open(path, "w", newline="") as out:
         writer = csv.writer(out)
@@ -225,7 +255,8 @@ def write_csv(path, stats):
     return path
 
 
-def plot(out_dir, stats, curve, log=print):
+def plot(out_dir: Union[str, "os.PathLike[str]"], stats: Stats, curve: Sequence[Point],
+         log: Callable[[str], Any] = print) -> List[str]:
     """equity_drawdown.png and daily_profit.png in out_dir; a one-line note and no pictures when
     matplotlib is missing. Returns the paths written."""
     try:

@@ -1,8 +1,13 @@
-"""Pictures of a run, from its Recorder: the profit marked to market over the run, and each
+"""Pictures of a run, from its RunTracker: the profit marked to market over the run, and each
 instrument's price with the strategy's fills marked on it, against exchange time. Drawn with
 matplotlib (Agg, no display) when the interpreter has it; without it, no pictures and one note.
 """
 import os
+from typing import TYPE_CHECKING, Any, List, Optional, Sequence, Tuple, Union
+
+if TYPE_CHECKING:
+    from .report import Report
+    from .tracking import InstrumentTrack, RunTracker
 
 __all__ = ["draw", "MISSING_NOTE"]
 
@@ -10,7 +15,8 @@ MISSING_NOTE = ("Pictures skipped: this interpreter has no matplotlib "
                 "(on Debian: apt-get install python3-matplotlib).")
 
 
-def _pyplot():
+def _pyplot() -> Tuple[Any, Any]:
+    """matplotlib's pyplot and the formatter of the time axis, or (None, None) without it."""
     try:
         import matplotlib
         matplotlib.use("Agg")
@@ -21,16 +27,17 @@ def _pyplot():
     return plt, FuncFormatter(_clock_label)
 
 
-def _clock_label(seconds, _position=None):
+def _clock_label(seconds: float, _position: Optional[int] = None) -> str:
     seconds = int(round(seconds)) % 86400
     return "%02d:%02d:%02d" % (seconds // 3600, seconds // 60 % 60, seconds % 60)
 
 
-def _safe(name):
+def _safe(name: str) -> str:
     return "".join(c if c.isalnum() or c in "-_." else "_" for c in name)
 
 
-def draw(recorder, report, out_dir):
+def draw(recorder: "RunTracker", report: "Report", out_dir: Union[str, "os.PathLike[str]"]
+         ) -> Optional[List[str]]:
     """Writes equity.png and price_<instrument>.png; returns their paths, or None when
     matplotlib is missing."""
     plt, clock = _pyplot()
@@ -50,12 +57,12 @@ def draw(recorder, report, out_dir):
 _STEPS = (1, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600, 7200, 14400)
 
 
-def _time_step(times):
+def _time_step(times: Sequence[float]) -> int:
     span = (times[-1] - times[0]) if len(times) else 0.0
     return next((step for step in _STEPS if span / step <= 8), _STEPS[-1])
 
 
-def _axes(plt, clock, times):
+def _axes(plt: Any, clock: Any, times: Sequence[float]) -> Tuple[Any, Any]:
     from matplotlib.ticker import MultipleLocator
     figure, axes = plt.subplots(figsize=(9, 4.5), dpi=100)
     axes.xaxis.set_major_locator(MultipleLocator(_time_step(times)))
@@ -67,7 +74,7 @@ def _axes(plt, clock, times):
     return figure, axes
 
 
-def _save(plt, figure, axes, path):
+def _save(plt: Any, figure: Any, axes: Any, path: str) -> str:
     axes.legend(loc="best", fontsize=8)
     figure.autofmt_xdate()
     figure.tight_layout()
@@ -76,7 +83,8 @@ def _save(plt, figure, axes, path):
     return path
 
 
-def _equity(plt, clock, recorder, report, prefix, path):
+def _equity(plt: Any, clock: Any, recorder: "RunTracker", report: "Report", prefix: str,
+            path: str) -> str:
     times, values = recorder.equity_curve()
     figure, axes = _axes(plt, clock, times)
     axes.plot(times, values, linewidth=1.2,
@@ -88,7 +96,7 @@ def _equity(plt, clock, recorder, report, prefix, path):
     return _save(plt, figure, axes, path)
 
 
-def _prices(plt, clock, track, prefix, path):
+def _prices(plt: Any, clock: Any, track: "InstrumentTrack", prefix: str, path: str) -> str:
     figure, axes = _axes(plt, clock, track.times)
     axes.plot(track.times, track.prices, linewidth=0.8, color="0.4", label="last price")
     for direction, marker, color in (("Buy", "^", "tab:green"), ("Sell", "v", "tab:red")):

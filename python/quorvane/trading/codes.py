@@ -10,6 +10,10 @@ __all__ = ["EVENTS", "ORDER_EVENTS", "ERRORS", "ORDER_STATUS", "DIRECTION", "OFF
            "INSERT_REJECTED", "CANCEL_REJECTED", "CACHED", "SNAPSHOT",
            "QRY_ORDER", "QRY_TRADE", "QRY_POSITION", "QRY_TRADING_ACCOUNT"]
 
+from typing import Dict, Mapping, TypeVar, Union
+
+from ._event_names import EVENTS
+
 DAY_ROLLING = 10001
 READY = 10002
 TRADED = 10003
@@ -25,61 +29,10 @@ QRY_TRADE = 11204
 QRY_POSITION = 11205
 QRY_TRADING_ACCOUNT = 11207
 
-ORDER_EVENTS = {
-    TRADED: "Traded",
-    CANCELED: "Canceled",
-    UPDATE_COST: "UpdateCost",
-    ACCEPTED: "Accepted",
-    INSERT_REJECTED: "InsertRejected",
-    CANCEL_REJECTED: "CancelRejected",
-    CACHED: "Cached",
-}
+ORDER_EVENTS: Dict[int, str] = {event_id: EVENTS[event_id] for event_id in (
+    TRADED, CANCELED, UPDATE_COST, ACCEPTED, INSERT_REJECTED, CANCEL_REJECTED, CACHED)}
 
-EVENTS = {
-    DAY_ROLLING: "DayRolling",
-    READY: "Ready",
-    **ORDER_EVENTS,
-    SNAPSHOT: "MarketDataSnap",
-    10011: "SimpleMarketDataSnap",
-    10012: "DetailData",
-    10013: "DetailData",
-    10014: "DetailData",
-    10015: "DetailData",
-    11001: "CreateFailed",
-    11002: "TraderDisconnected",
-    11003: "MdDisconnected",
-    11004: "InstrumentStatus",
-    11005: "TradingNotice",
-    11006: "Bulletin",
-    11007: "SubscribeMarketData",
-    11008: "UnsubscribeMarketData",
-    11009: "UpdateUserPassword",
-    11010: "UpdateTradingAccountPassword",
-    11011: "TransferCash",
-    11101: "LoginTrader",
-    11102: "LoginMd",
-    11103: "Authenticate",
-    11104: "ConfirmSettlementInfo",
-    11201: "QrySettlementInfo",
-    QRY_ORDER: "QryOrder",
-    11203: "QryInstrumentOrderCommRate",
-    QRY_TRADE: "QryTrade",
-    QRY_POSITION: "QryPosition",
-    11206: "QryInvestorPositionDetail",
-    QRY_TRADING_ACCOUNT: "QryTradingAccount",
-    11208: "QryBankAccountCash",
-    11209: "QryTransferCashDetail",
-    11301: "QryInvestor",
-    11302: "QryTradingCode",
-    11307: "QryMaxOrderVolume",
-    11310: "QryInstrumentMarginRate",
-    11312: "QryInstrumentCommissionRate",
-    11401: "QryMarketData",
-    11402: "QryInstrument",
-    11406: "QryExchange",
-}
-
-ERRORS = {
+ERRORS: Dict[int, str] = {
     0: "OK",
     -1000100: "Unsupported kind or direction",
     -1000200: "Client index above 99",
@@ -114,7 +67,7 @@ ERRORS = {
     -3: "CTP: per-second query limit reached (flow control)",
 }
 
-ORDER_STATUS = {
+ORDER_STATUS: Dict[str, str] = {
     "\0": "Made, not sent",
     "1": "Sent",
     "3": "Working",
@@ -122,12 +75,12 @@ ORDER_STATUS = {
     "5": "Rejected",
 }
 
-DIRECTION = {"0": "Buy", "1": "Sell"}
+DIRECTION: Dict[str, str] = {"0": "Buy", "1": "Sell"}
 
-OFFSET = {"0": "Open", "1": "Close", "2": "ForceClose", "3": "CloseToday", "4": "CloseYesterday"}
+OFFSET: Dict[str, str] = {"0": "Open", "1": "Close", "2": "ForceClose", "3": "CloseToday", "4": "CloseYesterday"}
 
 # The order types a strategy uses most; every character the runtime accepts is in the README.
-ORDER_TYPE = {
+ORDER_TYPE: Dict[str, str] = {
     "0": "Limit, good for day",
     "B": "Limit, immediate or cancel",
     "E": "Limit, fill or kill",
@@ -140,7 +93,7 @@ ORDER_TYPE = {
 }
 
 
-def char(value):
+def char(value: Union[int, bytes, str]) -> str:
     """A one-character code read from a ctypes field (bytes, int or str) as a str; NUL as '\\0'."""
     if isinstance(value, int):
         return chr(value)
@@ -149,25 +102,28 @@ def char(value):
     return value or "\0"
 
 
-def _name(table, value):
+_Key = TypeVar("_Key", int, str)
+
+
+def _name(table: Mapping[_Key, str], value: _Key) -> str:
     return table.get(value, str(value))
 
 
-def event_name(event_id):
+def event_name(event_id: int) -> str:
     return _name(EVENTS, event_id)
 
 
-def error_name(code):
+def error_name(code: int) -> str:
     return _name(ERRORS, code)
 
 
-def status_name(status):
+def status_name(status: Union[int, bytes, str]) -> str:
     return _name(ORDER_STATUS, char(status))
 
 
-def direction_name(direction):
+def direction_name(direction: Union[int, bytes, str]) -> str:
     return _name(DIRECTION, char(direction))
 
 
-def offset_name(offset):
+def offset_name(offset: Union[int, bytes, str]) -> str:
     return _name(OFFSET, char(offset))

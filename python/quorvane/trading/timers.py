@@ -9,13 +9,14 @@ import datetime
 import heapq
 import threading
 import time
+from typing import Any, Callable, List, Optional, Tuple, Union
 
 __all__ = ["ExchangeClock", "Timer", "Timers", "tick_seconds"]
 
 _DAY = 86400.0
 
 
-def tick_seconds(update_time, millis=0):
+def tick_seconds(update_time: Union[str, bytes], millis: float = 0) -> Optional[float]:
     """Seconds since midnight of a snapshot's UpdateTime ("HH:MM:SS", str or bytes) and
     UpdateMillisec; None when unreadable."""
     if isinstance(update_time, bytes):
@@ -35,20 +36,23 @@ class ExchangeClock:
     falls back by more than half a day belongs to the next calendar day (a night session running
     past midnight)."""
 
-    def __init__(self):
-        self.now_seconds = None   # since midnight of the first snapshot's day, days added
-        self._origin = None       # datetime of that midnight
+    def __init__(self) -> None:
+        # Seconds since midnight of the first snapshot's day, days added.
+        self.now_seconds: Optional[float] = None
+        self._origin: Optional[datetime.datetime] = None   # datetime of that midnight
         self._offset = 0.0
-        self._update_time = None  # the last UpdateTime text read, and its whole seconds
-        self._whole = None
-        self._next_day = None     # a trading day that begins with the next snapshot
+        # The last UpdateTime text read, and its whole seconds.
+        self._update_time: Optional[Union[str, bytes]] = None
+        self._whole: Optional[float] = None
+        # A trading day that begins with the next snapshot.
+        self._next_day: Optional[Union[str, bytes]] = None
 
-    def begin_day(self, trading_day):
+    def begin_day(self, trading_day: Union[str, bytes]) -> None:
         """The next snapshot opens `trading_day` (a replay of several days): its time counts from
         that day's calendar day, not from the day before's."""
         self._next_day = trading_day
 
-    def take(self, tick):
+    def take(self, tick: Any) -> Optional[float]:
         """Takes a snapshot record's time (TradingDay, UpdateTime, UpdateMillisec). Snapshots
         come many to a second: the text is parsed only when it changes."""
         update_time = tick.UpdateTime
@@ -67,29 +71,33 @@ class ExchangeClock:
                 self._offset += _DAY
                 whole += _DAY
             self._update_time, self._whole = update_time, whole
+        assert self._whole is not None   # read with this UpdateTime, here or before
         seconds = self._whole + tick.UpdateMillisec / 1000.0
         if self.now_seconds is None or seconds > self.now_seconds:
             self.now_seconds = seconds
         return self.now_seconds
 
-    def advance(self, trading_day, update_time, millis=0):
+    def advance(self, trading_day: Union[str, bytes], update_time: Union[str, bytes],
+                millis: int = 0) -> Optional[float]:
         """Takes one snapshot's time given as fields; returns the clock's seconds, or None while
         it has none."""
         class _Tick:
             TradingDay, UpdateTime, UpdateMillisec = trading_day, update_time, millis
         return self.take(_Tick)
 
-    def seconds(self):
+    def seconds(self) -> Optional[float]:
+        """The clock's seconds (None before the first snapshot)."""
         return self.now_seconds
 
-    def now(self):
+    def now(self) -> Optional[datetime.datetime]:
         """The exchange time as a datetime (None before the first snapshot)."""
         if self.now_seconds is None:
             return None
+        assert self._origin is not None   # set with the first snapshot's time
         return self._origin + datetime.timedelta(seconds=self.now_seconds)
 
 
-def _calendar_day(trading_day, seconds):
+def _calendar_day(trading_day: Union[str, bytes], seconds: float) -> datetime.datetime:
     """Midnight of the calendar day a session starts on: its trading day, or the day before for
     an evening (night) session."""
     if isinstance(trading_day, bytes):
@@ -106,15 +114,17 @@ def _calendar_day(trading_day, seconds):
 class Timer:
     """One scheduled callable; cancel() stops it."""
 
-    def __init__(self, number, interval, callback, repeat):
+    def __init__(self, number: int, interval: float, callback: Callable[[], Any],
+                 repeat: bool) -> None:
         self.number = number      # creation order: breaks ties between timers due together
         self.interval = interval
         self.callback = callback
         self.repeat = repeat
-        self.due = None
+        self.due: Optional[float] = None
         self.cancelled = False
 
-    def cancel(self):
+    def cancel(self) -> None:
+        """Stops the timer: it fires no more."""
         self.cancelled = True
 
 
@@ -124,15 +134,16 @@ class Timers:
     A repeating timer fires at most once per advance: after a gap in the market (a break between
     sessions) it fires once, then keeps its step from the time it fired."""
 
-    def __init__(self, clock):
+    def __init__(self, clock: Callable[[], Optional[float]]) -> None:
         self._clock = clock
-        self._heap = []           # (due, creation number, timer)
-        self._pending = []        # timers added before the clock had a time
+        self._heap: List[Tuple[float, int, Timer]] = []  # (due, creation number, timer)
+        self._pending: List[Timer] = []  # timers added before the clock had a time
         self._sequence = 0
         self._lock = threading.Lock()
         self.armed = False        # any timer scheduled: read on every snapshot, so kept at hand
 
-    def add(self, interval, callback, repeat=True):
+    def add(self, interval: Union[float, datetime.timedelta], callback: Callable[[], Any],
+            repeat: bool = True) -> Timer:
         """Calls callback() every `interval` seconds (once, after `interval`, when not repeat)."""
         if isinstance(interval, datetime.timedelta):
             interval = interval.total_seconds()
@@ -152,11 +163,11 @@ class Timers:
             self.armed = True
         return timer
 
-    def _push(self, timer, due):
+    def _push(self, timer: Timer, due: float) -> None:
         timer.due = due
         heapq.heappush(self._heap, (due, timer.number, timer))
 
-    def due(self):
+    def due(self) -> List[Timer]:
         """Timers due at the clock's time, in firing order; repeating ones rescheduled."""
         now = self._clock()
         if now is None:
@@ -177,13 +188,14 @@ class Timers:
             self.armed = bool(self._heap)
         return [t for t in fired if not t.cancelled]
 
-    def __bool__(self):
+    def __bool__(self) -> bool:
         return self.armed
 
-    def __len__(self):
+    def __len__(self) -> int:
         with self._lock:
             return sum(1 for _, _, t in self._heap if not t.cancelled) + len(self._pending)
 
 
-def wall_seconds():
+def wall_seconds() -> float:
+    """The wall clock's seconds since the epoch: the clock of live trading."""
     return time.time()

@@ -3,6 +3,7 @@
 CTP 6.3.15 structures. Read a record in place with view(CQVOrderField, address).
 """
 import ctypes
+from typing import Optional, Type, TypeVar
 
 __all__ = [
     "view",
@@ -370,8 +371,10 @@ __all__ = [
     "CThostFtdcQueryFreqField",
 ]
 
+_Record = TypeVar("_Record", bound=ctypes.Structure)
 
-def view(cls, address):
+
+def view(cls: Type[_Record], address: Optional[int]) -> Optional[_Record]:
     """The record of type cls living at address, read in place; None for a null address."""
     if not address:
         return None

@@ -15,35 +15,44 @@ import os
 import pathlib
 import threading
 import time
+import typing
+from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Union, cast
 
-from . import charts, days, records, sim
+from .. import _resources, sim
+from ..errors import InputFileError, ParameterError, QuorvaneError, StartupError
+from ..trading import records
+from ..trading.client import Client
+from ..trading.strategy import Strategy
+from . import days
 from . import stats as statistics
-from .host import Client
 from .loading import load_strategy
+from .pictures import MISSING_NOTE as PICTURES_MISSING
+from .pictures import draw as draw_pictures
 from .progress import progress_bar
-from .recorder import Recorder
 from .report import StartState, build_report, write_text, write_trades
+from .report import Report
 from .runs import RunFolder
+from .tracking import RunTracker
 
-__all__ = ["ROOT", "SAMPLE_TICKS", "DEMO_STRATEGY", "DEMO_SCENARIO", "DEMO_LOGIN", "ReplayError",
+__all__ = ["SAMPLE_TICKS", "DEMO_STRATEGY", "DEMO_SCENARIO", "DEMO_LOGIN", "ReplayError",
            "ReplayResult", "load_strategy", "run_replay"]
 
-ROOT = pathlib.Path(__file__).resolve().parents[2]
-SAMPLE_TICKS = ROOT / "sim" / "data" / "sample_ticks.csv"
-DEMO_STRATEGY = ROOT / "examples" / "ma_cross.py"
+SAMPLE_TICKS = _resources.data_path("sample_ticks.csv")
+DEMO_STRATEGY = _resources.example_path("ma_cross.py")
 # The sample day's two contracts with a broker's typical fees, so that the demo's report has some.
-DEMO_SCENARIO = ROOT / "examples" / "demo_scenario.json"
+DEMO_SCENARIO = _resources.example_path("demo_scenario.json")
 
 # The stand-in's built-in broker and the demo account's funds.
-DEMO_LOGIN = {"user_id": "demo", "password": "demo", "broker_id": "9999",
+DEMO_LOGIN: Dict[str, Any] = {"user_id": "demo", "password": "demo", "broker_id": "9999",
               "app_id": "simnow_client_test", "auth_code": "0000000000000000",
               "trader_front": "tcp://127.0.0.1:10201", "md_front": "tcp://127.0.0.1:10211",
               "task_execute_gap": 20_000, "loop_gap": 10_000}
 
 
-class ReplayError(RuntimeError):
-    """The replay could not start or deliver its ticks (bad input, an exchange that does not list
-    an instrument, a client that did not log in)."""
+# The name the replay's failures had before the package had one kind of error.
+ReplayError = QuorvaneError
+
+_Path = Union[str, "os.PathLike[str]"]
 
 
 class ReplayResult:
@@ -51,7 +60,12 @@ class ReplayResult:
     played); `files` maps "report", "trades" and each picture's name to its path; `pictures_note`
     says why there are no pictures, when there are none."""
 
-    def __init__(self, report, recorder, folder, total, delivered, reached, elapsed, partial):
+    # The DayResult of each day played, and the run's statistics (set once the run ended).
+    days: List[days.DayResult]
+    stats: "typing.OrderedDict[str, Any]"
+
+    def __init__(self, report: Report, recorder: RunTracker, folder: RunFolder, total: int,
+                 delivered: int, reached: int, elapsed: float, partial: Optional[str]) -> None:
         self.report = report
         self.recorder = recorder
         self.folder = folder
@@ -60,21 +74,21 @@ class ReplayResult:
         self.reached = reached
         self.elapsed = elapsed
         self.partial = partial
-        self.files = {}
-        self.pictures_note = None
+        self.files: Dict[str, str] = {}
+        self.pictures_note: Optional[str] = None
 
     @property
-    def complete(self):
+    def complete(self) -> bool:
         """Every tick of the file replayed and delivered to the strategy."""
         return self.partial is None and self.reached == self.total
 
     @property
-    def ok(self):
+    def ok(self) -> bool:
         """A complete run whose handlers never raised and whose report the exchange confirms."""
         return self.complete and self.report.agrees and not self.report.errors
 
     @property
-    def problems(self):
+    def problems(self) -> List[str]:
         """Why the run is not ok, one sentence each."""
         out = []
         if self.partial:
@@ -92,27 +106,27 @@ class ReplayResult:
 class _ProgressObserver:
     """Moves the progress bar from the snapshot thread, every `step` ticks."""
 
-    def __init__(self, bar, step=1000):
+    def __init__(self, bar: Any, step: int = 1000) -> None:
         self.bar = bar
         self.step = step
         self.count = 0
 
-    def on_tick(self, tick):
+    def on_tick(self, tick: records.CQVMarketDataField) -> None:
         self.count += 1
         if self.count % self.step == 0:
             self.bar.update(self.step)
 
-    def close(self):
+    def close(self) -> None:
         self.bar.update(self.count % self.step)
         self.bar.close()
 
 
-def _wait_for_replay(market, timeout):
+def _wait_for_replay(market: sim.Sim, timeout: Optional[float]) -> bool:
     """Waits on the replay's completion; a helper thread makes the blocking native wait, so that
     the calling thread stays interruptible by Ctrl-C. False when the timeout passed first."""
     finished = threading.Event()
 
-    def wait():
+    def wait() -> None:
         market.replay_wait(None)
         finished.set()
     threading.Thread(target=wait, name="quorvane-replay-wait", daemon=True).start()
@@ -123,16 +137,17 @@ class _TickFile:
     """A tick file as the exchange's loader read and checked it, in one pass: how many ticks and
     its instruments with their exchanges, in first-seen order."""
 
-    def __init__(self, market, path):
+    def __init__(self, market: sim.Sim, path: _Path) -> None:
         self.path = str(path)
         try:
             self.count = market.replay_open(self.path)
         except sim.SimError as error:
-            raise ReplayError(str(error)) from None
-        self.instruments = {i.instrument: i.exchange for i in market.replay_instruments()}
+            raise InputFileError(str(error)) from None
+        self.instruments: Dict[str, str] = {
+            i.instrument: i.exchange for i in market.replay_instruments()}
 
 
-def _open_days(market, files):
+def _open_days(market: sim.Sim, files: Sequence[days.DayFile]) -> List[_TickFile]:
     """Every day's tick file, checked before the first plays; the first is left open last, so
     that the login that follows reports its trading day."""
     opened = [_TickFile(market, f.path) for f in files]
@@ -141,7 +156,7 @@ def _open_days(market, files):
     return opened
 
 
-def _day_files(locations):
+def _day_files(locations: Sequence[_Path]) -> List[days.DayFile]:
     """One tick file plays alone, without a pass of the host's own; several days are ordered by
     their TradingDay."""
     if len(locations) == 1 and not os.path.isdir(str(locations[0])):
@@ -149,21 +164,26 @@ def _day_files(locations):
     return days.day_files(locations)
 
 
-def _subscribe(client, instruments, expected=None, timeout=10.0):
+def _subscribe(client: Client, instruments: Mapping[str, str], expected: Optional[int] = None,
+               timeout: float = 10.0) -> None:
     """Subscribes the instruments and waits until the front answered `expected` subscriptions
     in all (default: these)."""
-    by_exchange = {}
+    by_exchange: Dict[str, List[str]] = {}
     for instrument, exchange in instruments.items():
         by_exchange.setdefault(exchange, []).append(instrument)
     for exchange, group in by_exchange.items():
         client.subscribe(group, exchange)
     if not client.wait_events(11007, expected or len(instruments), timeout):
-        raise ReplayError("the market-data front did not answer the subscriptions")
+        raise StartupError("the market-data front did not answer the subscriptions")
 
 
-def run_replay(strategy, ticks=SAMPLE_TICKS, out_dir=None, speed=0.0, progress=True,
-               scenario=None, params=None, continue_from=None, pictures=True, timeout=None,
-               log=None):
+def run_replay(strategy: Union[Strategy, _Path],
+               ticks: Union[_Path, Sequence[_Path]] = SAMPLE_TICKS,
+               out_dir: Optional[_Path] = None, speed: float = 0.0, progress: bool = True,
+               scenario: Optional[_Path] = None, params: Optional[Mapping[str, Any]] = None,
+               continue_from: Optional[_Path] = None, pictures: bool = True,
+               timeout: Optional[float] = None,
+               log: Optional[Callable[[str], Any]] = None) -> ReplayResult:
     """Replays a tick file through `strategy` (a Strategy, or a "file.py[:Class]" location built
     with `params`) on the exchange of `scenario` (a JSON file; None: the stand-in's built-in one).
     `ticks` may also be a list of files or folders holding one trading day each: they are played
@@ -172,13 +192,13 @@ def run_replay(strategy, ticks=SAMPLE_TICKS, out_dir=None, speed=0.0, progress=T
     `continue_from` names an earlier run's folder whose kept trading day to continue. speed 0
     replays lock-step as fast as possible, s > 0 paces the ticks s times faster than real time.
     Ctrl-C (KeyboardInterrupt) during the replay, or `timeout` seconds passing, cuts it short
-    and returns a partial result. Raises ReplayError (or ValueError, OSError) before the replay
-    when the inputs are refused."""
+    and returns a partial result. Raises an InputFileError, ParameterError or StartupError (each a
+    QuorvaneError), or OSError, before the replay when the inputs are refused."""
     log = log or (lambda text: print(text, flush=True))
     if isinstance(strategy, (str, os.PathLike)):
         strategy = load_strategy(strategy, params)
     elif params:
-        raise ValueError("params are for a strategy given by its location")
+        raise ParameterError("params are for a strategy given by its location")
     locations = list(ticks) if isinstance(ticks, (list, tuple)) else [ticks]
     files = _day_files(locations)
 
@@ -192,7 +212,7 @@ def run_replay(strategy, ticks=SAMPLE_TICKS, out_dir=None, speed=0.0, progress=T
     market.set_md_rate(0)
     if len(files) > 1:
         if continue_from is not None:
-            raise ValueError("a run of several days starts from the scenario's own day")
+            raise ParameterError("a run of several days starts from the scenario's own day")
         # The exchange starts on the first file's day; the replay of each file keeps to it.
         market.load_scenario({**_scenario_of(scenario), "tradingDay": files[0].trading_day})
     tick_files = _open_days(market, files)
@@ -217,26 +237,28 @@ def run_replay(strategy, ticks=SAMPLE_TICKS, out_dir=None, speed=0.0, progress=T
         raise
 
 
-def _scenario_of(path):
+def _scenario_of(path: Optional[_Path]) -> Dict[str, Any]:
     if not path:
         return {}
     with open(path) as source:
         return json.load(source)
 
 
-def _replay(market, client, strategy, files, tick_files, folder, speed, progress,
-            continue_from, pictures, timeout, log):
+def _replay(market: sim.Sim, client: Client, strategy: Strategy, files: List[days.DayFile],
+            tick_files: List[_TickFile], folder: RunFolder, speed: float, progress: bool,
+            continue_from: Optional[_Path], pictures: bool, timeout: Optional[float],
+            log: Callable[[str], Any]) -> ReplayResult:
     client.start()
     if not client.wait_ready(30.0):
-        raise ReplayError("the client did not log in to the simulated exchange")
+        raise StartupError("the client did not log in to the simulated exchange")
     listed = {i.InstrumentID.decode(): i
               for i in client.query(11402, records.CThostFtdcInstrumentField)}
     resolved = [t.instruments for t in tick_files]
-    start = StartState.query(client, kept_from=continue_from and os.path.basename(
-        os.path.abspath(continue_from)))
+    start = StartState.query(client, kept_from=cast(
+        Optional[str], continue_from and os.path.basename(os.path.abspath(continue_from))))
     if files[0].trading_day is None and start.account is not None:
         files[0].trading_day = start.account.TradingDay.decode()     # the file's, from its loader
-    recorder = Recorder({k: i.VolumeMultiple for k, i in listed.items()},
+    recorder = RunTracker({k: i.VolumeMultiple for k, i in listed.items()},
                         clock=client.exchange_clock)
     for instrument, (long, short, mark) in start.holdings(recorder.multipliers).items():
         recorder.begin(instrument, long, short, mark)
@@ -248,17 +270,20 @@ def _replay(market, client, strategy, files, tick_files, folder, speed, progress
         client.add_observer(bar)
 
     started = time.monotonic()
-    partial = None
+    partial: Optional[str] = None
     reason = "finished"
-    played = []                  # DayResult of each day begun
+    played: List[days.DayResult] = []   # DayResult of each day begun
     delivered = total = 0
-    subscribed = {}
+    subscribed: Dict[str, str] = {}
     try:
         for index, (day, tick_file, instruments) in enumerate(zip(files, tick_files, resolved)):
             if index:
                 client.hook("on_day_end", files[index - 1].trading_day)
                 played.append(days.close_day(client, files[index - 1].trading_day,
                                              tick_files[index - 1].count, recorder))
+                # Each file of a run of several days has its trading day, and run_replay put
+                # the client on the exchange's time.
+                assert day.trading_day is not None and client.exchange_clock is not None
                 days.roll_day(market, client, day.trading_day)
                 client.exchange_clock.begin_day(day.trading_day)
             fresh = {k: v for k, v in instruments.items() if k not in subscribed}
@@ -282,6 +307,7 @@ def _replay(market, client, strategy, files, tick_files, folder, speed, progress
             delivered += done
             total += count
             if not finished:
+                assert timeout is not None   # only a time limit ends the wait unfinished
                 partial = "stopped after the time limit of %g s" % timeout
                 reason = "failed"
                 market.replay_stop()
@@ -329,10 +355,10 @@ def _replay(market, client, strategy, files, tick_files, folder, speed, progress
     log(days.day_table(played))
     log(statistics.text(result.stats))
     if pictures:
-        drawn = charts.draw(recorder, report, folder.path)
+        drawn = draw_pictures(recorder, report, folder.path)
         if drawn is None:
-            result.pictures_note = charts.MISSING_NOTE
-            log(charts.MISSING_NOTE)
+            result.pictures_note = PICTURES_MISSING
+            log(PICTURES_MISSING)
         else:
             drawn += statistics.plot(folder.path, result.stats, days.curve(
                 recorder, client.exchange_clock, played, days.opening_balance(start)))

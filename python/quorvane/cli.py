@@ -1,0 +1,239 @@
+"""Command line of the quorvane package (the `quorvane` command, or python3 -m quorvane):
+
+    python3 -m quorvane demo                 the example strategy on the sample day, with its report
+    python3 -m quorvane replay FILE... [--strategy file.py[:Class]] [--param NAME=VALUE ...]
+    python3 -m quorvane sweep FILE... --strategy S --grid fast=3,5,8 --grid slow=20,30,60
+    python3 -m quorvane record --instrument rb2705.SHFE [...] --out DIR
+    python3 -m quorvane info                 the runtime's version, exports and record sizes
+"""
+import argparse
+import ctypes
+import os
+import shutil
+import subprocess
+import sys
+import time
+from typing import List, Optional, Sequence, TextIO, Union
+
+from .trading import records, runtime
+
+_RECORDS = ["CQVLoginField", "CQVOrderField", "CQVPositionField", "CQVMarketDataField",
+            "CQVSimpleMarketDataField", "CQVDetailDataField", "CQVQueryCommandField",
+            "CQVTransferAssetField", "CQVCreditDebtField"]
+
+
+def exported_symbols(path: str) -> Optional[List[str]]:
+    """The library's defined dynamic symbols (demangled), or None when nm is not available."""
+    nm = shutil.which("nm")
+    if nm is None:
+        return None
+    result = subprocess.run([nm, "-D", "--defined-only", "--demangle", path],
+                            capture_output=True, text=True, check=True)
+    symbols = []
+    for line in result.stdout.splitlines():
+        parts = line.split(None, 2)
+        if len(parts) == 3 and parts[1] in "TtWwDdBbRrVviu":
+            symbols.append(parts[2])
+    return symbols
+
+
+def info(out: TextIO) -> int:
+    """Prints the runtime's version, exports and record sizes; 1 when an export is missing."""
+    path = runtime.library_path()
+    lib = runtime.load(path)
+    print("QuorvaneForPython38 runtime %s" % runtime.__version__, file=out)
+    print("library: %s" % path, file=out)
+    missing = [name for name in runtime.EXPORTS if not hasattr(lib, name)]
+    print("exports: %d declared, %d missing%s" % (
+        len(runtime.EXPORTS), len(missing), (": " + ", ".join(missing)) if missing else ""), file=out)
+    symbols = exported_symbols(path)
+    if symbols is not None:
+        helpers = [s for s in symbols if s.startswith("CQVPrintHelper::")]
+        functions = sorted(s for s in symbols if s not in helpers)
+        print("exported symbols: %d functions, %d CQVPrintHelper members" % (
+            len(functions), len(helpers)), file=out)
+        for symbol in functions:
+            print("  " + symbol, file=out)
+    print("record sizes:", file=out)
+    for name in _RECORDS:
+        print("  %-26s %5d" % (name, ctypes.sizeof(getattr(records, name))), file=out)
+    return 1 if missing else 0
+
+
+def replay(args: argparse.Namespace, out: TextIO) -> int:
+    """Runs one strategy on one tick file, or several trading days. 0 when every tick reached the strategy, no handler
+    raised and the exchange confirms the report; 130 when Ctrl-C cut the run short (its files are
+    written, marked partial); 1 otherwise."""
+    from .research import loading
+    from .research.replay import run_replay
+    cls = loading.load_strategy_class(args.strategy)
+    strategy = cls(**loading.strategy_params(cls, loading.parse_params(args.param)))
+    print("Strategy: %s (%s)" % (cls.__name__, args.strategy), file=out)
+    result = run_replay(strategy, args.ticks, out_dir=args.out, speed=args.speed,
+                        progress=not args.no_progress, scenario=args.scenario,
+                        continue_from=args.continue_from, pictures=not args.no_pictures,
+                        log=lambda text: print(text, file=out, flush=True))
+    for problem in result.problems:
+        print(problem, file=out)
+    if result.partial and "Ctrl-C" in result.partial:
+        return 130
+    return 0 if result.ok else 1
+
+
+def sweep(args: argparse.Namespace, out: TextIO) -> int:
+    """Every combination of the grids replayed in its own process on Dask; 0 when all ran."""
+    from .research import sweep as sweeping
+    grid = sweeping.parse_grid(args.grid)
+    fixed = dict(pair.partition("=")[::2] for pair in args.param or [])
+    clash = set(grid) & set(fixed)
+    if clash:
+        raise ValueError("%s: both a --grid and a --param" % ", ".join(sorted(clash)))
+    if args.sort not in sweeping.COLUMNS:
+        raise ValueError("--sort takes one of %s" % ", ".join(sweeping.COLUMNS))
+    os.makedirs(args.out, exist_ok=True)
+    started = time.monotonic()
+    results = sweeping.sweep(args.ticks, args.strategy, grid, args.out, fixed=fixed,
+                             scenario=args.scenario, scheduler=args.scheduler,
+                             workers=args.workers, progress=not args.no_progress,
+                             log=lambda text: print(text, file=out, flush=True))
+    failed = [r for r in results if not r["ok"]]
+    print("Ran %d combinations in %.1f s: %d completed, %d failed." % (
+        len(results), time.monotonic() - started, len(results) - len(failed), len(failed)),
+        file=out)
+    ranked = sweeping.ordered(results, args.sort)
+    print("By %s:" % args.sort, file=out)
+    print(sweeping.table(ranked, list(grid)), file=out)
+    print("Results: %s" % sweeping.write_csv(os.path.join(args.out, "sweep.csv"), ranked,
+                                             list(grid)), file=out)
+    if len(grid) == 2:
+        picture = sweeping.plot_heatmap(os.path.join(args.out, "heatmap.png"), results, grid,
+                                        args.sort, log=lambda text: print(text, file=out))
+        if picture:
+            print("Heat map: %s" % picture, file=out)
+    print("Each combination's files: %s" % os.path.join(args.out, "runs"), file=out, flush=True)
+    return 1 if failed else 0
+
+
+def record(args: argparse.Namespace, out: TextIO) -> int:
+    """Records ticks until Ctrl-C or --seconds; 0 when something was recorded."""
+    import json
+    from .research import recording
+    from .research.replay import DEMO_LOGIN
+    instruments = [recording.parse_instrument(text) for text in args.instrument]
+    login = dict(DEMO_LOGIN)
+    if args.login:
+        with open(args.login) as source:
+            login = json.load(source)
+    if args.seconds is not None and args.seconds <= 0:
+        raise ValueError("--seconds must be above 0")
+    recorder = recording.run_record(instruments, args.out, login, seconds=args.seconds,
+                                    report_every=args.report_every,
+                                    log=lambda text: print(text, file=out, flush=True))
+    print("Recorded %d ticks: %s" % (recorder.total, ", ".join(recorder.paths) or "nothing"),
+          file=out, flush=True)
+    return 0 if recorder.total else 1
+
+
+def _replay_options(parser: argparse.ArgumentParser,
+                    ticks_default: Optional[Union[str, "os.PathLike[str]"]],
+                    scenario_default: Optional[Union[str, "os.PathLike[str]"]] = None) -> None:
+    from .research.replay import DEMO_STRATEGY
+    if ticks_default is None:
+        parser.add_argument("ticks", nargs="+",
+                            help="CSV tick files (CThostFtdcDepthMarketDataField columns), one per "
+                                 "trading day, or a folder of them")
+    else:
+        parser.set_defaults(ticks=str(ticks_default))
+    parser.add_argument("--scenario", default=scenario_default and str(scenario_default),
+                        help="JSON scenario of the simulated exchange (instruments, fees, funds; "
+                             "default: %(default)s, none is the built-in one)")
+    parser.add_argument("--strategy", default=str(DEMO_STRATEGY),
+                        help="strategy file, file.py or file.py:Class (default: %(default)s)")
+    parser.add_argument("--param", action="append", metavar="NAME=VALUE",
+                        help="argument of the strategy's constructor, converted to the type of "
+                             "its default (repeatable)")
+    parser.add_argument("--out", default=None, metavar="DIR",
+                        help="folder for the report, trades.csv, the pictures and the flow files, "
+                             "cleared of an earlier run's files (default: a new folder under "
+                             "./quorvane-runs/)")
+    parser.add_argument("--continue", dest="continue_from", default=None, metavar="RUN",
+                        help="continue the trading day kept by an earlier run's folder (its "
+                             "scenario said \"persist\": true) instead of starting the "
+                             "scenario's own day")
+    parser.add_argument("--speed", type=float, default=0.0,
+                        help="0 replays as fast as possible, each tick once everything the last "
+                             "one caused was delivered; s > 0 paces the ticks s times faster "
+                             "than real time")
+    parser.add_argument("--no-progress", action="store_true", help="no progress bar")
+    parser.add_argument("--no-pictures", action="store_true", help="no pictures")
+
+
+def main(argv: Optional[Sequence[str]] = None, prog: str = "python3 -m quorvane") -> int:
+    """Runs one command; returns its exit status (replay, demo and record end the process
+    instead, through shutdown)."""
+    from .research.replay import DEMO_SCENARIO, SAMPLE_TICKS
+    parser = argparse.ArgumentParser(prog=prog)
+    commands = parser.add_subparsers(dest="command", required=True)
+    _replay_options(commands.add_parser(
+        "demo", help="run the example strategy on the sample day and print its report"),
+        SAMPLE_TICKS, DEMO_SCENARIO)
+    _replay_options(commands.add_parser("replay", help="run a strategy on a tick file"), None)
+    sweeper = commands.add_parser(
+        "sweep", help="replay every combination of a parameter grid, in parallel on Dask")
+    _replay_options(sweeper, None)
+    sweeper.set_defaults(out="quorvane-sweep")
+    sweeper.add_argument("--grid", action="append", required=True, metavar="NAME=V1,V2,...",
+                         help="values of one strategy parameter (repeatable; every combination "
+                              "is run)")
+    sweeper.add_argument("--sort", default="sharpe",
+                         help="statistic the table is sorted by (default: %(default)s)")
+    sweeper.add_argument("--scheduler", metavar="ADDRESS",
+                         help="an existing Dask scheduler (tcp://host:8786); default: a local "
+                              "cluster of one worker process per core")
+    sweeper.add_argument("--workers", type=int,
+                         help="worker processes of the local cluster (default: one per core)")
+    recorder = commands.add_parser(
+        "record", help="write the ticks of a market-data front to day files the replay reads")
+    recorder.add_argument("--instrument", action="append", required=True,
+                          metavar="CODE.EXCHANGE", help="instrument to record (repeatable)")
+    recorder.add_argument("--out", default="quorvane-ticks",
+                          help="folder of the day files YYYYMMDD.csv (default: %(default)s)")
+    recorder.add_argument("--login", metavar="FILE",
+                          help="JSON of the client's login keywords (fronts, broker, user; see "
+                               "quorvane.trading.client.LOGIN_DEFAULTS); default: the stand-in's")
+    recorder.add_argument("--seconds", type=float, help="stop after this long (default: Ctrl-C)")
+    recorder.add_argument("--report-every", type=float, default=60.0, metavar="SECONDS",
+                          help="a line of what was recorded this often (default: %(default)s)")
+    commands.add_parser("info", help="print the runtime's version, exports and record sizes")
+    args = parser.parse_args(argv)
+    if args.command == "info":
+        try:
+            return info(sys.stdout)
+        except (RuntimeError, OSError) as error:
+            print("quorvane: %s" % error, file=sys.stderr)
+            return 1
+    if args.command == "sweep":
+        try:
+            return sweep(args, sys.stdout)
+        except KeyboardInterrupt:
+            print("\nInterrupted.", file=sys.stderr)
+            return 130
+        except (RuntimeError, ValueError, OSError) as error:
+            print("quorvane: %s" % error, file=sys.stderr)
+            return 1
+    # The runtime's threads never end: finish through shutdown, which ends the process.
+    from .trading.client import shutdown
+    try:
+        code = record(args, sys.stdout) if args.command == "record" else replay(args, sys.stdout)
+    except KeyboardInterrupt:
+        print("\nInterrupted before the replay started; nothing was written.", file=sys.stderr)
+        code = 130
+    except (RuntimeError, ValueError, OSError) as error:
+        print("quorvane: %s" % error, file=sys.stderr)
+        code = 1
+    shutdown(code)
+
+
+def console() -> None:
+    """The `quorvane` command."""
+    sys.exit(main(prog="quorvane"))
