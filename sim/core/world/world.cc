@@ -14,8 +14,14 @@ namespace {
 // The request log keeps the most recent entries; a long-running host must not grow it forever.
 constexpr std::size_t kMaxLogEntries = 200000;
 
-// The market with no replay: requests arrive at once and nothing waits.
+// The market with no replay: requests arrive at once and nothing waits. One for the process, kept,
+// like the world, for its whole life.
 class NoReplay final : public Timeline {};
+
+Timeline* noReplay() {
+  static Timeline* const none = new NoReplay();
+  return none;
+}
 
 }  // namespace
 
@@ -70,7 +76,7 @@ World& World::get() {
   return *world;
 }
 
-World::World() : timeline_(new NoReplay()) {
+World::World() : timeline_(noReplay()) {
   Scenario chosen = defaultScenario();
   if (const char* path = std::getenv("QVSIM_SCENARIO"); path != nullptr && *path != '\0') {
     std::ifstream file(path);
