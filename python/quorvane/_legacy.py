@@ -77,9 +77,9 @@ class _Finder(importlib.abc.MetaPathFinder, importlib.abc.Loader):
             return None
         return importlib.machinery.ModuleSpec(fullname, self)
 
-    def create_module(self, spec: importlib.machinery.ModuleSpec) -> types.ModuleType:
-        new_name, renamed = MOVED[spec.name.rpartition(".")[2]]
-        return _Moved(spec.name, importlib.import_module(_PACKAGE + "." + new_name), renamed)
+    def create_module(self, wanted: importlib.machinery.ModuleSpec) -> types.ModuleType:
+        new_name, renamed = MOVED[wanted.name.rpartition(".")[2]]
+        return _Moved(wanted.name, importlib.import_module(_PACKAGE + "." + new_name), renamed)
 
     def exec_module(self, module: types.ModuleType) -> None:
         pass

@@ -31,7 +31,7 @@ def load_strategy_class(location: Union[str, "os.PathLike[str]"]) -> Type["Strat
         raise InputFileError("cannot load a strategy from %s" % path)
     module = importlib.util.module_from_spec(loader)
     sys.modules[module_name] = module
-    loader.loader.exec_module(module)  # type: ignore[union-attr]  # a file's spec has its loader
+    loader.loader.exec_module(module)  # type: ignore[union-attr]  # a file location always has a loader
     if name:
         cls = getattr(module, name, None)
         if cls is None:
