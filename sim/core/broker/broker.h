@@ -15,6 +15,7 @@
 #include "ThostFtdcUserApiStruct.h"
 #include "core/exchange/exchange_clock.h"
 #include "core/exchange/market_view.h"
+#include "core/exchange/match.h"
 #include "core/exchange/price_book.h"
 #include "core/exchange/report.h"
 #include "core/persistence/state_store.h"
@@ -231,8 +232,13 @@ class Broker {
   void fill(OrderEntry& entry, double price, int volume, std::vector<Report>& out);
   // Ends a working order's remainder (IOC, FOK, minimum volume) and appends its report.
   void cancelRemainder(OrderEntry& entry, const char* message, std::vector<Report>& out);
-  // Matching of a new order against other clients' resting orders and the market's displayed levels.
-  void matchNew(std::size_t index, std::vector<Report>& out);
+  // Books the matches in the order they were found, appending their reports to out.
+  void book(const std::vector<Match>& matches, std::vector<Report>& out);
+  // The matches of a new order against other clients' resting orders and the market's displayed
+  // levels; sets the queue ahead of what is left. Books nothing.
+  std::vector<Match> matchNew(std::size_t index);
+  // The fills of the snapshot's instrument's resting orders once the snapshot is seen. Books nothing.
+  std::vector<Match> matchSnapshot(const CThostFtdcDepthMarketDataField& depth);
   // Whether at least `needed` of the order could trade at once.
   bool canTrade(const OrderEntry& entry, long long needed);
 

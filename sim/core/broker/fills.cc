@@ -1,4 +1,5 @@
-// The accounting of fills: a fill books the position, margin, commission and close profit of the
+// The accounting of fills: the matches the matching found (core/exchange/matching.cc) are booked
+// here, in the order found. A fill books the position, margin, commission and close profit of the
 // order's investor and makes the order report and the trade; a cancellation of a remainder ends the
 // order. Called under the world lock, like every Broker method.
 #include <algorithm>
@@ -120,6 +121,16 @@ void Broker::fill(OrderEntry& entry, double price, int volume, std::vector<Repor
   tradeReport.isTrade = true;
   tradeReport.trade = t;
   out.push_back(std::move(tradeReport));
+}
+
+void Broker::book(const std::vector<Match>& matches, std::vector<Report>& out) {
+  for (const Match& m : matches) {
+    if (m.cancel) {
+      cancelRemainder(orders_[m.order], "已撤单", out);
+    } else {
+      fill(orders_[m.order], m.price, m.volume, out);
+    }
+  }
 }
 
 void Broker::cancelRemainder(OrderEntry& entry, const char* message, std::vector<Report>& out) {

@@ -212,7 +212,7 @@ OrderOutcome Broker::insertOrder(BrokerSession& session, CThostFtdcInputOrderFie
   orders_.push_back(entry);
   const std::size_t index = orders_.size() - 1;
   indexOrder(index);
-  if (accepted) matchNew(index, out.followUps);
+  if (accepted) book(matchNew(index), out.followUps);
   rest(index);
   persist(out.reports, out.followUps);
   return out;

@@ -1,6 +1,7 @@
 // Matching: the exchange side of the simulated broker (core/broker/broker.h), between the price
-// books (core/exchange/price_book.h), the market the exchange last saw
-// (core/exchange/market_view.h) and the accounting of fills (core/broker/fills.cc).
+// books (core/exchange/price_book.h) and the market the exchange last saw
+// (core/exchange/market_view.h). It finds the matches (core/exchange/match.h) and books nothing;
+// the broker books them, in the order found, in the accounting of fills (core/broker/fills.cc).
 //
 // A new order first trades with other clients' resting orders on the opposite side (best price,
 // then time; each fill at the resting order's price), then with the market's displayed levels in
@@ -52,7 +53,8 @@ bool Broker::canTrade(const OrderEntry& entry, long long needed) {
   return volume >= needed;
 }
 
-void Broker::matchNew(std::size_t index, std::vector<Report>& out) {
+std::vector<Match> Broker::matchNew(std::size_t index) {
+  std::vector<Match> found;
   OrderEntry& entry = orders_[index];
   const auto& f = entry.field;
   const std::string instrumentId = getText(f.InstrumentID);
@@ -61,13 +63,14 @@ void Broker::matchNew(std::size_t index, std::vector<Report>& out) {
   const bool buy = isBuy(f);
   const bool market = f.OrderPriceType == THOST_FTDC_OPT_AnyPrice;
   const bool immediate = market || f.TimeCondition == THOST_FTDC_TC_IOC;
+  int remaining = f.VolumeTotal;
 
   // All or nothing, or at least a minimum: decided on what could trade right now.
   if (f.VolumeCondition == THOST_FTDC_VC_CV || f.VolumeCondition == THOST_FTDC_VC_MV) {
     const long long needed = f.VolumeCondition == THOST_FTDC_VC_CV ? f.VolumeTotal : std::max(1, f.MinVolume);
     if (!canTrade(entry, needed)) {
-      cancelRemainder(entry, "已撤单", out);
-      return;
+      found.push_back(Match{index, true});
+      return found;
     }
   }
 
@@ -75,32 +78,37 @@ void Broker::matchNew(std::size_t index, std::vector<Report>& out) {
   auto book = books_.find(instrumentId);
   if (book != books_.end()) {
     for (const PriceBook::Resting& r : book->second.crossing(buy, price, entry.totals->number, f.VolumeTotal)) {
-      if (entry.field.VolumeTotal == 0) break;
-      OrderEntry& resting = orders_[r.id];
-      const int volume = std::min(entry.field.VolumeTotal, resting.field.VolumeTotal);
+      if (remaining == 0) break;
+      const OrderEntry& resting = orders_[r.id];
+      const int volume = std::min(remaining, resting.field.VolumeTotal);
       const double at = resting.field.LimitPrice;
-      fill(resting, at, volume, out);
-      fill(entry, at, volume, out);
+      found.push_back(Match{r.id, false, at, volume});
+      found.push_back(Match{index, false, at, volume});
+      remaining -= volume;
     }
   }
 
   // The market's displayed levels, in price order up to the limit.
   auto view = views_.find(instrumentId);
-  if (entry.field.VolumeTotal > 0 && view != views_.end() && view->second.known) {
+  if (remaining > 0 && view != views_.end() && view->second.known) {
     MarketView& v = view->second;
-    for (const auto& [at, volume] : v.take(buy, price, entry.field.VolumeTotal)) fill(entry, at, volume, out);
-    if (entry.field.VolumeTotal > 0) entry.queueAhead = v.displayedAt(buy, price);
+    for (const auto& [at, volume] : v.take(buy, price, remaining)) {
+      found.push_back(Match{index, false, at, volume});
+      remaining -= volume;
+    }
+    if (remaining > 0) entry.queueAhead = v.displayedAt(buy, price);
   }
 
-  if (entry.field.VolumeTotal > 0 && immediate) cancelRemainder(entry, "已撤单", out);
+  if (remaining > 0 && immediate) found.push_back(Match{index, true});
+  return found;
 }
 
-std::vector<Report> Broker::onSnapshot(const CThostFtdcDepthMarketDataField& depth) {
-  std::vector<Report> out;
+std::vector<Match> Broker::matchSnapshot(const CThostFtdcDepthMarketDataField& depth) {
+  std::vector<Match> found;
   const std::string_view instrumentId = textView(depth.InstrumentID);
   auto seen = views_.find(instrumentId);
   if (seen == views_.end()) {
-    if (instruments_.count(std::string(instrumentId)) == 0) return out;
+    if (instruments_.count(std::string(instrumentId)) == 0) return found;
     seen = views_.emplace(std::string(instrumentId), MarketView{}).first;
   }
   MarketView& v = seen->second;
@@ -113,7 +121,7 @@ std::vector<Report> Broker::onSnapshot(const CThostFtdcDepthMarketDataField& dep
   // price up, sells from the higher of the best bid and the last price down (with room for the
   // exact tests below), taken in time order as the fills share the displayed volume.
   auto book = books_.find(instrumentId);
-  if (book == books_.end()) return out;
+  if (book == books_.end()) return found;
   constexpr double kSlack = 2 * kPriceEpsilon;
   const bool traded = validPrice(last) && tradedNow > 0;
   double buyFloor = std::numeric_limits<double>::infinity();
@@ -129,6 +137,7 @@ std::vector<Report> Broker::onSnapshot(const CThostFtdcDepthMarketDataField& dep
   const std::vector<std::size_t> reachable =
       book->second.reachable(buys ? &buyFloor : nullptr, sells ? &sellCeiling : nullptr);
 
+  // Each reachable order is met once, so its working volume is still the one booked before.
   for (std::size_t i : reachable) {
     OrderEntry& o = orders_[i];
     if (!o.working()) continue;
@@ -141,23 +150,29 @@ std::vector<Report> Broker::onSnapshot(const CThostFtdcDepthMarketDataField& dep
       if (shown > taken) {
         const int volume = std::min(o.field.VolumeTotal, shown - taken);
         taken += volume;
-        fill(o, price, volume, out);
+        found.push_back(Match{i, false, price, volume});
       }
       continue;
     }
     if (!traded) continue;
     if (buy ? last < price - kPriceEpsilon : last > price + kPriceEpsilon) {
       // The market traded through the order's price: everything ahead of it and the order went.
-      fill(o, price, o.field.VolumeTotal, out);
+      found.push_back(Match{i, false, price, o.field.VolumeTotal});
     } else if (std::fabs(last - price) < kPriceEpsilon) {
       o.queueAhead -= tradedNow;
       if (o.queueAhead < 0) {
         const int volume = static_cast<int>(std::min<long long>(o.field.VolumeTotal, -o.queueAhead));
         o.queueAhead = 0;
-        fill(o, price, volume, out);
+        found.push_back(Match{i, false, price, volume});
       }
     }
   }
+  return found;
+}
+
+std::vector<Report> Broker::onSnapshot(const CThostFtdcDepthMarketDataField& depth) {
+  std::vector<Report> out;
+  book(matchSnapshot(depth), out);
   persist(out);
   return out;
 }
