@@ -15,7 +15,7 @@ namespace qvsim {
 
 int Broker::transfer(const BrokerSession& session, const CThostFtdcReqTransferField& req, bool toFuture,
                      CThostFtdcRspTransferField& out) {
-  Account* account = session.loggedIn ? findAccount(session.userId) : nullptr;
+  Account* account = accountOf(session);
   if (account == nullptr) return kErrNotLoggedIn;
   const double amount = req.TradeAmount;
   if (!(amount > 0.0)) return kErrBadField;
@@ -26,7 +26,7 @@ int Broker::transfer(const BrokerSession& session, const CThostFtdcReqTransferFi
     account->bankBalance -= amount;
     account->deposit += amount;
   } else {
-    if (amount > availableOf(*account) + kPriceEpsilon) return kErrInsufficientMoney;
+    if (amount > accounts_.available(*account) + kPriceEpsilon) return kErrInsufficientMoney;
     account->bankBalance += amount;
     account->withdraw += amount;
   }
@@ -74,7 +74,7 @@ int Broker::transfer(const BrokerSession& session, const CThostFtdcReqTransferFi
 
 int Broker::bankBalance(const BrokerSession& session, const CThostFtdcReqQueryAccountField& req,
                         CThostFtdcNotifyQueryAccountField& out) {
-  Account* account = session.loggedIn ? findAccount(session.userId) : nullptr;
+  Account* account = accountOf(session);
   if (account == nullptr) return kErrNotLoggedIn;
   if (!account->bankPassword.empty() && getText(req.BankPassWord) != account->bankPassword) return kErrBankPasswordMismatch;
   if (getText(req.Password) != account->accountPassword) return kErrAccountPasswordMismatch;

@@ -1,12 +1,12 @@
-// The broker's day as a scenario sets it up: instruments and their price limits, accounts,
-// positions, orders and trades. Called under the world lock, like every Broker method.
+// The broker's day as a scenario sets it up: the exchange's instruments, accounts, positions,
+// orders and trades. Called under the world lock, like every Broker method.
 #include "core/broker/broker.h"
 
 #include <cmath>
 #include <cstdio>
 
 #include "ThostFtdcUserApiDataType.h"
-#include "core/broker/margins.h"
+#include "core/exchange/margins.h"
 #include "core/exchange/exchange_rules.h"
 #include "core/text/fields.h"
 #include "core/text/gb2312.h"
@@ -15,69 +15,25 @@ namespace qvsim {
 
 void Broker::load(const Scenario& scenario) {
   scenario_ = scenario;
-  instruments_.clear();
+  exchange_.load(scenario_);
   accounts_.clear();
-  positions_.clear();
-  orders_.clear();
-  books_.clear();
-  totals_.clear();
   byRef_.clear();
   bySysId_.clear();
   bySeq_.clear();
   trades_.clear();
   transfers_.clear();
-  views_.clear();
-  storedLast_.clear();
   stores_.clear();
-  lastOrderSysId_ = 0;
   lastOrderLocalId_ = 0;
   lastBrokerOrderSeq_ = 0;
   lastFutureSerial_ = 0;
 
-  for (const InstrumentDef& def : scenario_.instruments) {
-    InstrumentState s;
-    s.def = def;
-    s.centreBand(def.preSettlementPrice);
-    auto& f = s.field;
-    f = zeroRecord<CThostFtdcInstrumentField>();
-    setText(f.InstrumentID, def.instrumentId);
-    setText(f.ExchangeID, def.exchangeId);
-    setText(f.InstrumentName, toGb2312(def.name));
-    setText(f.ExchangeInstID, def.instrumentId);
-    setText(f.ProductID, def.productId);
-    f.DeliveryYear = def.deliveryYear;
-    f.DeliveryMonth = def.deliveryMonth;
-    f.MaxMarketOrderVolume = def.maxMarketOrderVolume;
-    f.MinMarketOrderVolume = def.minMarketOrderVolume;
-    f.MaxLimitOrderVolume = def.maxLimitOrderVolume;
-    f.MinLimitOrderVolume = def.minLimitOrderVolume;
-    f.VolumeMultiple = def.multiplier;
-    f.PriceTick = def.priceTick;
-    if (def.deliveryYear > 0 && def.deliveryMonth > 0) {
-      char date[48];
-      std::snprintf(date, sizeof(date), "%04d%02d15", def.deliveryYear, def.deliveryMonth);
-      setText(f.ExpireDate, date);
-      setText(f.StartDelivDate, date);
-      setText(f.EndDelivDate, date);
-      std::snprintf(date, sizeof(date), "%04d%02d01", def.deliveryYear - 1, def.deliveryMonth);
-      setText(f.CreateDate, date);
-      setText(f.OpenDate, date);
-    }
-    f.InstLifePhase = THOST_FTDC_IP_Started;
-    f.IsTrading = 1;
-    f.PositionType = THOST_FTDC_PT_Gross;
-    f.PositionDateType = splitsPositionDate(def.exchangeId) ? THOST_FTDC_PDT_UseHistory : THOST_FTDC_PDT_NoUseHistory;
-    f.MaxMarginSideAlgorithm = THOST_FTDC_MMSA_NO;
-    describeTerms(def, f);
-    instruments_[def.instrumentId] = s;
-  }
   for (const UserDef& user : scenario_.users) openAccount(user);
 
   for (const PositionDef& def : scenario_.positions) {
-    Account* account = findAccount(def.userId);
+    Account* account = accounts_.find(def.userId);
     if (account == nullptr) account = &openAccount(UserDef{def.userId, "", "", "", "", -1.0, -1.0});
-    const InstrumentState& ins = instruments_.at(def.instrumentId);
-    Position& p = position(account->investorId, def.instrumentId, def.direction);
+    const InstrumentState& ins = exchange_.instruments().at(def.instrumentId);
+    Position& p = accounts_.position(account->investorId, def.instrumentId, def.direction);
     p.ydInitial += def.yesterday;
     p.yd += def.yesterday;
     p.today += def.today;
@@ -88,9 +44,9 @@ void Broker::load(const Scenario& scenario) {
   }
 
   for (const OrderDef& def : scenario_.orders) {
-    Account* account = findAccount(def.userId);
+    Account* account = accounts_.find(def.userId);
     if (account == nullptr) account = &openAccount(UserDef{def.userId, "", "", "", "", -1.0, -1.0});
-    const InstrumentState& ins = instruments_.at(def.instrumentId);
+    const InstrumentState& ins = exchange_.instruments().at(def.instrumentId);
     BrokerSession past;
     past.frontId = def.frontId != 0 ? def.frontId : scenario_.frontId;
     past.sessionId = def.sessionId;
@@ -98,7 +54,7 @@ void Broker::load(const Scenario& scenario) {
     past.investorId = account->investorId;
     auto input = zeroRecord<CThostFtdcInputOrderField>();
     setText(input.InstrumentID, def.instrumentId);
-    setText(input.OrderRef, def.orderRef.empty() ? std::to_string(orders_.size() + 1) : def.orderRef);
+    setText(input.OrderRef, def.orderRef.empty() ? std::to_string(exchange_.orders().size() + 1) : def.orderRef);
     input.OrderPriceType = THOST_FTDC_OPT_LimitPrice;
     input.Direction = def.direction;
     input.CombOffsetFlag[0] = def.offset;
@@ -110,10 +66,11 @@ void Broker::load(const Scenario& scenario) {
     input.MinVolume = 1;
     input.ContingentCondition = '1';
     input.ForceCloseReason = '0';
-    OrderEntry entry;
-    entry.field = makeOrder(past, input, ins, 0);
-    auto& f = entry.field;
-    setText(f.OrderSysID, def.orderSysId.empty() ? nextOrderSysId() : def.orderSysId);
+    WorkingOrder order;
+    OrderHold hold;
+    order.field = makeOrder(past, input, ins, 0);
+    auto& f = order.field;
+    setText(f.OrderSysID, def.orderSysId.empty() ? exchange_.nextOrderSysId() : def.orderSysId);
     setText(f.InsertTime, def.insertTime);
     f.OrderSubmitStatus = THOST_FTDC_OSS_Accepted;
     f.OrderStatus = def.status;
@@ -124,26 +81,24 @@ void Broker::load(const Scenario& scenario) {
     setText(f.StatusMsg, toGb2312(msg));
     if (def.status == '3' || def.status == '1') {
       if (def.offset == THOST_FTDC_OF_Open) {
-        entry.frozenMargin = marginOf(ins.def, def.direction == '0', input.LimitPrice, f.VolumeTotal);
+        hold.frozenMargin = marginOf(ins.def, def.direction == '0', input.LimitPrice, f.VolumeTotal);
       } else {
-        Position& p = position(account->investorId, def.instrumentId, def.direction == '0' ? '3' : '2');
+        Position& p = accounts_.position(account->investorId, def.instrumentId, def.direction == '0' ? '3' : '2');
         const int fromYd = std::min(f.VolumeTotal, std::max(0, p.yd - p.ydFrozen));
-        entry.frozenYd = fromYd;
-        entry.frozenToday = f.VolumeTotal - fromYd;
-        p.ydFrozen += entry.frozenYd;
-        p.todayFrozen += entry.frozenToday;
+        hold.frozenYd = fromYd;
+        hold.frozenToday = f.VolumeTotal - fromYd;
+        p.ydFrozen += hold.frozenYd;
+        p.todayFrozen += hold.frozenToday;
       }
     }
-    orders_.push_back(entry);
-    indexOrder(orders_.size() - 1);
-    rest(orders_.size() - 1);
+    exchange_.rest(addOrder(order, hold));
   }
 
   int tradeSeq = 0;
   for (const TradeDef& def : scenario_.trades) {
-    Account* account = findAccount(def.userId);
+    Account* account = accounts_.find(def.userId);
     if (account == nullptr) account = &openAccount(UserDef{def.userId, "", "", "", "", -1.0, -1.0});
-    const InstrumentState& ins = instruments_.at(def.instrumentId);
+    const InstrumentState& ins = exchange_.instruments().at(def.instrumentId);
     auto t = zeroRecord<CThostFtdcTradeField>();
     setText(t.BrokerID, scenario_.brokerId);
     setText(t.InvestorID, account->investorId);
@@ -170,24 +125,19 @@ void Broker::load(const Scenario& scenario) {
     t.TradeSource = '0';
     trades_.push_back(t);
   }
-  lastTradeId_ = tradeSeq;
+  exchange_.setLastTradeId(tradeSeq);
 }
 
-void Broker::setPriceBand(const std::string& instrumentId, double preSettlement, double upper, double lower) {
-  auto it = instruments_.find(instrumentId);
-  if (it == instruments_.end()) return;
-  auto price = [](double v) { return v > 0.0 && v < 1e300; };
-  InstrumentState& s = it->second;
-  if (price(preSettlement)) s.def.preSettlementPrice = preSettlement;
-  if (price(upper) && price(lower) && lower <= upper) {
-    s.upperLimit = upper;
-    s.lowerLimit = lower;
-  }
+Account& Broker::openAccount(const UserDef& user) {
+  return accounts_.open(user, scenario_.initialFunds, scenario_.initialBankBalance);
 }
 
-const InstrumentState* Broker::instrument(const std::string& instrumentId) const {
-  auto it = instruments_.find(instrumentId);
-  return it == instruments_.end() ? nullptr : &it->second;
+Account* Broker::accountOf(const BrokerSession& session) {
+  return session.loggedIn ? accounts_.find(session.userId) : nullptr;
+}
+
+const Account* Broker::accountOf(const BrokerSession& session) const {
+  return session.loggedIn ? accounts_.find(session.userId) : nullptr;
 }
 
 }  // namespace qvsim

@@ -1,6 +1,9 @@
-// The simulated broker: accounts, instruments, positions, orders and trades of one trading day,
-// built from a scenario. It validates and records requests and returns the records a CTP front
-// would send back; the trader sessions turn those into callbacks.
+// The simulated broker: the requests of its trader sessions for one trading day, built from a
+// scenario. It checks and answers logins, orders, cancels, transfers and queries with the records
+// a CTP front would send back (the trader sessions turn those into callbacks), sends the orders it
+// accepts to the exchange (core/exchange/exchange.h), books what the exchange matches in its
+// investors' accounts (core/broker/accounts.h) and keeps the day's order indexes, trades and
+// transfers, and the investors' databases (core/persistence/persistence.cc).
 // Not thread-safe by itself: every call is made under the world lock (core/world/world.h).
 #pragma once
 
@@ -13,14 +16,14 @@
 #include <vector>
 
 #include "ThostFtdcUserApiStruct.h"
+#include "core/broker/accounts.h"
+#include "core/exchange/exchange.h"
 #include "core/exchange/exchange_clock.h"
-#include "core/exchange/market_view.h"
+#include "core/exchange/instrument.h"
 #include "core/exchange/match.h"
-#include "core/exchange/price_book.h"
 #include "core/exchange/report.h"
 #include "core/persistence/state_store.h"
 #include "core/scenario/scenario.h"
-#include "core/text/text_map.h"
 
 namespace qvsim {
 
@@ -35,16 +38,6 @@ struct BrokerSession {
   std::string userId;
   std::string investorId;
   long long maxOrderRef = 0;
-};
-
-struct InstrumentState {
-  InstrumentDef def;
-  double upperLimit = 0.0;
-  double lowerLimit = 0.0;
-  CThostFtdcInstrumentField field{};
-  // Sets the day's pre-settlement price (rounded to the tick grid) and the price band the
-  // instrument's limit ratio makes around it.
-  void centreBand(double preSettlement);
 };
 
 // The outcome of a request: an error id (0 accepted), the order reports to broadcast to every
@@ -66,11 +59,13 @@ class Broker {
   const std::string& tradingDay() const { return scenario_.tradingDay; }
   // A replayed market's trading day (YYYYMMDD) from now on.
   void setTradingDay(const std::string& day) { scenario_.tradingDay = day; }
-  const InstrumentState* instrument(const std::string& instrumentId) const;
+  const InstrumentState* instrument(const std::string& instrumentId) const { return exchange_.instrument(instrumentId); }
   // Takes a replayed market's pre-settlement price and price limits for an instrument (values that
   // are not positive finite prices are ignored).
-  void setPriceBand(const std::string& instrumentId, double preSettlement, double upper, double lower);
-  const std::map<std::string, InstrumentState>& instruments() const { return instruments_; }
+  void setPriceBand(const std::string& instrumentId, double preSettlement, double upper, double lower) {
+    exchange_.setPriceBand(instrumentId, preSettlement, upper, lower);
+  }
+  const std::map<std::string, InstrumentState>& instruments() const { return exchange_.instruments(); }
   int nextSessionId() { return ++lastSessionId_; }
 
   int authenticate(BrokerSession& session, const CThostFtdcReqAuthenticateField& req,
@@ -141,79 +136,19 @@ class Broker {
   std::vector<CThostFtdcAccountregisterField> accountRegisters(const BrokerSession& session) const;
 
  private:
-  struct Account {
-    double closeProfit = 0.0;
-    double commission = 0.0;
-    std::string userId;
-    std::string investorId;
-    std::string password;
-    std::string accountPassword;
-    std::string bankPassword;
-    double preBalance = 0.0;
-    double deposit = 0.0;
-    double withdraw = 0.0;
-    double bankBalance = 0.0;
-    bool confirmed = false;
-    std::string confirmDate;
-    std::string confirmTime;
-  };
-  struct Position {
-    std::string investorId;
-    std::string instrumentId;
-    char direction = '2';
-    int ydInitial = 0;  // yesterday's position at the start of the day
-    int yd = 0;         // yesterday's position still held
-    int today = 0;
-    int ydFrozen = 0;  // frozen by working closing orders
-    int todayFrozen = 0;
-    double openCost = 0.0;
-    double margin = 0.0;  // at the fill prices of the lots held
-  };
-  // What one investor's working orders hold back, kept as running sums as orders start working,
-  // fill and end; the sums return to exactly 0 when the last such order ends.
-  struct InvestorTotals {
-    int number = 0;              // the investor in the price books, where it never meets itself
-    Account* account = nullptr;  // the account that books the investor's fills (the last user id's)
-    double frozenMargin = 0.0;
-    double frozenCommission = 0.0;
-    int frozenOrders = 0;
-  };
-  struct OrderEntry {
-    CThostFtdcOrderField field{};
-    double frozenMargin = 0.0;
-    double frozenCommission = 0.0;
-    int frozenYd = 0;
-    int frozenToday = 0;
-    long long queueAhead = 0;  // displayed volume ahead of the order at its price
-    std::size_t index = 0;  // its place in orders_
-    InvestorTotals* totals = nullptr;
-    bool inTotals = false;      // its frozen amounts are counted in *totals
-    PriceBook* book = nullptr;  // the book it rests in, while it does
-    bool working() const {
-      return field.OrderStatus == THOST_FTDC_OST_NoTradeQueueing || field.OrderStatus == THOST_FTDC_OST_PartTradedQueueing;
-    }
-  };
-
-  Account* findAccount(const std::string& userId);
   const Account* accountOf(const BrokerSession& session) const;
+  Account* accountOf(const BrokerSession& session);
   Account& openAccount(const UserDef& user);
-  Position& position(const std::string& investorId, const std::string& instrumentId, char direction);
-  double availableOf(const Account& account) const;
-  double positionMargin(const Position& p) const;
-  std::string nextOrderSysId();
   CThostFtdcOrderField makeOrder(const BrokerSession& session, const CThostFtdcInputOrderField& input,
                                  const InstrumentState& instrument, int requestId);
-  // Ends what a working order holds: its frozen funds and lots, its place in the price book.
-  void release(OrderEntry& entry);
-  // Adds orders_[index] to the indexes by reference, exchange id and sequence and, while it
-  // works, its frozen amounts to its investor's totals.
-  void indexOrder(std::size_t index);
-  // Puts orders_[index] in its instrument's price book while it works.
-  void rest(std::size_t index);
-  // Rebuilds every index, book and total from orders_ (after orders were dropped or restored).
+  // Adds an order to the exchange's day with what it holds, and to the indexes; returns its number.
+  std::size_t addOrder(const WorkingOrder& order, const OrderHold& hold);
+  // Adds order `number` to the indexes by reference, exchange id and sequence and, while it works,
+  // what it holds to its investor's totals.
+  void indexOrder(std::size_t number);
+  // Rebuilds every index, book and total from the exchange's orders (after orders were dropped or
+  // restored).
   void reindexOrders();
-  InvestorTotals& totalsOf(const std::string& investorId);
-  double frozenOf(const std::string& investorId, bool commission) const;
   // Opens the investor's database and restores from it, or starts it with the present records.
   void attachStore(BrokerSession& session, Account& account, const std::string& path);
   void restore(BrokerSession& session, Account& account, StoredDay& day);
@@ -222,49 +157,28 @@ class Broker {
   void settle(StoredDay& day) const;
   void save(const std::string& investorId, const std::vector<long long>* orderSeqs,
             const std::vector<CThostFtdcTradeField>* trades);
-  double lastPrice(const std::string& instrumentId) const;
-  // The settlement price of the snapshot last seen, else the last price.
-  double settlementPrice(const std::string& instrumentId) const;
-  double positionProfit(const Account& a) const;
-  double commissionOf(const InstrumentState& ins, char offset, bool today, double price, int volume) const;
-  // Fills `volume` of a working order at `price`: books the position, margin, commission and
-  // close profit and appends the order report and the trade to out.
-  void fill(OrderEntry& entry, double price, int volume, std::vector<Report>& out);
-  // Ends a working order's remainder (IOC, FOK, minimum volume) and appends its report.
-  void cancelRemainder(OrderEntry& entry, const char* message, std::vector<Report>& out);
+  // Fills `volume` of working order `number` at `price`: the accounts book it, the exchange
+  // records it; appends the order report and the trade to out.
+  void fill(std::size_t number, double price, int volume, std::vector<Report>& out);
+  // Ends working order `number` as canceled with `message` (UTF-8), its cancel time `time` (none
+  // when empty), and what it held.
+  void end(std::size_t number, const char* message, const std::string& time);
   // Books the matches in the order they were found, appending their reports to out.
   void book(const std::vector<Match>& matches, std::vector<Report>& out);
-  // The matches of a new order against other clients' resting orders and the market's displayed
-  // levels; sets the queue ahead of what is left. Books nothing.
-  std::vector<Match> matchNew(std::size_t index);
-  // The fills of the snapshot's instrument's resting orders once the snapshot is seen. Books nothing.
-  std::vector<Match> matchSnapshot(const CThostFtdcDepthMarketDataField& depth);
-  // Whether at least `needed` of the order could trade at once.
-  bool canTrade(const OrderEntry& entry, long long needed);
-
-  int checkClose(const InstrumentState& instrument, const Position& p, char offset, int volume) const;
 
   Scenario scenario_;
-  std::map<std::string, InstrumentState> instruments_;
-  std::map<std::string, Account> accounts_;  // by user id
-  std::vector<Position> positions_;
-  std::vector<OrderEntry> orders_;
+  Exchange exchange_;
+  Accounts accounts_{exchange_};
   std::vector<CThostFtdcTradeField> trades_;
   std::vector<CThostFtdcTransferSerialField> transfers_;
-  TextMap<MarketView> views_;  // by instrument id
-  TextMap<PriceBook> books_;   // by instrument id: the working orders resting there
-  std::map<std::string, InvestorTotals> totals_;  // by investor id
-  // Indexes over orders_ (whose entries never move once added, except when a restore rebuilds
-  // it), each in time order: by (front, session, trimmed reference), by trimmed OrderSysID and by
-  // BrokerOrderSeq.
+  // Indexes over the exchange's orders (whose numbers never change once added, except when a
+  // restore rebuilds them), each in time order: by (front, session, trimmed reference), by trimmed
+  // OrderSysID and by BrokerOrderSeq.
   std::map<std::tuple<int, int, std::string>, std::vector<std::size_t>> byRef_;
   std::unordered_map<std::string, std::vector<std::size_t>> bySysId_;
   std::unordered_map<int, std::vector<std::size_t>> bySeq_;
-  std::map<std::string, double> storedLast_;  // restored last prices, until a snapshot comes
   std::map<std::string, std::unique_ptr<StateStore>> stores_;  // by investor id
-  int lastTradeId_ = 0;
   int lastSessionId_ = 100000;  // far from the small session ids a scenario gives earlier connections
-  int lastOrderSysId_ = 0;
   int lastOrderLocalId_ = 0;
   int lastBrokerOrderSeq_ = 0;
   int lastFutureSerial_ = 0;

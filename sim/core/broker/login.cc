@@ -44,7 +44,7 @@ int Broker::login(BrokerSession& session, const CThostFtdcReqUserLoginField& req
     return kErrNotAuthenticated;
   }
   if (userId.empty()) return kErrInvalidLogin;
-  Account* account = findAccount(userId);
+  Account* account = accounts_.find(userId);
   if (account == nullptr) {
     if (!scenario_.openAccounts) return kErrInvalidLogin;
     // An open broker takes any user: the first login fixes the password and opens the account.
@@ -59,7 +59,7 @@ int Broker::login(BrokerSession& session, const CThostFtdcReqUserLoginField& req
   session.investorId = account->investorId;
   if (!storePath.empty()) attachStore(session, *account, storePath);
   long long maxRef = 0;
-  for (const OrderEntry& o : orders_) {
+  for (const WorkingOrder& o : exchange_.orders()) {
     if (getText(o.field.InvestorID) == account->investorId) maxRef = std::max(maxRef, refNumber(getText(o.field.OrderRef)));
   }
   session.maxOrderRef = std::max(session.maxOrderRef, maxRef);
@@ -84,7 +84,7 @@ int Broker::logout(BrokerSession& session, const CThostFtdcUserLogoutField& req)
 }
 
 int Broker::confirmSettlement(const BrokerSession& session, CThostFtdcSettlementInfoConfirmField& out) {
-  Account* account = session.loggedIn ? findAccount(session.userId) : nullptr;
+  Account* account = accountOf(session);
   if (account == nullptr) return kErrNotLoggedIn;
   if (!account->confirmed) {
     account->confirmed = true;
@@ -97,7 +97,7 @@ int Broker::confirmSettlement(const BrokerSession& session, CThostFtdcSettlement
 }
 
 int Broker::updateUserPassword(const BrokerSession& session, const CThostFtdcUserPasswordUpdateField& req) {
-  Account* account = session.loggedIn ? findAccount(session.userId) : nullptr;
+  Account* account = accountOf(session);
   if (account == nullptr) return kErrNotLoggedIn;
   if (getText(req.UserID) != session.userId) return kErrInvalidLogin;
   if (getText(req.OldPassword) != account->password) return kErrOldPasswordMismatch;
@@ -107,7 +107,7 @@ int Broker::updateUserPassword(const BrokerSession& session, const CThostFtdcUse
 }
 
 int Broker::updateAccountPassword(const BrokerSession& session, const CThostFtdcTradingAccountPasswordUpdateField& req) {
-  Account* account = session.loggedIn ? findAccount(session.userId) : nullptr;
+  Account* account = accountOf(session);
   if (account == nullptr) return kErrNotLoggedIn;
   if (getText(req.OldPassword) != account->accountPassword) return kErrOldPasswordMismatch;
   if (getText(req.NewPassword).empty()) return kErrBadField;

@@ -1,6 +1,7 @@
 // Orders entering and leaving the broker: the order record, insertion after the checks
-// (core/exchange/order_checks.cc), cancellation and the indexes over the day's orders.
-// Called under the world lock, like every Broker method.
+// (core/exchange/order_checks.cc) with what the order holds, cancellation, the largest order an
+// account allows and the indexes over the exchange's orders. Called under the world lock, like
+// every Broker method.
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -8,7 +9,7 @@
 #include "ThostFtdcUserApiDataType.h"
 #include "core/broker/broker.h"
 #include "core/broker/errors.h"
-#include "core/broker/margins.h"
+#include "core/exchange/margins.h"
 #include "core/exchange/exchange_rules.h"
 #include "core/exchange/order_checks.h"
 #include "core/text/fields.h"
@@ -16,57 +17,36 @@
 
 namespace qvsim {
 
-Broker::InvestorTotals& Broker::totalsOf(const std::string& investorId) {
-  auto [it, added] = totals_.try_emplace(investorId);
-  if (added) it->second.number = static_cast<int>(totals_.size());
-  return it->second;
+std::size_t Broker::addOrder(const WorkingOrder& order, const OrderHold& hold) {
+  const std::size_t number = exchange_.add(order);
+  accounts_.holds().push_back(hold);
+  indexOrder(number);
+  return number;
 }
 
-void Broker::indexOrder(std::size_t index) {
-  OrderEntry& entry = orders_[index];
-  const auto& f = entry.field;
-  entry.index = index;
-  entry.totals = &totalsOf(getText(f.InvestorID));
-  byRef_[{f.FrontID, f.SessionID, trimmed(getText(f.OrderRef))}].push_back(index);
+void Broker::indexOrder(std::size_t number) {
+  WorkingOrder& order = exchange_.orders()[number];
+  const auto& f = order.field;
+  const std::string investor = getText(f.InvestorID);
+  order.party = accounts_.party(investor);
+  byRef_[{f.FrontID, f.SessionID, trimmed(getText(f.OrderRef))}].push_back(number);
   const std::string sysId = trimmed(getText(f.OrderSysID));
-  if (!sysId.empty()) bySysId_[sysId].push_back(index);
-  bySeq_[f.BrokerOrderSeq].push_back(index);
-  if (entry.working()) {
-    entry.inTotals = true;
-    entry.totals->frozenMargin += entry.frozenMargin;
-    entry.totals->frozenCommission += entry.frozenCommission;
-    entry.totals->frozenOrders += 1;
-  }
-}
-
-void Broker::rest(std::size_t index) {
-  OrderEntry& entry = orders_[index];
-  const auto& f = entry.field;
-  if (!entry.working() || f.VolumeTotal <= 0 || entry.book != nullptr) return;
-  PriceBook& book = books_[getText(f.InstrumentID)];
-  book.add(index, f.Direction == THOST_FTDC_D_Buy, entry.totals->number, f.LimitPrice, f.VolumeTotal);
-  entry.book = &book;
+  if (!sysId.empty()) bySysId_[sysId].push_back(number);
+  bySeq_[f.BrokerOrderSeq].push_back(number);
+  accounts_.count(number, investor, order.working());
 }
 
 void Broker::reindexOrders() {
-  books_.clear();
+  exchange_.clearBooks();
   byRef_.clear();
   bySysId_.clear();
   bySeq_.clear();
-  for (auto& [investor, totals] : totals_) {
-    totals.frozenMargin = totals.frozenCommission = 0.0;
-    totals.frozenOrders = 0;
-  }
-  for (std::size_t i = 0; i < orders_.size(); ++i) {
-    OrderEntry& entry = orders_[i];
-    entry.inTotals = false;
-    entry.book = nullptr;
+  accounts_.resetTotals();
+  for (std::size_t i = 0; i < exchange_.orders().size(); ++i) {
     indexOrder(i);
-    rest(i);
+    exchange_.rest(i);
   }
 }
-
-std::string Broker::nextOrderSysId() { return padded(++lastOrderSysId_, 12); }
 
 CThostFtdcOrderField Broker::makeOrder(const BrokerSession& session, const CThostFtdcInputOrderField& input,
                                        const InstrumentState& ins, int requestId) {
@@ -128,7 +108,7 @@ CThostFtdcOrderField Broker::makeOrder(const BrokerSession& session, const CThos
 
 OrderOutcome Broker::insertOrder(BrokerSession& session, CThostFtdcInputOrderField& input, int requestId) {
   OrderOutcome out;
-  Account* account = session.loggedIn ? findAccount(session.userId) : nullptr;
+  Account* account = accountOf(session);
   if (account == nullptr) {
     out.errorId = kErrNotLoggedIn;
     return out;
@@ -159,86 +139,62 @@ OrderOutcome Broker::insertOrder(BrokerSession& session, CThostFtdcInputOrderFie
   const int volume = input.VolumeTotalOriginal;
   double margin = 0.0;
   // Frozen at the open or close-today rate, whichever is higher, so a fill never costs more.
-  const double commission = std::max(commissionOf(*ins, offset, false, price, volume),
-                                     commissionOf(*ins, offset, true, price, volume));
+  const double commission = std::max(accounts_.commissionOf(*ins, offset, false, price, volume),
+                                     accounts_.commissionOf(*ins, offset, true, price, volume));
   Position* closing = nullptr;
   if (offset == THOST_FTDC_OF_Open) {
     margin = marginOf(ins->def, input.Direction == THOST_FTDC_D_Buy, price, volume);
-    if (margin + commission > availableOf(*account) + kPriceEpsilon) {
+    if (margin + commission > accounts_.available(*account) + kPriceEpsilon) {
       out.errorId = kErrInsufficientMoney;
       return out;
     }
   } else {
-    closing = &position(session.investorId, ins->def.instrumentId,
+    closing = &accounts_.position(session.investorId, ins->def.instrumentId,
                         input.Direction == THOST_FTDC_D_Buy ? THOST_FTDC_PD_Short : THOST_FTDC_PD_Long);
-    out.errorId = checkClose(*ins, *closing, offset, volume);
+    out.errorId = accounts_.checkClose(*ins, *closing, offset, volume);
     if (out.errorId != kErrNone) return out;
   }
   session.maxOrderRef = std::max(session.maxOrderRef, refNumber(ref));
 
-  OrderEntry entry;
-  entry.field = makeOrder(session, input, *ins, requestId);
-  out.reports.push_back(entry.field);
+  WorkingOrder order;
+  OrderHold hold;
+  order.field = makeOrder(session, input, *ins, requestId);
+  out.reports.push_back(order.field);
 
   out.exchangeRejection = exchangeRefusal(input, *ins);
   const std::string& ex = ins->def.exchangeId;
-  auto& f = entry.field;
+  auto& f = order.field;
   if (!out.exchangeRejection.empty()) {
     f.OrderSubmitStatus = THOST_FTDC_OSS_InsertRejected;
     f.OrderStatus = THOST_FTDC_OST_Canceled;
     setText(f.CancelTime, chinaTime());
     setText(f.StatusMsg, toGb2312("已撤单报单被拒绝" + ex + ":" + out.exchangeRejection));
   } else {
-    setText(f.OrderSysID, nextOrderSysId());
+    setText(f.OrderSysID, exchange_.nextOrderSysId());
     f.OrderSubmitStatus = THOST_FTDC_OSS_Accepted;
     f.OrderStatus = THOST_FTDC_OST_NoTradeQueueing;
     setText(f.StatusMsg, toGb2312("未成交"));
-    entry.frozenMargin = margin;
-    entry.frozenCommission = commission;
+    hold.frozenMargin = margin;
+    hold.frozenCommission = commission;
     if (closing != nullptr) {
       if (splitsPositionDate(ex)) {
-        (offset == THOST_FTDC_OF_CloseToday ? entry.frozenToday : entry.frozenYd) = volume;
+        (offset == THOST_FTDC_OF_CloseToday ? hold.frozenToday : hold.frozenYd) = volume;
       } else {
-        entry.frozenYd = std::min(volume, closing->yd - closing->ydFrozen);
-        entry.frozenToday = volume - entry.frozenYd;
+        hold.frozenYd = std::min(volume, closing->yd - closing->ydFrozen);
+        hold.frozenToday = volume - hold.frozenYd;
       }
-      closing->ydFrozen += entry.frozenYd;
-      closing->todayFrozen += entry.frozenToday;
+      closing->ydFrozen += hold.frozenYd;
+      closing->todayFrozen += hold.frozenToday;
     }
   }
   f.NotifySequence = 1;
   out.reports.push_back(f);
   const bool accepted = out.exchangeRejection.empty();
-  orders_.push_back(entry);
-  const std::size_t index = orders_.size() - 1;
-  indexOrder(index);
-  if (accepted) book(matchNew(index), out.followUps);
-  rest(index);
+  const std::size_t number = addOrder(order, hold);
+  if (accepted) book(exchange_.matchNew(number), out.followUps);
+  exchange_.rest(number);
   persist(out.reports, out.followUps);
   return out;
-}
-
-void Broker::release(OrderEntry& entry) {
-  if (entry.inTotals) {
-    InvestorTotals& totals = *entry.totals;
-    totals.frozenMargin -= entry.frozenMargin;
-    totals.frozenCommission -= entry.frozenCommission;
-    if (--totals.frozenOrders == 0) totals.frozenMargin = totals.frozenCommission = 0.0;
-    entry.inTotals = false;
-  }
-  entry.frozenMargin = 0.0;
-  entry.frozenCommission = 0.0;
-  if (entry.book != nullptr) {
-    entry.book->remove(entry.index);
-    entry.book = nullptr;
-  }
-  if (entry.frozenYd == 0 && entry.frozenToday == 0) return;
-  const auto& f = entry.field;
-  Position& p = position(getText(f.InvestorID), getText(f.InstrumentID),
-                         f.Direction == THOST_FTDC_D_Buy ? THOST_FTDC_PD_Short : THOST_FTDC_PD_Long);
-  p.ydFrozen -= entry.frozenYd;
-  p.todayFrozen -= entry.frozenToday;
-  entry.frozenYd = entry.frozenToday = 0;
 }
 
 OrderOutcome Broker::cancelOrder(const BrokerSession& session, const CThostFtdcInputOrderActionField& input,
@@ -279,7 +235,8 @@ OrderOutcome Broker::cancelOrder(const BrokerSession& session, const CThostFtdcI
   const std::string instrumentId = getText(input.InstrumentID);
   if (sysId.empty() && ref.empty()) return fail(kErrBadOrderActionField);
   // The earliest of the investor's orders that the request names.
-  OrderEntry* found = nullptr;
+  const std::size_t none = exchange_.orders().size();
+  std::size_t found = none;
   const std::vector<std::size_t>* named = nullptr;
   if (!sysId.empty()) {
     auto it = bySysId_.find(sysId);
@@ -290,15 +247,15 @@ OrderOutcome Broker::cancelOrder(const BrokerSession& session, const CThostFtdcI
   }
   for (std::size_t n = 0; named != nullptr && n < named->size(); ++n) {
     const std::size_t i = (*named)[n];
-    const auto& f = orders_[i].field;
+    const auto& f = exchange_.orders()[i].field;
     if (getText(f.InvestorID) != session.investorId) continue;
     if (!sysId.empty() ? matches(exchange, getText(f.ExchangeID)) : matches(instrumentId, getText(f.InstrumentID))) {
-      found = &orders_[i];
+      found = i;
       break;
     }
   }
-  if (found == nullptr) return fail(kErrOrderNotFound);
-  auto& f = found->field;
+  if (found == none) return fail(kErrOrderNotFound);
+  auto& f = exchange_.orders()[found].field;
   setText(a.OrderSysID, getText(f.OrderSysID));
   setText(a.ExchangeID, getText(f.ExchangeID));
   setText(a.InstrumentID, getText(f.InstrumentID));
@@ -307,17 +264,37 @@ OrderOutcome Broker::cancelOrder(const BrokerSession& session, const CThostFtdcI
       f.OrderStatus == THOST_FTDC_OST_PartTradedNotQueueing || f.OrderStatus == THOST_FTDC_OST_NoTradeNotQueueing) {
     return fail(kErrUnsuitableOrderStatus);
   }
-  release(*found);
-  f.OrderStatus = THOST_FTDC_OST_Canceled;
-  setText(f.CancelTime, chinaTime());
-  setText(f.UpdateTime, chinaTime());
+  end(found, "已撤单", chinaTime());
   setText(f.ActiveUserID, session.userId);
-  setText(f.StatusMsg, toGb2312("已撤单"));
-  f.NotifySequence += 1;
   a.OrderActionStatus = THOST_FTDC_OAS_Accepted;
   out.reports.push_back(f);
   persist(out.reports, {});
   return out;
+}
+
+int Broker::maxOrderVolume(const BrokerSession& session, CThostFtdcQueryMaxOrderVolumeField& q) {
+  const Account* account = accountOf(session);
+  if (account == nullptr) return kErrNotLoggedIn;
+  const InstrumentState* ins = instrument(getText(q.InstrumentID));
+  if (ins == nullptr) return kErrInstrumentNotFound;
+  if (q.Direction != THOST_FTDC_D_Buy && q.Direction != THOST_FTDC_D_Sell) return kErrBadField;
+  setText(q.ExchangeID, ins->def.exchangeId);
+  if (q.OffsetFlag == THOST_FTDC_OF_Open) {
+    const bool buy = q.Direction == THOST_FTDC_D_Buy;
+    const double unit = marginOf(ins->def, buy, buy ? ins->upperLimit : ins->lowerLimit, 1);
+    constexpr double kMaxVolume = 1e9;  // keeps the conversion to int defined for tiny margins
+    q.MaxVolume =
+        unit > 0.0 ? static_cast<int>(std::min(kMaxVolume, std::max(0.0, accounts_.available(*account)) / unit)) : 0;
+    return kErrNone;
+  }
+  const Position& p = accounts_.position(session.investorId, ins->def.instrumentId,
+                                         q.Direction == THOST_FTDC_D_Buy ? THOST_FTDC_PD_Short : THOST_FTDC_PD_Long);
+  if (splitsPositionDate(ins->def.exchangeId)) {
+    q.MaxVolume = q.OffsetFlag == THOST_FTDC_OF_CloseToday ? p.today - p.todayFrozen : p.yd - p.ydFrozen;
+  } else {
+    q.MaxVolume = p.yd + p.today - p.ydFrozen - p.todayFrozen;
+  }
+  return kErrNone;
 }
 
 }  // namespace qvsim

@@ -16,7 +16,7 @@ std::vector<CThostFtdcOrderField> Broker::orders(const BrokerSession& session, c
   if (!session.loggedIn) return out;
   const std::string start = getText(q.InsertTimeStart);
   const std::string end = getText(q.InsertTimeEnd);
-  for (const OrderEntry& o : orders_) {
+  for (const WorkingOrder& o : exchange_.orders()) {
     const auto& f = o.field;
     if (getText(f.InvestorID) != session.investorId) continue;
     if (!matches(getText(q.InstrumentID), getText(f.InstrumentID)) || !matches(getText(q.ExchangeID), getText(f.ExchangeID))) continue;
@@ -48,14 +48,14 @@ std::vector<CThostFtdcInvestorPositionField> Broker::positions(const BrokerSessi
                                                               const CThostFtdcQryInvestorPositionField& q) const {
   std::vector<CThostFtdcInvestorPositionField> out;
   if (!session.loggedIn) return out;
-  for (const Position& p : positions_) {
+  for (const Position& p : accounts_.positions()) {
     if (p.investorId != session.investorId || p.yd + p.today == 0) continue;
-    const InstrumentState& ins = instruments_.at(p.instrumentId);
+    const InstrumentState& ins = exchange_.instruments().at(p.instrumentId);
     if (!matches(getText(q.InstrumentID), p.instrumentId) || !matches(getText(q.ExchangeID), ins.def.exchangeId)) continue;
     const double ratio = p.direction == THOST_FTDC_PD_Long ? ins.def.longMarginRatio : ins.def.shortMarginRatio;
     const double unitMargin = p.margin / (p.yd + p.today);
     const double unitCost = p.openCost / (p.yd + p.today);
-    const double last = lastPrice(p.instrumentId);
+    const double last = exchange_.lastPrice(p.instrumentId);
     auto make = [&](char date, int volume, int today, int yd, int frozen) {
       auto r = zeroRecord<CThostFtdcInvestorPositionField>();
       setText(r.InstrumentID, p.instrumentId);
@@ -91,6 +91,12 @@ std::vector<CThostFtdcInvestorPositionField> Broker::positions(const BrokerSessi
     }
   }
   return out;
+}
+
+CThostFtdcTradingAccountField Broker::account(const BrokerSession& session) const {
+  const Account* a = accountOf(session);
+  if (a == nullptr) return zeroRecord<CThostFtdcTradingAccountField>();
+  return accounts_.record(*a, scenario_.brokerId, scenario_.tradingDay);
 }
 
 std::vector<CThostFtdcSettlementInfoField> Broker::settlementInfo(const BrokerSession& session) const {

@@ -26,7 +26,7 @@ const char* exchangeName(const std::string& exchangeId) {
 
 std::vector<CThostFtdcInstrumentField> Broker::instrumentRecords(const CThostFtdcQryInstrumentField& q) const {
   std::vector<CThostFtdcInstrumentField> out;
-  for (const auto& [id, ins] : instruments_) {
+  for (const auto& [id, ins] : exchange_.instruments()) {
     if (!matches(getText(q.InstrumentID), id) || !matches(getText(q.ExchangeID), ins.def.exchangeId) ||
         !matches(getText(q.ProductID), ins.def.productId) || !matches(getText(q.ExchangeInstID), id)) {
       continue;
@@ -41,7 +41,7 @@ std::vector<CThostFtdcInstrumentMarginRateField> Broker::marginRates(
   std::vector<CThostFtdcInstrumentMarginRateField> out;
   const Account* a = accountOf(session);
   if (a == nullptr) return out;
-  for (const auto& [id, ins] : instruments_) {
+  for (const auto& [id, ins] : exchange_.instruments()) {
     if (!matches(getText(q.InstrumentID), id) || !matches(getText(q.ExchangeID), ins.def.exchangeId)) continue;
     auto r = zeroRecord<CThostFtdcInstrumentMarginRateField>();
     setText(r.InstrumentID, id);
@@ -62,7 +62,7 @@ std::vector<CThostFtdcInstrumentCommissionRateField> Broker::commissionRates(
   std::vector<CThostFtdcInstrumentCommissionRateField> out;
   const Account* a = accountOf(session);
   if (a == nullptr) return out;
-  for (const auto& [id, ins] : instruments_) {
+  for (const auto& [id, ins] : exchange_.instruments()) {
     if (!matches(getText(q.InstrumentID), id) || !matches(getText(q.ExchangeID), ins.def.exchangeId)) continue;
     auto r = zeroRecord<CThostFtdcInstrumentCommissionRateField>();
     setText(r.InstrumentID, id);
@@ -98,7 +98,7 @@ std::vector<CThostFtdcExchangeField> Broker::exchanges(const CThostFtdcQryExchan
 std::vector<CThostFtdcProductField> Broker::products(const CThostFtdcQryProductField& q) const {
   std::vector<CThostFtdcProductField> out;
   std::set<std::string> seen;
-  for (const auto& [id, ins] : instruments_) {
+  for (const auto& [id, ins] : exchange_.instruments()) {
     const auto& s = ins.def;
     if (!matches(getText(q.ProductID), s.productId) || !matches(getText(q.ExchangeID), s.exchangeId)) continue;
     if (q.ProductClass != 0 && q.ProductClass != s.productClass) continue;

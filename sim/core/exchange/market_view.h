@@ -1,6 +1,6 @@
 // MarketView: the market the exchange last saw of one instrument (a generated, pushed or replayed
 // snapshot) and how much of each displayed level orders have taken from it since. A new snapshot
-// shows the book afresh. Owned by the broker (core/broker/broker.h); used only under the world lock.
+// shows the book afresh. Owned by the exchange (core/exchange/exchange.h); used only under the world lock.
 #pragma once
 
 #include <utility>

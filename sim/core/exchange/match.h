@@ -9,7 +9,7 @@
 namespace qvsim {
 
 struct Match {
-  std::size_t order = 0;  // the order's place in the broker's day
+  std::size_t order = 0;  // the order's number in the exchange's day
   bool cancel = false;    // the remainder ends (IOC, FOK, minimum volume, market orders)
   double price = 0.0;
   int volume = 0;

@@ -1,7 +1,7 @@
-// Matching: the exchange side of the simulated broker (core/broker/broker.h), between the price
-// books (core/exchange/price_book.h) and the market the exchange last saw
-// (core/exchange/market_view.h). It finds the matches (core/exchange/match.h) and books nothing;
-// the broker books them, in the order found, in the accounting of fills (core/broker/fills.cc).
+// Matching on the simulated exchange (core/exchange/exchange.h), between the price books
+// (core/exchange/price_book.h) and the market the exchange last saw (core/exchange/market_view.h).
+// It finds the matches (core/exchange/match.h) and changes no order's volume; the broker books
+// them, in the order found (core/broker/fills.cc).
 //
 // A new order first trades with other clients' resting orders on the opposite side (best price,
 // then time; each fill at the resting order's price), then with the market's displayed levels in
@@ -10,14 +10,14 @@
 // price. A later snapshot fills a resting order when its opposite best crosses the order's price
 // (at the order's price, up to the displayed volume), when the last price traded through it, or
 // when the volume traded at its price has used up the queue ahead of it.
-// Called under the world lock, like every Broker method.
+// Called under the world lock, like every Exchange method.
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
 
 #include "ThostFtdcUserApiDataType.h"
-#include "core/broker/broker.h"
+#include "core/exchange/exchange.h"
 #include "core/exchange/exchange_rules.h"
 #include "core/text/fields.h"
 
@@ -37,14 +37,14 @@ double orderPrice(const CThostFtdcOrderField& f, const InstrumentState& ins) {
 
 }  // namespace
 
-bool Broker::canTrade(const OrderEntry& entry, long long needed) {
-  const auto& f = entry.field;
+bool Exchange::canTrade(const WorkingOrder& order, long long needed) {
+  const auto& f = order.field;
   const std::string instrumentId = getText(f.InstrumentID);
   const double price = orderPrice(f, instruments_.at(instrumentId));
   long long volume = 0;
   auto book = books_.find(instrumentId);
   if (book != books_.end()) {
-    for (const PriceBook::Resting& r : book->second.crossing(isBuy(f), price, entry.totals->number, needed)) {
+    for (const PriceBook::Resting& r : book->second.crossing(isBuy(f), price, order.party, needed)) {
       volume += r.volume;
     }
   }
@@ -53,10 +53,10 @@ bool Broker::canTrade(const OrderEntry& entry, long long needed) {
   return volume >= needed;
 }
 
-std::vector<Match> Broker::matchNew(std::size_t index) {
+std::vector<Match> Exchange::matchNew(std::size_t index) {
   std::vector<Match> found;
-  OrderEntry& entry = orders_[index];
-  const auto& f = entry.field;
+  WorkingOrder& order = orders_[index];
+  const auto& f = order.field;
   const std::string instrumentId = getText(f.InstrumentID);
   const InstrumentState& ins = instruments_.at(instrumentId);
   const double price = orderPrice(f, ins);
@@ -68,7 +68,7 @@ std::vector<Match> Broker::matchNew(std::size_t index) {
   // All or nothing, or at least a minimum: decided on what could trade right now.
   if (f.VolumeCondition == THOST_FTDC_VC_CV || f.VolumeCondition == THOST_FTDC_VC_MV) {
     const long long needed = f.VolumeCondition == THOST_FTDC_VC_CV ? f.VolumeTotal : std::max(1, f.MinVolume);
-    if (!canTrade(entry, needed)) {
+    if (!canTrade(order, needed)) {
       found.push_back(Match{index, true});
       return found;
     }
@@ -77,9 +77,9 @@ std::vector<Match> Broker::matchNew(std::size_t index) {
   // Other clients' resting orders: best price first, then the earliest.
   auto book = books_.find(instrumentId);
   if (book != books_.end()) {
-    for (const PriceBook::Resting& r : book->second.crossing(buy, price, entry.totals->number, f.VolumeTotal)) {
+    for (const PriceBook::Resting& r : book->second.crossing(buy, price, order.party, f.VolumeTotal)) {
       if (remaining == 0) break;
-      const OrderEntry& resting = orders_[r.id];
+      const WorkingOrder& resting = orders_[r.id];
       const int volume = std::min(remaining, resting.field.VolumeTotal);
       const double at = resting.field.LimitPrice;
       found.push_back(Match{r.id, false, at, volume});
@@ -96,14 +96,14 @@ std::vector<Match> Broker::matchNew(std::size_t index) {
       found.push_back(Match{index, false, at, volume});
       remaining -= volume;
     }
-    if (remaining > 0) entry.queueAhead = v.displayedAt(buy, price);
+    if (remaining > 0) order.queueAhead = v.displayedAt(buy, price);
   }
 
   if (remaining > 0 && immediate) found.push_back(Match{index, true});
   return found;
 }
 
-std::vector<Match> Broker::matchSnapshot(const CThostFtdcDepthMarketDataField& depth) {
+std::vector<Match> Exchange::matchSnapshot(const CThostFtdcDepthMarketDataField& depth) {
   std::vector<Match> found;
   const std::string_view instrumentId = textView(depth.InstrumentID);
   auto seen = views_.find(instrumentId);
@@ -139,7 +139,7 @@ std::vector<Match> Broker::matchSnapshot(const CThostFtdcDepthMarketDataField& d
 
   // Each reachable order is met once, so its working volume is still the one booked before.
   for (std::size_t i : reachable) {
-    OrderEntry& o = orders_[i];
+    WorkingOrder& o = orders_[i];
     if (!o.working()) continue;
     const bool buy = isBuy(o.field);
     const double price = o.field.LimitPrice;
@@ -168,13 +168,6 @@ std::vector<Match> Broker::matchSnapshot(const CThostFtdcDepthMarketDataField& d
     }
   }
   return found;
-}
-
-std::vector<Report> Broker::onSnapshot(const CThostFtdcDepthMarketDataField& depth) {
-  std::vector<Report> out;
-  book(matchSnapshot(depth), out);
-  persist(out);
-  return out;
 }
 
 }  // namespace qvsim

@@ -1,9 +1,9 @@
 // PriceBook: the working orders of one instrument that rest on the simulated exchange, by side and
-// price, earliest first at each price. An order is known by its id (the broker's number for it, which
+// price, earliest first at each price. An order is known by its id (its number in the exchange's day, which
 // also orders the orders in time) and carries its owner (an investor never trades with itself), its
 // limit price and the volume it still works. The matching core: it finds what crosses, the caller
 // books the fills and reports what shrank or left (reduce, remove).
-// Owned by the broker (core/broker/broker.h); used only under the world lock.
+// Owned by the exchange (core/exchange/exchange.h); used only under the world lock.
 #pragma once
 
 #include <cstddef>

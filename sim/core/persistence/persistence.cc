@@ -8,7 +8,7 @@
 
 #include "ThostFtdcUserApiDataType.h"
 #include "core/broker/broker.h"
-#include "core/broker/margins.h"
+#include "core/exchange/margins.h"
 #include "core/text/fields.h"
 
 namespace qvsim {
@@ -47,9 +47,9 @@ void Broker::settle(StoredDay& day) const {
   double profit = 0.0;
   std::vector<StoredPosition> carried;
   for (StoredPosition p : day.positions) {
-    auto ins = instruments_.find(p.instrumentId);
+    auto ins = exchange_.instruments().find(p.instrumentId);
     const int volume = p.yd + p.today;
-    if (ins == instruments_.end() || volume <= 0) continue;
+    if (ins == exchange_.instruments().end() || volume <= 0) continue;
     auto last = day.lastPrices.find(p.instrumentId);
     const double price = last != day.lastPrices.end() ? last->second : ins->second.def.preSettlementPrice;
     const double value = price * volume * ins->second.def.multiplier;
@@ -83,12 +83,23 @@ void Broker::restore(BrokerSession& session, Account& account, StoredDay& day) {
   account.confirmDate = a.confirmDate;
   account.confirmTime = a.confirmTime;
 
-  std::erase_if(positions_, [&](const Position& p) { return p.investorId == investor; });
-  std::erase_if(orders_, [&](const OrderEntry& o) { return getText(o.field.InvestorID) == investor; });
+  std::erase_if(accounts_.positions(), [&](const Position& p) { return p.investorId == investor; });
+  // The other investors' orders keep what they hold, in the same order.
+  std::vector<WorkingOrder>& orders = exchange_.orders();
+  std::vector<OrderHold>& holds = accounts_.holds();
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < orders.size(); ++i) {
+    if (getText(orders[i].field.InvestorID) == investor) continue;
+    orders[kept] = orders[i];
+    holds[kept] = holds[i];
+    ++kept;
+  }
+  orders.resize(kept);
+  holds.resize(kept);
   std::erase_if(trades_, [&](const CThostFtdcTradeField& t) { return getText(t.InvestorID) == investor; });
   for (const StoredPosition& s : day.positions) {
-    if (instruments_.count(s.instrumentId) == 0) continue;
-    Position& p = position(investor, s.instrumentId, s.direction);
+    if (exchange_.instruments().count(s.instrumentId) == 0) continue;
+    Position& p = accounts_.position(investor, s.instrumentId, s.direction);
     p.ydInitial = s.ydInitial;
     p.yd = s.yd;
     p.today = s.today;
@@ -97,34 +108,36 @@ void Broker::restore(BrokerSession& session, Account& account, StoredDay& day) {
   }
   std::set<int> sessions;
   for (const StoredOrder& s : day.orders) {
-    if (instruments_.count(getText(s.field.InstrumentID)) == 0) continue;
-    OrderEntry entry;
-    entry.field = s.field;
-    entry.frozenMargin = s.frozenMargin;
-    entry.frozenCommission = s.frozenCommission;
-    entry.frozenYd = s.frozenYd;
-    entry.frozenToday = s.frozenToday;
-    entry.queueAhead = s.queueAhead;
-    if (entry.frozenYd != 0 || entry.frozenToday != 0) {
-      Position& p = position(investor, getText(s.field.InstrumentID),
-                             s.field.Direction == THOST_FTDC_D_Buy ? THOST_FTDC_PD_Short : THOST_FTDC_PD_Long);
-      p.ydFrozen += entry.frozenYd;
-      p.todayFrozen += entry.frozenToday;
+    if (exchange_.instruments().count(getText(s.field.InstrumentID)) == 0) continue;
+    WorkingOrder order;
+    order.field = s.field;
+    order.queueAhead = s.queueAhead;
+    OrderHold hold;
+    hold.frozenMargin = s.frozenMargin;
+    hold.frozenCommission = s.frozenCommission;
+    hold.frozenYd = s.frozenYd;
+    hold.frozenToday = s.frozenToday;
+    if (hold.frozenYd != 0 || hold.frozenToday != 0) {
+      Position& p = accounts_.position(investor, getText(s.field.InstrumentID),
+                                       s.field.Direction == THOST_FTDC_D_Buy ? THOST_FTDC_PD_Short : THOST_FTDC_PD_Long);
+      p.ydFrozen += hold.frozenYd;
+      p.todayFrozen += hold.frozenToday;
     }
-    lastOrderSysId_ = std::max<long long>(lastOrderSysId_, numberOf(getText(s.field.OrderSysID)));
+    exchange_.noteOrderSysId(numberOf(getText(s.field.OrderSysID)));
     lastOrderLocalId_ = std::max<long long>(lastOrderLocalId_, numberOf(getText(s.field.OrderLocalID)));
     lastBrokerOrderSeq_ = std::max(lastBrokerOrderSeq_, s.field.BrokerOrderSeq);
     lastSessionId_ = std::max(lastSessionId_, s.field.SessionID);
     sessions.insert(s.field.SessionID);
-    orders_.push_back(entry);
+    orders.push_back(order);
+    holds.push_back(hold);
   }
   reindexOrders();
   for (const CThostFtdcTradeField& t : day.trades) {
-    lastTradeId_ = std::max<long long>(lastTradeId_, numberOf(getText(t.TradeID)));
+    exchange_.noteTradeId(numberOf(getText(t.TradeID)));
     trades_.push_back(t);
   }
   for (const auto& [instrument, last] : day.lastPrices) {
-    if (views_.count(instrument) == 0) storedLast_[instrument] = last;
+    exchange_.rememberLast(instrument, last);
   }
   // A session of the earlier process must not be mistaken for this one.
   if (sessions.count(session.sessionId) != 0) session.sessionId = nextSessionId();
@@ -134,8 +147,7 @@ void Broker::save(const std::string& investorId, const std::vector<long long>* o
                   const std::vector<CThostFtdcTradeField>* trades) {
   auto it = stores_.find(investorId);
   if (it == stores_.end()) return;
-  auto totals = totals_.find(investorId);
-  const Account* account = totals != totals_.end() ? totals->second.account : nullptr;
+  const Account* account = accounts_.bookingAccount(investorId);
   if (account == nullptr) return;
   StoredAccount a;
   a.preBalance = account->preBalance;
@@ -151,18 +163,20 @@ void Broker::save(const std::string& investorId, const std::vector<long long>* o
   const bool positionsChanged = trades == nullptr || !trades->empty();
   std::vector<StoredPosition> positions;
   std::map<std::string, double> prices;
-  for (const Position& p : positions_) {
+  for (const Position& p : accounts_.positions()) {
     if (p.investorId != investorId || p.yd + p.today == 0) continue;
     positions.push_back(StoredPosition{p.instrumentId, p.direction, p.ydInitial, p.yd, p.today, p.openCost, p.margin});
-    prices[p.instrumentId] = lastPrice(p.instrumentId);
+    prices[p.instrumentId] = exchange_.lastPrice(p.instrumentId);
   }
   std::vector<StoredOrder> orders;
-  auto keep = [&](const OrderEntry& o) {
-    orders.push_back(StoredOrder{o.field, o.frozenMargin, o.frozenCommission, o.frozenYd, o.frozenToday, o.queueAhead});
+  auto keep = [&](std::size_t i) {
+    const WorkingOrder& o = exchange_.orders()[i];
+    const OrderHold& h = accounts_.holds()[i];
+    orders.push_back(StoredOrder{o.field, h.frozenMargin, h.frozenCommission, h.frozenYd, h.frozenToday, o.queueAhead});
   };
   if (orderSeqs == nullptr) {
-    for (const OrderEntry& o : orders_) {
-      if (getText(o.field.InvestorID) == investorId) keep(o);
+    for (std::size_t i = 0; i < exchange_.orders().size(); ++i) {
+      if (getText(exchange_.orders()[i].field.InvestorID) == investorId) keep(i);
     }
   } else {
     std::vector<long long> seqs = *orderSeqs;
@@ -172,7 +186,7 @@ void Broker::save(const std::string& investorId, const std::vector<long long>* o
       auto named = bySeq_.find(static_cast<int>(seq));
       if (named == bySeq_.end()) continue;
       for (std::size_t i : named->second) {
-        if (getText(orders_[i].field.InvestorID) == investorId) keep(orders_[i]);
+        if (getText(exchange_.orders()[i].field.InvestorID) == investorId) keep(i);
       }
     }
   }

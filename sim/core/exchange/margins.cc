@@ -1,4 +1,4 @@
-#include "core/broker/margins.h"
+#include "core/exchange/margins.h"
 
 #include <cfloat>
 
