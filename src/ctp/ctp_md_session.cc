@@ -75,22 +75,33 @@ int32_t CtpMdClient::login(int32_t& requestId) {
   {
     SpinFlagGuard guard(loginFlag_);
     const char now = state();
-    if (now != '3' && now != '4') {
+    // Logged in already (the trader's chain runs again after its own front came back, or the
+    // session logged itself in on a reconnection): the step is done, without a second login.
+    if (now == '4') return kLoginWhenConnected;
+    if (now != '3') {
       loginWanted_ = true;
       return kLoginWhenConnected;
     }
     if (loginInFlight_) return kLoginWhenConnected;
     loginInFlight_ = true;
+    requestId = nextRequestId();
+    loginRequestId_ = requestId;
+    stepRequestId_ = requestId;
   }
-  const int32_t result = sendLogin(requestId);
+  CThostFtdcReqUserLoginField request = loginRequest();
+  const int32_t result = api_->ReqUserLogin(&request, requestId);
   if (result != 0) {
     SpinFlagGuard guard(loginFlag_);
-    loginInFlight_ = false;
+    if (loginRequestId_ == requestId) {
+      loginInFlight_ = false;
+      loginRequestId_ = 0;
+    }
+    if (stepRequestId_ == requestId) stepRequestId_ = 0;
   }
   return result;
 }
 
-int32_t CtpMdClient::sendLogin(int32_t& requestId) {
+CThostFtdcReqUserLoginField CtpMdClient::loginRequest() const {
   const CQVLoginField& config = loginRecord();
   CThostFtdcReqUserLoginField request{};
   copyText(request.BrokerID, config.BrokerID);
@@ -98,40 +109,48 @@ int32_t CtpMdClient::sendLogin(int32_t& requestId) {
   copyText(request.Password, config.Password);
   copyText(request.MacAddress, config.MacAddress);
   copyText(request.UserProductInfo, config.TerminalInfo);
-  requestId = nextRequestId();
-  return api_->ReqUserLogin(&request, requestId);
+  return request;
 }
 
 void CtpMdClient::OnFrontConnected() {
   // The first connection logs in as a step of the trading session's start-up chain, unless that
   // step came while the front was down; a connection that follows a lost one logs in on its own,
   // since the trading session may never have noticed (its own front stayed up). The login's
-  // answer replays the subscriptions.
-  bool send = false;
+  // answer replays the subscriptions, and it ends the chain's step when that step still waits for
+  // an answer the lost connection took with it.
+  int32_t requestId = 0;
   {
     SpinFlagGuard guard(loginFlag_);
     const bool reconnected = state() == '2';
     setState('3');
-    send = (reconnected || loginWanted_) && !loginInFlight_;
+    const bool send = (reconnected || loginWanted_) && !loginInFlight_;
     loginWanted_ = false;
-    loginInFlight_ = loginInFlight_ || send;
+    if (!send) return;
+    loginInFlight_ = true;
+    requestId = nextRequestId();
+    loginRequestId_ = requestId;
   }
-  if (!send) return;
-  int32_t requestId = 0;
-  const int32_t result = sendLogin(requestId);
+  CThostFtdcReqUserLoginField request = loginRequest();
+  const int32_t result = api_->ReqUserLogin(&request, requestId);
   if (result == 0) return;
   {
     SpinFlagGuard guard(loginFlag_);
-    loginInFlight_ = false;
+    if (loginRequestId_ == requestId) {
+      loginInFlight_ = false;
+      loginRequestId_ = 0;
+    }
   }
   raiseLoginRefused(result);
 }
 
 void CtpMdClient::OnFrontDisconnected(int reason) {
   {
+    // The answer to a login in flight is lost with the connection; a step that waits for it keeps
+    // its request id (stepRequestId_), which the session's next login answers.
     SpinFlagGuard guard(loginFlag_);
     setState('2');
     loginInFlight_ = false;
+    loginRequestId_ = 0;
   }
   raiseResponse(kEventMdDisconnected, nullptr, true, reason, "Error:Md Disconnected.");
 }
@@ -143,13 +162,23 @@ void CtpMdClient::OnRspUserLogin(CThostFtdcRspUserLoginField* record, CThostFtdc
   if (error.id == kErrorLoginRefused && queue != nullptr) queue->reset();
   raiseResponse(kTaskLoginMd, record, isLast, error.id, error.message);
   if (!isLast) return;
+  // The request the queue's step waits for: this answer's own, or, when this answers the login
+  // the session sent by itself after a drop took the step's answer, the step's. Either way the
+  // step ends as its own answer would have ended it.
+  int32_t completes = requestId;
   {
     SpinFlagGuard guard(loginFlag_);
-    loginInFlight_ = false;
+    const bool current = loginRequestId_ == 0 || loginRequestId_ == requestId;
+    if (current) {
+      loginInFlight_ = false;
+      loginRequestId_ = 0;
+      if (stepRequestId_ != 0) completes = stepRequestId_;
+      stepRequestId_ = 0;
+    }
     if (!error.failed()) setState('4');
   }
   if (!error.failed()) subscribe(nullptr, nullptr, 0, '0');
-  if (queue != nullptr) queue->complete(kTaskLoginMd, requestId, error.id);
+  if (queue != nullptr) queue->complete(kTaskLoginMd, completes, error.id);
 }
 
 void CtpMdClient::respond(int32_t eventId, const void* record, const CThostFtdcRspInfoField* info,

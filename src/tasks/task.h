@@ -34,8 +34,9 @@ struct Task {
 inline constexpr int64_t kInvalidTaskId = -1003200;
 inline constexpr int32_t kResponseTimeout = -1002300;
 inline constexpr int32_t kNoMarketDataClient = -1002100;
-// A market-data login step that sent nothing because the market-data session logs in by itself as
-// soon as its front connects (or its own login is already under way): the step is done.
+// A market-data login step that sent nothing because the market-data session is logged in
+// already, or logs in by itself as soon as its front connects (or its own login is already under
+// way): the step is done.
 inline constexpr int32_t kLoginWhenConnected = 1;
 inline constexpr int32_t kLogoutTaskId = 35;
 inline constexpr int32_t kMarketDataLoginTaskId = 11102;

@@ -55,8 +55,9 @@ class MdClient {
   virtual int32_t sendUnsubscribe(const char* bookKey, char** codes, int32_t count,
                                   char type) = 0;
   // Slot 3: sends the market-data login under a new request id, stored in `requestId` before the
-  // send; 0 when sent, kLoginWhenConnected when the session logs in by itself instead (its front
-  // is not connected yet, or its own login is under way). Raises nothing, so it may run under the
+  // send; 0 when sent, kLoginWhenConnected when nothing needs sending (the session is logged in
+  // already) or the session logs in by itself instead (its front is not connected yet, or its own
+  // login is under way). Raises nothing, so it may run under the
   // task queue's lock: whoever called it reports a refusal with raiseLoginRefused once it holds no
   // lock.
   virtual int32_t login(int32_t& requestId) = 0;

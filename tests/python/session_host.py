@@ -214,6 +214,60 @@ def scenario_market_data_down_at_start(host):
             "subscriptions": _md_subscriptions(host)}
 
 
+def scenario_market_data_login_lost_in_a_drop(host):
+    """The chain's market-data login is answered late, and the market-data front drops before the
+    answer comes (the drop loses it). The session logs in by itself when its front is back; that
+    login ends the chain's step, so a host task queued behind the step goes out at once."""
+    host.sim.load_scenario({"instruments": INSTRUMENTS})
+    host.sim.hold_answers("M:ReqUserLogin", 1)
+    host.start(loop=False)
+    host.client.subscribe(["rb2605"], "SHFE")
+    threading.Thread(target=host.rt.loop, daemon=True).start()
+    ready = host.wait_for(has(READY))
+    step_sent = host.wait_for(lambda events: "ReqUserLogin" in host.requests("M"))
+    # Queued while the step's login waits for its answer: it goes out only once the step has ended.
+    command = records.CQVQueryCommandField()
+    host.rt.lib.addTask(host.client.handle, 11301, ctypes.byref(command), 1, 0, 0, 0)
+    time.sleep(0.05)
+    host.sim.drop_front("M", 4097, 100_000)
+    dropped_at = time.monotonic()
+    logged_in = host.wait_for(lambda events: any(e[0] == 11102 and e[1] == 0 for e in events))
+    # Long enough for the step to time out and be retried, should it still wait.
+    answered = host.wait_for(has(11301), timeout=12.0)
+    seconds = time.monotonic() - dropped_at
+    host.wait_for(has(11007))
+    time.sleep(0.3)
+    return {"ready": ready, "step_sent": step_sent, "logged_in": logged_in,
+            "answered": answered, "seconds": seconds,
+            "logins": [e[:3] for e in host.events if e[0] == 11102],
+            "md_logins": host.requests("M").count("ReqUserLogin"),
+            "subscriptions": _md_subscriptions(host)}
+
+
+def scenario_trader_reconnect_keeps_the_market_data_login(host):
+    """The trader front drops after the start-up: its chain runs again, market-data login step
+    included, while the market-data session stays logged in. The step completes without a login."""
+    host.sim.load_scenario({"instruments": INSTRUMENTS})
+    host.start(loop=False)
+    host.client.subscribe(["rb2605"], "SHFE")
+    threading.Thread(target=host.rt.loop, daemon=True).start()
+    host.wait_for(lambda events: any(e[0] == 11102 and e[1] == 0 for e in events))
+    host.wait_for(has(11007))
+    host.sim.drop_front("T", 4097, 100_000)
+    ready_again = host.wait_for(has(READY, 2))
+    # Queued behind the chain's market-data login step: answered only once the step has ended.
+    command = records.CQVQueryCommandField()
+    host.rt.lib.addTask(host.client.handle, 11301, ctypes.byref(command), 1, 0, 0, 0)
+    started = time.monotonic()
+    answered = host.wait_for(has(11301), timeout=12.0)
+    seconds = time.monotonic() - started
+    time.sleep(0.3)
+    return {"ready_again": ready_again, "answered": answered, "seconds": seconds,
+            "logins": [e[:3] for e in host.events if e[0] == 11102],
+            "md_logins": host.requests("M").count("ReqUserLogin"),
+            "subscriptions": _md_subscriptions(host)}
+
+
 def _md_subscriptions(host):
     subs = []
     for r in host.sim.requests():

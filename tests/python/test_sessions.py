@@ -91,6 +91,28 @@ class TestStartup:
         assert seen["md_logins"] == 1
         assert seen["subscriptions"] == [["rb2605"]]
 
+    def test_a_market_data_login_the_session_completes_itself_ends_the_chain_step(self, tmp_path,
+                                                                                  lib_path):
+        """The step's login answer is lost in a market-data drop; the session's own login on
+        reconnection ends the step: no time-out, no third login, the host's task goes promptly."""
+        seen = run("market_data_login_lost_in_a_drop", tmp_path, lib_path)
+        assert seen["ready"] and seen["step_sent"] and seen["logged_in"]
+        assert [e for e in seen["logins"] if e[1] != 0] == [], "no 11102 time-out or failure"
+        assert [e[:2] for e in seen["logins"]] == [[11102, 0]]
+        assert seen["answered"] and seen["seconds"] < 2.0, "the host task waited for the step"
+        assert seen["md_logins"] == 2
+        assert seen["subscriptions"] == [["rb2605"]]
+
+    def test_a_logged_in_market_data_session_is_not_logged_in_again(self, tmp_path, lib_path):
+        """A trader reconnection reruns the chain; its market-data login step finds the session
+        logged in and completes at once without sending."""
+        seen = run("trader_reconnect_keeps_the_market_data_login", tmp_path, lib_path)
+        assert seen["ready_again"]
+        assert seen["answered"] and seen["seconds"] < 2.0, "the host task waited for the step"
+        assert [e[:2] for e in seen["logins"]] == [[11102, 0]]
+        assert seen["md_logins"] == 1
+        assert seen["subscriptions"] == [["rb2605"]]
+
 
 class TestQueryTasks:
     def test_unknown_task_raises_invalid_task_once(self, tmp_path, lib_path):
