@@ -1,7 +1,8 @@
 // Any bytes as a tick file: the reader either loads its snapshots, every one named and timed, or
 // refuses the file with a message, never faults, reads a line beyond its bound or grows without
-// bound. The exchange it checks against lists every code: those starting with 'm' on DCE, with
-// 'z' nowhere, the rest on SHFE, so known, unknown and wrong-exchange rows all occur.
+// bound. A file the strict reader takes loads without it to as many snapshots at the same times,
+// nothing normalised. The exchange it checks against lists every code: those starting with 'm' on
+// DCE, with 'z' nowhere, the rest on SHFE, so known, unknown and wrong-exchange rows all occur.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -22,15 +23,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (id.empty() || id[0] == 'z') return nullptr;
     return id[0] == 'm' ? &kDce : &kShfe;
   };
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
   qvsim::TickFile file;
   std::string error;
-  if (qvsim::readTickFile("/proc/self/fd/" + std::to_string(fd), exchangeOf, file, error)) {
+  if (qvsim::readTickFile(path, exchangeOf, qvsim::TickReadOptions{}, file, error)) {
     if (file.millis.size() != file.ticks.size()) __builtin_trap();
     for (const CThostFtdcDepthMarketDataField& tick : file.ticks) {
       if (tick.InstrumentID[0] == '\0') __builtin_trap();
     }
   } else if (error.empty()) {
     __builtin_trap();  // a refusal must say why
+  }
+  qvsim::TickFile strict;
+  std::string strictError;
+  if (qvsim::readTickFile(path, exchangeOf, qvsim::TickReadOptions{true}, strict, strictError)) {
+    if (!error.empty() || file.normalised.any() || strict.millis != file.millis) __builtin_trap();
+  } else if (strictError.empty()) {
+    __builtin_trap();
   }
   return 0;
 }

@@ -79,9 +79,15 @@ QVSIM_API int qvsim_push_depth(const void* snapshot, int size);
  * Volume, Turnover, OpenInterest, the five levels of bids and asks, the limit prices, the previous
  * settlement and close, and the day's open, high and low), read and checked in one pass: every
  * instrument must be one of the scenario's, a blank ExchangeID takes the instrument's exchange, a
- * wrong one, a row with fewer or more cells than the header, a bad number, an instrument's time
- * going back within its trading day or a line over 64 KiB fail with QVSIM_ERR_SCENARIO and a
- * message naming the file, the line and the field.
+ * wrong one, a row with fewer or more cells than the header, a bad number or a line over 64 KiB
+ * fail with QVSIM_ERR_SCENARIO and a message naming the file, the line and the field. What
+ * ordinary recorders write is normalised as it is read: a price cell without a value (empty, N/A
+ * or nan in any case, 1e300 and above) becomes the largest double, as the fronts send it, and a
+ * snapshot older than its instrument's last of the same trading day (a front pushes its last
+ * snapshot again at a session's start or on subscription) is skipped; the largest double itself
+ * is a price like any other. Each kind is counted (see qvsim_replay_normalised). After
+ * qvsim_set_replay_strict(1) (until 0 or qvsim_reset), the first of these fails the file instead,
+ * with the same kind of message.
  * qvsim_replay_open reads a file and readies the exchange for it (a replay still running is
  * stopped): its instruments take its price limits and the generated market stops for them, the
  * exchange's clock stands at its first snapshot, and, when no trader object is logged in yet, the
@@ -95,6 +101,7 @@ QVSIM_API int qvsim_push_depth(const void* snapshot, int size);
  * one caused was delivered, including the answers to the requests sent from inside those
  * callbacks; speed s > 0 paces the snapshots by their own times, s times faster than real time.
  * qvsim_replay_file opens and plays. */
+QVSIM_API int qvsim_set_replay_strict(int on);
 QVSIM_API int qvsim_replay_open(const char* path);
 QVSIM_API int qvsim_replay_play(double speed);
 QVSIM_API int qvsim_replay_file(const char* path, double speed);
@@ -103,6 +110,11 @@ QVSIM_API int qvsim_replay_file(const char* path, double speed);
 QVSIM_API int qvsim_replay_instrument_count(void);
 QVSIM_API int qvsim_replay_instrument_at(int index, char* instrument, int instrument_size, char* exchange,
                                          int exchange_size, long long* snapshots);
+/* What reading the open (or last) file normalised, by kind: qvsim_replay_normalisation_kinds
+ * says how many kinds there are (more may come), qvsim_replay_normalised copies the name of kind
+ * `index` ("stale_snapshots", "no_value_prices") and its count; returns the name's length. */
+QVSIM_API int qvsim_replay_normalisation_kinds(void);
+QVSIM_API int qvsim_replay_normalised(int index, char* name, int name_size, long long* count);
 /* Snapshots delivered so far and in all, of the last replay. */
 QVSIM_API int qvsim_replay_progress(long long* delivered, long long* total);
 /* 1 when the last replay has finished (every snapshot and the fills it caused delivered; also when

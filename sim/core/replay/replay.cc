@@ -47,22 +47,27 @@ long long Replay::open(const std::string& path, std::string& error) {
   stop();
   World& w = World::get();
   std::unordered_map<std::string, std::string> exchanges;
+  TickReadOptions options;
   {
     std::lock_guard<std::mutex> lock(w.mu);
     for (const auto& [id, instrument] : w.broker.instruments()) exchanges.emplace(id, instrument.def.exchangeId);
+    options.strict = w.settings.strictTicks;
   }
   TickFile file;
   const ExchangeLookup lookup = [&exchanges](std::string_view id) -> const std::string* {
     auto it = exchanges.find(std::string(id));
     return it == exchanges.end() ? nullptr : &it->second;
   };
-  if (!readTickFile(path, lookup, file, error)) return -1;
+  if (!readTickFile(path, lookup, options, file, error)) return -1;
   const long long count = static_cast<long long>(file.ticks.size());
   std::lock_guard<std::mutex> lock(w.mu);
   for (const TickInstrument& instrument : file.instruments) {
     // The recorded day's band, so orders are checked against the prices the file trades at.
-    const auto& first = file.ticks[instrument.firstRow];
-    w.broker.setPriceBand(instrument.instrumentId, first.PreSettlementPrice, first.UpperLimitPrice, first.LowerLimitPrice);
+    if (instrument.ticks > 0) {
+      const auto& first = file.ticks[instrument.firstRow];
+      w.broker.setPriceBand(instrument.instrumentId, first.PreSettlementPrice, first.UpperLimitPrice,
+                            first.LowerLimitPrice);
+    }
     w.market.markReplayed(instrument.instrumentId);
   }
   if (!file.ticks.empty()) {
@@ -147,6 +152,11 @@ bool Replay::wait(std::int64_t timeoutMicros) {
 std::vector<TickInstrument> Replay::instruments() {
   std::lock_guard<std::mutex> lock(World::get().mu);
   return file_.instruments;
+}
+
+NormalisationCounts Replay::normalised() {
+  std::lock_guard<std::mutex> lock(World::get().mu);
+  return file_.normalised;
 }
 
 void Replay::onQuiet(bool here) {

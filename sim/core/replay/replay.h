@@ -35,8 +35,9 @@ class Replay final : public Timeline {
  public:
   static Replay& get();
 
-  // Reads and checks a tick file and readies the exchange for it; stops a replay still running.
-  // Returns the number of snapshots, or -1 with a message in error.
+  // Reads, checks and normalises a tick file (strictly when the world's settings say so) and
+  // readies the exchange for it; stops a replay still running. Returns the number of snapshots,
+  // or -1 with a message in error.
   long long open(const std::string& path, std::string& error);
   // Plays the opened file; false with a message when none is open or speed is negative.
   bool play(double speed, std::string& error);
@@ -51,6 +52,8 @@ class Replay final : public Timeline {
   void closeLocked() override { opened_ = false; }
   // The instruments of the opened file, in first-seen order.
   std::vector<TickInstrument> instruments();
+  // What loading the opened file normalised.
+  NormalisationCounts normalised();
 
   // Timeline. onQuiet: nothing waits for its turn any more. `here`: called by the library thread
   // that delivered the last callback, which then plays the next snapshots itself at speed 0;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <memory>
 #include <new>
 
+#include "core/replay/tick_normaliser.h"
 #include "core/text/fields.h"
 #include "core/text/text_map.h"
 
@@ -27,7 +29,12 @@ constexpr long long kDayMillis = 24LL * 3600 * 1000;
 constexpr std::size_t kReadBlock = 1 << 20;
 constexpr std::size_t kPrefaultRows = 4096;  // rows mapped at a time at most: about 1.7 MB
 
-enum class Kind { kText, kDouble, kInt };
+// Prices are what CThostFtdcDepthMarketDataField gives as prices: last, open, high, low, close,
+// settlement, limits, average, bids and asks, the previous day's, and the deltas. Turnover and
+// open interest are plain numbers.
+enum class Kind { kText, kPrice, kDouble, kInt };
+
+bool isReal(Kind kind) { return kind == Kind::kPrice || kind == Kind::kDouble; }
 
 struct Column {
   const char* name;
@@ -37,28 +44,30 @@ struct Column {
 };
 
 #define QVSIM_TEXT(name) {#name, Kind::kText, offsetof(Depth, name), sizeof(Depth::name)}
+#define QVSIM_PRICE(name) {#name, Kind::kPrice, offsetof(Depth, name), sizeof(double)}
 #define QVSIM_DOUBLE(name) {#name, Kind::kDouble, offsetof(Depth, name), sizeof(double)}
 #define QVSIM_INT(name) {#name, Kind::kInt, offsetof(Depth, name), sizeof(int)}
 
 const Column kColumns[] = {
     QVSIM_TEXT(TradingDay),       QVSIM_TEXT(InstrumentID),        QVSIM_TEXT(ExchangeID),
-    QVSIM_TEXT(ExchangeInstID),   QVSIM_DOUBLE(LastPrice),         QVSIM_DOUBLE(PreSettlementPrice),
-    QVSIM_DOUBLE(PreClosePrice),  QVSIM_DOUBLE(PreOpenInterest),   QVSIM_DOUBLE(OpenPrice),
-    QVSIM_DOUBLE(HighestPrice),   QVSIM_DOUBLE(LowestPrice),       QVSIM_INT(Volume),
-    QVSIM_DOUBLE(Turnover),       QVSIM_DOUBLE(OpenInterest),      QVSIM_DOUBLE(ClosePrice),
-    QVSIM_DOUBLE(SettlementPrice), QVSIM_DOUBLE(UpperLimitPrice),  QVSIM_DOUBLE(LowerLimitPrice),
-    QVSIM_DOUBLE(PreDelta),       QVSIM_DOUBLE(CurrDelta),         QVSIM_TEXT(UpdateTime),
-    QVSIM_INT(UpdateMillisec),    QVSIM_DOUBLE(BidPrice1),         QVSIM_INT(BidVolume1),
-    QVSIM_DOUBLE(AskPrice1),      QVSIM_INT(AskVolume1),           QVSIM_DOUBLE(BidPrice2),
-    QVSIM_INT(BidVolume2),        QVSIM_DOUBLE(AskPrice2),         QVSIM_INT(AskVolume2),
-    QVSIM_DOUBLE(BidPrice3),      QVSIM_INT(BidVolume3),           QVSIM_DOUBLE(AskPrice3),
-    QVSIM_INT(AskVolume3),        QVSIM_DOUBLE(BidPrice4),         QVSIM_INT(BidVolume4),
-    QVSIM_DOUBLE(AskPrice4),      QVSIM_INT(AskVolume4),           QVSIM_DOUBLE(BidPrice5),
-    QVSIM_INT(BidVolume5),        QVSIM_DOUBLE(AskPrice5),         QVSIM_INT(AskVolume5),
-    QVSIM_DOUBLE(AveragePrice),   QVSIM_TEXT(ActionDay),
+    QVSIM_TEXT(ExchangeInstID),   QVSIM_PRICE(LastPrice),          QVSIM_PRICE(PreSettlementPrice),
+    QVSIM_PRICE(PreClosePrice),   QVSIM_DOUBLE(PreOpenInterest),   QVSIM_PRICE(OpenPrice),
+    QVSIM_PRICE(HighestPrice),    QVSIM_PRICE(LowestPrice),        QVSIM_INT(Volume),
+    QVSIM_DOUBLE(Turnover),       QVSIM_DOUBLE(OpenInterest),      QVSIM_PRICE(ClosePrice),
+    QVSIM_PRICE(SettlementPrice), QVSIM_PRICE(UpperLimitPrice),    QVSIM_PRICE(LowerLimitPrice),
+    QVSIM_PRICE(PreDelta),        QVSIM_PRICE(CurrDelta),          QVSIM_TEXT(UpdateTime),
+    QVSIM_INT(UpdateMillisec),    QVSIM_PRICE(BidPrice1),          QVSIM_INT(BidVolume1),
+    QVSIM_PRICE(AskPrice1),       QVSIM_INT(AskVolume1),           QVSIM_PRICE(BidPrice2),
+    QVSIM_INT(BidVolume2),        QVSIM_PRICE(AskPrice2),          QVSIM_INT(AskVolume2),
+    QVSIM_PRICE(BidPrice3),       QVSIM_INT(BidVolume3),           QVSIM_PRICE(AskPrice3),
+    QVSIM_INT(AskVolume3),        QVSIM_PRICE(BidPrice4),          QVSIM_INT(BidVolume4),
+    QVSIM_PRICE(AskPrice4),       QVSIM_INT(AskVolume4),           QVSIM_PRICE(BidPrice5),
+    QVSIM_INT(BidVolume5),        QVSIM_PRICE(AskPrice5),          QVSIM_INT(AskVolume5),
+    QVSIM_PRICE(AveragePrice),    QVSIM_TEXT(ActionDay),
 };
 
 #undef QVSIM_TEXT
+#undef QVSIM_PRICE
 #undef QVSIM_DOUBLE
 #undef QVSIM_INT
 
@@ -74,34 +83,59 @@ std::string_view trimCell(std::string_view cell) {
   return cell;
 }
 
+enum class Cell { kStored, kNoValue, kBad };
+
+bool isNotAvailable(std::string_view cell) {
+  return cell.size() == 3 && (cell[0] == 'N' || cell[0] == 'n') && cell[1] == '/' && (cell[2] == 'A' || cell[2] == 'a');
+}
+
+// A number too large for a double: out of range without a negative exponent.
+bool overflows(std::string_view number) {
+  const std::size_t e = number.find_first_of("eE");
+  return e == std::string_view::npos || e + 1 >= number.size() || number[e + 1] != '-';
+}
+
 // The general reading of a cell, for what storeCommon leaves: quotes and spaces around it, a sign,
-// an exponent, long digit runs. from_chars rounds every decimal correctly, as storeCommon does.
-bool store(Depth& d, const Column& column, std::string_view cell) {
+// an exponent, long digit runs, and a price without a value (empty, N/A, nan, 1e300 and above),
+// which becomes the largest double as a front sends it. The largest double itself is a front's
+// own "no value" and is stored as any price. from_chars rounds every decimal correctly, as
+// storeCommon does.
+Cell store(Depth& d, const Column& column, std::string_view cell) {
   char* base = reinterpret_cast<char*>(&d) + column.offset;
   if (column.kind == Kind::kText) {
     // A text must fit its field whole and hold no NUL: cut or ended early, it would name another
     // instrument, day or time than the row does.
-    if (cell.size() >= column.size || std::memchr(cell.data(), '\0', cell.size()) != nullptr) return false;
+    if (cell.size() >= column.size || std::memchr(cell.data(), '\0', cell.size()) != nullptr) return Cell::kBad;
     std::memcpy(base, cell.data(), cell.size());
-    return true;
+    return Cell::kStored;
   }
   while (!cell.empty() && cell.front() == ' ') cell.remove_prefix(1);
   while (!cell.empty() && cell.back() == ' ') cell.remove_suffix(1);
-  if (cell.empty()) return true;
+  const bool price = column.kind == Kind::kPrice;
+  const auto noValue = [base] {
+    const double value = std::numeric_limits<double>::max();
+    std::memcpy(base, &value, sizeof(value));
+    return Cell::kNoValue;
+  };
+  if (cell.empty()) return price ? noValue() : Cell::kStored;
+  if (price && isNotAvailable(cell)) return noValue();
   if (cell.front() == '+') cell.remove_prefix(1);
   const char* end = cell.data() + cell.size();
-  if (column.kind == Kind::kDouble) {
+  if (isReal(column.kind)) {
     double value = 0.0;
     const auto [ptr, ec] = std::from_chars(cell.data(), end, value);
-    if (ec != std::errc() || ptr != end) return false;
+    if (ptr != end) return Cell::kBad;
+    if (ec == std::errc::result_out_of_range && price && cell.front() != '-' && overflows(cell)) return noValue();
+    if (ec != std::errc()) return Cell::kBad;
+    if (price && (std::isnan(value) || (value >= 1e300 && value != std::numeric_limits<double>::max()))) return noValue();
     std::memcpy(base, &value, sizeof(value));
   } else {
     int value = 0;
     const auto [ptr, ec] = std::from_chars(cell.data(), end, value);
-    if (ec != std::errc() || ptr != end) return false;
+    if (ec != std::errc() || ptr != end) return Cell::kBad;
     std::memcpy(base, &value, sizeof(value));
   }
-  return true;
+  return Cell::kStored;
 }
 
 constexpr std::uint64_t kTens[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000,
@@ -157,12 +191,12 @@ constexpr std::uint64_t kTens[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 100
   q += count;
   std::uint64_t fraction = 0;
   int decimals = 0;
-  if (column.kind == Kind::kDouble && q != end && *q == '.') {
+  if (isReal(column.kind) && q != end && *q == '.') {
     decimals = digitRun(++q, fraction);
     q += decimals;
   }
   if ((q != end && *q != ',') || count + decimals == 0) return nullptr;
-  if (column.kind == Kind::kDouble) {
+  if (isReal(column.kind)) {
     // At most 15 digits are exact in a double; one division by an exact power of ten then rounds
     // correctly, and a whole number ("3512.0") needs none.
     if (count + decimals > 15) return nullptr;
@@ -246,12 +280,6 @@ void prefault(void* data, std::size_t bytes) {
   if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
 }
 
-struct InstrumentClock {
-  std::size_t index = 0;       // in TickFile::instruments
-  std::string tradingDay;
-  long long lastMillis = -1;   // within the trading day, running on past midnight
-};
-
 }  // namespace
 
 long long dayMillis(std::string_view t, int updateMillisec) {
@@ -267,7 +295,8 @@ long long dayMillis(std::string_view t, int updateMillisec) {
   return ((h * 60LL + m) * 60 + s) * 1000 + updateMillisec;
 }
 
-bool readTickFile(const std::string& path, const ExchangeLookup& exchangeOf, TickFile& out, std::string& error) {
+bool readTickFile(const std::string& path, const ExchangeLookup& exchangeOf, const TickReadOptions& options,
+                  TickFile& out, std::string& error) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
   if (!file) {
     error = "cannot read tick file " + path;
@@ -314,7 +343,9 @@ bool readTickFile(const std::string& path, const ExchangeLookup& exchangeOf, Tic
 
   TickFile result;
   result.path = path;
-  TextMap<InstrumentClock> clocks;
+  TextMap<std::size_t> indexOf;  // instrument id -> its index in result.instruments
+  TickNormaliser normaliser(options.strict);
+  TickRefusal refusal;
   long long running = -1;   // the file's running clock
   long long offset = 0;     // days added to times of day, in milliseconds
   long long lastOfDay = -1; // the previous snapshot's time of day
@@ -357,8 +388,13 @@ bool readTickFile(const std::string& path, const ExchangeLookup& exchangeOf, Tic
         const void* comma = std::memchr(p, ',', static_cast<std::size_t>(end - p));
         stop = comma != nullptr ? static_cast<const char*>(comma) : end;
         const std::string_view cell = trimCell(std::string_view(p, static_cast<std::size_t>(stop - p)));
-        if (column != nullptr && !store(d, *column, cell)) {
+        const Cell read = column != nullptr ? store(d, *column, cell) : Cell::kStored;
+        if (read == Cell::kBad) {
           error = where(column->name) + "bad value '" + std::string(cell.substr(0, 64)) + "'";
+          return false;
+        }
+        if (read == Cell::kNoValue && !normaliser.noValuePrice(column->name, cell, refusal)) {
+          error = where(refusal.field) + refusal.message;
           return false;
         }
         if (static_cast<int>(count) == instrumentColumn) id = cell;
@@ -381,19 +417,17 @@ bool readTickFile(const std::string& path, const ExchangeLookup& exchangeOf, Tic
       error = where("InstrumentID") + "blank";
       return false;
     }
-    auto found = clocks.find(id);
-    if (found == clocks.end()) {
+    auto found = indexOf.find(id);
+    if (found == indexOf.end()) {
       const std::string* listed = exchangeOf ? exchangeOf(id) : nullptr;
       if (listed == nullptr) {
         error = where("InstrumentID") + "'" + std::string(id) + "' is not an instrument of this exchange";
         return false;
       }
-      found = clocks.emplace(std::string(id), InstrumentClock{result.instruments.size(), "", -1}).first;
-      result.instruments.push_back(TickInstrument{std::string(id), *listed, 0, result.ticks.size() - 1});
+      found = indexOf.emplace(std::string(id), result.instruments.size()).first;
+      result.instruments.push_back(TickInstrument{std::string(id), *listed, 0, 0});
     }
-    InstrumentClock& clock = found->second;
-    TickInstrument& instrument = result.instruments[clock.index];
-    ++instrument.ticks;
+    TickInstrument& instrument = result.instruments[found->second];
     if (exchange.empty()) {
       setText(d.ExchangeID, instrument.exchangeId);
     } else if (exchange != instrument.exchangeId) {
@@ -401,28 +435,27 @@ bool readTickFile(const std::string& path, const ExchangeLookup& exchangeOf, Tic
               instrument.exchangeId;
       return false;
     }
-    long long at = -1;
+    long long ofDay = -1;
     if (hasTime) {
-      const long long ofDay = dayMillis(std::string_view(d.UpdateTime, strnlen(d.UpdateTime, sizeof(d.UpdateTime))),
-                                        d.UpdateMillisec);
+      ofDay = dayMillis(std::string_view(d.UpdateTime, strnlen(d.UpdateTime, sizeof(d.UpdateTime))), d.UpdateMillisec);
       if (ofDay < 0) {
         error = where("UpdateTime") + "bad time '" + getText(d.UpdateTime) + "." + std::to_string(d.UpdateMillisec) + "'";
         return false;
       }
+    }
+    const TickNormaliser::Verdict verdict = normaliser.admit(d, found->second, ofDay, refusal);
+    if (verdict == TickNormaliser::Verdict::kRefuse) {
+      error = where(refusal.field) + refusal.message;
+      return false;
+    }
+    if (verdict == TickNormaliser::Verdict::kSkip) {
+      result.ticks.pop_back();
+      continue;
+    }
+    if (instrument.ticks++ == 0) instrument.firstRow = result.ticks.size() - 1;
+    long long at = -1;
+    if (hasTime) {
       const std::string_view day(d.TradingDay, strnlen(d.TradingDay, sizeof(d.TradingDay)));
-      // An instrument's times only go forward within its trading day; a night session runs past
-      // midnight (a jump back by more than half a day).
-      long long instrumentAt = ofDay;
-      if (clock.lastMillis >= 0 && day == clock.tradingDay) {
-        while (instrumentAt < clock.lastMillis - kDayMillis / 2) instrumentAt += kDayMillis;
-        if (instrumentAt < clock.lastMillis) {
-          error = where("UpdateTime") + getText(d.UpdateTime) + " is before the previous " + instrument.instrumentId +
-                  " snapshot of the day";
-          return false;
-        }
-      }
-      clock.lastMillis = instrumentAt;
-      if (day != clock.tradingDay) clock.tradingDay = std::string(day);
       // The file's clock: times of day run on past midnight and into later days.
       if (lastOfDay >= 0 && (ofDay < lastOfDay - kDayMillis / 2 || (ofDay < lastOfDay && day != fileDay))) {
         offset += kDayMillis;
@@ -443,6 +476,7 @@ bool readTickFile(const std::string& path, const ExchangeLookup& exchangeOf, Tic
     error = "cannot read tick file " + path;
     return false;
   }
+  result.normalised = normaliser.counts();
   out = std::move(result);
   return true;
 }

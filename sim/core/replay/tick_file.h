@@ -1,11 +1,13 @@
 // Tick files: CSV whose header row names fields of CThostFtdcDepthMarketDataField, one snapshot a
-// row, read and checked in one pass before a replay starts. Columns the record does not have are
-// ignored; fields without a column stay zero, except the prices a front sends as "not published"
-// (ClosePrice, SettlementPrice, CurrDelta), which become the largest double. A blank ExchangeID
-// takes the instrument's exchange. Errors name the file, the line and the field: an instrument
-// the exchange does not list or a wrong exchange, a row with fewer or more cells than the header,
-// a value that is not a number, a time that goes back for an instrument within its trading day,
-// a line longer than kMaxTickLine bytes. Stateless; any thread.
+// row, read, checked and normalised in one pass before a replay starts. Columns the record does not
+// have are ignored; fields without a column stay zero, except the prices a front sends as "not
+// published" (ClosePrice, SettlementPrice, CurrDelta), which become the largest double. A blank
+// ExchangeID takes the instrument's exchange. What real recorders write is normalised as
+// tick_normaliser.h says and counted in TickFile::normalised; a strict read refuses it instead.
+// Errors name the file, the line and the field: an instrument the exchange does not list or a
+// wrong exchange, a row with fewer or more cells than the header, a value that is not a number,
+// a line longer than kMaxTickLine bytes, and, strict, the first thing normalising would change.
+// Stateless; any thread.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "ThostFtdcUserApiStruct.h"
+#include "core/replay/tick_normaliser.h"
 
 namespace qvsim {
 
@@ -24,7 +27,7 @@ struct TickInstrument {
   std::string instrumentId;
   std::string exchangeId;
   long long ticks = 0;
-  std::size_t firstRow = 0;  // index of its first snapshot in TickFile::ticks
+  std::size_t firstRow = 0;  // index of its first snapshot in TickFile::ticks, when it has one
 };
 
 struct TickFile {
@@ -34,6 +37,11 @@ struct TickFile {
   // goes back (milliseconds), or -1 when the file has no UpdateTime.
   std::vector<long long> millis;
   std::vector<TickInstrument> instruments;  // in first-seen order
+  NormalisationCounts normalised;
+};
+
+struct TickReadOptions {
+  bool strict = false;  // refuse the file at the first thing normalising would change
 };
 
 // The exchange of an instrument the exchange lists, or null.
@@ -41,7 +49,8 @@ using ExchangeLookup = std::function<const std::string*(std::string_view instrum
 
 // Reads and checks every row of a tick file; false with a message on the first failure. A file
 // needs at least the InstrumentID and LastPrice columns.
-bool readTickFile(const std::string& path, const ExchangeLookup& exchangeOf, TickFile& out, std::string& error);
+bool readTickFile(const std::string& path, const ExchangeLookup& exchangeOf, const TickReadOptions& options,
+                  TickFile& out, std::string& error);
 
 // Milliseconds since midnight of "HH:MM:SS" and a millisecond count; -1 when unreadable.
 long long dayMillis(std::string_view updateTime, int updateMillisec);

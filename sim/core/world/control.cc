@@ -246,6 +246,14 @@ int qvsim_push_depth(const void* snapshot, int size) {
   });
 }
 
+int qvsim_set_replay_strict(int on) {
+  return guarded([&](World& w) {
+    if (on != 0 && on != 1) return fail(w, QVSIM_ERR_ARGUMENT, "strict replay is 0 or 1");
+    w.settings.strictTicks = on == 1;
+    return 0;
+  });
+}
+
 int qvsim_replay_open(const char* path) {
   if (path == nullptr || *path == '\0') {
     return guarded([](World& w) { return fail(w, QVSIM_ERR_ARGUMENT, "replay needs a tick file"); });
@@ -291,6 +299,17 @@ int qvsim_replay_instrument_at(int index, char* instrument, int instrument_size,
   copyOut(entry.exchangeId, exchange, exchange_size);
   if (snapshots != nullptr) *snapshots = entry.ticks;
   return copyOut(entry.instrumentId, instrument, instrument_size);
+}
+
+int qvsim_replay_normalisation_kinds(void) { return static_cast<int>(qvsim::kNormalisationKinds); }
+
+int qvsim_replay_normalised(int index, char* name, int name_size, long long* count) {
+  if (index < 0 || static_cast<std::size_t>(index) >= qvsim::kNormalisationKinds) {
+    return guarded([&](World& w) { return fail(w, QVSIM_ERR_ARGUMENT, "no normalisation of index " + std::to_string(index)); });
+  }
+  const qvsim::NormalisationCounts counts = qvsim::Replay::get().normalised();
+  if (count != nullptr) *count = counts.counts[static_cast<std::size_t>(index)];
+  return copyOut(qvsim::kNormalisationNames[index], name, name_size);
 }
 
 int qvsim_replay_progress(long long* delivered, long long* total) {

@@ -36,6 +36,8 @@ struct SimSettings {
   // surface switches it on.
   bool persist = defaultPersist();
   static bool defaultPersist();
+  // Refuse a tick file at the first thing its loading would normalise, instead of normalising it.
+  bool strictTicks = false;
 };
 
 struct FrontState {

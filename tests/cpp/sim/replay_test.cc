@@ -1,7 +1,8 @@
 // Replay of tick files: a file replayed twice gives the same fills, the generator stays quiet for
 // replayed instruments while subscribers get exactly the file's snapshots, progress and waiting;
 // a strategy that reacts to a snapshot sees what it caused before the next one, in the replayed
-// market's time, also with an order latency; and files the replay refuses.
+// market's time, also with an order latency; files the replay refuses; and what real recorders
+// write, normalised and counted, or refused by a strict load.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -9,6 +10,8 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <limits>
+#include <map>
 #include <set>
 
 #include "ThostFtdcMdApi.h"
@@ -288,6 +291,8 @@ TEST_F(ReplayTest, RefusedArguments) {
   EXPECT_EQ(qvsim_replay_play(0.0), QVSIM_ERR_ARGUMENT) << "no file is open";
   EXPECT_EQ(qvsim_replay_file("/dev/zero", 0.0), QVSIM_ERR_SCENARIO) << "a line without end";
   EXPECT_EQ(qvsim_replay_wait(0), 1) << "nothing is running";
+  EXPECT_EQ(qvsim_set_replay_strict(2), QVSIM_ERR_ARGUMENT);
+  EXPECT_EQ(qvsim_replay_normalised(qvsim_replay_normalisation_kinds(), nullptr, 0, nullptr), QVSIM_ERR_ARGUMENT);
 }
 
 // A number or text reads the same however a recorder wrote it: quoted, padded, signed, with an
@@ -319,19 +324,23 @@ TEST_F(ReplayTest, EveryNotationOfACellLoadsTheSameSnapshot) {
   EXPECT_EQ(std::memcmp(&seen[0], &seen[1], sizeof(seen[0])), 0) << "the same snapshot, byte for byte";
 }
 
-// Each bad file fails before anything plays, naming the file, the line and the field.
+// Each bad file fails before anything plays, naming the file, the line and the field, whether
+// the load is strict or not; a time going back fails only a strict load (the snapshot is skipped
+// otherwise).
 TEST_F(ReplayTest, BadTickFilesNameTheLineAndTheField) {
   const std::string header = "TradingDay,InstrumentID,ExchangeID,UpdateTime,LastPrice\n";
   const std::string good = "20260108,rb2605,SHFE,09:00:00,3500\n";
   const struct {
     std::string body;
     std::string expected;
+    bool strictOnly = false;
   } cases[] = {
       {good + "20260108,rb2605,DCE,09:00:01,3500\n", ":3: field ExchangeID: 'DCE', but rb2605 trades on SHFE"},
       {good + "20260108,zz2605,SHFE,09:00:01,3500\n", ":3: field InstrumentID: 'zz2605' is not an instrument"},
       {good + "20260108,rb2605,SHFE,09:00:01\n", ":3: field LastPrice: missing (4 cells, the header has 5)"},
       {good + "20260108,rb2605,SHFE,09:00:01,3500,7\n", ":3: 6 cells, the header has 5"},
-      {good + "20260108,rb2605,SHFE,08:59:59,3500\n", ":3: field UpdateTime: 08:59:59 is before the previous rb2605"},
+      {good + "20260108,rb2605,SHFE,08:59:59,3500\n", ":3: field UpdateTime: 08:59:59 is before the previous rb2605",
+       true},
       {good + "20260108,rb2605,SHFE,09:00:01,35x0\n", ":3: field LastPrice: bad value '35x0'"},
       {good + "20260108,rb2605,SHFE,9h,3500\n", ":3: field UpdateTime: bad time"},
       {good + ",,SHFE,09:00:01,3500\n", ":3: field InstrumentID: blank"},
@@ -341,13 +350,21 @@ TEST_F(ReplayTest, BadTickFilesNameTheLineAndTheField) {
       {good + std::string(70000, '1') + "\n", ":3: line longer than 65536 bytes"},
   };
   const std::string bad = path + ".bad";
-  for (const auto& c : cases) {
-    std::ofstream(bad, std::ios::trunc) << header << c.body;
-    EXPECT_EQ(qvsim_replay_file(bad.c_str(), 0.0), QVSIM_ERR_SCENARIO) << c.expected;
-    char message[512];
-    qvsim_last_error(message, sizeof(message));
-    EXPECT_NE(std::string(message).find(bad + c.expected), std::string::npos) << message;
+  for (const int strict : {0, 1}) {
+    ASSERT_EQ(qvsim_set_replay_strict(strict), 0);
+    for (const auto& c : cases) {
+      std::ofstream(bad, std::ios::trunc) << header << c.body;
+      if (c.strictOnly && strict == 0) {
+        EXPECT_EQ(qvsim_replay_open(bad.c_str()), 1) << c.expected;
+        continue;
+      }
+      EXPECT_EQ(qvsim_replay_file(bad.c_str(), 0.0), QVSIM_ERR_SCENARIO) << c.expected;
+      char message[512];
+      qvsim_last_error(message, sizeof(message));
+      EXPECT_NE(std::string(message).find(bad + c.expected), std::string::npos) << message;
+    }
   }
+  ASSERT_EQ(qvsim_set_replay_strict(0), 0);
   // What a recorder leaves blank or lets run past midnight is fine.
   std::ofstream(bad, std::ios::trunc) << header << "20260108,rb2605,,23:59:59,3500\n20260108,rb2605,,00:00:00,3501\n";
   EXPECT_EQ(qvsim_replay_file(bad.c_str(), 0.0), 2);
@@ -355,6 +372,95 @@ TEST_F(ReplayTest, BadTickFilesNameTheLineAndTheField) {
   std::ofstream(bad, std::ios::trunc) << "InstrumentID,Volume\nrb2605,1\n";
   EXPECT_EQ(qvsim_replay_file(bad.c_str(), 0.0), QVSIM_ERR_SCENARIO);
   std::remove(bad.c_str());
+}
+
+// What recorders write for CTP's "no value" and the snapshot a front pushes again, as a careful
+// recorder would read them: every kind of price cell without a value, a volume left empty, a night
+// that runs past midnight (not stale) and two snapshots pushed again with an older time.
+class RecordedFileTest : public ReplayTest {
+ protected:
+  static constexpr double kNoValue = std::numeric_limits<double>::max();
+
+  void SetUp() override {
+    ReplayTest::SetUp();
+    ASSERT_EQ(qvsim_set_md_rate(0), 0);
+    recorded = path + ".recorded";
+    std::ofstream(recorded) << kHeader << kClean
+                            << "20260108,rb2605,SHFE,23:59:59,500,3501,N/A,,nan,3502,1e300,3499\n"
+                               "20260108,rb2605,SHFE,23:59:58,0,3500,3500,5,3499,3501,N/A,3499\n"  // pushed again
+                               "20260108,m2605,DCE,00:00:01,0,3000,NaN,10,2999,INF,1.7976931348623157e+308,2999\n"
+                               "20260108,rb2605,SHFE,00:00:01,0,3502,3500,12,3501,3503,\"n/a\",3500.5\n"
+                               "20260108,rb2605,SHFE,23:59:59,0,3501,3500,12,3501,3503,3500,3500.5\n";  // again
+  }
+  void TearDown() override {
+    std::remove(recorded.c_str());
+    ReplayTest::TearDown();
+  }
+
+  std::map<std::string, long long> normalised() {
+    std::map<std::string, long long> counts;
+    for (int kind = 0; kind < qvsim_replay_normalisation_kinds(); ++kind) {
+      char name[64];
+      long long count = -1;
+      EXPECT_GT(qvsim_replay_normalised(kind, name, sizeof(name), &count), 0);
+      counts[name] = count;
+    }
+    return counts;
+  }
+
+  static constexpr const char* kHeader =
+      "TradingDay,InstrumentID,ExchangeID,UpdateTime,UpdateMillisec,LastPrice,SettlementPrice,Volume,BidPrice1,"
+      "AskPrice1,ClosePrice,AveragePrice\n";
+  static constexpr const char* kClean = "20260108,rb2605,SHFE,23:59:59,0,3500,3500,4,3499,3501,3500,3499.5\n";
+  std::string recorded;
+};
+
+TEST_F(RecordedFileTest, PricesWithoutAValueReadAsCtpsNoValueAndStaleSnapshotsAreSkippedAndCounted) {
+  std::vector<CThostFtdcDepthMarketDataField> seen;
+  Subscriber subscriber([&](const CThostFtdcDepthMarketDataField& d) { seen.push_back(d); });
+  ASSERT_EQ(qvsim_replay_file(recorded.c_str(), 0.0), 4);
+  ASSERT_EQ(qvsim_replay_wait(10'000'000), 1);
+  const std::map<std::string, long long> expected = {{"no_value_prices", 6}, {"stale_snapshots", 2}};
+  EXPECT_EQ(normalised(), expected) << "prices of a skipped snapshot are not counted";
+  ASSERT_EQ(seen.size(), 3u) << "the snapshots pushed again are not delivered";
+  EXPECT_EQ(seen[1].SettlementPrice, kNoValue);
+  EXPECT_EQ(seen[1].Volume, 0) << "an empty volume is none traded";
+  EXPECT_EQ(seen[1].BidPrice1, kNoValue);
+  EXPECT_EQ(seen[1].ClosePrice, kNoValue);
+  EXPECT_EQ(seen[1].AskPrice1, 3502.0);
+  EXPECT_EQ(seen[2].UpdateTime, std::string("00:00:01")) << "past midnight is later, not stale";
+  EXPECT_EQ(seen[2].ClosePrice, kNoValue);
+  std::set<std::string> instruments;
+  for (int i = 0; i < qvsim_replay_instrument_count(); ++i) {
+    char id[32];
+    long long snapshots = 0;
+    qvsim_replay_instrument_at(i, id, sizeof(id), nullptr, 0, &snapshots);
+    instruments.insert(std::string(id) + " " + std::to_string(snapshots));
+  }
+  EXPECT_EQ(instruments, (std::set<std::string>{"rb2605 3", "m2605 1"}));
+
+  std::ofstream(recorded, std::ios::trunc) << kHeader << kClean;
+  ASSERT_EQ(qvsim_replay_open(recorded.c_str()), 1);
+  EXPECT_EQ(normalised(), (std::map<std::string, long long>{{"no_value_prices", 0}, {"stale_snapshots", 0}}))
+      << "the counts are the open file's";
+}
+
+TEST_F(RecordedFileTest, AStrictLoadRefusesTheFirstQuirkNamingItsLineAndField) {
+  ASSERT_EQ(qvsim_set_replay_strict(1), 0);
+  EXPECT_EQ(qvsim_replay_open(recorded.c_str()), QVSIM_ERR_SCENARIO);
+  char message[512];
+  qvsim_last_error(message, sizeof(message));
+  EXPECT_EQ(std::string(message), recorded + ":3: field SettlementPrice: 'N/A' is not a price (a strict load refuses "
+                                             "what it would read as no value)");
+  // CTP's own "no value" and the other notations of a number are no quirks.
+  std::ofstream(recorded, std::ios::trunc)
+      << kHeader << kClean << "20260108,rb2605,SHFE,23:59:59,500,+3501,1.7976931348623157e+308,\" 5\",3.5e3,3501.,"
+                              "1.7976931348623157e308,3500\n";
+  EXPECT_EQ(qvsim_replay_open(recorded.c_str()), 2);
+  ASSERT_EQ(qvsim_reset(), 0);
+  ASSERT_EQ(qvsim_load_scenario_json(kScenario), 0);
+  std::ofstream(recorded, std::ios::trunc) << kHeader << kClean << "20260108,rb2605,SHFE,23:59:58,0,3500,,5,3499,3501,,\n";
+  EXPECT_EQ(qvsim_replay_open(recorded.c_str()), 1) << "reset ends strict loading";
 }
 
 }  // namespace
