@@ -72,7 +72,7 @@ def replay(args: argparse.Namespace, out: TextIO) -> int:
     result = run_replay(strategy, args.ticks, out_dir=args.out, speed=args.speed,
                         progress=not args.no_progress, scenario=args.scenario,
                         continue_from=args.continue_from, pictures=not args.no_pictures,
-                        log=lambda text: print(text, file=out, flush=True))
+                        log=lambda text: print(text, file=out, flush=True), strict=args.strict)
     for problem in result.problems:
         print(problem, file=out)
     if result.partial and "Ctrl-C" in result.partial:
@@ -95,6 +95,7 @@ def sweep(args: argparse.Namespace, out: TextIO) -> int:
     results = sweeping.sweep(args.ticks, args.strategy, grid, args.out, fixed=fixed,
                              scenario=args.scenario, scheduler=args.scheduler,
                              workers=args.workers, progress=not args.no_progress,
+                             strict=args.strict,
                              log=lambda text: print(text, file=out, flush=True))
     failed = [r for r in results if not r["ok"]]
     print("Ran %d combinations in %.1f s: %d completed, %d failed." % (
@@ -164,6 +165,10 @@ def _replay_options(parser: argparse.ArgumentParser,
                         help="0 replays as fast as possible, each tick once everything the last "
                              "one caused was delivered; s > 0 paces the ticks s times faster "
                              "than real time")
+    parser.add_argument("--strict", action="store_true",
+                        help="refuse a tick file at the first thing its loading would normalise "
+                             "(a price without a value, a snapshot older than its instrument's "
+                             "last), naming the file, line and field, instead of normalising it")
     parser.add_argument("--no-progress", action="store_true", help="no progress bar")
     parser.add_argument("--no-pictures", action="store_true", help="no pictures")
 

@@ -2,7 +2,7 @@
 import ctypes
 import json
 import os
-from typing import Any, NamedTuple, Optional, Union
+from typing import Any, Dict, NamedTuple, Optional, Union
 
 from . import _resources
 from .errors import SimError
@@ -64,12 +64,16 @@ _SIGNATURES = {
     "qvsim_clear_requests": (ctypes.c_int, []),
     "qvsim_session_count": (ctypes.c_int, [ctypes.c_char]),
     "qvsim_set_persistence": (ctypes.c_int, [ctypes.c_int]),
+    "qvsim_set_replay_strict": (ctypes.c_int, [ctypes.c_int]),
     "qvsim_replay_open": (ctypes.c_int, [ctypes.c_char_p]),
     "qvsim_replay_play": (ctypes.c_int, [ctypes.c_double]),
     "qvsim_replay_file": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_double]),
     "qvsim_replay_instrument_count": (ctypes.c_int, []),
     "qvsim_replay_instrument_at": (ctypes.c_int, [ctypes.c_int, ctypes.c_char_p, ctypes.c_int, ctypes.c_char_p,
                                                   ctypes.c_int, ctypes.POINTER(ctypes.c_longlong)]),
+    "qvsim_replay_normalisation_kinds": (ctypes.c_int, []),
+    "qvsim_replay_normalised": (ctypes.c_int, [ctypes.c_int, ctypes.c_char_p, ctypes.c_int,
+                                               ctypes.POINTER(ctypes.c_longlong)]),
     "qvsim_replay_progress": (ctypes.c_int, [ctypes.POINTER(ctypes.c_longlong),
                                              ctypes.POINTER(ctypes.c_longlong)]),
     "qvsim_replay_wait": (ctypes.c_int, [ctypes.c_longlong]),
@@ -204,11 +208,18 @@ class Sim:
         """Live API objects of one library."""
         return self._check(self._lib.qvsim_session_count(_api(api)))
 
+    def set_replay_strict(self, on: bool) -> None:
+        """Strict: the tick files opened from now on are refused at the first thing their loading
+        would normalise (replay_normalised()), naming the file, line and field. Off by default
+        and after reset()."""
+        self._check(self._lib.qvsim_set_replay_strict(1 if on else 0))
+
     def replay_open(self, path: Union[str, os.PathLike]) -> int:
-        """Reads and checks a CSV tick file (SimError naming the file, line and field otherwise)
-        and readies the exchange for it: its clock stands at the first snapshot and, when no
-        trader is logged in yet, the trading day becomes the file's. Returns how many ticks it
-        loaded; replay_instruments() lists what it holds, replay_play() plays it."""
+        """Reads, checks and normalises a CSV tick file (SimError naming the file, line and field
+        otherwise) and readies the exchange for it: its clock stands at the first snapshot and,
+        when no trader is logged in yet, the trading day becomes the file's. Returns how many
+        ticks it loaded; replay_instruments() lists what it holds, replay_normalised() what its
+        loading changed, replay_play() plays it."""
         return self._check(self._lib.qvsim_replay_open(os.fsencode(path)))
 
     def replay_play(self, speed: float = 0.0) -> None:
@@ -233,6 +244,20 @@ class Sim:
             self._check(self._lib.qvsim_replay_instrument_at(index, instrument, len(instrument), exchange,
                                                              len(exchange), ctypes.byref(ticks)))
             out.append(ReplayedInstrument(instrument.value.decode(), exchange.value.decode(), ticks.value))
+        return out
+
+    def replay_normalised(self) -> Dict[str, int]:
+        """What loading the open (or last) tick file normalised: {kind: count} for every kind the
+        stand-in knows, in its order ("stale_snapshots": snapshots older than their instrument's
+        last, skipped; "no_value_prices": price cells without a value, read as the largest
+        double)."""
+        out: Dict[str, int] = {}
+        for index in range(self._check(self._lib.qvsim_replay_normalisation_kinds())):
+            name = ctypes.create_string_buffer(64)
+            count = ctypes.c_longlong()
+            self._check(self._lib.qvsim_replay_normalised(index, name, len(name),
+                                                          ctypes.byref(count)))
+            out[name.value.decode()] = count.value
         return out
 
     def replay_progress(self) -> tuple:

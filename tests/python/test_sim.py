@@ -127,3 +127,19 @@ class TestReplayFile:
         assert "%s:3: field ExchangeID" % ticks in str(caught.value)
         with pytest.raises(SimError):
             sim.replay_play(0.0)
+
+    def test_what_a_recorder_wrote_is_counted_by_kind_unless_strict_refuses_it(self, sim,
+                                                                              tmp_path):
+        """A price without a value and a snapshot pushed again load, counted; a skipped
+        snapshot's prices are not. Strict, the first of them refuses the file."""
+        sim.load_scenario(SCENARIO)
+        ticks = tmp_path / "recorded.csv"
+        ticks.write_text("InstrumentID,UpdateTime,LastPrice,SettlementPrice\n"
+                         "rb2605,09:00:01,3500,N/A\nrb2605,09:00:00,3499,\n"
+                         "rb2605,09:00:02,nan,3500\n")
+        assert sim.replay_open(ticks) == 2
+        assert sim.replay_normalised() == {"stale_snapshots": 1, "no_value_prices": 2}
+        sim.set_replay_strict(True)
+        with pytest.raises(SimError, match="recorded.csv:2: field SettlementPrice: 'N/A' is not a "
+                                           "price"):
+            sim.replay_open(ticks)

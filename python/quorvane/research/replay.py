@@ -63,6 +63,10 @@ class ReplayResult:
     # The DayResult of each day played, and the run's statistics (set once the run ended).
     days: List[days.DayResult]
     stats: "typing.OrderedDict[str, Any]"
+    # What loading the tick files normalised, {kind: count} (sim.Sim.replay_normalised): over
+    # the run, and by file path.
+    normalised: Dict[str, int]
+    normalised_files: Dict[str, Dict[str, int]]
 
     def __init__(self, report: Report, recorder: RunTracker, folder: RunFolder, total: int,
                  delivered: int, reached: int, elapsed: float, partial: Optional[str]) -> None:
@@ -134,8 +138,8 @@ def _wait_for_replay(market: sim.Sim, timeout: Optional[float]) -> bool:
 
 
 class _TickFile:
-    """A tick file as the exchange's loader read and checked it, in one pass: how many ticks and
-    its instruments with their exchanges, in first-seen order."""
+    """A tick file as the exchange's loader read, checked and normalised it, in one pass: how many
+    ticks, its instruments with their exchanges, in first-seen order, and what was normalised."""
 
     def __init__(self, market: sim.Sim, path: _Path) -> None:
         self.path = str(path)
@@ -145,6 +149,27 @@ class _TickFile:
             raise InputFileError(str(error)) from None
         self.instruments: Dict[str, str] = {
             i.instrument: i.exchange for i in market.replay_instruments()}
+        self.normalised = market.replay_normalised()
+
+
+# How the report words each kind of normalisation: (one, several). A kind the stand-in counts and
+# this table lacks is shown by its name.
+_NORMALISED_WORDS = {
+    "stale_snapshots": ("stale snapshot skipped (older than its instrument's last)",
+                        "stale snapshots skipped (older than their instrument's last)"),
+    "no_value_prices": ("price read as 'no value' (empty, N/A, nan, 1e300 or above)",
+                        "prices read as 'no value' (empty, N/A, nan, 1e300 or above)"),
+}
+
+
+def normalised_text(counts: Mapping[str, int]) -> str:
+    """What loading changed in the tick files, as the report says it; empty when nothing."""
+    parts = []
+    for kind, count in counts.items():
+        if count:
+            one, several = _NORMALISED_WORDS.get(kind, (kind.replace("_", " "),) * 2)
+            parts.append("%d %s" % (count, one if count == 1 else several))
+    return ", ".join(parts)
 
 
 def _open_days(market: sim.Sim, files: Sequence[days.DayFile]) -> List[_TickFile]:
@@ -183,7 +208,7 @@ def run_replay(strategy: Union[Strategy, _Path],
                scenario: Optional[_Path] = None, params: Optional[Mapping[str, Any]] = None,
                continue_from: Optional[_Path] = None, pictures: bool = True,
                timeout: Optional[float] = None,
-               log: Optional[Callable[[str], Any]] = None) -> ReplayResult:
+               log: Optional[Callable[[str], Any]] = None, strict: bool = False) -> ReplayResult:
     """Replays a tick file through `strategy` (a Strategy, or a "file.py[:Class]" location built
     with `params`) on the exchange of `scenario` (a JSON file; None: the stand-in's built-in one).
     `ticks` may also be a list of files or folders holding one trading day each: they are played
@@ -192,7 +217,9 @@ def run_replay(strategy: Union[Strategy, _Path],
     `continue_from` names an earlier run's folder whose kept trading day to continue. speed 0
     replays lock-step as fast as possible, s > 0 paces the ticks s times faster than real time.
     Ctrl-C (KeyboardInterrupt) during the replay, or `timeout` seconds passing, cuts it short
-    and returns a partial result. Raises an InputFileError, ParameterError or StartupError (each a
+    and returns a partial result. What ordinary recorders write (prices without a value, a
+    snapshot pushed again with an older time) is normalised and counted in the report; `strict`
+    refuses such a file instead. Raises an InputFileError, ParameterError or StartupError (each a
     QuorvaneError), or OSError, before the replay when the inputs are refused."""
     log = log or (lambda text: print(text, flush=True))
     if isinstance(strategy, (str, os.PathLike)):
@@ -210,6 +237,7 @@ def run_replay(strategy: Union[Strategy, _Path],
     market.set_flow_control(0, 0)
     market.set_latency(100)
     market.set_md_rate(0)
+    market.set_replay_strict(strict)
     if len(files) > 1:
         if continue_from is not None:
             raise ParameterError("a run of several days starts from the scenario's own day")
@@ -293,10 +321,12 @@ def _replay(market: sim.Sim, client: Client, strategy: Strategy, files: List[day
             strategy.ticks_expected = tick_file.count
             strategy.ticks_at_day_start = client.ticks_seen
             client.hook("on_day_start", day.trading_day)
-            log("Replaying %d ticks of %s (%s)%s ..." % (
+            changed = normalised_text(tick_file.normalised)
+            log("Replaying %d ticks of %s (%s)%s%s ..." % (
                 tick_file.count, os.path.basename(tick_file.path),
                 ", ".join("%s.%s" % kv for kv in instruments.items()),
-                ", trading day %s" % day.trading_day if len(files) > 1 else ""))
+                ", trading day %s" % day.trading_day if len(files) > 1 else "",
+                "; normalised on load: %s" % changed if changed else ""))
             if index:
                 market.replay_open(tick_file.path)
             market.replay_play(speed)
@@ -336,11 +366,19 @@ def _replay(market: sim.Sim, client: Client, strategy: Strategy, files: List[day
     played.append(days.close_day(client, last.trading_day, tick_files[len(played)].count,
                                  recorder))
     report = build_report(client, recorder, start, partial)
+    normalised: Dict[str, int] = {}
+    for tick_file in tick_files:
+        for kind, count in tick_file.normalised.items():
+            normalised[kind] = normalised.get(kind, 0) + count
+    changed = normalised_text(normalised)
+    report.normalised = "Normalised on load: %s" % changed if changed else ""
     if len(played) > 1:
         days.whole_run(report, played, start)
     result = ReplayResult(report, recorder, folder, sum(t.count for t in tick_files), delivered,
                           client.ticks_seen, elapsed, partial)
     result.days = played
+    result.normalised = normalised
+    result.normalised_files = {t.path: t.normalised for t in tick_files}
     result.stats = statistics.compute(
         [d.day() for d in played], days.fills_of_trades(report.trades), recorder.multipliers,
         days.opening_balance(start), curve=days.curve(recorder, client.exchange_clock, played,

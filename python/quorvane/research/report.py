@@ -102,6 +102,7 @@ class Report:
     def __init__(self) -> None:
         self.partial: Optional[str] = None   # why the run ended early, or None
         self.start = ""
+        self.normalised = ""   # what loading changed in the tick files, or empty
         self.orders: Dict[str, int] = {}
         self.fills = 0
         self.fill_volume = 0
@@ -143,6 +144,8 @@ class Report:
             lines.append("PARTIAL RUN: %s" % self.partial)
         if self.start:
             lines.append(self.start)
+        if self.normalised:
+            lines.append(self.normalised)
         lines += ["Orders: %d placed (%s)" % (sum(self.orders.values()), ", ".join(
                       "%d %s" % (n, status) for status, n in sorted(self.orders.items()))),
                   "Fills: %d, %d lots" % (self.fills, self.fill_volume),

@@ -47,8 +47,8 @@ class Result(TypedDict, total=False):
 
 
 # The arguments of run_combination for one combination: (files, strategy, params, fixed,
-# scenario, out_dir).
-_Task = Tuple[List[_PathArg], str, Dict[str, str], Dict[str, Any], Optional[str], str]
+# scenario, out_dir, strict).
+_Task = Tuple[List[_PathArg], str, Dict[str, str], Dict[str, Any], Optional[str], str, bool]
 
 
 def parse_grid(options: Iterable[str]) -> Dict[str, List[str]]:
@@ -81,7 +81,7 @@ def _label(params: Mapping[str, Any]) -> str:
 
 def run_combination(files: Sequence[_PathArg], strategy: str, params: Mapping[str, str],
                     fixed: Mapping[str, Any], scenario: Optional[str], out_dir: str,
-                    timeout: float = 3600.0) -> Result:
+                    strict: bool = False, timeout: float = 3600.0) -> Result:
     """Replays one combination in a new interpreter; returns {"params", "ok", "stats", "error",
     "seconds", "out"}. Runs on a Dask worker, so it never raises."""
     started = time.monotonic()
@@ -92,6 +92,8 @@ def run_combination(files: Sequence[_PathArg], strategy: str, params: Mapping[st
         command += ["--param", "%s=%s" % (name, value)]
     if scenario:
         command += ["--scenario", scenario]
+    if strict:
+        command.append("--strict")
     env = dict(os.environ)
     env["PYTHONPATH"] = os.pathsep.join(p for p in (_IMPORT_ROOT, env.get("PYTHONPATH")) if p)
     try:
@@ -121,15 +123,16 @@ def sweep(files: Iterable[_PathArg], strategy: _PathArg, grid: Mapping[str, Sequ
           out_dir: _PathArg, fixed: Optional[Mapping[str, Any]] = None,
           scenario: Optional[_PathArg] = None, scheduler: Optional[str] = None,
           workers: Optional[int] = None, progress: bool = True,
-          log: Callable[[str], Any] = print) -> List[Result]:
-    """Runs every combination of the grid; returns the results in grid order."""
+          log: Callable[[str], Any] = print, strict: bool = False) -> List[Result]:
+    """Runs every combination of the grid; returns the results in grid order. `strict` refuses
+    tick files that loading would normalise, as `replay --strict` does."""
     combos = combinations(grid)
     out_dir = os.path.abspath(out_dir)
     files = [os.path.abspath(f) for f in files]
     strategy = _absolute_strategy(strategy)
     scenario = os.path.abspath(scenario) if scenario else None
     tasks = [(files, strategy, params, dict(fixed or {}), scenario,
-              os.path.join(out_dir, "runs", _label(params))) for params in combos]
+              os.path.join(out_dir, "runs", _label(params)), strict) for params in combos]
     bar = progress_bar(len(tasks), progress, "run", "sweep")
     results = cast(List[Result], [None] * len(tasks))   # each filled in by its combination
     try:
