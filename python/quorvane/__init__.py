@@ -15,6 +15,7 @@ from .errors import InputFileError, ParameterError, QuorvaneError, SimError, Sta
 from .trading import codes
 from .trading.bars import Bar, BarBuilder, bars_from_csv
 from .trading.client import Client, login_record, shutdown
+from .trading.fills import OrderFill
 from .trading.strategy import Strategy
 
 if TYPE_CHECKING:
@@ -22,8 +23,8 @@ if TYPE_CHECKING:
     from .research.replay import ReplayResult, run_replay
     from .sim import Sim
 
-__all__ = ["Client", "Strategy", "login_record", "shutdown", "codes", "Bar", "BarBuilder",
-           "bars_from_csv", "run_replay", "ReplayResult", "load_strategy", "Sim",
+__all__ = ["Client", "Strategy", "OrderFill", "login_record", "shutdown", "codes", "Bar",
+           "BarBuilder", "bars_from_csv", "run_replay", "ReplayResult", "load_strategy", "Sim",
            "QuorvaneError", "StartupError", "InputFileError", "SimError", "ParameterError",
            "__version__"]
 

@@ -21,6 +21,7 @@ from typing import Any, Callable, Dict, Iterable, List, NoReturn, Optional, Tupl
 
 from . import codes, records, runtime
 from ._event_names import NOT_SENT
+from .fills import FillLedger, fill_of
 from .orders import Code, Order, OrderVerbs, Text, _code, _text
 from .strategy import Strategy
 from .timers import ExchangeClock, Timers, wall_seconds
@@ -181,6 +182,7 @@ class Client(OrderVerbs):
         self._queries: Dict[int, _Query] = {}
         self._query_lock = threading.Lock()
         self._orders: List[records.CQVOrderField] = []
+        self._fills = FillLedger()           # Traded events waiting for their trade reports
         self._stop = threading.Event()
         self._ended = False
         self._end_lock = threading.Lock()
@@ -312,9 +314,18 @@ class Client(OrderVerbs):
         order = self.order_view(order_address)
         position = self.position_view(position_address)
         if event_id == codes.TRADED:
-            self._guard("on_trade", order, position, usable_cash)
-        else:
-            self._guard("on_order", event_id, order, position, usable_cash)
+            # Held back until the order record holds the price of the trade it counts.
+            if order is None or self._fills.traded(order_address or 0, order, position,
+                                                   usable_cash):
+                self._guard("on_trade", order, position, usable_cash)
+            return
+        if event_id == codes.UPDATE_COST and order is not None:
+            for held in self._fills.update_cost(order_address or 0, order):
+                self._fills.showing(held, lambda: self._guard("on_trade", order, position,
+                                                               usable_cash))
+            if order.TradedVolumeChangeOfTurnover > 0:
+                self._guard("on_fill", fill_of(order, self.now()))
+        self._guard("on_order", event_id, order, position, usable_cash)
 
     def _on_response(self, event_id: int, record_address: Optional[int], is_last: bool,
                      user_id: str, error_id: int, message: str) -> None:
@@ -322,6 +333,9 @@ class Client(OrderVerbs):
             self.events_seen[event_id] += 1
             self._events_changed.notify_all()
         if event_id == codes.READY:
+            # The orders are restored: a trade report still missing will not come.
+            for held in self._fills.release():
+                self._fills.showing(held, lambda: self._guard("on_trade", *held[2:]))
             self.ready.set()
             self._guard("on_ready")
             return

@@ -19,6 +19,7 @@ from .records import CQVMarketDataField, CQVOrderField, CQVPositionField
 if TYPE_CHECKING:
     from .bars import Bar
     from .client import Client
+    from .fills import OrderFill
     from .timers import Timer
 
 __all__ = ["Strategy"]
@@ -31,8 +32,11 @@ class Strategy(OrderVerbs):
     Routing of the runtime's events:
       10002 Ready                       -> on_ready()
       10010 snapshot                    -> on_tick(tick)          (CQVMarketDataField view)
-      10003 Traded                      -> on_trade(order, position, usable_cash)
+      10003 Traded                      -> on_trade(order, position, usable_cash), once
+                                           the order record holds the traded price
+      10005 UpdateCost of a trade       -> on_fill(fill)            (an OrderFill)
       10004..10009 other order events   -> on_order(event_id, order, position, usable_cash)
+                                           (UpdateCost after its on_fill)
       every other response/status event -> on_response(event_id, record_address, is_last,
                                                        error_id, message)
       each turn of the worker when ready -> on_loop()
@@ -70,7 +74,14 @@ class Strategy(OrderVerbs):
 
     def on_trade(self, order: Optional[CQVOrderField], position: Optional[CQVPositionField],
                  usable_cash: float) -> None:
-        pass
+        """The order traded more lots (Traded): `order` is its record with the lots this event
+        adds (TradedVolumeChange) and the fills counted so far (TradedVolume, LastTradedPrice of
+        the latest, AverageCost), `position` the instrument's position after them."""
+
+    def on_fill(self, fill: "OrderFill") -> None:
+        """One fill of an order, once per trade report, with its own price, lots and time (an
+        OrderFill): the handler for counting what traded and at what price. It comes before the
+        on_order(UpdateCost, ...) of the same report."""
 
     def on_response(self, event_id: int, record_address: int, is_last: bool, error_id: int,
                     message: str) -> None:
