@@ -122,7 +122,7 @@ class TestReport:
         write_trades(tmp_path / "trades.csv", report.trades)
         rows = (tmp_path / "trades.csv").read_text().splitlines()
         assert [r.split(",")[0] for r in rows[1:]] == ["9", "10", "11"]
-        assert rows[2].split(",")[5:9] == ["Sell", "CloseToday", "110.0000", "2"]
+        assert rows[2].split(",")[6:10] == ["Sell", "CloseToday", "110.0000", "2"]
         assert "DIFFERS" not in report.text()
         assert "Positions at the end: rb2605 short 1 (margin held 1080.00)" in report.text()
 

@@ -51,12 +51,19 @@ class TestReturns:
 class TestDrawdown:
     def test_the_deepest_fall_and_the_longest_stretch_below_a_peak(self):
         curve = [("20260105", 100.0), ("20260106", 120.0), ("20260107", 90.0),
-                 ("20260108", 125.0), ("20260109", 110.0), ("20260112", 115.0)]
+                 ("20260108", 125.0), ("20260109", 110.0), ("20260112", 115.0),
+                 ("20260113", 118.0)]
         amount, share, peak, trough, days, start, end = stats.drawdown(curve)
         assert (amount, peak, trough) == (30.0, "20260106", "20260107")
         assert share == pytest.approx(0.25)
-        # Below 125 from the 8th to the end (the 12th): 4 calendar days, longer than the first.
-        assert (days, start, end) == (4, "20260108", "20260112")
+        # Below 125 from Thursday the 8th to the end, Tuesday the 13th: 3 trading days (the
+        # weekend counts none), longer than the first.
+        assert (days, start, end) == (3, "20260108", "20260113")
+
+    def test_a_drawdown_over_a_weekend_counts_trading_days(self):
+        curve = [("20260109 09:00:00", 100.0), ("20260109 14:00:00", 90.0),
+                 ("20260112 21:30:00", 95.0), ("20260112 14:00:00", 100.0)]
+        assert stats.drawdown(curve)[4:] == (1, "20260109 09:00:00", "20260112 14:00:00")
 
     def test_a_rising_curve_has_none(self):
         curve = [("20260105", 100.0), ("20260106", 101.0), ("20260107", 101.0)]
@@ -91,6 +98,18 @@ class TestRoundTrips:
                  fill("Buy", "Open", 100, 1), fill("Sell", "Close", 99, 1)]
         s = stats.compute([Day("20260105", 1000.0, 0.0)], fills, {}, 1000.0)
         assert s["profit_factor"] == pytest.approx(3.0)
+
+    def test_a_trading_days_night_fills_pair_before_its_day_fills(self):
+        def at(day, time, direction, offset, price, date):
+            return Fill(day, time, "rb2705", direction, offset, price, 1, date)
+        # Listed by time of day, as the trades of a trading day with a night session sort when
+        # the night is not put first: Tuesday 09:05 closes the lot Monday evening's 21:30 opened.
+        fills = [at("20260106", "09:05:00", "Sell", "CloseToday", 3510, "20260106"),
+                 at("20260106", "21:30:00", "Buy", "Open", 3500, "20260105"),
+                 at("20260106", "00:30:00", "Sell", "CloseToday", 3490, "20260106"),
+                 at("20260106", "23:00:00", "Buy", "Open", 3520, "20260105")]
+        # 21:30 -> 00:30 (after midnight) loses 100, 23:00 -> 09:05 loses 100.
+        assert stats.round_trips(fills, {"rb2705": 10}) == [-100.0, -100.0]
 
     def test_lots_closed_without_a_known_open_count_nothing(self):
         assert stats.round_trips([fill("Sell", "CloseYesterday", 3500, 2)], {"rb2705": 10}) == [0.0]

@@ -13,12 +13,15 @@ from typing import TypeVar, Union, cast
 from ..errors import InputFileError, StartupError
 from ..trading import codes
 from ..trading.records import CThostFtdcTradeField
+from .fees import fill_fees
+from .report import trade_order
 from .stats import Day, Fill, Point
 
 if TYPE_CHECKING:
     from ..sim import Sim
     from ..trading.client import Client
     from ..trading.timers import ExchangeClock
+    from .fees import Rates
     from .report import Check, Report, StartState
     from .tracking import RunTracker
 
@@ -103,6 +106,7 @@ class DayResult:
         # instrument -> (long lots, short lots), both sides shown
         self.positions: Dict[str, Tuple[int, int]] = {}
         self.marks_end = 0    # the recorder's marks up to the end of this day
+        self.fills_end = 0    # and its fills
 
     @property
     def net_profit(self) -> float:
@@ -120,7 +124,8 @@ def close_day(client: "Client", trading_day: Optional[str], ticks: Optional[int]
     result = DayResult(trading_day, ticks)
     if recorder is not None:
         result.marks_end = recorder.tick_count()
-    result.trades = [t for t in client.exchange_trades() if t.TradeID]
+        result.fills_end = len(recorder.fills)
+    result.trades = sorted((t for t in client.exchange_trades() if t.TradeID), key=trade_order)
     for p in client.exchange_positions():
         if not p.InstrumentID or p.Position == 0:
             continue
@@ -157,12 +162,7 @@ def fills_of_trades(trades: Iterable[CThostFtdcTradeField]) -> List[Fill]:
     """The exchange's trade records (in the run's order) as statistics fills."""
     return [Fill(t.TradingDay.decode(), t.TradeTime.decode(), t.InstrumentID.decode(),
                  codes.direction_name(t.Direction), codes.offset_name(t.OffsetFlag), t.Price,
-                 t.Volume) for t in trades]
-
-
-def _trade_order(trade: CThostFtdcTradeField) -> Tuple[bytes, bytes, int, bytes]:
-    number = trade.TradeID.strip()
-    return (trade.TradingDay, trade.TradeTime, int(number) if number.isdigit() else 0, number)
+                 t.Volume, t.TradeDate.decode()) for t in trades]
 
 
 def opening_balance(start: "StartState") -> float:
@@ -181,7 +181,7 @@ def whole_run(report: "Report", days: Sequence[DayResult], start: "StartState") 
               if (t.TradeDate, t.TradeID.strip(), t.Direction) not in first]
     for day in days[1:]:
         trades += day.trades
-    report.trades = sorted(trades, key=_trade_order)
+    report.trades = sorted(trades, key=trade_order)
     report.fees = sum(d.fees for d in days) - base("Commission")
     report.exchange_pnl = (sum(d.close_profit + d.position_profit for d in days)
                            - base("CloseProfit") - base("PositionProfit"))
@@ -204,19 +204,33 @@ def whole_run(report: "Report", days: Sequence[DayResult], start: "StartState") 
     report.checks = checks
 
 
-def curve(recorder: "RunTracker", clock: Optional["ExchangeClock"], days: Iterable[DayResult],
-          capital: float) -> List[Point]:
+def curve(recorder: "RunTracker", clock: Optional["ExchangeClock"], days: Sequence[DayResult],
+          capital: float, rates: Optional["Rates"] = None, paid_before: float = 0.0
+          ) -> List[Point]:
     """The run's equity curve: a point per tick, labelled with its exchange time, worth the
-    capital plus the recorder's profit marked to market, less the fees of the days before."""
+    capital plus the recorder's profit marked to market, less the fees paid so far: each fill's
+    share of its day's fees (fees.fill_fees, at the commission `rates`) from the tick it
+    followed on. `paid_before` is what the first day had paid in fees when the run began."""
     # A clock that has seconds has a time too.
     origin = cast(datetime.datetime, clock.now()) - datetime.timedelta(
         seconds=cast(float, clock.seconds())) if (
         clock is not None and clock.seconds() is not None) else None
     times, values = recorder.equity_curve()
+    fees, unspent = fill_fees(recorder.fills, days, rates or {}, recorder.multipliers,
+                              recorder.started, paid_before)
     points: List[Point]
-    points, paid, begin = [], 0.0, 0
-    for day in days:
-        for n in range(begin, min(day.marks_end, len(values))):
+    points, paid, begin, fill = [], 0.0, 0, 0
+    for day, left in zip(days, unspent):
+        end = min(day.marks_end, len(values))
+        for n in range(begin, end):
+            # The day's last point has paid all of the day's fees.
+            last = n == end - 1
+            while fill < day.fills_end and (
+                    last or recorder.fills[fill]["seconds"] <= times[n]):
+                paid += fees[fill]
+                fill += 1
+            if last:
+                paid += left
             if origin is not None:
                 when = origin + datetime.timedelta(seconds=times[n])
                 label = "%s %s" % (day.trading_day, when.strftime("%H:%M:%S"))
@@ -224,7 +238,6 @@ def curve(recorder: "RunTracker", clock: Optional["ExchangeClock"], days: Iterab
                 label = "%s #%d" % (day.trading_day, n)
             points.append((label, capital + values[n] - paid))
         begin = max(begin, day.marks_end)
-        paid += day.fees
     return points
 
 

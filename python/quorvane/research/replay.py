@@ -25,6 +25,7 @@ from ..trading.client import Client
 from ..trading.strategy import Strategy
 from . import days
 from . import stats as statistics
+from .fees import commission_rates
 from .loading import load_strategy
 from .pictures import MISSING_NOTE as PICTURES_MISSING
 from .pictures import draw as draw_pictures
@@ -282,6 +283,7 @@ def _replay(market: sim.Sim, client: Client, strategy: Strategy, files: List[day
     listed = {i.InstrumentID.decode(): i
               for i in client.query(11402, records.CThostFtdcInstrumentField)}
     resolved = [t.instruments for t in tick_files]
+    rates = commission_rates(client)
     start = StartState.query(client, kept_from=cast(
         Optional[str], continue_from and os.path.basename(os.path.abspath(continue_from))))
     if files[0].trading_day is None and start.account is not None:
@@ -379,10 +381,11 @@ def _replay(market: sim.Sim, client: Client, strategy: Strategy, files: List[day
     result.days = played
     result.normalised = normalised
     result.normalised_files = {t.path: t.normalised for t in tick_files}
+    equity = days.curve(recorder, client.exchange_clock, played, days.opening_balance(start),
+                        rates, start.account.Commission if start.account is not None else 0.0)
     result.stats = statistics.compute(
         [d.day() for d in played], days.fills_of_trades(report.trades), recorder.multipliers,
-        days.opening_balance(start), curve=days.curve(recorder, client.exchange_clock, played,
-                                                      days.opening_balance(start)))
+        days.opening_balance(start), curve=equity)
     result.files["report"] = write_text(folder.file("report.txt"), report, played,
                                         result.stats)
     result.files["trades"] = write_trades(folder.file("trades.csv"), report.trades)
@@ -398,8 +401,7 @@ def _replay(market: sim.Sim, client: Client, strategy: Strategy, files: List[day
             result.pictures_note = PICTURES_MISSING
             log(PICTURES_MISSING)
         else:
-            drawn += statistics.plot(folder.path, result.stats, days.curve(
-                recorder, client.exchange_clock, played, days.opening_balance(start)))
+            drawn += statistics.plot(folder.path, result.stats, equity)
             for path in drawn:
                 result.files[os.path.basename(path)] = path
     log("Files in %s: %s" % (folder.path, ", ".join(

@@ -14,6 +14,7 @@ from typing import Tuple, Type, TypeVar, Union
 from ..trading import codes
 from ..trading.records import (CThostFtdcInvestorPositionField, CThostFtdcTradeField,
                                CThostFtdcTradingAccountField)
+from .stats import exchange_order
 from .tracking import RunTracker
 
 if TYPE_CHECKING:
@@ -91,9 +92,11 @@ def _trade_key(trade: CThostFtdcTradeField) -> TradeKey:
     return (trade.TradeDate, trade.TradeID.strip(), trade.Direction)
 
 
-def _trade_order(trade: CThostFtdcTradeField) -> Tuple[bytes, bytes, int, bytes]:
+def trade_order(trade: CThostFtdcTradeField) -> Tuple[Tuple[str, int], int, bytes]:
+    """Sort key of a trade record in exchange order (stats.exchange_order), then by its number."""
     number = trade.TradeID.strip()
-    return (trade.TradeDate, trade.TradeTime, int(number) if number.isdigit() else 0, number)
+    return (exchange_order(trade.TradingDay.decode(), trade.TradeTime.decode()),
+            int(number) if number.isdigit() else 0, number)
 
 
 class Report:
@@ -214,7 +217,7 @@ def build_report(client: "Client", recorder: RunTracker, start: Optional[StartSt
     report.fill_volume = sum(f["volume"] for f in recorder.fills)
 
     trades = [t for t in client.exchange_trades() if _trade_key(t) not in start.trade_ids]
-    report.trades = sorted(trades, key=_trade_order)
+    report.trades = sorted(trades, key=trade_order)
     positions = client.exchange_positions()
     account = client.trading_account()
 
@@ -260,18 +263,20 @@ def build_report(client: "Client", recorder: RunTracker, start: Optional[StartSt
     return report
 
 
-TRADE_COLUMNS = ["TradeID", "TradingDay", "TradeTime", "InstrumentID", "ExchangeID", "Direction",
-                 "Offset", "Price", "Volume", "OrderID", "OrderSysID"]
+TRADE_COLUMNS = ["TradeID", "TradingDay", "TradeDate", "TradeTime", "InstrumentID", "ExchangeID",
+                 "Direction", "Offset", "Price", "Volume", "OrderID", "OrderSysID"]
 
 
 def write_trades(path: _Path, trades: Iterable[CThostFtdcTradeField]) -> _Path:
-    """The exchange's trade records, one row each, with the runtime's OrderID of each trade."""
+    """The exchange's trade records, one row each, with the runtime's OrderID of each trade;
+    TradeDate is the calendar date (a night session's is the evening before its trading day)."""
     with open(path, "w", newline="") as out:
         writer = csv.writer(out)
         writer.writerow(TRADE_COLUMNS)
         for t in trades:
             writer.writerow([t.TradeID.decode().strip(), t.TradingDay.decode(),
-                             t.TradeTime.decode(), t.InstrumentID.decode(), t.ExchangeID.decode(),
+                             t.TradeDate.decode(), t.TradeTime.decode(),
+                             t.InstrumentID.decode(), t.ExchangeID.decode(),
                              codes.direction_name(t.Direction), codes.offset_name(t.OffsetFlag),
                              "%.4f" % t.Price, t.Volume, t.OrderRef.decode().strip(),
                              t.OrderSysID.decode().strip()])

@@ -12,14 +12,21 @@ Definitions, so that anyone can recompute them:
                     * sqrt(periods_per_year); undefined (None) with fewer than two days or no
                     variation; no risk-free rate is subtracted
   equity curve      a point per tick of a replay: the initial capital plus the profit marked to
-                    the last price, less the fees of the days before (without marks, one point
-                    per day end: the balance)
+                    the last price, less the fees paid so far, each fill's when it fills (a
+                    day's fees shared among its fills in proportion to their fees at the
+                    broker's commission rates); without marks, one point per day end: the
+                    balance
   drawdown          on the equity curve: the largest
                     fall from a running peak, as an amount and as a share of that peak; its
                     duration is the longest stretch below a peak, from the peak's point to the
-                    point that regains it (or the last point), counted in trading days
-  round trips       closing fills paired first-in first-out with the opening fills of the same
-                    instrument and side; each closing fill is one trade whose profit is
+                    point that regains it (or the last point), counted in trading days of the
+                    curve (Friday to Monday is one)
+  exchange order    fills in the order they traded: by trading day, then by the time counted
+                    from 18:00 of the evening the trading day opens (its night session first,
+                    past midnight next, then its day), then as the exchange numbered them
+  round trips       closing fills, in exchange order, paired first-in first-out with the
+                    opening fills of the same instrument and side; each closing fill is one
+                    trade whose profit is
                     (close - open) * lots * multiplier (reversed for shorts), gross of fees
   win rate          round trips with a profit above zero / all round trips
   profit factor     sum of winning round trips / -sum of losing ones (None without losses)
@@ -35,8 +42,8 @@ import typing
 from typing import Any, Callable, Dict, Iterable, List, Mapping, NamedTuple, Optional, Sequence
 from typing import Tuple, TypeVar, Union, cast
 
-__all__ = ["Fill", "Day", "PERIODS_PER_YEAR", "round_trips", "drawdown", "compute", "text",
-           "write_json", "write_csv", "plot"]
+__all__ = ["Fill", "Day", "PERIODS_PER_YEAR", "exchange_order", "round_trips", "drawdown",
+           "compute", "text", "write_json", "write_csv", "plot"]
 
 PERIODS_PER_YEAR = 240
 
@@ -49,7 +56,7 @@ Stats = Mapping[str, Any]
 
 class Fill(NamedTuple):
     """One fill, as the trades file writes it: direction Buy or Sell, offset Open or a
-close (Close, CloseToday, CloseYesterday)."""
+close (Close, CloseToday, CloseYesterday), and the calendar date it traded on."""
 
     trading_day: str
     time: str
@@ -58,6 +65,22 @@ close (Close, CloseToday, CloseYesterday)."""
     offset: str
     price: float
     volume: int
+    date: str = ""
+
+
+# A trading day opens with the evening before it: times of day count from 18:00.
+_EVENING = 18 * 3600
+
+
+def exchange_order(trading_day: str, time: str) -> Tuple[str, int]:
+    """Sort key of a fill traded at `time` ("HH:MM:SS") of `trading_day`: the trading day, then
+    the seconds since 18:00 of the evening it opens, so that its night session (also past
+    midnight, also on a Friday evening for a Monday) comes before its day session."""
+    try:
+        hours, minutes, seconds = (int(part) for part in time.split(":"))
+    except ValueError:
+        return trading_day, 0
+    return trading_day, (hours * 3600 + minutes * 60 + seconds - _EVENING) % 86400
 
 
 class Day(NamedTuple):
@@ -70,14 +93,14 @@ positions marked at the settlement) and the fees the day cost."""
 
 
 def round_trips(fills: Iterable[Fill], multipliers: Mapping[str, float]) -> List[float]:
-    """Profit of each closing fill, paired first-in first-out with the open lots it closes; lots
-    closed without a known opening (yesterday's positions of a scenario) count from the close
-    price, i.e. zero."""
+    """Profit of each closing fill in exchange order (fills of one time keep their order),
+    paired first-in first-out with the open lots it closes; lots closed without a known opening
+    (yesterday's positions of a scenario) count from the close price, i.e. zero."""
     # (instrument, long?) -> [price, lots]
     open_lots: typing.DefaultDict[Tuple[str, bool], typing.Deque[List[float]]] = \
         collections.defaultdict(collections.deque)
     trips = []
-    for f in fills:
+    for f in sorted(fills, key=lambda f: exchange_order(f.trading_day, f.time)):
         multiplier = multipliers.get(f.instrument, 1)
         buy = f.direction.lower() == "buy"
         if f.offset.lower() == "open":
@@ -101,11 +124,20 @@ def round_trips(fills: Iterable[Fill], multipliers: Mapping[str, float]) -> List
 
 def drawdown(curve: Sequence[Point]) -> Tuple[float, float, Optional[str], Optional[str], int,
                                               Optional[str], Optional[str]]:
-    """(amount, share of the peak, peak label, trough label, days of the longest stretch below a
-    peak, its start label, its end label) of a curve of (label, value) points whose labels start
-    with the trading day ("20260105" or "20260105 09:30:00")."""
+    """(amount, share of the peak, peak label, trough label, trading days of the longest stretch
+    below a peak, its start label, its end label) of a curve of (label, value) points whose
+    labels start with the trading day ("20260105" or "20260105 09:30:00"); the trading days
+    counted are the curve's own."""
     if not curve:
         return 0.0, 0.0, None, None, 0, None, None
+    # The curve's trading days, numbered in their order.
+    day_number: Dict[str, int] = {}
+    for label, _ in curve:
+        day_number.setdefault(label[:8], len(day_number))
+
+    def days_between(start: str, end: str) -> int:
+        return day_number[end[:8]] - day_number[start[:8]]
+
     peak_value, peak_label = curve[0][1], curve[0][0]
     worst: Tuple[float, float, Optional[str], Optional[str]] = (0.0, 0.0, None, None)
     longest: Tuple[int, Optional[str], Optional[str]] = (0, None, None)
@@ -113,7 +145,7 @@ def drawdown(curve: Sequence[Point]) -> Tuple[float, float, Optional[str], Optio
     for label, value in curve:
         if value >= peak_value:
             if under:
-                longest = max(longest, (_days_between(peak_label, label), peak_label, label),
+                longest = max(longest, (days_between(peak_label, label), peak_label, label),
                               key=lambda x: x[0])
             peak_value, peak_label, under = value, label, False
             continue
@@ -123,28 +155,17 @@ def drawdown(curve: Sequence[Point]) -> Tuple[float, float, Optional[str], Optio
             worst = (fall, fall / peak_value if peak_value > 0 else 0.0, peak_label, label)
     last = curve[-1]
     if under:
-        longest = max(longest, (_days_between(peak_label, last[0]), peak_label, last[0]),
+        longest = max(longest, (days_between(peak_label, last[0]), peak_label, last[0]),
                       key=lambda x: x[0])
     return worst + longest
-
-
-def _days_between(start: str, end: str) -> int:
-    """Trading days from one label to another, counted by their dates (20260105 to 20260107: 2)."""
-    from datetime import date
-    a, b = start[:8], end[:8]
-    try:
-        da = date(int(a[:4]), int(a[4:6]), int(a[6:8]))
-        db = date(int(b[:4]), int(b[4:6]), int(b[6:8]))
-    except ValueError:
-        return 0
-    return (db - da).days
 
 
 def compute(days: Sequence[Day], fills: Sequence[Fill], multipliers: Mapping[str, float],
             initial_capital: float, curve: Optional[Sequence[Point]] = None,
             periods_per_year: float = PERIODS_PER_YEAR) -> "typing.OrderedDict[str, Any]":
     """The statistics of a run as an ordered dict: `days` are Day records in trading-day order,
-    `fills` Fill records in time order, `curve` (label, equity) points (default: the day ends)."""
+    `fills` Fill records (paired in exchange order), `curve` (label, equity) points (default:
+    the day ends)."""
     stats: "typing.OrderedDict[str, Any]" = collections.OrderedDict()
     balances = [initial_capital] + [d.balance for d in days]
     daily = [b - a for a, b in zip(balances, balances[1:])]

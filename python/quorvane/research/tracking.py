@@ -63,6 +63,8 @@ class RunTracker(Strategy):
         # id of a snapshot view -> (the view, its times, its prices)
         self._by_view: Dict[int, Tuple[CQVMarketDataField, "array[float]", "array[float]"]] = {}
         self.fills: List[Dict[str, Any]] = []
+        # instrument -> (long lots, short lots) held when the run started
+        self.started: Dict[str, Tuple[int, int]] = {}
         self.start_cash_flow = 0.0
         self.cash_flow = 0.0
         self.ticks = 0               # counts ticks only while there is no clock
@@ -82,6 +84,8 @@ class RunTracker(Strategy):
         track.long += long
         track.short += short
         track.start_price = mark
+        before = self.started.get(instrument, (0, 0))
+        self.started[instrument] = (before[0] + long, before[1] + short)
         self.start_cash_flow -= (long - short) * mark * track.multiplier
         self.cash_flow = self.start_cash_flow
 
@@ -131,11 +135,13 @@ class RunTracker(Strategy):
         else:
             track.long -= volume
         direction = codes.direction_name(order.Direction)
-        track.fills.append((self._now(), price, signed, direction))
+        now = self._now()
+        track.fills.append((now, price, signed, direction))
         self.fills.append({"order_id": order.OrderID, "instrument": instrument,
                            "exchange": order.ExchangeID.decode(), "direction": direction,
                            "offset": codes.offset_name(order.OffsetFlag),
-                           "price": price, "volume": volume, "time": order.UpdateTime.decode()})
+                           "price": price, "volume": volume, "time": order.UpdateTime.decode(),
+                           "seconds": now})
 
     @property
     def net(self) -> Dict[str, int]:
