@@ -156,10 +156,8 @@ class _TickFile:
 # How the report words each kind of normalisation: (one, several). A kind the stand-in counts and
 # this table lacks is shown by its name.
 _NORMALISED_WORDS = {
-    "stale_snapshots": ("stale snapshot skipped (older than its instrument's last)",
-                        "stale snapshots skipped (older than their instrument's last)"),
-    "no_value_prices": ("price read as 'no value' (empty, N/A, nan, 1e300 or above)",
-                        "prices read as 'no value' (empty, N/A, nan, 1e300 or above)"),
+    "stale_snapshots": ("stale snapshot skipped", "stale snapshots skipped"),
+    "no_value_prices": ("'no value' price", "'no value' prices"),
 }
 
 
@@ -373,7 +371,7 @@ def _replay(market: sim.Sim, client: Client, strategy: Strategy, files: List[day
         for kind, count in tick_file.normalised.items():
             normalised[kind] = normalised.get(kind, 0) + count
     changed = normalised_text(normalised)
-    report.normalised = "Normalised on load: %s" % changed if changed else ""
+    report.normalised = "normalised: %s" % changed if changed else ""
     if len(played) > 1:
         days.whole_run(report, played, start)
     result = ReplayResult(report, recorder, folder, sum(t.count for t in tick_files), delivered,
