@@ -162,6 +162,7 @@ OrderOutcome Broker::insertOrder(BrokerSession& session, CThostFtdcInputOrderFie
   out.reports.push_back(order.field);
 
   out.exchangeRejection = exchangeRefusal(input, *ins);
+  if (out.exchangeRejection.empty()) out.exchangeRejection = exchange_.sessionRefusal(*ins, input);
   const std::string& ex = ins->def.exchangeId;
   auto& f = order.field;
   if (!out.exchangeRejection.empty()) {
@@ -191,7 +192,8 @@ OrderOutcome Broker::insertOrder(BrokerSession& session, CThostFtdcInputOrderFie
   out.reports.push_back(f);
   const bool accepted = out.exchangeRejection.empty();
   const std::size_t number = addOrder(order, hold);
-  if (accepted) book(exchange_.matchNew(number), out.followUps);
+  // In the opening auction's collection an order only rests; the auction matches it.
+  if (accepted && exchange_.phase(*ins) == Phase::kContinuous) book(exchange_.matchNew(number), out.followUps);
   exchange_.rest(number);
   persist(out.reports, out.followUps);
   return out;

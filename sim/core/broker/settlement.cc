@@ -11,6 +11,12 @@ namespace qvsim {
 
 std::vector<Report> Broker::onSnapshot(const CThostFtdcDepthMarketDataField& depth) {
   std::vector<Report> out;
+  for (const CThostFtdcInstrumentStatusField& status : exchange_.statusChanges()) {
+    Report r;
+    r.isStatus = true;
+    r.status = status;
+    out.push_back(std::move(r));
+  }
   book(exchange_.matchSnapshot(depth), out);
   persist(out);
   return out;

@@ -66,6 +66,16 @@ void Exchange::load(const Scenario& scenario) {
     describeTerms(def, f);
     instruments_[def.instrumentId] = s;
   }
+  hours_ = TradingHours::shipped();
+  std::string ignored;  // the scenario's rows were checked when it was read
+  for (const HoursDef& h : scenario.tradingHours) hours_.set(h.exchangeId, h.products, h.sessions, ignored);
+  calendar_ = Calendar::shipped();
+  for (int day : scenario.holidays) calendar_.addHoliday(day);
+  sessions_ = scenario.sessions;
+  phasesDay_ = statusDay_ = -1;
+  phases_.clear();
+  statusSent_.clear();
+  auctioned_.clear();
 }
 
 const InstrumentState* Exchange::instrument(const std::string& instrumentId) const {

@@ -4,6 +4,10 @@
 // (core/exchange/matching.cc); it numbers orders (OrderSysID) and trades (TradeID) and makes the
 // order's record change and the trade of each fill. It holds no money: the broker books the
 // matches in its investors' accounts (core/broker/accounts.h) in the order they were found.
+// Its clock runs by trading sessions (core/market_time/trading_hours.h): in a replay, or when the
+// scenario says "sessions": "table", orders are taken only in continuous trading and in the
+// opening call auction, which matches at one price when it ends, and every change of a product's
+// phase is an instrument status for the trader sessions. Otherwise it trades at any hour.
 // Not thread-safe by itself: owned by the broker and used only under the world lock.
 #pragma once
 
@@ -18,6 +22,8 @@
 #include "core/exchange/match.h"
 #include "core/exchange/price_book.h"
 #include "core/exchange/working_order.h"
+#include "core/market_time/calendar.h"
+#include "core/market_time/trading_hours.h"
 #include "core/scenario/scenario.h"
 #include "core/text/text_map.h"
 
@@ -25,8 +31,19 @@ namespace qvsim {
 
 class Exchange {
  public:
-  // Lists the scenario's instruments and forgets every order, book, market view and number.
+  // Lists the scenario's instruments, takes its trading hours and calendar, and forgets every
+  // order, book, market view and number.
   void load(const Scenario& scenario);
+
+  // The instrument's phase now, by the exchange's clock: continuous trading at any hour when the
+  // sessions do not apply or its product has no trading hours.
+  Phase phase(const InstrumentState& ins) const;
+  // Why the exchange refuses a new order of the instrument now (UTF-8), or empty: outside
+  // continuous trading and the auction's collection of orders.
+  std::string sessionRefusal(const InstrumentState& ins, const CThostFtdcInputOrderField& input) const;
+  // The instrument statuses that changed since the last call, by product, in the order they
+  // changed: a product seen the first time in a trading day reports the phase it is in.
+  std::vector<CThostFtdcInstrumentStatusField> statusChanges();
 
   const InstrumentState* instrument(const std::string& instrumentId) const;
   const std::map<std::string, InstrumentState>& instruments() const { return instruments_; }
@@ -69,7 +86,9 @@ class Exchange {
   // The matches of order `number` (just added) against other clients' resting orders and the
   // market's displayed levels; sets the queue ahead of what is left. Changes no order's volume.
   std::vector<Match> matchNew(std::size_t number);
-  // Sees the snapshot and finds the fills of its instrument's resting orders. Changes no order's volume.
+  // Sees the snapshot and finds the fills of its instrument's resting orders: first, once a day,
+  // the opening auction's when the auction ends, then those of continuous trading. Changes no
+  // order's volume.
   std::vector<Match> matchSnapshot(const CThostFtdcDepthMarketDataField& depth);
 
   // Closes the day at `settled` prices: the next day's price bands centre on them and they stand
@@ -79,6 +98,19 @@ class Exchange {
  private:
   // Whether at least `needed` of the order could trade at once.
   bool canTrade(const WorkingOrder& order, long long needed);
+  bool sessionsApply() const;
+  // The trading day the exchange's clock is in: a night belongs to the next trading day, a
+  // weekend or holiday to none (0).
+  int marketDay() const;
+  // The phases of the instrument's product today, or null when it trades at any hour.
+  const DayPhases* phasesOf(const InstrumentState& ins) const;
+  // Whether the instrument's opening auction ends with the snapshot now seen (once a day), and
+  // whether the snapshot belongs to continuous trading (or is stamped at a session's close).
+  bool auctionDue(const InstrumentState& ins, bool& continuous);
+  // The opening auction of an instrument's resting orders at one price: in a replay the price and
+  // volume of the first snapshot after the auction, else the price at which most would trade.
+  void matchAuction(const std::string& instrumentId, const CThostFtdcDepthMarketDataField& depth,
+                    std::vector<Match>& found);
 
   std::map<std::string, InstrumentState> instruments_;
   std::vector<WorkingOrder> orders_;
@@ -87,6 +119,15 @@ class Exchange {
   std::map<std::string, double> storedLast_;  // last prices of a stored or settled day, until a snapshot comes
   int lastTradeId_ = 0;
   int lastOrderSysId_ = 0;
+
+  TradingHours hours_;
+  Calendar calendar_;
+  std::string sessions_;  // the scenario's rule: "table", "always" or empty (by the table in a replay)
+  mutable int phasesDay_ = -1;
+  mutable std::map<std::string, DayPhases> phases_;  // by "exchange.product", for phasesDay_
+  int statusDay_ = -1;
+  std::map<std::string, std::size_t> statusSent_;  // by "exchange.product": changes of statusDay_ reported
+  std::map<std::string, int> auctioned_;           // by instrument: the market day whose auction is over
 };
 
 }  // namespace qvsim

@@ -117,6 +117,15 @@ std::vector<Match> Exchange::matchSnapshot(const CThostFtdcDepthMarketDataField&
   const long long tradedNow = std::max(0LL, static_cast<long long>(depth.Volume - previousVolume));
   const double last = depth.LastPrice;
 
+  // Outside continuous trading only the opening auction trades; an order it fills waits for the
+  // next snapshot to trade on.
+  bool continuous = true;
+  if (auctionDue(instruments_.at(std::string(instrumentId)), continuous)) {
+    matchAuction(std::string(instrumentId), depth, found);
+    if (!found.empty()) return found;
+  }
+  if (!continuous) return found;
+
   // Only orders the snapshot can reach: buys from the lower of the best ask and the last traded
   // price up, sells from the higher of the best bid and the last price down (with room for the
   // exact tests below), taken in time order as the fills share the displayed volume.

@@ -206,6 +206,7 @@ void Broker::persist(const std::vector<Report>& reports) {
   if (stores_.empty()) return;
   std::map<std::string, std::pair<std::vector<long long>, std::vector<CThostFtdcTradeField>>> byInvestor;
   for (const Report& r : reports) {
+    if (r.isStatus) continue;
     auto& changes = byInvestor[r.investorId];
     if (r.isTrade) {
       changes.second.push_back(r.trade);

@@ -14,6 +14,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/market_time/calendar.h"
+#include "core/market_time/trading_hours.h"
+
 namespace qvsim {
 
 namespace {
@@ -64,6 +67,8 @@ struct OptionSeries {
   double priceTick;
 };
 constexpr OptionSeries kOptions[] = {{"m", 3000.0, 100.0, 0.5}};
+
+constexpr std::size_t kMaxHolidays = 10000;
 
 const std::set<std::string> kExchanges = {"SHFE", "INE", "DCE", "CZCE", "CFFEX"};
 
@@ -309,6 +314,15 @@ void parseTrade(const nlohmann::json& j, TradeDef& s, const std::string& where) 
   requireRange(s.price, 0, kMaxPrice, "price", where);
 }
 
+void parseHours(const nlohmann::json& obj, HoursDef& h, const std::string& where) {
+  read(obj, "exchange", h.exchangeId, where);
+  read(obj, "products", h.products, where);
+  read(obj, "sessions", h.sessions, where);
+  TradingHours check;
+  std::string why;
+  if (!check.set(h.exchangeId, h.products, h.sessions, why)) throw std::runtime_error(where + " " + why);
+}
+
 template <class Def, class Parse>
 void parseList(const nlohmann::json& root, const char* key, std::vector<Def>& out, Parse parse) {
   auto it = root.find(key);
@@ -426,6 +440,25 @@ bool parseScenario(const std::string& text, Scenario& out, std::string& error) {
     read(root, "orderLatencyMillis", s.orderLatencyMillis, top);
     if (s.orderLatencyMillis < 0 || s.orderLatencyMillis > 3600 * 1000) {
       throw std::runtime_error("orderLatencyMillis must be between 0 and 3600000");
+    }
+    read(root, "sessions", s.sessions, top);
+    if (!s.sessions.empty() && s.sessions != "table" && s.sessions != "always") {
+      throw std::runtime_error("sessions must be \"table\" or \"always\", not \"" + s.sessions + "\"");
+    }
+    parseList(root, "tradingHours", s.tradingHours, parseHours);
+    if (root.contains("holidays")) {
+      const nlohmann::json& days = root.at("holidays");
+      if (!days.is_array() || days.size() > kMaxHolidays) {
+        throw std::runtime_error("holidays must be a list of at most " + std::to_string(kMaxHolidays) + " dates");
+      }
+      for (const auto& day : days) {
+        Calendar calendar;
+        std::string why;
+        if (!day.is_string() || !calendar.addTable(day.get<std::string>(), why)) {
+          throw std::runtime_error("holidays: " + day.dump() + " is not a date (YYYYMMDD)");
+        }
+        s.holidays.push_back(std::stoi(day.get<std::string>()));
+      }
     }
     if (s.tradingDay.size() != 8 || s.tradingDay.find_first_not_of("0123456789") != std::string::npos) {
       throw std::runtime_error("tradingDay " + s.tradingDay + " is not YYYYMMDD");

@@ -87,6 +87,13 @@ struct TradeDef {
   std::string tradeTime = "09:00:00";
 };
 
+// Trading hours of some products over the shipped table (core/market_time/trading_hours.h).
+struct HoursDef {
+  std::string exchangeId;
+  std::string products;  // space-separated product ids, "*" for the exchange's others
+  std::string sessions;  // "21:00-23:00 09:00-10:15 ...", night first
+};
+
 struct Scenario {
   std::string brokerId = "9999";
   std::string appId = "simnow_client_test";  // empty: any app id
@@ -100,6 +107,12 @@ struct Scenario {
   int frontId = 1;
   int persist = -1;  // -1: keep the setting; 0 / 1: switch keeping the trading day off / on
   long long orderLatencyMillis = 0;  // in a replay, replayed time before an order reaches the matching
+  // When the exchange trades: "table" by the trading hours and the calendar, "always" at any hour;
+  // empty: by the table in a replay, at any hour otherwise (the generated market keeps a clock of
+  // its own).
+  std::string sessions;
+  std::vector<HoursDef> tradingHours;  // over the shipped table
+  std::vector<int> holidays;           // YYYYMMDD, over the shipped calendar
   std::vector<InstrumentDef> instruments;
   std::vector<UserDef> users;
   std::vector<PositionDef> positions;

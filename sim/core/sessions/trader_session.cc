@@ -142,6 +142,7 @@ const std::string& SimTraderApi::loggedInInvestorLocked() const {
 }
 
 std::function<void()> SimTraderApi::reportCall(const Report& report) {
+  if (report.isStatus) return rtn(&CThostFtdcTraderSpi::OnRtnInstrumentStatus, report.status);
   return report.isTrade ? rtn(&CThostFtdcTraderSpi::OnRtnTrade, report.trade)
                         : rtn(&CThostFtdcTraderSpi::OnRtnOrder, report.order);
 }

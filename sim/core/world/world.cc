@@ -43,7 +43,7 @@ void World::deliverReportsLocked(const std::vector<Report>& reports, const Endpo
   for (const Report& report : reports) {
     for (Endpoint* e : endpoints) {
       const std::string& investor = e->loggedInInvestorLocked();
-      if (investor.empty() || investor != report.investorId) continue;
+      if (investor.empty() || (!report.isStatus && investor != report.investorId)) continue;
       if (e == answering) {
         if (answerCalls != nullptr) answerCalls->push_back(e->reportCall(report));
         continue;
