@@ -155,6 +155,12 @@ std::vector<Match> Exchange::matchSnapshot(const CThostFtdcDepthMarketDataField&
     const double opposite = buy ? depth.AskPrice1 : depth.BidPrice1;
     int& taken = v.taken[buy ? 1 : 0][0];
     const int shown = buy ? depth.AskVolume1 : depth.BidVolume1;
+    if (traded && (buy ? last < price - kPriceEpsilon : last > price + kPriceEpsilon)) {
+      // The market traded through the order's price: everything ahead of it and the order went,
+      // whatever the book shows now.
+      found.push_back(Match{i, false, price, o.field.VolumeTotal});
+      continue;
+    }
     if (validPrice(opposite) && (buy ? crosses(price, opposite) : crosses(opposite, price))) {
       if (shown > taken) {
         const int volume = std::min(o.field.VolumeTotal, shown - taken);
@@ -164,10 +170,7 @@ std::vector<Match> Exchange::matchSnapshot(const CThostFtdcDepthMarketDataField&
       continue;
     }
     if (!traded) continue;
-    if (buy ? last < price - kPriceEpsilon : last > price + kPriceEpsilon) {
-      // The market traded through the order's price: everything ahead of it and the order went.
-      found.push_back(Match{i, false, price, o.field.VolumeTotal});
-    } else if (std::fabs(last - price) < kPriceEpsilon) {
+    if (std::fabs(last - price) < kPriceEpsilon) {
       o.queueAhead -= tradedNow;
       if (o.queueAhead < 0) {
         const int volume = static_cast<int>(std::min<long long>(o.field.VolumeTotal, -o.queueAhead));

@@ -100,6 +100,20 @@ TEST_F(MatchingTest, RestingOrderWaitsForTheQueueAheadOfItAtItsPrice) {
   EXPECT_DOUBLE_EQ(spi.recorder.named("OnRtnTrade")[1].as<CThostFtdcTradeField>().Price, 3499.0);
 }
 
+// A last price through the order's price fills all of it, also when the new ask sits at its price.
+TEST_F(MatchingTest, ALastPriceThroughARestingBuyFillsAllOfItWhateverTheAskShows) {
+  push(depth("rb2605", 3502, 100, 3501, 5, 3502, 8));
+  const int id = insert(order("rb2605", '0', '0', 3500, 3));
+  reportsOf(spi, id, 2);
+  push(depth("rb2605", 3499, 130, 3499, 4, 3500, 1));
+  spi.recorder.waitFor("OnRtnTrade", 1);
+  const auto events = reportsOf(spi, id, 3);
+  EXPECT_EQ(events[2].as<CThostFtdcOrderField>().OrderStatus, THOST_FTDC_OST_AllTraded);
+  ASSERT_EQ(spi.recorder.named("OnRtnTrade").size(), 1u);
+  EXPECT_EQ(spi.recorder.named("OnRtnTrade")[0].as<CThostFtdcTradeField>().Volume, 3);
+  EXPECT_DOUBLE_EQ(spi.recorder.named("OnRtnTrade")[0].as<CThostFtdcTradeField>().Price, 3500.0);
+}
+
 TEST_F(MatchingTest, ImmediateAndAllOrNothingConditions) {
   push(depth("m2605", 3000, 100, 2999, 4, 3000, 2));
   // Fill and kill: 2 trade, the other 3 are canceled.
