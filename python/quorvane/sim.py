@@ -250,7 +250,8 @@ class Sim:
         """What loading the open (or last) tick file normalised: {kind: count} for every kind the
         stand-in knows, in its order ("stale_snapshots": snapshots older than their instrument's
         last, skipped; "no_value_prices": price cells without a value, read as the largest
-        double)."""
+        double; "days_corrected": trading or action days set right by the session calendar;
+        "outside_sessions": snapshots outside their product's sessions, skipped)."""
         out: Dict[str, int] = {}
         for index in range(self._check(self._lib.qvsim_replay_normalisation_kinds())):
             name = ctypes.create_string_buffer(64)

@@ -56,10 +56,13 @@ class TestRecording:
         # One line of what was recorded per period (every second here), then the total.
         assert sum(" ticks (" in line for line in done.stdout.splitlines()) >= 3
 
+        # The generated market trades at any hour; its recording replays on such an exchange.
         tape = tmp_path / "tape.jsonl"
+        any_hour = tmp_path / "any_hour.json"
+        any_hour.write_text('{"sessions": "always"}')
         done = subprocess.run(command(["replay", str(recorded), "--strategy", TAPE, "--param",
                                        "tape=%s" % tape, "--out", str(tmp_path / "replayed"),
-                                       "--no-progress", "--no-pictures"]),
+                                       "--scenario", str(any_hour), "--no-progress", "--no-pictures"]),
                               env=env, cwd=str(tmp_path), capture_output=True, text=True,
                               timeout=120)
         assert done.returncode == 0, done.stdout + done.stderr

@@ -105,9 +105,10 @@ class TestFromPython:
         assert ("20261207.csv:42: field UpdateTime: 09:00:04 is before the previous rb2705 "
                 "snapshot of the day") in refused
         total, by_file = json.loads(counts)
-        assert total == {"stale_snapshots": 1, "no_value_prices": 1}
+        none = {"days_corrected": 0, "outside_sessions": 0}
+        assert total == dict(none, stale_snapshots=1, no_value_prices=1)
         assert by_file == {
-            str(tmp_path / "20261207.csv"): {"stale_snapshots": 1, "no_value_prices": 0},
-            str(tmp_path / "20261208.csv"): {"stale_snapshots": 0, "no_value_prices": 1}}
+            str(tmp_path / "20261207.csv"): dict(none, stale_snapshots=1, no_value_prices=0),
+            str(tmp_path / "20261208.csv"): dict(none, stale_snapshots=0, no_value_prices=1)}
         report = (tmp_path / "run" / "report.txt").read_text()
         assert "normalised: 1 stale snapshot skipped" in report

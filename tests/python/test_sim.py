@@ -138,7 +138,8 @@ class TestReplayFile:
                          "rb2605,09:00:01,3500,N/A\nrb2605,09:00:00,3499,\n"
                          "rb2605,09:00:02,nan,3500\n")
         assert sim.replay_open(ticks) == 2
-        assert sim.replay_normalised() == {"stale_snapshots": 1, "no_value_prices": 2}
+        assert sim.replay_normalised() == {"stale_snapshots": 1, "no_value_prices": 2, "days_corrected": 0,
+                                          "outside_sessions": 0}
         sim.set_replay_strict(True)
         with pytest.raises(SimError, match="recorded.csv:2: field SettlementPrice: 'N/A' is not a "
                                            "price"):

@@ -158,6 +158,8 @@ class _TickFile:
 _NORMALISED_WORDS = {
     "stale_snapshots": ("stale snapshot skipped", "stale snapshots skipped"),
     "no_value_prices": ("'no value' price", "'no value' prices"),
+    "days_corrected": ("trading or action day corrected", "trading or action days corrected"),
+    "outside_sessions": ("snapshot outside the sessions skipped", "snapshots outside the sessions skipped"),
 }
 
 

@@ -66,6 +66,7 @@ class Broker {
     exchange_.setPriceBand(instrumentId, preSettlement, upper, lower);
   }
   const std::map<std::string, InstrumentState>& instruments() const { return exchange_.instruments(); }
+  const Exchange& exchange() const { return exchange_; }
   int nextSessionId() { return ++lastSessionId_; }
 
   int authenticate(BrokerSession& session, const CThostFtdcReqAuthenticateField& req,

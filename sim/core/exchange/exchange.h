@@ -35,6 +35,11 @@ class Exchange {
   // order, book, market view and number.
   void load(const Scenario& scenario);
 
+  const TradingHours& hours() const { return hours_; }
+  const Calendar& calendar() const { return calendar_; }
+  // Whether the scenario has the exchange trade at any hour.
+  bool tradesAtAnyHour() const { return sessions_ == "always"; }
+
   // The instrument's phase now, by the exchange's clock: continuous trading at any hour when the
   // sessions do not apply or its product has no trading hours.
   Phase phase(const InstrumentState& ins) const;

@@ -48,10 +48,19 @@ long long Replay::open(const std::string& path, std::string& error) {
   World& w = World::get();
   std::unordered_map<std::string, std::string> exchanges;
   TickReadOptions options;
+  TradingHours hours;
+  Calendar calendar;
   {
     std::lock_guard<std::mutex> lock(w.mu);
     for (const auto& [id, instrument] : w.broker.instruments()) exchanges.emplace(id, instrument.def.exchangeId);
     options.strict = w.settings.strictTicks;
+    // An exchange that trades at any hour has no sessions to read a file by.
+    if (!w.broker.exchange().tradesAtAnyHour()) {
+      hours = w.broker.exchange().hours();
+      calendar = w.broker.exchange().calendar();
+      options.hours = &hours;
+      options.calendar = &calendar;
+    }
   }
   TickFile file;
   const ExchangeLookup lookup = [&exchanges](std::string_view id) -> const std::string* {

@@ -344,7 +344,7 @@ bool readTickFile(const std::string& path, const ExchangeLookup& exchangeOf, con
   TickFile result;
   result.path = path;
   TextMap<std::size_t> indexOf;  // instrument id -> its index in result.instruments
-  TickNormaliser normaliser(options.strict);
+  TickNormaliser normaliser(options);
   TickRefusal refusal;
   long long running = -1;   // the file's running clock
   long long offset = 0;     // days added to times of day, in milliseconds

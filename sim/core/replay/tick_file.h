@@ -40,9 +40,6 @@ struct TickFile {
   NormalisationCounts normalised;
 };
 
-struct TickReadOptions {
-  bool strict = false;  // refuse the file at the first thing normalising would change
-};
 
 // The exchange of an instrument the exchange lists, or null.
 using ExchangeLookup = std::function<const std::string*(std::string_view instrumentId)>;

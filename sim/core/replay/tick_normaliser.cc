@@ -1,9 +1,11 @@
 #include "core/replay/tick_normaliser.h"
 
+#include <cctype>
 #include <cstring>
 #include <iterator>
 #include <utility>
 
+#include "core/exchange/exchange_clock.h"
 #include "core/text/fields.h"
 
 namespace qvsim {
@@ -11,10 +13,27 @@ namespace qvsim {
 namespace {
 
 constexpr long long kDayMillis = 24LL * 3600 * 1000;
+constexpr long long kEvening = 18LL * 3600 * 1000;  // from here on a snapshot is of the night
+constexpr long long kNightsEnd = 3LL * 3600 * 1000;  // until here it is of the night before
+constexpr long long kCloseStamp = 1000;              // a close snapshot stamped this late still counts
+constexpr long long kMinute = 60LL * 1000;
+constexpr int kAuctionMinutes = 5;
+
+std::string productOf(std::string_view instrumentId) {
+  std::size_t n = 0;
+  while (n < instrumentId.size() && std::isalpha(static_cast<unsigned char>(instrumentId[n]))) ++n;
+  return std::string(instrumentId.substr(0, n));
+}
+
+int dateField(const char* text, std::size_t size) { return parseDate(text, strnlen(text, size)); }
+
+std::string dateText(int date) { return std::to_string(date); }
 
 }  // namespace
 
-const char* const kNormalisationNames[] = {"stale_snapshots", "no_value_prices"};
+const char* const kNormalisationNames[] = {"stale_snapshots", "no_value_prices", "days_corrected",
+                                           "outside_sessions"};
+
 static_assert(std::size(kNormalisationNames) == kNormalisationKinds, "a name for every kind");
 
 bool NormalisationCounts::any() const {
@@ -41,12 +60,100 @@ TickNormaliser::Verdict TickNormaliser::admit(CThostFtdcDepthMarketDataField& d,
   if (instrument >= clocks_.size()) clocks_.resize(instrument + 1);
   // Rules that correct a snapshot's trading or action day go first: the stale check compares
   // trading days.
+  if (ofDay >= 0 && calendar_ != nullptr && hours_ != nullptr) {
+    Verdict verdict = correctDays(d, ofDay, refusal);
+    if (verdict == Verdict::kKeep) verdict = inSessions(d, ofDay, refusal);
+    if (verdict != Verdict::kKeep) return verdict;
+  }
   if (ofDay >= 0) {
     const Verdict verdict = stale(d, clocks_[instrument], ofDay, refusal);
     if (verdict != Verdict::kKeep) return verdict;
   }
   counts_[Normalisation::kNoValuePrice] += noValues;
   return Verdict::kKeep;
+}
+
+TickNormaliser::Verdict TickNormaliser::refuseOrCount(Normalisation kind, const char* field, std::string message,
+                                                      TickRefusal& refusal) {
+  if (strict_) {
+    refusal.field = field;
+    refusal.message = std::move(message);
+    return Verdict::kRefuse;
+  }
+  ++counts_[kind];
+  return Verdict::kKeep;
+}
+
+TickNormaliser::Verdict TickNormaliser::correctDays(CThostFtdcDepthMarketDataField& d, long long ofDay,
+                                                    TickRefusal& refusal) {
+  const int trading = dateField(d.TradingDay, sizeof(d.TradingDay));
+  const int action = dateField(d.ActionDay, sizeof(d.ActionDay));
+  if (trading == 0 && action == 0) return Verdict::kKeep;  // nothing to go by
+  const std::string exchange = getText(d.ExchangeID);
+  const bool night = ofDay >= kEvening || ofDay < kNightsEnd;
+  int rightTrading = trading;
+  int rightAction = action;
+  if (!night) {
+    // A day snapshot happens on its trading day.
+    if (rightTrading == 0) rightTrading = action;
+    rightAction = rightTrading;
+  } else {
+    // The evening the night began: from a sound action day, else from the trading day.
+    const bool afterMidnight = ofDay < kNightsEnd;
+    int evening = 0;
+    const bool actionIsTradingDay = action != 0 && action == trading && exchange == "DCE";
+    if (action != 0 && !actionIsTradingDay) {
+      evening = afterMidnight ? addDays(action, -1) : action;
+    } else if (trading != 0) {
+      evening = calendar_->nightEvening(trading);
+      if (evening == 0) evening = calendar_->previous(trading);
+    }
+    if (evening == 0) return Verdict::kKeep;
+    rightTrading = calendar_->next(evening);
+    rightAction = afterMidnight ? addDays(evening, 1) : evening;
+    if (rightTrading == 0) return Verdict::kKeep;
+  }
+  const bool fillsAction = action == 0 && !night;  // a day snapshot's missing action day is no quirk
+  if (rightTrading == trading && (rightAction == action || fillsAction)) {
+    if (fillsAction && rightAction != 0) setText(d.ActionDay, dateText(rightAction));
+    return Verdict::kKeep;
+  }
+  const char* field = rightTrading != trading ? "TradingDay" : "ActionDay";
+  const std::string was = rightTrading != trading ? getText(d.TradingDay) : getText(d.ActionDay);
+  const std::string right = rightTrading != trading ? dateText(rightTrading) : dateText(rightAction);
+  const Verdict verdict = refuseOrCount(Normalisation::kDayCorrected, field,
+                                        "'" + was + "' at " + getText(d.UpdateTime) + " is not its " +
+                                            (rightTrading != trading ? "trading" : "action") + " day, " + right,
+                                        refusal);
+  if (verdict != Verdict::kKeep) return verdict;
+  setText(d.TradingDay, dateText(rightTrading));
+  if (rightAction != 0) setText(d.ActionDay, dateText(rightAction));
+  return Verdict::kKeep;
+}
+
+TickNormaliser::Verdict TickNormaliser::inSessions(const CThostFtdcDepthMarketDataField& d, long long ofDay,
+                                                   TickRefusal& refusal) {
+  const ProductHours* hours = hours_->of(getText(d.ExchangeID), productOf(textView(d.InstrumentID)));
+  const int trading = dateField(d.TradingDay, sizeof(d.TradingDay));
+  if (hours == nullptr || trading == 0) return Verdict::kKeep;
+  const int action = dateField(d.ActionDay, sizeof(d.ActionDay));
+  const long long at = exchangeMillis(action != 0 ? action : trading, static_cast<int>(ofDay));
+  const DayPhases phases = dayPhases(*hours, *calendar_, trading);
+  bool inside = false;
+  if (!phases.changes.empty() && at >= phases.open - kAuctionMinutes * kMinute && at < phases.open) inside = true;
+  for (std::size_t i = 0; !inside && i + 1 < phases.changes.size(); ++i) {
+    const PhaseChange& c = phases.changes[i];
+    if (c.phase == Phase::kContinuous && at >= c.at && at < phases.changes[i + 1].at + kCloseStamp) inside = true;
+  }
+  if (inside) return Verdict::kKeep;
+  if (strict_) {
+    refusal.field = "UpdateTime";
+    refusal.message = getText(d.UpdateTime) + " of " + getText(d.ActionDay) + " is outside " + getText(d.InstrumentID) +
+                      "'s trading sessions of " + getText(d.TradingDay);
+    return Verdict::kRefuse;
+  }
+  ++counts_[Normalisation::kOutsideSessions];
+  return Verdict::kSkip;
 }
 
 TickNormaliser::Verdict TickNormaliser::stale(const CThostFtdcDepthMarketDataField& d, InstrumentClock& clock,

@@ -4,8 +4,11 @@
 // the fronts send it; a snapshot older than its instrument's last of the same trading day (a front
 // pushes its last snapshot again at a session's start or on subscription) is skipped. Strict, it
 // refuses the file at the first of these instead. Every snapshot read passes admit() before it is
-// kept: rules that decide per snapshot (a trading or action day to correct, a snapshot outside its
-// product's sessions) belong there, each with a Normalisation kind of its own.
+// kept. With the exchange's trading hours and calendar it also corrects trading and action days
+// (CZCE fronts stamp a night snapshot's TradingDay with the calendar day, DCE fronts its ActionDay
+// with the trading day) and leaves out snapshots outside their product's sessions (before the
+// opening auction, in a break, after the close; one stamped up to a second after a session's
+// close still reports the session).
 // One per file read, used by the reading thread alone.
 #pragma once
 
@@ -16,6 +19,8 @@
 #include <vector>
 
 #include "ThostFtdcUserApiStruct.h"
+#include "core/market_time/calendar.h"
+#include "core/market_time/trading_hours.h"
 
 namespace qvsim {
 
@@ -23,6 +28,8 @@ namespace qvsim {
 enum class Normalisation : int {
   kStaleSnapshot,  // skipped: older than its instrument's last snapshot of the trading day
   kNoValuePrice,   // a price cell that held no value, stored as the largest double
+  kDayCorrected,   // a trading or action day set right by the session calendar
+  kOutsideSessions,  // skipped: outside its product's sessions
   kCount
 };
 
@@ -44,11 +51,21 @@ struct TickRefusal {
   std::string message;
 };
 
+// How a tick file is read (core/replay/tick_file.h).
+struct TickReadOptions {
+  bool strict = false;  // refuse the file at the first thing normalising would change
+  // The exchange's trading hours and calendar: trading and action days are corrected by them and
+  // snapshots outside their product's sessions are left out. Null: neither.
+  const TradingHours* hours = nullptr;
+  const Calendar* calendar = nullptr;
+};
+
 class TickNormaliser {
  public:
   enum class Verdict { kKeep, kSkip, kRefuse };
 
-  explicit TickNormaliser(bool strict) : strict_(strict) {}
+  explicit TickNormaliser(const TickReadOptions& options)
+      : strict_(options.strict), hours_(options.hours), calendar_(options.calendar) {}
 
   bool strict() const { return strict_; }
 
@@ -75,7 +92,15 @@ class TickNormaliser {
   Verdict stale(const CThostFtdcDepthMarketDataField& d, InstrumentClock& clock, long long ofDay,
                 TickRefusal& refusal);
 
+  // Sets the snapshot's trading and action days right for its time of day.
+  Verdict correctDays(CThostFtdcDepthMarketDataField& d, long long ofDay, TickRefusal& refusal);
+  // Whether the snapshot falls in its product's sessions or opening auction, or at a close.
+  Verdict inSessions(const CThostFtdcDepthMarketDataField& d, long long ofDay, TickRefusal& refusal);
+  Verdict refuseOrCount(Normalisation kind, const char* field, std::string message, TickRefusal& refusal);
+
   bool strict_;
+  const TradingHours* hours_;
+  const Calendar* calendar_;
   NormalisationCounts counts_;
   long long pendingNoValues_ = 0;  // of the snapshot being read
   std::vector<InstrumentClock> clocks_;  // by instrument index

@@ -328,6 +328,8 @@ TEST_F(ReplayTest, EveryNotationOfACellLoadsTheSameSnapshot) {
 // the load is strict or not; a time going back fails only a strict load (the snapshot is skipped
 // otherwise).
 TEST_F(ReplayTest, BadTickFilesNameTheLineAndTheField) {
+  ASSERT_EQ(qvsim_load_scenario_json(anyHourScenario().c_str()), 0);
+  ready();
   const std::string header = "TradingDay,InstrumentID,ExchangeID,UpdateTime,LastPrice\n";
   const std::string good = "20260108,rb2605,SHFE,09:00:00,3500\n";
   const struct {
@@ -383,6 +385,8 @@ class RecordedFileTest : public ReplayTest {
 
   void SetUp() override {
     ReplayTest::SetUp();
+    ASSERT_EQ(qvsim_load_scenario_json(anyHourScenario().c_str()), 0);
+    ready();
     ASSERT_EQ(qvsim_set_md_rate(0), 0);
     recorded = path + ".recorded";
     std::ofstream(recorded) << kHeader << kClean
@@ -420,7 +424,7 @@ TEST_F(RecordedFileTest, PricesWithoutAValueReadAsCtpsNoValueAndStaleSnapshotsAr
   Subscriber subscriber([&](const CThostFtdcDepthMarketDataField& d) { seen.push_back(d); });
   ASSERT_EQ(qvsim_replay_file(recorded.c_str(), 0.0), 4);
   ASSERT_EQ(qvsim_replay_wait(10'000'000), 1);
-  const std::map<std::string, long long> expected = {{"no_value_prices", 6}, {"stale_snapshots", 2}};
+  const std::map<std::string, long long> expected = {{"no_value_prices", 6}, {"stale_snapshots", 2}, {"days_corrected", 0}, {"outside_sessions", 0}};
   EXPECT_EQ(normalised(), expected) << "prices of a skipped snapshot are not counted";
   ASSERT_EQ(seen.size(), 3u) << "the snapshots pushed again are not delivered";
   EXPECT_EQ(seen[1].SettlementPrice, kNoValue);
@@ -441,7 +445,8 @@ TEST_F(RecordedFileTest, PricesWithoutAValueReadAsCtpsNoValueAndStaleSnapshotsAr
 
   std::ofstream(recorded, std::ios::trunc) << kHeader << kClean;
   ASSERT_EQ(qvsim_replay_open(recorded.c_str()), 1);
-  EXPECT_EQ(normalised(), (std::map<std::string, long long>{{"no_value_prices", 0}, {"stale_snapshots", 0}}))
+  EXPECT_EQ(normalised(), (std::map<std::string, long long>{
+                              {"no_value_prices", 0}, {"stale_snapshots", 0}, {"days_corrected", 0}, {"outside_sessions", 0}}))
       << "the counts are the open file's";
 }
 
@@ -458,7 +463,7 @@ TEST_F(RecordedFileTest, AStrictLoadRefusesTheFirstQuirkNamingItsLineAndField) {
                               "1.7976931348623157e308,3500\n";
   EXPECT_EQ(qvsim_replay_open(recorded.c_str()), 2);
   ASSERT_EQ(qvsim_reset(), 0);
-  ASSERT_EQ(qvsim_load_scenario_json(kScenario), 0);
+  ASSERT_EQ(qvsim_load_scenario_json(anyHourScenario().c_str()), 0);
   std::ofstream(recorded, std::ios::trunc) << kHeader << kClean << "20260108,rb2605,SHFE,23:59:58,0,3500,,5,3499,3501,,\n";
   EXPECT_EQ(qvsim_replay_open(recorded.c_str()), 1) << "reset ends strict loading";
 }

@@ -154,15 +154,13 @@ TEST_F(SessionsTest, EveryChangeOfPhaseIsAnInstrumentStatusInOrder) {
   EXPECT_EQ(seen, expected);
 }
 
-// The scenario's own calendar and hours: with Monday a holiday nothing trades; with the exchange
-// trading at any hour the break takes orders.
+// The scenario's own calendar and hours: with Monday a holiday nothing in its file trades; with
+// the exchange trading at any hour the break takes orders.
 TEST_F(SessionsTest, AScenarioSetsTheCalendarAndTheHours) {
-  const std::string base = kScenario;
-  auto withKeys = [&](const std::string& keys) { return "{" + keys + "," + base.substr(base.find('{') + 1); };
+  auto withKeys = scenarioWith;
   ASSERT_EQ(qvsim_load_scenario_json(withKeys(R"("holidays": ["20260112"])").c_str()), 0);
   ready();
-  replay({{"10:15:00", order("rb2605", '0', '0', 3504, 1, "41")}, {"10:30:00", order("rb2605", '0', '0', 3505, 1, "42")}});
-  EXPECT_EQ(lastReport("42").OrderSubmitStatus, THOST_FTDC_OSS_InsertRejected) << "no session on a holiday";
+  EXPECT_EQ(qvsim_replay_file(path.c_str(), 0.0), 0) << "a holiday's file holds no trading";
 
   spi.recorder.clear();
   ASSERT_EQ(qvsim_load_scenario_json(withKeys(R"("sessions": "always")").c_str()), 0);
@@ -176,6 +174,61 @@ TEST_F(SessionsTest, AScenarioSetsTheCalendarAndTheHours) {
                                          .c_str()),
             0)
       << "hours that close before they open are refused";
+}
+
+// Recorded files as fronts write them: a CZCE night snapshot carries the calendar day as its
+// trading day, a DCE one the trading day as its action day, and snapshots outside the sessions
+// (the overnight gap, the break, after the close) are no trading.
+TEST_F(SessionsTest, RecordedDaysAreCorrectedAndSnapshotsOutsideTheSessionsLeftOut) {
+  const std::string recorded = path + ".recorded";
+  std::ofstream(recorded) << "TradingDay,ActionDay,InstrumentID,ExchangeID,UpdateTime,LastPrice,Volume\n"
+                             "20260109,20260109,SR605,CZCE,21:00:01,6000,1\n"
+                             "20260112,20260112,m2605,DCE,21:00:02,3000,1\n"
+                             "20260112,20260112,rb2605,SHFE,08:50:00,3500,1\n"
+                             "20260112,20260112,rb2605,SHFE,09:00:00,3500,2\n"
+                             "20260112,20260112,rb2605,SHFE,10:20:00,3500,3\n"
+                             "20260112,20260112,rb2605,SHFE,15:00:00,3501,4\n"
+                             "20260112,20260112,rb2605,SHFE,15:00:30,3501,4\n";
+  std::vector<CThostFtdcDepthMarketDataField> seen;
+  RecordingMdSpi mdSpi;
+  mdSpi.onDepth = [&](const CThostFtdcDepthMarketDataField& d) { seen.push_back(d); };
+  CThostFtdcMdApi* md = CThostFtdcMdApi::CreateFtdcMdApi("");
+  md->RegisterSpi(&mdSpi);
+  md->Init();
+  mdSpi.recorder.waitFor("OnFrontConnected");
+  CThostFtdcReqUserLoginField login{};
+  md->ReqUserLogin(&login, 1);
+  mdSpi.recorder.waitFor("OnRspUserLogin");
+  char sr[] = "SR605", m[] = "m2605", rb[] = "rb2605";
+  char* ids[] = {sr, m, rb};
+  md->SubscribeMarketData(ids, 3);
+  mdSpi.recorder.waitFor("OnRspSubMarketData", 3);
+  ASSERT_EQ(qvsim_replay_file(recorded.c_str(), 0.0), 4);
+  ASSERT_EQ(qvsim_replay_wait(10'000'000), 1);
+  md->Release();
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(text(seen[0].TradingDay), "20260112") << "CZCE: the night's trading day";
+  EXPECT_EQ(text(seen[0].ActionDay), "20260109");
+  EXPECT_EQ(text(seen[1].ActionDay), "20260109") << "DCE: the evening the night ran on";
+  EXPECT_EQ(text(seen[2].UpdateTime), "09:00:00");
+  EXPECT_EQ(text(seen[3].UpdateTime), "15:00:00") << "the close's own snapshot is kept";
+  std::map<std::string, long long> counts;
+  for (int kind = 0; kind < qvsim_replay_normalisation_kinds(); ++kind) {
+    char name[64];
+    long long count = -1;
+    qvsim_replay_normalised(kind, name, sizeof(name), &count);
+    counts[name] = count;
+  }
+  EXPECT_EQ(counts["days_corrected"], 2);
+  EXPECT_EQ(counts["outside_sessions"], 3);
+
+  ASSERT_EQ(qvsim_set_replay_strict(1), 0);
+  EXPECT_EQ(qvsim_replay_open(recorded.c_str()), QVSIM_ERR_SCENARIO);
+  char message[512];
+  qvsim_last_error(message, sizeof(message));
+  EXPECT_EQ(std::string(message), recorded + ":2: field TradingDay: '20260109' at 21:00:01 is not its trading day, 20260112");
+  ASSERT_EQ(qvsim_set_replay_strict(0), 0);
+  std::remove(recorded.c_str());
 }
 
 }  // namespace

@@ -58,6 +58,15 @@ std::string text(const char (&src)[N]) {
   return std::string(src, strnlen(src, N));
 }
 
+// kScenario with more keys, e.g. scenarioWith(R"("sessions": "always")").
+inline std::string scenarioWith(const std::string& keys) {
+  const std::string base = kScenario;
+  return "{" + keys + "," + base.substr(base.find('{') + 1);
+}
+
+// kScenario on an exchange that trades at any hour: files of any time of day replay as they are.
+inline std::string anyHourScenario() { return scenarioWith(R"("sessions": "always")"); }
+
 class TraderTest : public ::testing::Test {
  protected:
   void SetUp() override {
