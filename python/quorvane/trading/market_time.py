@@ -14,8 +14,8 @@ import pathlib
 import re
 from typing import Dict, Iterable, List, NamedTuple, Optional, Tuple, Union
 
-from quorvane import _resources
-from quorvane.errors import InputFileError, ParameterError
+from .. import _resources
+from ..errors import InputFileError, ParameterError
 
 DateLike = Union[str, datetime.date]
 
