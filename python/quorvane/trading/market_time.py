@@ -5,6 +5,10 @@ Both come from the tables the package ships (``data/market/sessions.csv`` and
 user may extend them. Times are exchange time (UTC+8) as naive datetimes. The night session of
 trading day T runs on the evening of the trading day before T, and there is none when a holiday lies
 between the two.
+
+A run's MarketTime adds what its data tell: the evening a recorded day's night ran on (from its
+snapshots' ActionDay, or the day replayed before it), which wins over the calendar, so that a
+Monday's night reads Friday evening even for years the holidays table does not cover.
 """
 from __future__ import annotations
 
@@ -24,6 +28,10 @@ AUCTION_MINUTES = 5
 AUCTION_MATCH_MINUTES = 1
 # How far the calendar looks for a trading day before giving up (a gap longer than any holiday).
 _MAX_GAP_DAYS = 40
+# A time of day (seconds since midnight) from EVENING on belongs to a night session's evening,
+# one before MORNING to its hours past midnight; the day sessions lie between.
+EVENING = 18 * 3600
+MORNING = 6 * 3600
 
 _SPAN = re.compile(r"^(\d{1,2}):(\d{2})-(\d{1,2}):(\d{2})$")
 
@@ -216,12 +224,19 @@ def sessions(hours: ProductHours, calendar: Calendar, trading_day: DateLike) -> 
     t = as_date(trading_day)
     if not calendar.is_trading_day(t):
         return []
+    return day_sessions(hours, t, calendar.night_evening(t) if hours.night else None)
+
+
+def day_sessions(hours: ProductHours, trading_day: DateLike,
+                 evening: Optional[DateLike]) -> List[Session]:
+    """The sessions of a day known to trade, night first: its night on `evening` (None: none)."""
+    t = as_date(trading_day)
     name = t.strftime("%Y%m%d")
     out: List[Session] = []
-    evening = calendar.night_evening(t) if hours.night else None
     if evening is not None:
+        e = as_date(evening)
         for span in hours.night:
-            out.append(Session(name, "night", _at(evening, span.open), _at(evening, span.close)))
+            out.append(Session(name, "night", _at(e, span.open), _at(e, span.close)))
     for number, span in enumerate(hours.day, 1):
         out.append(Session(name, "day%d" % number, _at(t, span.open), _at(t, span.close)))
     return out
@@ -235,3 +250,153 @@ def auction(first: Session) -> Tuple[datetime.datetime, datetime.datetime]:
 
 def _at(day: datetime.date, minutes: int) -> datetime.datetime:
     return datetime.datetime.combine(day, datetime.time()) + datetime.timedelta(minutes=minutes)
+
+
+# Where a snapshot's time falls among its product's sessions (Place.where).
+INSIDE = "inside"            # open <= time < close
+AT_CLOSE = "close"           # stamped in the close's own second: the session's last snapshot
+BEFORE_OPEN = "before open"  # within the auction minutes before the open: the session's first
+
+
+class Place(NamedTuple):
+    """A snapshot's session: its number among the product's sessions, night first (as in
+    ProductHours.night + ProductHours.day, from 0), and where in it the snapshot falls."""
+
+    number: int
+    where: str
+
+
+def place(hours: ProductHours, seconds: float) -> Optional[Place]:
+    """The session of a snapshot stamped `seconds` after midnight, or None outside them all (in
+    a break, after the close, long before the open)."""
+    night = seconds >= EVENING or seconds < MORNING
+    spans, first = (hours.night, 0) if night else (hours.day, len(hours.night))
+    t = seconds + 86400 if seconds < MORNING else seconds
+    for number, span in enumerate(spans):
+        opens, closes = span.open * 60, span.close * 60
+        if opens <= t < closes:
+            return Place(first + number, INSIDE)
+        if closes <= t < closes + 1:
+            return Place(first + number, AT_CLOSE)
+        if opens - AUCTION_MINUTES * 60 <= t < opens:
+            return Place(first + number, BEFORE_OPEN)
+    return None
+
+
+def evening_of_action_day(trading_day: DateLike, action_day: Union[str, bytes, None],
+                          seconds: float) -> Optional[datetime.date]:
+    """The evening a night snapshot's ActionDay tells (the calendar date it was stamped on: the
+    evening itself, or the day after past midnight), or None when it tells nothing sound: a
+    missing or unreadable one, one equal to the trading day (as some recorders and one exchange
+    write at night), or one whose evening is not a weekday before the trading day with only a
+    weekend between them."""
+    if isinstance(action_day, bytes):
+        action_day = action_day.decode("ascii", "replace")
+    if not action_day or MORNING <= seconds < EVENING:
+        return None
+    try:
+        stamped = as_date(action_day)
+    except ParameterError:
+        return None
+    evening = stamped - datetime.timedelta(days=1) if seconds < MORNING else stamped
+    return evening if _night_before(evening, as_date(trading_day)) else None
+
+
+def _night_before(evening: datetime.date, trading_day: datetime.date) -> bool:
+    """Whether a night run on `evening` can be trading day's: a weekday before it with only a
+    weekend between them."""
+    if evening.weekday() >= 5 or evening >= trading_day:
+        return False
+    d = evening + datetime.timedelta(days=1)
+    while d < trading_day and d.weekday() >= 5:
+        d += datetime.timedelta(days=1)
+    return d == trading_day
+
+
+class MarketTime:
+    """The market's clock for one client: the trading hours and the calendar, and what the run
+    learned of its trading days (the days replayed, the evenings their nights ran on). Sessions
+    and calendar dates of a trading day come from here, so that the strategy's clock, its bars and
+    its session hooks agree. Both are kept once found: change the hours or the calendar before
+    the first tick (in on_ready, say)."""
+
+    def __init__(self, hours: Optional[TradingHours] = None,
+                 calendar: Optional[Calendar] = None) -> None:
+        self.hours = hours if hours is not None else TradingHours.shipped()
+        self.calendar = calendar if calendar is not None else Calendar.shipped()
+        self._days: List[datetime.date] = []                  # noted trading days, in order
+        self._evenings: Dict[datetime.date, datetime.date] = {}
+        self._sessions: Dict[Tuple[str, str, str], List[Session]] = {}
+        self._dates: Dict[Tuple[str, int], datetime.date] = {}
+        self.trading_day: Optional[str] = None                # the last day noted
+
+    def note_day(self, trading_day: DateLike, evening: Optional[DateLike] = None) -> None:
+        """A trading day the run plays next, before its first snapshot, with the evening its night
+        ran on when its data tell (None: the days before it or the calendar will)."""
+        t = as_date(trading_day)
+        if t not in self._days:
+            self._days.append(t)
+            self._days.sort()
+        if evening is not None:
+            self._evenings[t] = as_date(evening)
+        self.trading_day = t.strftime("%Y%m%d")
+        self._sessions.clear()
+        self._dates.clear()
+
+    def evening(self, trading_day: DateLike) -> datetime.date:
+        """The calendar date whose evening holds the trading day's night: as the data told, else
+        the trading day replayed before it (unless the calendar knows a trading day between,
+        whose file is missing), else the calendar; a night the calendar does not expect (a
+        holiday between) is dated on the trading day before."""
+        t = as_date(trading_day)
+        found = self._night_evening(t)
+        if found is None:
+            before = [d for d in self._days if d < t]
+            found = max(before[-1:] + [self.calendar.previous_trading_day(t)])
+        return found
+
+    def _night_evening(self, t: datetime.date) -> Optional[datetime.date]:
+        told = self._evenings.get(t)
+        if told is not None:
+            return told
+        before = [d for d in self._days if d < t]
+        if before and before[-1] >= self.calendar.previous_trading_day(t):
+            return before[-1] if _night_before(before[-1], t) else None
+        return self.calendar.night_evening(t)
+
+    def date_of(self, trading_day: DateLike, seconds: float) -> datetime.date:
+        """The calendar date of a time of day (seconds since midnight) within a trading day."""
+        part = 0 if seconds >= EVENING else 1 if seconds < MORNING else 2
+        key = (str(trading_day), part)
+        found = self._dates.get(key)
+        if found is None:
+            if part == 2:
+                found = as_date(trading_day)
+            else:
+                found = self.evening(trading_day) + datetime.timedelta(days=part)
+            self._dates[key] = found
+        return found
+
+    def moment(self, trading_day: DateLike, seconds: float) -> datetime.datetime:
+        """The exchange time of a time of day within a trading day."""
+        return (datetime.datetime.combine(self.date_of(trading_day, seconds), datetime.time())
+                + datetime.timedelta(seconds=seconds))
+
+    def hours_of(self, exchange: str, instrument: str) -> Optional[ProductHours]:
+        """The hours of an instrument's product, None when the table has none."""
+        return self.hours.of(exchange, product_of(instrument))
+
+    def sessions_of(self, exchange: str, instrument: str, trading_day: DateLike) -> List[Session]:
+        """The sessions of an instrument's product on a trading day, night first (none when its
+        hours are unknown). The day is taken to trade: the instrument's data say it does."""
+        key = (exchange, product_of(instrument), str(trading_day))
+        found = self._sessions.get(key)
+        if found is None:
+            hours = self.hours.of(exchange, key[1])
+            if hours is None:
+                found = []
+            else:
+                t = as_date(trading_day)
+                found = day_sessions(hours, t, self._night_evening(t) if hours.night else None)
+            self._sessions[key] = found
+        return found
