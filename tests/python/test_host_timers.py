@@ -1,5 +1,6 @@
 """Timers on the replayed market's clock: they fire by the snapshots' own times, in due order,
-once after a gap in the market, and the clock runs on past midnight in a night session."""
+once after a gap in the market, and the clock runs on past midnight in a night session, whose
+evening is a Monday's Friday."""
 import datetime
 import os
 import sys
@@ -76,3 +77,14 @@ class TestExchangeTimers:
         # A snapshot late by a second does not move the clock back.
         market.tick("00:59:59", day=b"20260109")
         assert market.clock.now() == datetime.datetime(2026, 1, 9, 1, 0, 0)
+
+    def test_a_mondays_night_reads_friday_evening_and_its_day_reads_monday(self):
+        market = Market()
+        market.every(3600, "hour")
+        for update_time in ["21:00:00", "00:30:00", "02:30:00", "09:00:00"]:
+            market.tick(update_time, day=b"20261214")
+            market.fired.append(("now", market.clock.now().isoformat()))
+        assert market.fired == [
+            ("now", "2026-12-11T21:00:00"), ("hour", "00:30:00"), ("now", "2026-12-12T00:30:00"),
+            ("hour", "02:30:00"), ("now", "2026-12-12T02:30:00"),
+            ("hour", "09:00:00"), ("now", "2026-12-14T09:00:00")]   # once over the weekend

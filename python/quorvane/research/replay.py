@@ -10,6 +10,8 @@ runs and the report, the trades file and the pictures of what ran are written, m
 when the day was cut short. Call it once per process: the runtime and its clients live until the
 process ends.
 """
+import csv
+import datetime
 import json
 import os
 import pathlib
@@ -22,7 +24,9 @@ from .. import _resources, sim
 from ..errors import InputFileError, ParameterError, QuorvaneError, StartupError
 from ..trading import records
 from ..trading.client import Client
+from ..trading.market_time import EVENING, MORNING, MarketTime, evening_of_action_day
 from ..trading.strategy import Strategy
+from ..trading.timers import tick_seconds
 from . import days
 from . import stats as statistics
 from .fees import commission_rates
@@ -190,6 +194,38 @@ def _day_files(locations: Sequence[_Path]) -> List[days.DayFile]:
     return days.day_files(locations)
 
 
+# How many of a day file's first night snapshots are read for the evening their ActionDay tells.
+_NIGHT_ROWS_READ = 200
+
+
+def _note_day(market: MarketTime, path: str, trading_day: str) -> None:
+    """Tells the client's market time the day about to play and, when the file has a night
+    session, the evening it ran on: as its first sound ActionDay says, else as the days played
+    before or the calendar do."""
+    night = False
+    told: Optional[datetime.date] = None
+    with open(path, newline="") as source:
+        reader = csv.reader(source)
+        header: List[str] = next(reader, [])
+        if "UpdateTime" in header:
+            at, action = header.index("UpdateTime"), (
+                header.index("ActionDay") if "ActionDay" in header else None)
+            read = 0
+            for row in reader:
+                seconds = tick_seconds(row[at]) if at < len(row) else None
+                if seconds is None or MORNING <= seconds < EVENING:
+                    continue
+                night = True
+                if action is not None and action < len(row):
+                    told = evening_of_action_day(trading_day, row[action], seconds)
+                read += 1
+                if told is not None or read >= _NIGHT_ROWS_READ:
+                    break
+    if night and told is None:
+        told = market.evening(trading_day)
+    market.note_day(trading_day, told)
+
+
 def _subscribe(client: Client, instruments: Mapping[str, str], expected: Optional[int] = None,
                timeout: float = 10.0) -> None:
     """Subscribes the instruments and waits until the front answered `expected` subscriptions
@@ -322,6 +358,11 @@ def _replay(market: sim.Sim, client: Client, strategy: Strategy, files: List[day
                 subscribed.update(fresh)
             strategy.ticks_expected = tick_file.count
             strategy.ticks_at_day_start = client.ticks_seen
+            if day.trading_day is not None:
+                _note_day(client.market_time, tick_file.path, day.trading_day)
+                if not index:
+                    assert client.exchange_clock is not None   # run_replay put it on
+                    client.exchange_clock.begin_day(day.trading_day)
             client.hook("on_day_start", day.trading_day)
             changed = normalised_text(tick_file.normalised)
             log("Replaying %d ticks of %s (%s)%s%s ..." % (

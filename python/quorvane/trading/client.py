@@ -22,6 +22,7 @@ from typing import Any, Callable, Dict, Iterable, List, NoReturn, Optional, Tupl
 from . import codes, records, runtime
 from ._event_names import NOT_SENT
 from .fills import FillLedger, fill_of
+from .market_time import MarketTime
 from .orders import Code, Order, OrderVerbs, Text, _code, _text
 from .strategy import Strategy
 from .timers import ExchangeClock, Timers, wall_seconds
@@ -200,6 +201,9 @@ class Client(OrderVerbs):
         self._observers: List[Any] = []
         self.ticks_seen = 0
         self.events_seen: typing.Counter[int] = collections.Counter()
+        # The market's hours and calendar, and what a replay tells of its days: the clock reads
+        # them.
+        self.market_time = MarketTime()
         if type(self.strategy).on_bar is not Strategy.on_bar:
             from .bars import BarFeed
             self.add_observer(BarFeed(self.strategy))
@@ -215,7 +219,7 @@ class Client(OrderVerbs):
     def use_exchange_time(self) -> None:
         """Runs the timers on the replayed market's time, taken from each snapshot before the
         strategy sees it (a replay calls this before its first snapshot)."""
-        self.exchange_clock = ExchangeClock()
+        self.exchange_clock = ExchangeClock(self.market_time)
         self.timers = Timers(self.exchange_clock.seconds)
 
     def now(self) -> Optional[datetime.datetime]:

@@ -9,11 +9,12 @@ import datetime
 import heapq
 import threading
 import time
-from typing import Any, Callable, List, Optional, Tuple, Union
+from typing import Any, Callable, Dict, List, Optional, Tuple, Union
+
+from ..errors import ParameterError
+from .market_time import EVENING, MORNING, MarketTime, as_date
 
 __all__ = ["ExchangeClock", "Timer", "Timers", "tick_seconds"]
-
-_DAY = 86400.0
 
 
 def tick_seconds(update_time: Union[str, bytes], millis: float = 0) -> Optional[float]:
@@ -32,50 +33,60 @@ def tick_seconds(update_time: Union[str, bytes], millis: float = 0) -> Optional[
 
 
 class ExchangeClock:
-    """The replayed market's time: the latest snapshot time seen, never going back. A time that
-    falls back by more than half a day belongs to the next calendar day (a night session running
-    past midnight)."""
+    """The replayed market's time: the latest snapshot time seen, never going back. A snapshot's
+    time of day is dated by its trading day (the one begin_day named, else its own TradingDay)
+    through the client's MarketTime: a night session's evening on the evening its night ran on (a
+    Monday's on Friday), its hours past midnight on the day after, the day sessions on the
+    trading day itself."""
 
-    def __init__(self) -> None:
-        # Seconds since midnight of the first snapshot's day, days added.
+    def __init__(self, market: Optional[MarketTime] = None) -> None:
+        self.market = market if market is not None else MarketTime()
+        # Seconds since midnight of the first snapshot's calendar day.
         self.now_seconds: Optional[float] = None
         self._origin: Optional[datetime.datetime] = None   # datetime of that midnight
-        self._offset = 0.0
-        # The last UpdateTime text read, and its whole seconds.
+        # The last UpdateTime text read, and its seconds on the clock.
         self._update_time: Optional[Union[str, bytes]] = None
         self._whole: Optional[float] = None
-        # A trading day that begins with the next snapshot.
-        self._next_day: Optional[Union[str, bytes]] = None
+        # The trading day begin_day named, and whether the next snapshot is its first.
+        self._day: Optional[datetime.date] = None
+        self._day_begins = False
+        # (trading day, part of the day) -> seconds from the origin to that part's midnight
+        self._bases: Dict[Tuple[Any, int], float] = {}
 
     def begin_day(self, trading_day: Union[str, bytes]) -> None:
-        """The next snapshot opens `trading_day` (a replay of several days): its time counts from
-        that day's calendar day, not from the day before's."""
-        self._next_day = trading_day
+        """The next snapshot opens `trading_day` (a replay of several days): its times are dated
+        by that day, whatever the snapshots' own TradingDay says."""
+        self._day = _trading_date(trading_day)
+        self._day_begins = True
 
     def take(self, tick: Any) -> Optional[float]:
         """Takes a snapshot record's time (TradingDay, UpdateTime, UpdateMillisec). Snapshots
         come many to a second: the text is parsed only when it changes."""
         update_time = tick.UpdateTime
-        if update_time != self._update_time or self._next_day is not None:
+        if update_time != self._update_time or self._day_begins:
             whole = tick_seconds(update_time)
             if whole is None:
                 return self.now_seconds
-            if self._origin is None:
-                self._origin = _calendar_day(tick.TradingDay, whole)
-            if self._next_day is not None:
-                begins = _calendar_day(self._next_day, whole)
-                self._offset = max(self._offset, (begins - self._origin).total_seconds())
-                self._next_day = None
-            whole += self._offset
-            if self.now_seconds is not None and whole < self.now_seconds - _DAY / 2:
-                self._offset += _DAY
-                whole += _DAY
-            self._update_time, self._whole = update_time, whole
+            day = self._day if self._day is not None else tick.TradingDay
+            part = 0 if whole >= EVENING else 1 if whole < MORNING else 2
+            base = self._bases.get((day, part))
+            if base is None:
+                base = self._base(day, whole)
+                self._bases[(day, part)] = base
+            self._update_time, self._whole = update_time, base + whole
+            self._day_begins = False
         assert self._whole is not None   # read with this UpdateTime, here or before
         seconds = self._whole + tick.UpdateMillisec / 1000.0
         if self.now_seconds is None or seconds > self.now_seconds:
             self.now_seconds = seconds
         return self.now_seconds
+
+    def _base(self, day: Any, whole: float) -> float:
+        date = self.market.date_of(_trading_date(day), whole)
+        midnight = datetime.datetime.combine(date, datetime.time())
+        if self._origin is None:
+            self._origin = midnight
+        return (midnight - self._origin).total_seconds()
 
     def advance(self, trading_day: Union[str, bytes], update_time: Union[str, bytes],
                 millis: int = 0) -> Optional[float]:
@@ -97,18 +108,16 @@ class ExchangeClock:
         return self._origin + datetime.timedelta(seconds=self.now_seconds)
 
 
-def _calendar_day(trading_day: Union[str, bytes], seconds: float) -> datetime.datetime:
-    """Midnight of the calendar day a session starts on: its trading day, or the day before for
-    an evening (night) session."""
+def _trading_date(trading_day: Union[str, bytes, datetime.date]) -> datetime.date:
+    """A snapshot's trading day; one that is not YYYYMMDD counts as 1970-01-01."""
+    if isinstance(trading_day, datetime.date):
+        return trading_day
     if isinstance(trading_day, bytes):
         trading_day = trading_day.decode("ascii", "replace")
     try:
-        day = datetime.datetime.strptime(trading_day.strip(), "%Y%m%d")
-    except ValueError:
-        day = datetime.datetime(1970, 1, 1)
-    if seconds >= 18 * 3600:
-        day -= datetime.timedelta(days=1)
-    return day
+        return as_date(trading_day)
+    except ParameterError:
+        return datetime.date(1970, 1, 1)
 
 
 class Timer:
