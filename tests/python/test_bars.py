@@ -1,6 +1,6 @@
 """Bars from ticks by exchange time: 1- and N-minute bars with their open, high, low, close, the
 volume and turnover traded within them, the last open interest; a night session that runs past
-midnight; several instruments interleaved; and a tick file read into bars."""
+midnight; several instruments interleaved; a tick file read into bars; bars cut at the breaks."""
 import csv
 import os
 import sys
@@ -76,3 +76,32 @@ class TestBars:
             rows = list(csv.DictReader(source))
         assert sum(b.volume for b in bars) == int(rows[-1]["Volume"]) - int(rows[0]["Volume"])
         assert bars[-1].close == float(rows[-1]["LastPrice"])
+
+
+class TestBarsAtTheBreaks:
+    """With the tick's exchange given, bars follow the product's sessions (the shipped table)."""
+
+    def test_an_hour_bar_is_cut_at_the_break_and_the_close_stamped_tick_ends_it(self):
+        builder = BarBuilder(60)
+        for time_, price, volume in [("08:59:00", 10, 5), ("09:30:00", 11, 7), ("10:14:59", 12, 9),
+                                     ("10:15:00", 13, 10), ("10:15:00", 14, 12),   # a repeat
+                                     ("10:20:00", 15, 20),                          # in the break
+                                     ("10:30:00", 16, 21), ("11:30:00", 17, 25)]:
+            builder.update("rb2705", "20261214", time_, price, volume, 0.0, 0, exchange="SHFE")
+        assert [(b.start, b.minutes, b.open, b.close, b.volume, b.ticks)
+                for b in builder.finished] == [
+            ("09:00:00", 60, 10, 11, 2, 2),      # the auction's snapshot opens the session's bar
+            ("10:00:00", 15, 12, 13, 3, 2),      # 10:00-10:15, closed by the 10:15:00 snapshot
+            ("10:30:00", 30, 16, 16, 1, 1),      # what the repeat and the break reported: no bar
+            ("11:00:00", 30, 17, 17, 4, 1)]
+
+    def test_a_night_past_midnight_is_cut_at_its_close(self):
+        bars = []
+        builder = BarBuilder(240, on_bar=bars.append)
+        for time_ in ["21:00:00", "21:59:59", "22:00:00", "01:59:59", "02:00:00", "02:30:00"]:
+            builder.update("au2706", "20261214", time_, 600, 0, 0.0, 0, exchange="SHFE")
+        builder.update("rb2705", "20261214", "23:30:00", 3500, 0, 0.0, 0, exchange="SHFE")
+        assert [(b.start, b.minutes, b.ticks) for b in bars] == [
+            ("21:00:00", 60, 2), ("22:00:00", 240, 2), ("02:00:00", 30, 2)]
+        builder.flush()
+        assert len(bars) == 3            # rb's night ended at 23:00: its 23:30 tick is in no bar

@@ -201,12 +201,12 @@ class Client(OrderVerbs):
         self._observers: List[Any] = []
         self.ticks_seen = 0
         self.events_seen: typing.Counter[int] = collections.Counter()
-        # The market's hours and calendar, and what a replay tells of its days: the clock reads
-        # them.
+        # The market's hours and calendar, and what a replay tells of its days: the clock and
+        # the bars read them.
         self.market_time = MarketTime()
         if type(self.strategy).on_bar is not Strategy.on_bar:
             from .bars import BarFeed
-            self.add_observer(BarFeed(self.strategy))
+            self.add_observer(BarFeed(self.strategy, self.market_time.hours))
         self._events_changed = threading.Condition()
         self.exchange_clock: Optional[ExchangeClock] = None
         self.timers = Timers(wall_seconds)
