@@ -63,3 +63,32 @@ def _write(path, trading_day, stamps, instrument, exchange, start, seed, multipl
             row += [round(pre * 1.07), round(pre * 0.93), pre, action_day]
             writer.writerow(row)
     return price
+
+
+def write_stamps(path, trading_day, stamps, action_day=True, seed=1):
+    """Writes one snapshot per (instrument, exchange, UpdateTime, UpdateMillisec, ActionDay) of
+    `stamps`, in their order, prices walking from 3500 (rb) or 600 (others) with cumulative
+    volume; without `action_day` the file has no ActionDay column. Returns the rows written as
+    dicts of the columns' values."""
+    rng = random.Random(seed)
+    columns = [c for c in COLUMNS if action_day or c != "ActionDay"]
+    prices, totals, rows = {}, {}, []
+    for instrument, exchange, update_time, millis, action in stamps:
+        start = 3500.0 if instrument.startswith("rb") else 600.0
+        price = round(prices.get(instrument, start) + rng.choice((-2, -1, 0, 1, 2)))
+        prices[instrument] = price
+        volume, turnover = totals.get(instrument, (0, 0.0))
+        traded = rng.randint(1, 40)
+        totals[instrument] = volume, turnover = volume + traded, turnover + traded * price * 10
+        values = [trading_day, instrument, exchange, update_time, millis, price, volume, turnover,
+                  100000 + len(rows)]
+        for level in range(5):
+            values += [price - 1 - level, rng.randint(5, 80), price + 1 + level, rng.randint(5, 80)]
+        values += [round(start * 1.07), round(start * 0.93), start, action]
+        rows.append(dict(zip(COLUMNS, values)))
+    with open(path, "w", newline="") as out:
+        writer = csv.writer(out)
+        writer.writerow(columns)
+        for row in rows:
+            writer.writerow([row[c] for c in columns])
+    return rows

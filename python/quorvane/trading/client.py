@@ -22,7 +22,7 @@ from typing import Any, Callable, Dict, Iterable, List, NoReturn, Optional, Tupl
 from . import codes, records, runtime
 from ._event_names import NOT_SENT
 from .fills import FillLedger, fill_of
-from .market_time import MarketTime
+from .market_time import MarketTime, Session
 from .orders import Code, Order, OrderVerbs, Text, _code, _text
 from .strategy import Strategy
 from .timers import ExchangeClock, Timers, wall_seconds
@@ -201,12 +201,10 @@ class Client(OrderVerbs):
         self._observers: List[Any] = []
         self.ticks_seen = 0
         self.events_seen: typing.Counter[int] = collections.Counter()
-        # The market's hours and calendar, and what a replay tells of its days: the clock and
-        # the bars read them.
+        # The market's hours and calendar, and what a replay tells of its days: the clock, the
+        # bars and the session hooks read them.
         self.market_time = MarketTime()
-        if type(self.strategy).on_bar is not Strategy.on_bar:
-            from .bars import BarFeed
-            self.add_observer(BarFeed(self.strategy, self.market_time.hours))
+        self._watch_sessions()
         self._events_changed = threading.Condition()
         self.exchange_clock: Optional[ExchangeClock] = None
         self.timers = Timers(wall_seconds)
@@ -227,6 +225,36 @@ class Client(OrderVerbs):
         if self.exchange_clock is not None:
             return self.exchange_clock.now()
         return datetime.datetime.now()
+
+    def open_sessions(self, instrument: Optional[str] = None) -> List[Session]:
+        """The trading sessions open at the client's time (their close included) of `instrument`,
+        or of every instrument that has ticked, in the order the instruments first ticked."""
+        now = self.now()
+        if now is None:
+            return []
+        market = self.market_time
+        found: List[Session] = []
+        for tick in list(self._tick_views.values()):
+            code = tick.StandardID.decode()
+            if instrument is not None and code != instrument:
+                continue
+            day = market.trading_day or tick.TradingDay.decode()
+            for session in market.sessions_of(tick.ExchangeID.decode(), code, day):
+                if session.open <= now <= session.close and session not in found:
+                    found.append(session)
+        return found
+
+    def _watch_sessions(self) -> None:
+        """Bars for a strategy with on_bar, placed in their sessions with the session hooks."""
+        kind = type(self.strategy)
+        bars = None
+        if kind.on_bar is not Strategy.on_bar:
+            from .bars import BarFeed
+            bars = BarFeed(self.strategy, self.market_time.hours)
+        if (bars is not None or kind.on_session_start is not Strategy.on_session_start
+                or kind.on_session_end is not Strategy.on_session_end):
+            from .session_feed import SessionFeed
+            self.add_observer(SessionFeed(self, bars))
 
     def _fire_timers(self) -> None:
         for timer in self.timers.due():
@@ -309,8 +337,8 @@ class Client(OrderVerbs):
                 self._handlers_idle.set()
 
     def hook(self, name: str, *args: Any) -> None:
-        """Calls handler `name` (on_day_start, on_day_end) of the observers and the strategy, as
-        the runtime's events are delivered: a handler that raises goes to on_error."""
+        """Calls handler `name` (on_day_start, on_session_end, ...) of the observers and the
+        strategy, as the runtime's events are delivered: a handler that raises goes to on_error."""
         self._guard(name, *args)
 
     def _on_order_event(self, event_id: int, order_address: Optional[int],

@@ -20,6 +20,7 @@ if TYPE_CHECKING:
     from .bars import Bar
     from .client import Client
     from .fills import OrderFill
+    from .market_time import Session
     from .timers import Timer
 
 __all__ = ["Strategy"]
@@ -40,13 +41,17 @@ class Strategy(OrderVerbs):
       every other response/status event -> on_response(event_id, record_address, is_last,
                                                        error_id, message)
       each turn of the worker when ready -> on_loop()
+      a trading session of the ticks begins or ends -> on_session_start(session),
+                                                     on_session_end(session)
       the end of the run, however it ends -> on_stop(reason)
     A handler that raises is reported through on_error and event delivery carries on.
 
     The order verbs of the client are the strategy's own too: self.buy(...) is
     self.client.buy(...) (see OrderVerbs for the list). self.every(seconds, fn) and
     self.after(seconds, fn) run fn on the client's clock: the replayed market's time in a replay,
-    the wall clock live; self.now() tells that time.
+    the wall clock live; self.now() tells that time. In a replay a night session's time reads the
+    evening it ran on (a Monday's night: Friday evening), from the recorded ActionDay when it is
+    sound, else from the day replayed before, else from the calendar (client.market_time).
     """
 
     client: Optional["Client"] = None
@@ -61,6 +66,20 @@ class Strategy(OrderVerbs):
             return False
         seen = self.client.ticks_seen - self.ticks_at_day_start
         return seen >= (1.0 - share) * self.ticks_expected
+
+    def session_ending(self, share: float = 0.03, instrument: Optional[str] = None) -> bool:
+        """True during the last `share` of the time of a trading session open now (its close
+        included): time to go flat before a break. The session of `instrument`, or of any
+        instrument that has ticked (one whose session ends first makes it true). On the client's
+        clock: the replayed market's, or the wall clock live (exchange time, UTC+8)."""
+        if self.client is None:
+            return False
+        now = self.client.now()
+        for session in self.client.open_sessions(instrument):
+            assert now is not None   # sessions are open only at a time
+            if now >= session.close - share * (session.close - session.open):
+                return True
+        return False
 
     def on_ready(self) -> None:
         pass
@@ -90,12 +109,22 @@ class Strategy(OrderVerbs):
     def on_loop(self) -> None:
         pass
 
-    # Bars of `bar_minutes` minutes, by exchange time, built from the ticks when on_bar is
-    # overridden (quorvane.bars); each finished bar arrives before the tick that finished it.
+    # Bars of `bar_minutes` minutes, by exchange time and cut at the breaks, built from the ticks
+    # when on_bar is overridden (quorvane.bars); each finished bar arrives before the tick that
+    # finished it, and a session's last one before on_session_end.
     bar_minutes = 1
 
     def on_bar(self, bar: "Bar") -> None:
         pass
+
+    def on_session_start(self, session: "Session") -> None:
+        """A trading session of the ticking instruments' products begins, before its first tick
+        (quorvane.trading.session_feed: one call per distinct session when products of several
+        hours trade)."""
+
+    def on_session_end(self, session: "Session") -> None:
+        """A trading session ended: its last bars were handed over; the snapshot that showed
+        the end (its close-stamped one, or a later one) reaches on_tick next."""
 
     def on_day_start(self, trading_day: str) -> None:
         """A replayed trading day begins (after the day roll's new login, before its first tick)."""
