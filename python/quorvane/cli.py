@@ -4,6 +4,7 @@
     python3 -m quorvane replay FILE... [--strategy file.py[:Class]] [--param NAME=VALUE ...]
     python3 -m quorvane sweep FILE... --strategy S --grid fast=3,5,8 --grid slow=20,30,60
     python3 -m quorvane record --instrument rb2705.SHFE [...] --out DIR
+    python3 -m quorvane generate --instrument rb2705.SHFE [...] --start DAY --days N --out DIR
     python3 -m quorvane info                 the runtime's version, exports and record sizes
 """
 import argparse
@@ -135,6 +136,21 @@ def record(args: argparse.Namespace, out: TextIO) -> int:
     return 0 if recorder.total else 1
 
 
+def generate(args: argparse.Namespace, out: TextIO) -> int:
+    """Writes generated trading days; 0 when every day was written."""
+    from .research import generator, recording
+    from .research.instrument_terms import Terms
+    terms = Terms(args.scenario)
+    chosen = [terms.of(*recording.parse_instrument(text)) for text in args.instrument]
+    started = time.monotonic()
+    written = generator.generate(chosen, args.start, args.days, args.out, seed=args.seed,
+                                 log=lambda text: print(text, file=out, flush=True))
+    print("Wrote %d day file%s, %d snapshots (%.1f MB) in %.1f s." % (
+        len(written), "" if len(written) == 1 else "s", sum(d.snapshots for d in written),
+        sum(d.size for d in written) / 1e6, time.monotonic() - started), file=out, flush=True)
+    return 0
+
+
 def _replay_options(parser: argparse.ArgumentParser,
                     ticks_default: Optional[Union[str, "os.PathLike[str]"]],
                     scenario_default: Optional[Union[str, "os.PathLike[str]"]] = None) -> None:
@@ -209,12 +225,38 @@ def main(argv: Optional[Sequence[str]] = None, prog: str = "python3 -m quorvane"
     recorder.add_argument("--seconds", type=float, help="stop after this long (default: Ctrl-C)")
     recorder.add_argument("--report-every", type=float, default=60.0, metavar="SECONDS",
                           help="a line of what was recorded this often (default: %(default)s)")
+    generating = commands.add_parser(
+        "generate", help="write generated trading days of full length, one tick file a day")
+    generating.add_argument("--instrument", action="append", required=True,
+                            metavar="CODE[.EXCHANGE]", help="instrument to generate (repeatable)")
+    generating.add_argument("--start", required=True, metavar="YYYYMMDD",
+                            help="the first trading day (or the first after this date)")
+    generating.add_argument("--days", type=int, required=True, metavar="N",
+                            help="how many trading days (weekends and holidays are skipped)")
+    generating.add_argument("--out", required=True, metavar="DIR",
+                            help="folder of the day files YYYYMMDD.csv (a day's earlier file is "
+                                 "replaced)")
+    generating.add_argument("--seed", type=int, default=1,
+                            help="seed of the random market (default: %(default)s)")
+    generating.add_argument("--scenario", metavar="FILE",
+                            help="JSON scenario whose instruments' terms (tick, multiplier, "
+                                 "pre-settlement price, limit ratio) to trade on; default: the "
+                                 "stand-in's built-in instruments")
     commands.add_parser("info", help="print the runtime's version, exports and record sizes")
     args = parser.parse_args(argv)
     if args.command == "info":
         try:
             return info(sys.stdout)
         except (RuntimeError, OSError) as error:
+            print("quorvane: %s" % error, file=sys.stderr)
+            return 1
+    if args.command == "generate":
+        try:
+            return generate(args, sys.stdout)
+        except KeyboardInterrupt:
+            print("\nInterrupted; the days written so far are complete.", file=sys.stderr)
+            return 130
+        except (ValueError, OSError) as error:
             print("quorvane: %s" % error, file=sys.stderr)
             return 1
     if args.command == "sweep":
