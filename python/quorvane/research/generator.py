@@ -32,8 +32,8 @@ from typing import IO, Callable, Dict, List, NamedTuple, Optional, Sequence, Tup
 
 from ..errors import ParameterError
 from .instrument_terms import InstrumentTerms, limits_in_ticks, to_ticks
-from .market_time import Calendar, DateLike, ProductHours, Session, TradingHours, as_date
-from .market_time import sessions
+from ..trading.market_time import Calendar, DateLike, ProductHours, Session, TradingHours, as_date
+from ..trading.market_time import sessions
 
 __all__ = ["COLUMNS", "MAX_DAYS", "DayWritten", "generate"]
 

@@ -14,7 +14,7 @@ import re
 from typing import Any, Dict, List, NamedTuple, Optional, Tuple, Union
 
 from ..errors import InputFileError, ParameterError
-from .market_time import product_of
+from ..trading.market_time import product_of
 
 __all__ = ["InstrumentTerms", "Terms", "limits_in_ticks", "to_ticks"]
 

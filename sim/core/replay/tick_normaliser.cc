@@ -101,7 +101,9 @@ TickNormaliser::Verdict TickNormaliser::correctDays(CThostFtdcDepthMarketDataFie
     // The evening the night began: from a sound action day, else from the trading day.
     const bool afterMidnight = ofDay < kNightsEnd;
     int evening = 0;
-    const bool actionIsTradingDay = action != 0 && action == trading && exchange == "DCE";
+    // A night never falls on its own trading day: an action day equal to the trading day is the
+    // trading day (DCE writes it so), except on CZCE, whose trading day is the calendar day.
+    const bool actionIsTradingDay = action != 0 && action == trading && exchange != "CZCE";
     if (action != 0 && !actionIsTradingDay) {
       evening = afterMidnight ? addDays(action, -1) : action;
     } else if (trading != 0) {
