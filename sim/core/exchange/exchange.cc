@@ -24,6 +24,7 @@ bool isPrice(double v) { return v > 0.0 && v < 1e300; }
 
 void Exchange::load(const Scenario& scenario) {
   instruments_.clear();
+  listed_.clear();
   orders_.clear();
   books_.clear();
   views_.clear();
@@ -64,8 +65,10 @@ void Exchange::load(const Scenario& scenario) {
     f.PositionDateType = splitsPositionDate(def.exchangeId) ? THOST_FTDC_PDT_UseHistory : THOST_FTDC_PDT_NoUseHistory;
     f.MaxMarginSideAlgorithm = THOST_FTDC_MMSA_NO;
     describeTerms(def, f);
+    s.productKey = def.exchangeId + "." + productOf(def);
     instruments_[def.instrumentId] = s;
   }
+  for (auto& [id, ins] : instruments_) listed_.emplace(id, &ins);
   hours_ = TradingHours::shipped();
   std::string ignored;  // the scenario's rows were checked when it was read
   for (const HoursDef& h : scenario.tradingHours) hours_.set(h.exchangeId, h.products, h.sessions, ignored);
@@ -73,9 +76,15 @@ void Exchange::load(const Scenario& scenario) {
   for (int day : scenario.holidays) calendar_.addHoliday(day);
   sessions_ = scenario.sessions;
   phasesDay_ = statusDay_ = -1;
+  clockKey_ = -1;
+  nextStatusAt_ = 0;
   phases_.clear();
   statusSent_.clear();
-  auctioned_.clear();
+}
+
+InstrumentState* Exchange::listed(std::string_view instrumentId) {
+  auto it = listed_.find(instrumentId);
+  return it == listed_.end() ? nullptr : it->second;
 }
 
 const InstrumentState* Exchange::instrument(const std::string& instrumentId) const {

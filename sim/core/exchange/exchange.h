@@ -29,6 +29,9 @@
 
 namespace qvsim {
 
+// The product of an instrument: as the scenario names it, else the instrument id's leading letters.
+std::string productOf(const InstrumentDef& def);
+
 class Exchange {
  public:
   // Lists the scenario's instruments, takes its trading hours and calendar, and forgets every
@@ -43,6 +46,8 @@ class Exchange {
   // The instrument's phase now, by the exchange's clock: continuous trading at any hour when the
   // sessions do not apply or its product has no trading hours.
   Phase phase(const InstrumentState& ins) const;
+  // The listed instrument, or null.
+  InstrumentState* listed(std::string_view instrumentId);
   // Why the exchange refuses a new order of the instrument now (UTF-8), or empty: outside
   // continuous trading and the auction's collection of orders.
   std::string sessionRefusal(const InstrumentState& ins, const CThostFtdcInputOrderField& input) const;
@@ -111,13 +116,14 @@ class Exchange {
   const DayPhases* phasesOf(const InstrumentState& ins) const;
   // Whether the instrument's opening auction ends with the snapshot now seen (once a day), and
   // whether the snapshot belongs to continuous trading (or is stamped at a session's close).
-  bool auctionDue(const InstrumentState& ins, bool& continuous);
+  bool auctionDue(InstrumentState& ins, bool& continuous);
   // The opening auction of an instrument's resting orders at one price: in a replay the price and
   // volume of the first snapshot after the auction, else the price at which most would trade.
   void matchAuction(const std::string& instrumentId, const CThostFtdcDepthMarketDataField& depth,
                     std::vector<Match>& found);
 
   std::map<std::string, InstrumentState> instruments_;
+  TextMap<InstrumentState*> listed_;  // the same, hashed
   std::vector<WorkingOrder> orders_;
   TextMap<MarketView> views_;  // by instrument id
   TextMap<PriceBook> books_;   // by instrument id: the working orders resting there
@@ -128,11 +134,14 @@ class Exchange {
   TradingHours hours_;
   Calendar calendar_;
   std::string sessions_;  // the scenario's rule: "table", "always" or empty (by the table in a replay)
+  mutable long long clockKey_ = -1;  // the clock's date and part of day marketDay() last answered for
+  mutable int clockDay_ = 0;
   mutable int phasesDay_ = -1;
+  mutable long long phasesEpoch_ = 0;  // counts the caches of phases_
   mutable std::map<std::string, DayPhases> phases_;  // by "exchange.product", for phasesDay_
   int statusDay_ = -1;
+  long long nextStatusAt_ = 0;  // no product's phase changes before this (exchangeMillis)
   std::map<std::string, std::size_t> statusSent_;  // by "exchange.product": changes of statusDay_ reported
-  std::map<std::string, int> auctioned_;           // by instrument: the market day whose auction is over
 };
 
 }  // namespace qvsim

@@ -120,7 +120,8 @@ std::vector<Match> Exchange::matchSnapshot(const CThostFtdcDepthMarketDataField&
   // Outside continuous trading only the opening auction trades; an order it fills waits for the
   // next snapshot to trade on.
   bool continuous = true;
-  if (auctionDue(instruments_.at(std::string(instrumentId)), continuous)) {
+  InstrumentState* ins = listed(instrumentId);
+  if (ins != nullptr && auctionDue(*ins, continuous)) {
     matchAuction(std::string(instrumentId), depth, found);
     if (!found.empty()) return found;
   }

@@ -31,7 +31,10 @@ long long nowMillis() {
 constexpr int kEvening = 18 * 3600 * 1000;     // from here on the clock is in the next trading day's night
 constexpr int kNightsEnd = 3 * 3600 * 1000;    // until here it is still in the night that began the evening before
 
-// The product of an instrument: as the scenario names it, else the instrument id's leading letters.
+bool validPrice(double price) { return price > 0.0 && price < 1e300; }
+
+}  // namespace
+
 std::string productOf(const InstrumentDef& def) {
   if (!def.productId.empty()) return def.productId;
   std::size_t n = 0;
@@ -39,37 +42,44 @@ std::string productOf(const InstrumentDef& def) {
   return def.instrumentId.substr(0, n);
 }
 
-std::string productKey(const InstrumentDef& def) { return def.exchangeId + "." + productOf(def); }
-
-bool validPrice(double price) { return price > 0.0 && price < 1e300; }
-
-}  // namespace
-
 int Exchange::marketDay() const {
   const ExchangeTime t = exchangeNow();
   if (t.date == 0) return 0;
-  if (t.millis >= kEvening) return calendar_.next(t.date);
-  if (t.millis < kNightsEnd) return calendar_.next(addDays(t.date, -1));
-  return calendar_.isTradingDay(t.date) ? t.date : 0;
+  const int part = t.millis >= kEvening ? 2 : t.millis < kNightsEnd ? 0 : 1;
+  const long long key = static_cast<long long>(t.date) * 4 + part;
+  if (key == clockKey_) return clockDay_;
+  clockKey_ = key;
+  if (part == 2) {
+    clockDay_ = calendar_.next(t.date);
+  } else if (part == 0) {
+    clockDay_ = calendar_.next(addDays(t.date, -1));
+  } else {
+    clockDay_ = calendar_.isTradingDay(t.date) ? t.date : 0;
+  }
+  return clockDay_;
 }
 
 bool Exchange::sessionsApply() const { return sessions_ == "table" || (sessions_.empty() && replayedTimeSet()); }
 
 const DayPhases* Exchange::phasesOf(const InstrumentState& ins) const {
   if (!sessionsApply()) return nullptr;
-  const ProductHours* hours = hours_.of(ins.def.exchangeId, productOf(ins.def));
-  if (hours == nullptr) return nullptr;
   const int day = marketDay();
   if (day != phasesDay_) {
     phases_.clear();
     phasesDay_ = day;
+    ++phasesEpoch_;
   }
-  const std::string key = productKey(ins.def);
-  auto it = phases_.find(key);
+  if (ins.phasesEpoch == phasesEpoch_) return ins.phases;
+  ins.phasesEpoch = phasesEpoch_;
+  ins.phases = nullptr;
+  const ProductHours* hours = hours_.of(ins.def.exchangeId, productOf(ins.def));
+  if (hours == nullptr) return nullptr;
+  auto it = phases_.find(ins.productKey);
   if (it == phases_.end()) {
-    it = phases_.emplace(key, day == 0 ? DayPhases{} : dayPhases(*hours, calendar_, day)).first;
+    it = phases_.emplace(ins.productKey, day == 0 ? DayPhases{} : dayPhases(*hours, calendar_, day)).first;
   }
-  return &it->second;
+  ins.phases = &it->second;
+  return ins.phases;
 }
 
 Phase Exchange::phase(const InstrumentState& ins) const {
@@ -95,11 +105,14 @@ std::vector<CThostFtdcInstrumentStatusField> Exchange::statusChanges() {
   if (marketDay() != statusDay_) {
     statusSent_.clear();
     statusDay_ = marketDay();
+  } else if (now < nextStatusAt_) {
+    return out;  // no phase changed since the last call
   }
+  nextStatusAt_ = std::numeric_limits<long long>::max();
   std::vector<std::tuple<long long, std::string, CThostFtdcInstrumentStatusField>> changed;
   std::set<std::string> seen;
   for (const auto& [id, ins] : instruments_) {
-    const std::string key = productKey(ins.def);
+    const std::string& key = ins.productKey;
     if (!seen.insert(key).second) continue;
     const DayPhases* phases = phasesOf(ins);
     if (phases == nullptr || phases->changes.empty()) continue;
@@ -125,6 +138,7 @@ std::vector<CThostFtdcInstrumentStatusField> Exchange::statusChanges() {
       changed.emplace_back(changes[from].at, key, r);
     }
     sent->second = due;
+    if (due < changes.size()) nextStatusAt_ = std::min(nextStatusAt_, changes[due].at);
   }
   std::stable_sort(changed.begin(), changed.end(),
                    [](const auto& a, const auto& b) { return std::get<0>(a) < std::get<0>(b); });
@@ -132,7 +146,7 @@ std::vector<CThostFtdcInstrumentStatusField> Exchange::statusChanges() {
   return out;
 }
 
-bool Exchange::auctionDue(const InstrumentState& ins, bool& continuous) {
+bool Exchange::auctionDue(InstrumentState& ins, bool& continuous) {
   continuous = true;
   const DayPhases* phases = phasesOf(ins);
   if (phases == nullptr) return false;
@@ -145,9 +159,8 @@ bool Exchange::auctionDue(const InstrumentState& ins, bool& continuous) {
                        (phase == Phase::kNoTrading || phase == Phase::kClosed);
   continuous = phase == Phase::kContinuous || atClose;
   if (phases->changes.empty() || now < phases->open - kAuctionMatch) return false;
-  int& over = auctioned_[ins.def.instrumentId];  // the market day whose auction is over
-  if (over == phasesDay_) return false;
-  over = phasesDay_;
+  if (ins.auctionDay == phasesDay_) return false;
+  ins.auctionDay = phasesDay_;
   return true;
 }
 

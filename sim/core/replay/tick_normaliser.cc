@@ -61,8 +61,8 @@ TickNormaliser::Verdict TickNormaliser::admit(CThostFtdcDepthMarketDataField& d,
   // Rules that correct a snapshot's trading or action day go first: the stale check compares
   // trading days.
   if (ofDay >= 0 && calendar_ != nullptr && hours_ != nullptr) {
-    Verdict verdict = correctDays(d, ofDay, refusal);
-    if (verdict == Verdict::kKeep) verdict = inSessions(d, ofDay, refusal);
+    Verdict verdict = correctDays(d, clocks_[instrument], ofDay, refusal);
+    if (verdict == Verdict::kKeep) verdict = inSessions(d, clocks_[instrument], ofDay, refusal);
     if (verdict != Verdict::kKeep) return verdict;
   }
   if (ofDay >= 0) {
@@ -84,15 +84,11 @@ TickNormaliser::Verdict TickNormaliser::refuseOrCount(Normalisation kind, const 
   return Verdict::kKeep;
 }
 
-TickNormaliser::Verdict TickNormaliser::correctDays(CThostFtdcDepthMarketDataField& d, long long ofDay,
-                                                    TickRefusal& refusal) {
-  const int trading = dateField(d.TradingDay, sizeof(d.TradingDay));
-  const int action = dateField(d.ActionDay, sizeof(d.ActionDay));
-  if (trading == 0 && action == 0) return Verdict::kKeep;  // nothing to go by
-  const std::string exchange = getText(d.ExchangeID);
+void TickNormaliser::rightDays(const std::string& exchange, int trading, int action, long long ofDay,
+                               int& rightTrading, int& rightAction) const {
   const bool night = ofDay >= kEvening || ofDay < kNightsEnd;
-  int rightTrading = trading;
-  int rightAction = action;
+  rightTrading = trading;
+  rightAction = action;
   if (!night) {
     // A day snapshot happens on its trading day.
     if (rightTrading == 0) rightTrading = action;
@@ -110,16 +106,32 @@ TickNormaliser::Verdict TickNormaliser::correctDays(CThostFtdcDepthMarketDataFie
       evening = calendar_->nightEvening(trading);
       if (evening == 0) evening = calendar_->previous(trading);
     }
-    if (evening == 0) return Verdict::kKeep;
+    if (evening == 0 || calendar_->next(evening) == 0) {
+      rightTrading = trading;  // nothing to go by
+      rightAction = action;
+      return;
+    }
     rightTrading = calendar_->next(evening);
     rightAction = afterMidnight ? addDays(evening, 1) : evening;
-    if (rightTrading == 0) return Verdict::kKeep;
   }
-  const bool fillsAction = action == 0 && !night;  // a day snapshot's missing action day is no quirk
-  if (rightTrading == trading && (rightAction == action || fillsAction)) {
-    if (fillsAction && rightAction != 0) setText(d.ActionDay, dateText(rightAction));
-    return Verdict::kKeep;
+}
+
+TickNormaliser::Verdict TickNormaliser::correctDays(CThostFtdcDepthMarketDataField& d, InstrumentClock& clock,
+                                                    long long ofDay, TickRefusal& refusal) {
+  const int trading = dateField(d.TradingDay, sizeof(d.TradingDay));
+  const int action = dateField(d.ActionDay, sizeof(d.ActionDay));
+  if (trading == 0 && action == 0) return Verdict::kKeep;  // nothing to go by
+  const bool night = ofDay >= kEvening || ofDay < kNightsEnd;
+  const int part = ofDay >= kEvening ? 2 : ofDay < kNightsEnd ? 0 : 1;
+  const long long key = (static_cast<long long>(trading) * 100000000LL + action) * 4 + part;
+  if (key != clock.daysKey) {
+    clock.daysKey = key;
+    rightDays(getText(d.ExchangeID), trading, action, ofDay, clock.rightTrading, clock.rightAction);
   }
+  const int rightTrading = clock.rightTrading;
+  const int rightAction = clock.rightAction;
+  // A day snapshot without an action day is no quirk: the exchange's clock takes its trading day.
+  if (rightTrading == trading && (rightAction == action || (action == 0 && !night))) return Verdict::kKeep;
   const char* field = rightTrading != trading ? "TradingDay" : "ActionDay";
   const std::string was = rightTrading != trading ? getText(d.TradingDay) : getText(d.ActionDay);
   const std::string right = rightTrading != trading ? dateText(rightTrading) : dateText(rightAction);
@@ -133,14 +145,20 @@ TickNormaliser::Verdict TickNormaliser::correctDays(CThostFtdcDepthMarketDataFie
   return Verdict::kKeep;
 }
 
-TickNormaliser::Verdict TickNormaliser::inSessions(const CThostFtdcDepthMarketDataField& d, long long ofDay,
-                                                   TickRefusal& refusal) {
-  const ProductHours* hours = hours_->of(getText(d.ExchangeID), productOf(textView(d.InstrumentID)));
+TickNormaliser::Verdict TickNormaliser::inSessions(const CThostFtdcDepthMarketDataField& d, InstrumentClock& clock,
+                                                   long long ofDay, TickRefusal& refusal) {
   const int trading = dateField(d.TradingDay, sizeof(d.TradingDay));
-  if (hours == nullptr || trading == 0) return Verdict::kKeep;
+  if (trading == 0) return Verdict::kKeep;
+  if (trading != clock.phasesDay) {
+    clock.phasesDay = trading;
+    const ProductHours* hours = hours_->of(getText(d.ExchangeID), productOf(textView(d.InstrumentID)));
+    clock.hasHours = hours != nullptr;
+    clock.phases = hours != nullptr ? dayPhases(*hours, *calendar_, trading) : DayPhases{};
+  }
+  if (!clock.hasHours) return Verdict::kKeep;
   const int action = dateField(d.ActionDay, sizeof(d.ActionDay));
   const long long at = exchangeMillis(action != 0 ? action : trading, static_cast<int>(ofDay));
-  const DayPhases phases = dayPhases(*hours, *calendar_, trading);
+  const DayPhases& phases = clock.phases;
   bool inside = false;
   if (!phases.changes.empty() && at >= phases.open - kAuctionMinutes * kMinute && at < phases.open) inside = true;
   for (std::size_t i = 0; !inside && i + 1 < phases.changes.size(); ++i) {

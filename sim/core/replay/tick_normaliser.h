@@ -86,6 +86,14 @@ class TickNormaliser {
   struct InstrumentClock {
     std::string tradingDay;
     long long lastMillis = -1;  // within the trading day, running on past midnight
+    // The last days corrected: (trading day, action day, part of the day) and what they became.
+    long long daysKey = -1;
+    int rightTrading = 0;
+    int rightAction = 0;
+    // The phases of its product's trading day `phasesDay`, when its product has hours.
+    int phasesDay = -1;
+    bool hasHours = false;
+    DayPhases phases;
   };
 
   // A snapshot whose time goes back within its instrument's trading day; else moves the clock on.
@@ -93,9 +101,13 @@ class TickNormaliser {
                 TickRefusal& refusal);
 
   // Sets the snapshot's trading and action days right for its time of day.
-  Verdict correctDays(CThostFtdcDepthMarketDataField& d, long long ofDay, TickRefusal& refusal);
+  Verdict correctDays(CThostFtdcDepthMarketDataField& d, InstrumentClock& clock, long long ofDay, TickRefusal& refusal);
+  // The days a snapshot of `exchange` stamped (trading, action) at part of day `ofDay` should carry.
+  void rightDays(const std::string& exchange, int trading, int action, long long ofDay, int& rightTrading,
+                 int& rightAction) const;
   // Whether the snapshot falls in its product's sessions or opening auction, or at a close.
-  Verdict inSessions(const CThostFtdcDepthMarketDataField& d, long long ofDay, TickRefusal& refusal);
+  Verdict inSessions(const CThostFtdcDepthMarketDataField& d, InstrumentClock& clock, long long ofDay,
+                     TickRefusal& refusal);
   Verdict refuseOrCount(Normalisation kind, const char* field, std::string message, TickRefusal& refusal);
 
   bool strict_;
