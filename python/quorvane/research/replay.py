@@ -291,6 +291,7 @@ def run_replay(strategy: Union[Strategy, _Path],
 
     client = Client(strategy, base_path=folder.flow, **DEMO_LOGIN)
     client.use_exchange_time()
+    _keep_scenario_hours(client.market_time, _scenario_of(scenario))
     try:
         return _replay(market, client, strategy, files, tick_files, folder, speed, progress,
                        continue_from, pictures, timeout, log)
@@ -300,6 +301,15 @@ def run_replay(strategy: Union[Strategy, _Path],
     except BaseException:
         client.end("failed")
         raise
+
+
+def _keep_scenario_hours(market: MarketTime, scenario: Mapping[str, Any]) -> None:
+    """The scenario's trading hours and holidays, over the shipped ones, for the strategy's clock
+    as for the exchange's."""
+    for row in scenario.get("tradingHours") or []:
+        market.hours.set(str(row.get("exchange", "")), str(row.get("products", "")),
+                         str(row.get("sessions", "")), where="the scenario's tradingHours")
+    market.calendar.add_holidays(str(day) for day in scenario.get("holidays") or [])
 
 
 def _scenario_of(path: Optional[_Path]) -> Dict[str, Any]:
