@@ -16,7 +16,8 @@ from day_files import COLUMNS, write_day  # noqa: E402
 
 SAMPLE = os.path.join(ROOT, "sim", "data", "sample_ticks.csv")
 SCENARIO = os.path.join(ROOT, "examples", "demo_scenario.json")
-NORMALISED = "normalised: 2 stale snapshots skipped, 4 'no value' prices"
+NORMALISED = ("normalised: 2 stale snapshots skipped, 4 'no value' prices, 1 trading or action day "
+              "corrected, 2 snapshots outside the sessions skipped")
 
 
 def environment(lib_path):
@@ -33,7 +34,8 @@ def replay(ticks, out, lib_path, *extra):
 def write_recorded(folder):
     """The sample day's first 300 snapshots as they are (clean.csv) and as a recorder could have
     written them (recorded.csv): four prices without a value in cells the trading never reads, an
-    empty volume, and two snapshots pushed again after later ones."""
+    empty volume, two snapshots pushed again after later ones, a wrong action day and two
+    snapshots outside the sessions."""
     with open(SAMPLE) as source:
         header, *rows = [line.split(",") for line in source.read().splitlines()[:301]]
     (folder / "clean.csv").write_text("\n".join(",".join(r) for r in [header] + rows) + "\n")
@@ -44,6 +46,13 @@ def write_recorded(folder):
                             (24, "BidVolume5", "")]:
         quirks[row][column[name]] = text
     quirks[61:61] = [list(rows[40]), list(rows[41])]
+    # A day snapshot stamped with another action day, and two after the last taken in the
+    # morning break and after the close.
+    quirks[30][column["ActionDay"]] = "20261208"
+    for time in ("10:20:00", "15:00:30"):
+        late = list(rows[-1])
+        late[column["UpdateTime"]] = time
+        quirks.append(late)
     (folder / "recorded.csv").write_text("\n".join(",".join(r) for r in [header] + quirks) + "\n")
 
 
