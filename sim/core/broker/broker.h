@@ -3,7 +3,7 @@
 // a CTP front would send back (the trader sessions turn those into callbacks), sends the orders it
 // accepts to the exchange (core/exchange/exchange.h), books what the exchange matches in its
 // investors' accounts (core/broker/accounts.h) and keeps the day's order indexes, trades and
-// transfers, and the investors' databases (core/persistence/persistence.cc).
+// transfers, and the investors' databases (core/broker/persistence.cc).
 // Not thread-safe by itself: every call is made under the world lock (core/world/world.h).
 #pragma once
 
@@ -71,7 +71,7 @@ class Broker {
 
   int authenticate(BrokerSession& session, const CThostFtdcReqAuthenticateField& req,
                    CThostFtdcRspAuthenticateField& out);
-  // storePath: the database of the investor's trading day (core/persistence/persistence.cc), empty when the
+  // storePath: the database of the investor's trading day (core/broker/persistence.cc), empty when the
   // day is not kept. A database of this day restores the investor's records before the answer
   // (its MaxOrderRef counts the restored orders); one of an earlier day is settled first.
   int login(BrokerSession& session, const CThostFtdcReqUserLoginField& req, CThostFtdcRspUserLoginField& out,

@@ -1,5 +1,5 @@
 // Orders entering and leaving the broker: the order record, insertion after the checks
-// (core/exchange/order_checks.cc) with what the order holds, cancellation, the largest order an
+// (its fields here, the exchange's in core/exchange/order_checks.cc) with what the order holds, cancellation, the largest order an
 // account allows and the indexes over the exchange's orders. Called under the world lock, like
 // every Broker method.
 #include <algorithm>
@@ -16,6 +16,30 @@
 #include "core/text/gb2312.h"
 
 namespace qvsim {
+
+namespace {
+
+// kErrNone when the broker takes an order's fields: a known direction, offset and price type, a
+// hedge flag, a positive volume, a price for a limit order, and the session's own investor and
+// the instrument's exchange when they are given; kErrBadField otherwise.
+int checkFields(const BrokerSession& session, const CThostFtdcInputOrderField& input, const InstrumentState& ins) {
+  const char offset = input.CombOffsetFlag[0] == THOST_FTDC_OF_ForceClose ? THOST_FTDC_OF_Close : input.CombOffsetFlag[0];
+  const bool market = input.OrderPriceType == THOST_FTDC_OPT_AnyPrice;
+  const std::string investor = getText(input.InvestorID);
+  const std::string exchange = getText(input.ExchangeID);
+  if ((input.Direction != THOST_FTDC_D_Buy && input.Direction != THOST_FTDC_D_Sell) ||
+      (offset != THOST_FTDC_OF_Open && offset != THOST_FTDC_OF_Close && offset != THOST_FTDC_OF_CloseToday &&
+       offset != THOST_FTDC_OF_CloseYesterday) ||
+      (input.OrderPriceType != THOST_FTDC_OPT_AnyPrice && input.OrderPriceType != THOST_FTDC_OPT_LimitPrice) ||
+      input.CombHedgeFlag[0] == 0 || input.VolumeTotalOriginal <= 0 ||
+      (!market && !(input.LimitPrice > 0.0) && ins.lowerLimit > 0.0) ||
+      (!investor.empty() && investor != session.investorId) || (!exchange.empty() && exchange != ins.def.exchangeId)) {
+    return kErrBadField;
+  }
+  return kErrNone;
+}
+
+}  // namespace
 
 std::size_t Broker::addOrder(const WorkingOrder& order, const OrderHold& hold) {
   const std::size_t number = exchange_.add(order);

@@ -42,11 +42,12 @@ std::uint64_t Market::nextRandom(std::uint64_t& state) {
   return z ^ (z >> 31);
 }
 
-void Market::load(const Broker& broker, std::uint64_t seed) {
+void Market::load(const std::map<std::string, InstrumentState>& instruments, const std::string& tradingDay,
+                  std::uint64_t seed) {
   books_.clear();
   index_.clear();
   earliestDue_ = 0;
-  for (const auto& [id, ins] : broker.instruments()) {
+  for (const auto& [id, ins] : instruments) {
     const auto entry = books_.try_emplace(id).first;
     Book& b = entry->second;
     index_.emplace(entry->first, &b);
@@ -55,7 +56,7 @@ void Market::load(const Broker& broker, std::uint64_t seed) {
     b.priceTicks = std::llround(ins.def.preSettlementPrice / ins.def.priceTick);
     auto& d = b.depth;
     d = zeroRecord<CThostFtdcDepthMarketDataField>();
-    setText(d.TradingDay, broker.tradingDay());
+    setText(d.TradingDay, tradingDay);
     setText(d.InstrumentID, id);
     setText(d.ExchangeID, ins.def.exchangeId);
     setText(d.ExchangeInstID, id);

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "ThostFtdcUserApiStruct.h"
-#include "core/broker/broker.h"
+#include "core/exchange/instrument.h"
 
 namespace qvsim {
 
@@ -23,8 +23,9 @@ class Market {
   Market(const Market&) = delete;  // the index points into this market's books
   Market& operator=(const Market&) = delete;
 
-  // Starts every instrument of the broker at its pre-settlement price.
-  void load(const Broker& broker, std::uint64_t seed);
+  // Starts every instrument the exchange lists at its pre-settlement price on `tradingDay`.
+  void load(const std::map<std::string, InstrumentState>& instruments, const std::string& tradingDay,
+            std::uint64_t seed);
 
   // Moves every instrument with at least one subscriber forward to `nowMicros`, one step per
   // period of `intervalMicros` (at most a few steps of catching up). A period of 0 stops the stream.

@@ -3,28 +3,10 @@
 #include <cmath>
 
 #include "ThostFtdcUserApiDataType.h"
-#include "core/broker/errors.h"
 #include "core/exchange/exchange_rules.h"
 #include "core/text/fields.h"
 
 namespace qvsim {
-
-int checkFields(const BrokerSession& session, const CThostFtdcInputOrderField& input, const InstrumentState& ins) {
-  const char offset = input.CombOffsetFlag[0] == THOST_FTDC_OF_ForceClose ? THOST_FTDC_OF_Close : input.CombOffsetFlag[0];
-  const bool market = input.OrderPriceType == THOST_FTDC_OPT_AnyPrice;
-  const std::string investor = getText(input.InvestorID);
-  const std::string exchange = getText(input.ExchangeID);
-  if ((input.Direction != THOST_FTDC_D_Buy && input.Direction != THOST_FTDC_D_Sell) ||
-      (offset != THOST_FTDC_OF_Open && offset != THOST_FTDC_OF_Close && offset != THOST_FTDC_OF_CloseToday &&
-       offset != THOST_FTDC_OF_CloseYesterday) ||
-      (input.OrderPriceType != THOST_FTDC_OPT_AnyPrice && input.OrderPriceType != THOST_FTDC_OPT_LimitPrice) ||
-      input.CombHedgeFlag[0] == 0 || input.VolumeTotalOriginal <= 0 ||
-      (!market && !(input.LimitPrice > 0.0) && ins.lowerLimit > 0.0) ||
-      (!investor.empty() && investor != session.investorId) || (!exchange.empty() && exchange != ins.def.exchangeId)) {
-    return kErrBadField;
-  }
-  return kErrNone;
-}
 
 std::string exchangeRefusal(const CThostFtdcInputOrderField& input, const InstrumentState& ins) {
   const bool market = input.OrderPriceType == THOST_FTDC_OPT_AnyPrice;

@@ -102,7 +102,7 @@ void World::loadLocked(const Scenario& s) {
   timeline().closeLocked();
   if (scenario.persist >= 0) settings.persist = scenario.persist != 0;
   broker.load(scenario);
-  market.load(broker, scenario.seed);
+  market.load(broker.instruments(), broker.tradingDay(), scenario.seed);
   for (Endpoint* e : endpoints) e->onScenarioLoadedLocked();
 }
 

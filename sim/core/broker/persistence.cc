@@ -1,5 +1,5 @@
-// The broker's trading day in the investors' databases (core/persistence/state_store.h): attaching one at
-// login, restoring and settling what it holds, and writing what changes.
+// The broker's trading day in the investors' databases (core/persistence/state_store.h): attaching
+// one at login, restoring and settling what it holds, and writing what changes.
 // Called under the world lock, like every Broker method.
 #include <algorithm>
 #include <cstdio>
