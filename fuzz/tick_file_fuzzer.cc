@@ -3,6 +3,8 @@
 // bound. A file the strict reader takes loads without it to as many snapshots at the same times,
 // nothing normalised. The exchange it checks against lists every code: those starting with 'm' on
 // DCE, with 'z' nowhere, the rest on SHFE, so known, unknown and wrong-exchange rows all occur.
+// Read by the shipped trading hours and calendar too, it corrects days and leaves snapshots out
+// without faulting, each kept one named and timed.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -39,6 +41,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (qvsim::readTickFile(path, exchangeOf, qvsim::TickReadOptions{true}, strict, strictError)) {
     if (!error.empty() || file.normalised.any() || strict.millis != file.millis) __builtin_trap();
   } else if (strictError.empty()) {
+    __builtin_trap();
+  }
+  static const qvsim::TradingHours hours = qvsim::TradingHours::shipped();
+  static const qvsim::Calendar calendar = qvsim::Calendar::shipped();
+  qvsim::TickReadOptions bySessions;
+  bySessions.hours = &hours;
+  bySessions.calendar = &calendar;
+  qvsim::TickFile market;
+  std::string marketError;
+  if (qvsim::readTickFile(path, exchangeOf, bySessions, market, marketError)) {
+    if (market.millis.size() != market.ticks.size()) __builtin_trap();
+  } else if (marketError.empty()) {
     __builtin_trap();
   }
   return 0;
