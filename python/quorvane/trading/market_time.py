@@ -88,6 +88,13 @@ def _parse_spans(text: str, where: str) -> ProductHours:
     return ProductHours(tuple(night), tuple(day))
 
 
+def _read_table(path: pathlib.Path) -> str:
+    try:
+        return path.read_text(encoding="utf-8")
+    except OSError as exc:
+        raise InputFileError("%s: %s" % (path, exc.strerror or exc)) from exc
+
+
 class TradingHours:
     """The trading hours of every product, by exchange and product id."""
 
@@ -104,10 +111,7 @@ class TradingHours:
     def load(self, path: Union[str, pathlib.Path]) -> None:
         """Adds (or replaces) the rows of a table like the shipped one."""
         path = pathlib.Path(path)
-        try:
-            text = path.read_text(encoding="utf-8")
-        except OSError as exc:
-            raise InputFileError("%s: %s" % (path, exc.strerror or exc)) from exc
+        text = _read_table(path)
         lines = [line for line in text.splitlines() if line.strip() and not line.startswith("#")]
         for number, row in enumerate(csv.reader(lines), 1):
             if row == ["exchange", "products", "sessions"]:
@@ -143,10 +147,7 @@ class Calendar:
     def load(self, path: Union[str, pathlib.Path]) -> None:
         """Adds the holidays of a file like the shipped one (a date per row, YYYYMMDD first)."""
         path = pathlib.Path(path)
-        try:
-            text = path.read_text(encoding="utf-8")
-        except OSError as exc:
-            raise InputFileError("%s: %s" % (path, exc.strerror or exc)) from exc
+        text = _read_table(path)
         for number, line in enumerate(text.splitlines(), 1):
             cell = line.split(",", 1)[0].strip()
             if not cell or line.startswith("#") or cell == "date":
