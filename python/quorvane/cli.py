@@ -2,7 +2,8 @@
 
     python3 -m quorvane demo                 the example strategy on the sample day, with its report
     python3 -m quorvane replay FILE... [--strategy file.py[:Class]] [--param NAME=VALUE ...]
-    python3 -m quorvane sweep FILE... --strategy S --grid fast=3,5,8 --grid slow=20,30,60
+    python3 -m quorvane sweep FILE... --strategy S --grid fast=3,5,8 --grid slow=20..60:10
+    python3 -m quorvane sweep DAYS... --strategy S --grid ... --walk-forward 20:5 [--resume]
     python3 -m quorvane record --instrument rb2705.SHFE [...] --out DIR
     python3 -m quorvane generate --instrument rb2705.SHFE [...] --start DAY --days N --out DIR
     python3 -m quorvane info                 the runtime's version, exports and record sizes
@@ -14,7 +15,7 @@ import shutil
 import subprocess
 import sys
 import time
-from typing import List, Optional, Sequence, TextIO, Union
+from typing import Dict, List, Optional, Sequence, TextIO, Union
 
 from .trading import records, runtime
 
@@ -82,7 +83,8 @@ def replay(args: argparse.Namespace, out: TextIO) -> int:
 
 
 def sweep(args: argparse.Namespace, out: TextIO) -> int:
-    """Every combination of the grids replayed in its own process on Dask; 0 when all ran."""
+    """Every combination of the grids (or a draw of them) replayed in its own process on Dask,
+    or walked forward over the days; 0 when all ran."""
     from .research import sweep as sweeping
     grid = sweeping.parse_grid(args.grid)
     fixed = dict(pair.partition("=")[::2] for pair in args.param or [])
@@ -91,12 +93,16 @@ def sweep(args: argparse.Namespace, out: TextIO) -> int:
         raise ValueError("%s: both a --grid and a --param" % ", ".join(sorted(clash)))
     if args.sort not in sweeping.COLUMNS:
         raise ValueError("--sort takes one of %s" % ", ".join(sweeping.COLUMNS))
+    if args.walk_forward:
+        return _walk_forward(args, grid, fixed, out)
+    sweeping.combinations(grid, args.sample, args.seed)     # a grid too large is refused here
     os.makedirs(args.out, exist_ok=True)
     started = time.monotonic()
     results = sweeping.sweep(args.ticks, args.strategy, grid, args.out, fixed=fixed,
                              scenario=args.scenario, scheduler=args.scheduler,
                              workers=args.workers, progress=not args.no_progress,
-                             strict=args.strict,
+                             strict=args.strict, sample=args.sample, seed=args.seed,
+                             resume=args.resume,
                              log=lambda text: print(text, file=out, flush=True))
     failed = [r for r in results if not r["ok"]]
     print("Ran %d combinations in %.1f s: %d completed, %d failed." % (
@@ -114,6 +120,36 @@ def sweep(args: argparse.Namespace, out: TextIO) -> int:
             print("Heat map: %s" % picture, file=out)
     print("Each combination's files: %s" % os.path.join(args.out, "runs"), file=out, flush=True)
     return 1 if failed else 0
+
+
+def _walk_forward(args: argparse.Namespace, grid: Dict[str, List[str]], fixed: Dict[str, str],
+                  out: TextIO) -> int:
+    from .research import stats, walk_forward
+    train, test = walk_forward.parse_windows(args.walk_forward)
+    os.makedirs(args.out, exist_ok=True)
+    started = time.monotonic()
+    done = walk_forward.walk_forward(
+        args.ticks, args.strategy, grid, args.out, train, test, args.sort, fixed=fixed,
+        scenario=args.scenario, scheduler=args.scheduler, workers=args.workers,
+        progress=not args.no_progress, strict=args.strict, sample=args.sample, seed=args.seed,
+        resume=args.resume, log=lambda text: print(text, file=out, flush=True))
+    failed = done.failed
+    print("Ran %d replays in %.1f s: %d completed, %d failed." % (
+        len(done.results), time.monotonic() - started, len(done.results) - len(failed),
+        len(failed)), file=out)
+    print("By window, the best by %s on the train days replayed on the test days:" % args.sort,
+          file=out)
+    print(walk_forward.table(done), file=out)
+    if done.stitched is not None:
+        tested = list(done.stitched["daily_profit"])
+        print("Out of sample, %d test days from %s to %s stitched:" % (
+            len(tested), tested[0], tested[-1]), file=out)
+        print(stats.text(done.stitched), file=out)
+    print("Results: %s" % ", ".join(os.path.join(args.out, name) for name in done.files),
+          file=out)
+    print("Each window's files: %s" % os.path.join(args.out, "windows"), file=out, flush=True)
+    missing = [o for o in done.outcomes if o.error is not None]
+    return 1 if failed or missing else 0
 
 
 def record(args: argparse.Namespace, out: TextIO) -> int:
@@ -204,8 +240,9 @@ def main(argv: Optional[Sequence[str]] = None, prog: str = "python3 -m quorvane"
     _replay_options(sweeper, None)
     sweeper.set_defaults(out="quorvane-sweep")
     sweeper.add_argument("--grid", action="append", required=True, metavar="NAME=V1,V2,...",
-                         help="values of one strategy parameter (repeatable; every combination "
-                              "is run)")
+                         help="values of one strategy parameter, listed or as a range with "
+                              "inclusive ends, NAME=3..20 or NAME=0.5..2.0:0.25 (repeatable; "
+                              "every combination is run)")
     sweeper.add_argument("--sort", default="sharpe",
                          help="statistic the table is sorted by (default: %(default)s)")
     sweeper.add_argument("--scheduler", metavar="ADDRESS",
@@ -213,6 +250,18 @@ def main(argv: Optional[Sequence[str]] = None, prog: str = "python3 -m quorvane"
                               "cluster of one worker process per core")
     sweeper.add_argument("--workers", type=int,
                          help="worker processes of the local cluster (default: one per core)")
+    sweeper.add_argument("--sample", type=int, metavar="N",
+                         help="replay N combinations drawn from the grid without replacement "
+                              "(all of them when it has no more)")
+    sweeper.add_argument("--seed", type=int, default=1,
+                         help="seed of the --sample draw (default: %(default)s)")
+    sweeper.add_argument("--walk-forward", metavar="TRAIN:TEST",
+                         help="walk forward over the trading days: the grid replayed on TRAIN "
+                              "days, its best by --sort on the TEST days after them, rolling "
+                              "by TEST days; the tests stitched out of sample")
+    sweeper.add_argument("--resume", action="store_true",
+                         help="continue the interrupted sweep in --out: replay only the "
+                              "combinations without a finished result for the same inputs")
     recorder = commands.add_parser(
         "record", help="write the ticks of a market-data front to day files the replay reads")
     recorder.add_argument("--instrument", action="append", required=True,
@@ -263,7 +312,8 @@ def main(argv: Optional[Sequence[str]] = None, prog: str = "python3 -m quorvane"
         try:
             return sweep(args, sys.stdout)
         except KeyboardInterrupt:
-            print("\nInterrupted.", file=sys.stderr)
+            print("\nInterrupted; the replays that finished keep their results in %s: the same "
+                  "command with --resume replays only the others." % args.out, file=sys.stderr)
             return 130
         except (RuntimeError, ValueError, OSError) as error:
             print("quorvane: %s" % error, file=sys.stderr)

@@ -4,24 +4,33 @@ scheduler: a local cluster of one worker process per core by default, started an
 an existing cluster by address (the project importable and the tick files readable on its
 workers). A combination runs exactly the command `python3 -m quorvane replay` would run for it
 alone, so its result is the same; one that fails is reported with its error and the others go on.
+
+A replay that ended by itself records its result in its folder (result.json, renamed into place
+once written whole), with what it replayed (the files' paths, sizes and times, the strategy, the
+scenario and the parameters): a sweep resumed after Ctrl-C, a lost worker or a lost scheduler
+replays only the combinations without such a result for the same inputs. A worker lost
+mid-replay has the scheduler run its task again elsewhere, from the start, into the same folder.
 """
 import csv
+import ctypes
 import itertools
 import json
 import os
 import pathlib
+import signal
 import subprocess
 import sys
 import time
+import uuid
 from typing import Any, Callable, Dict, Iterable, List, Mapping, Optional, Sequence, Tuple
 from typing import TypedDict, TypeVar, Union, cast
 
-from ..errors import ParameterError
+from .grids import combinations, parse_grid
 from .progress import progress_bar
 
 
-__all__ = ["parse_grid", "combinations", "run_combination", "sweep", "table", "write_csv",
-           "plot_heatmap", "COLUMNS"]
+__all__ = ["parse_grid", "combinations", "run_combination", "finished", "sweep", "execute",
+           "Setup", "ordered", "table", "write_csv", "plot_heatmap", "COLUMNS", "RESULT_FILE"]
 
 # The statistics shown in the results table, after the parameters.
 COLUMNS = ["net_profit", "total_return", "sharpe", "max_drawdown", "max_drawdown_pct", "win_rate",
@@ -46,45 +55,103 @@ class Result(TypedDict, total=False):
     seconds: float
 
 
-# The arguments of run_combination for one combination: (files, strategy, params, fixed,
+# The arguments of run_combination for one replay: (files, strategy, params, fixed,
 # scenario, out_dir, strict).
-_Task = Tuple[List[_PathArg], str, Dict[str, str], Dict[str, Any], Optional[str], str, bool]
+Task = Tuple[List[_PathArg], str, Dict[str, str], Dict[str, Any], Optional[str], str, bool]
 
 
-def parse_grid(options: Iterable[str]) -> Dict[str, List[str]]:
-    """{"fast": ["3", "5", "8"], ...} from ["fast=3,5,8", ...], in the order given; values stay
-    text (the replay converts them as it converts --param)."""
-    grid: Dict[str, List[str]] = {}
-    for option in options:
-        name, sep, values = option.partition("=")
-        name = name.strip()
-        items = [v.strip() for v in values.split(",")]
-        if not sep or not name.isidentifier() or not all(items):
-            raise ParameterError("a grid is NAME=V1,V2,...; not %r" % option)
-        if name in grid:
-            raise ParameterError("parameter %s is given twice" % name)
-        grid[name] = items
-    if not grid:
-        raise ParameterError("a sweep needs at least one --grid NAME=V1,V2,...")
-    return grid
-
-
-def combinations(grid: Mapping[str, Sequence[str]]) -> List[Dict[str, str]]:
-    """Every combination, as dicts in grid order (the last parameter varies fastest)."""
-    names = list(grid)
-    return [dict(zip(names, values)) for values in itertools.product(*grid.values())]
-
-
-def _label(params: Mapping[str, Any]) -> str:
+def label(params: Mapping[str, Any]) -> str:
+    """A combination's name, NAME=VALUE,...: its folder under runs/."""
     return ",".join("%s=%s" % kv for kv in params.items())
+
+
+# The file holding a combination's finished result, in its folder; written whole or not at all.
+RESULT_FILE = "result.json"
+# Exit statuses of a replay that ended by itself: its result is the combination's, run again or
+# not. Anything else (Ctrl-C, a signal, a time limit) leaves the combination unfinished.
+_FINISHED_STATUSES = (0, 1)
+
+
+def _file_stamp(path: Optional[str]) -> Optional[List[Any]]:
+    """[path, size, modification time] of an input file, so that a result replayed from other
+    bytes is never taken for this one's."""
+    if path is None:
+        return None
+    try:
+        status = os.stat(path)
+    except OSError:
+        return [path, None, None]
+    return [path, status.st_size, status.st_mtime_ns]
+
+
+def _inputs(task: Task) -> Dict[str, Any]:
+    """What a combination's replay depends on, as JSON values."""
+    files, strategy, params, fixed, scenario, _, strict = task
+    return json.loads(json.dumps({
+        "files": [_file_stamp(str(f)) for f in files],
+        "strategy": [strategy, _file_stamp(strategy.partition(":")[0])],
+        "params": params, "fixed": fixed, "scenario": _file_stamp(scenario), "strict": strict}))
+
+
+def _write_atomically(path: str, text: str) -> None:
+    """Writes the file under a name of its own, then renames it into place: a reader sees the
+    whole file or none."""
+    temporary = "%s.%d.%s.tmp" % (path, os.getpid(), uuid.uuid4().hex[:8])
+    with open(temporary, "w") as out:
+        out.write(text)
+        out.flush()
+        os.fsync(out.fileno())
+    os.replace(temporary, path)
+
+
+def finished(task: Task) -> Optional[Result]:
+    """The result a combination's replay recorded when it finished with these same inputs (the
+    same files, strategy, scenario and parameters); None when it has none."""
+    try:
+        with open(os.path.join(task[5], RESULT_FILE)) as source:
+            kept = json.load(source)
+    except (OSError, ValueError):
+        return None
+    if not isinstance(kept, dict) or kept.get("inputs") != _inputs(task):
+        return None
+    return cast(Result, kept["result"])
+
+
+def forget(folders: Iterable[str]) -> None:
+    """Removes the finished results kept in these folders."""
+    for folder in folders:
+        try:
+            os.remove(os.path.join(folder, RESULT_FILE))
+        except FileNotFoundError:
+            pass
+
+
+def _die_with_parent() -> None:
+    """In a replay's process before it starts (Linux): a signal to end it when the worker that
+    started it dies, so that a lost worker leaves no replay writing into the combination's folder
+    while it is run again elsewhere."""
+    if _prctl is not None:
+        _prctl(_PR_SET_PDEATHSIG, signal.SIGKILL)
+
+
+_PR_SET_PDEATHSIG = 1
+_prctl: Optional[Callable[..., int]] = None
+if sys.platform.startswith("linux"):
+    try:
+        _prctl = ctypes.CDLL(None, use_errno=True).prctl
+    except (OSError, AttributeError):
+        pass
 
 
 def run_combination(files: Sequence[_PathArg], strategy: str, params: Mapping[str, str],
                     fixed: Mapping[str, Any], scenario: Optional[str], out_dir: str,
                     strict: bool = False, timeout: float = 3600.0) -> Result:
     """Replays one combination in a new interpreter; returns {"params", "ok", "stats", "error",
-    "seconds", "out"}. Runs on a Dask worker, so it never raises."""
+    "seconds", "out"}. A replay that ended by itself (with its statistics, or with its error)
+    leaves its result in out_dir/result.json, which finished() reads. Runs on a Dask worker, so
+    it never raises."""
     started = time.monotonic()
+    task: Task = (list(files), strategy, dict(params), dict(fixed), scenario, out_dir, strict)
     result: Result = {"params": params, "ok": False, "stats": None, "error": None, "out": out_dir}
     command = [sys.executable, "-m", "quorvane", "replay", *files, "--strategy", strategy,
                "--out", out_dir, "--no-progress", "--no-pictures"]
@@ -98,8 +165,11 @@ def run_combination(files: Sequence[_PathArg], strategy: str, params: Mapping[st
     env["PYTHONPATH"] = os.pathsep.join(p for p in (_IMPORT_ROOT, env.get("PYTHONPATH")) if p)
     try:
         os.makedirs(out_dir, exist_ok=True)
+        kept = os.path.join(out_dir, RESULT_FILE)
+        if os.path.exists(kept):
+            os.remove(kept)
         done = subprocess.run(command, env=env, capture_output=True, text=True, timeout=timeout,
-                              cwd=out_dir)
+                              cwd=out_dir, preexec_fn=_die_with_parent if _prctl else None)
         with open(os.path.join(out_dir, "output.txt"), "w") as log:
             log.write(done.stdout)
             log.write(done.stderr)
@@ -111,6 +181,10 @@ def run_combination(files: Sequence[_PathArg], strategy: str, params: Mapping[st
             with open(stats_path) as source:
                 result["stats"] = json.load(source)
             result["ok"] = True
+        result["seconds"] = time.monotonic() - started
+        if done.returncode in _FINISHED_STATUSES:
+            _write_atomically(kept, json.dumps({"inputs": _inputs(task), "result": result},
+                                               indent=1) + "\n")
     except subprocess.TimeoutExpired:
         result["error"] = "did not finish in %.0f s" % timeout
     except OSError as error:
@@ -123,37 +197,39 @@ def sweep(files: Iterable[_PathArg], strategy: _PathArg, grid: Mapping[str, Sequ
           out_dir: _PathArg, fixed: Optional[Mapping[str, Any]] = None,
           scenario: Optional[_PathArg] = None, scheduler: Optional[str] = None,
           workers: Optional[int] = None, progress: bool = True,
-          log: Callable[[str], Any] = print, strict: bool = False) -> List[Result]:
-    """Runs every combination of the grid; returns the results in grid order. `strict` refuses
-    tick files that loading would normalise, as `replay --strict` does."""
-    combos = combinations(grid)
+          log: Callable[[str], Any] = print, strict: bool = False,
+          sample: Optional[int] = None, seed: int = 1, resume: bool = False) -> List[Result]:
+    """Runs every combination of the grid, or `sample` of them drawn with `seed`
+    (grids.combinations); returns the results in grid order. `strict` refuses tick files that
+    loading would normalise, as `replay --strict` does. `resume` replays only the combinations
+    without a finished result in out_dir from an earlier sweep of the same inputs; without it,
+    earlier results there are forgotten and every combination is replayed."""
+    combos = combinations(grid, sample, seed)
     out_dir = os.path.abspath(out_dir)
-    files = [os.path.abspath(f) for f in files]
-    strategy = _absolute_strategy(strategy)
-    scenario = os.path.abspath(scenario) if scenario else None
-    tasks = [(files, strategy, params, dict(fixed or {}), scenario,
-              os.path.join(out_dir, "runs", _label(params)), strict) for params in combos]
-    bar = progress_bar(len(tasks), progress, "run", "sweep")
-    results = cast(List[Result], [None] * len(tasks))   # each filled in by its combination
-    try:
-        try:
-            import distributed
-        except ImportError:
-            distributed = None
-        if distributed is None:
-            if scheduler:
-                raise RuntimeError("--scheduler needs Dask's distributed scheduler: install "
-                                   "python3-distributed")
-            count = workers or os.cpu_count() or 1
-            log("Dask's distributed scheduler is not installed (python3-distributed): running %d "
-                "combinations on this machine, %d at a time." % (len(tasks), count))
-            _run_threads(tasks, results, count, bar)
-        else:
-            _run_dask(distributed, tasks, results, scheduler, workers, bar, log)
-    finally:
-        if bar is not None:
-            bar.close()
-    return results
+    setup = Setup(files, strategy, fixed, scenario, strict)
+    tasks = [setup.task(params, os.path.join(out_dir, "runs", label(params))) for params in combos]
+    return execute(tasks, out_dir, "Sweeping %d combinations" % len(tasks), scheduler=scheduler,
+                   workers=workers, progress=progress, log=log, resume=resume)
+
+
+class Setup:
+    """What every replay of a sweep shares: the tick files, the strategy, the fixed parameters,
+    the scenario and strictness, with absolute paths as the workers read them."""
+
+    def __init__(self, files: Iterable[_PathArg], strategy: _PathArg,
+                 fixed: Optional[Mapping[str, Any]] = None, scenario: Optional[_PathArg] = None,
+                 strict: bool = False) -> None:
+        self.files: List[_PathArg] = [os.path.abspath(f) for f in files]
+        self.strategy = _absolute_strategy(strategy)
+        self.fixed = dict(fixed or {})
+        self.scenario = os.path.abspath(scenario) if scenario else None
+        self.strict = strict
+
+    def task(self, params: Mapping[str, str], out_dir: str,
+             files: Optional[Sequence[_PathArg]] = None) -> Task:
+        """The replay of `params` on these files (default: all of them) into out_dir."""
+        return (list(self.files if files is None else files), self.strategy, dict(params),
+                dict(self.fixed), self.scenario, out_dir, self.strict)
 
 
 def _absolute_strategy(location: _PathArg) -> str:
@@ -161,50 +237,144 @@ def _absolute_strategy(location: _PathArg) -> str:
     return os.path.abspath(path) + (sep + name if sep else "")
 
 
-def _run_threads(tasks: Sequence[_Task], results: List[Result], count: int, bar: Any) -> None:
-    from concurrent.futures import ThreadPoolExecutor, as_completed
+# Called with a task's index and result once it has one; returns the tasks that can run now.
+_Then = Callable[[int, Result], Sequence[Task]]
+
+
+class _Tasks:
+    """The replays of a run, those known from the start and those added as results arrive, with
+    their results. A task with a finished result (when resuming) is done without running."""
+
+    def __init__(self, then: Optional[_Then], resume: bool, bar: Any) -> None:
+        self.tasks: List[Task] = []
+        self.results: List[Optional[Result]] = []
+        self.then, self.resume, self.bar = then, resume, bar
+        self.reused = 0
+
+    def add(self, tasks: Sequence[Task]) -> List[int]:
+        """Adds tasks; returns the indexes of those to run (also those that the finished results
+        of the others made possible)."""
+        runnable: List[int] = []
+        for task in tasks:
+            n = len(self.tasks)
+            self.tasks.append(task)
+            self.results.append(None)
+            kept = finished(task) if self.resume else None
+            if kept is None:
+                runnable.append(n)
+            else:
+                self.reused += 1
+                runnable += self.done(n, kept)
+        return runnable
+
+    def done(self, n: int, result: Result) -> List[int]:
+        """Records a task's result; returns the indexes of the tasks it made possible to run."""
+        self.results[n] = result
+        if self.bar is not None:
+            self.bar.update(1)
+        return self.add(self.then(n, result)) if self.then is not None else []
+
+
+def execute(tasks: Sequence[Task], out_dir: str, what: str, then: Optional[_Then] = None,
+            expected: Optional[int] = None, scheduler: Optional[str] = None,
+            workers: Optional[int] = None, progress: bool = True,
+            log: Callable[[str], Any] = print, resume: bool = False) -> List[Result]:
+    """Runs the tasks, and those `then` adds as results arrive, on Dask (or threads without it);
+    returns every result, in the order the tasks were added. `what` begins the line saying where
+    they run; `expected` is how many tasks there will be in all, for the progress bar."""
+    if not resume:
+        forget(task[5] for task in tasks)
+    bar = progress_bar(expected or len(tasks), progress, "run", "sweep")
+    plan = _Tasks(then, resume, bar)
+    try:
+        runnable = plan.add(tasks)
+        if resume:
+            log("Resuming the sweep in %s: %d replay%s had finished; replaying %d%s." % (
+                out_dir, plan.reused, "" if plan.reused == 1 else "s", len(runnable),
+                " and the tests they choose" if then is not None and len(plan.tasks) < (
+                    expected or 0) else ""))
+        if runnable:
+            try:
+                import distributed
+            except ImportError:
+                distributed = None
+            if distributed is None:
+                if scheduler:
+                    raise RuntimeError("--scheduler needs Dask's distributed scheduler: install "
+                                       "python3-distributed")
+                count = workers or os.cpu_count() or 1
+                log("Dask's distributed scheduler is not installed (python3-distributed): "
+                    "running the replays on this machine, %d at a time." % count)
+                _run_threads(plan, runnable, count)
+            else:
+                _run_dask(distributed, plan, runnable, what, scheduler, workers, log)
+    finally:
+        if bar is not None:
+            bar.close()
+    # Every task added was run or reused, so each has its result.
+    return cast(List[Result], plan.results)
+
+
+def _lost(task: Task, error: BaseException) -> Result:
+    """The result of a task whose worker or scheduler was lost: an error, never recorded."""
+    return {"params": task[2], "ok": False, "stats": None, "error": "%s: %s" % (
+        type(error).__name__, error), "out": task[5], "seconds": 0.0}
+
+
+def _run_threads(plan: _Tasks, runnable: List[int], count: int) -> None:
+    from concurrent.futures import FIRST_COMPLETED, Future, ThreadPoolExecutor, wait
     with ThreadPoolExecutor(max_workers=count) as pool:
-        futures = {pool.submit(run_combination, *task): n for n, task in enumerate(tasks)}
-        for future in as_completed(futures):
-            results[futures[future]] = future.result()
-            if bar is not None:
-                bar.update(1)
+        running: Dict["Future[Result]", int] = {}
+
+        def start(indexes: Iterable[int]) -> None:
+            for n in indexes:
+                running[pool.submit(run_combination, *plan.tasks[n])] = n
+        start(runnable)
+        while running:
+            ended, _ = wait(list(running), return_when=FIRST_COMPLETED)
+            for future in ended:
+                start(plan.done(running.pop(future), future.result()))
 
 
-def _run_dask(distributed: Any, tasks: Sequence[_Task], results: List[Result],
-              scheduler: Optional[str], workers: Optional[int], bar: Any,
+def _run_dask(distributed: Any, plan: _Tasks, runnable: List[int], what: str,
+              scheduler: Optional[str], workers: Optional[int],
               log: Callable[[str], Any]) -> None:
     cluster = None
     if scheduler:
         client = distributed.Client(scheduler)
-        log("Sweeping %d combinations on the Dask cluster at %s (%d workers)." % (
-            len(tasks), scheduler, len(client.scheduler_info().get("workers", {}))))
+        log("%s on the Dask cluster at %s (%d workers)." % (
+            what, scheduler, len(client.scheduler_info().get("workers", {}))))
     else:
         count = workers or os.cpu_count() or 1
         cluster = distributed.LocalCluster(n_workers=count, threads_per_worker=1, processes=True,
                                            dashboard_address=":0", silence_logs=40)
         client = distributed.Client(cluster)
-        log("Sweeping %d combinations on a local Dask cluster of %d worker process%s." % (
-            len(tasks), count, "" if count == 1 else "es"))
+        log("%s on a local Dask cluster of %d worker process%s." % (
+            what, count, "" if count == 1 else "es"))
+    # Keys of this run's own: another client's sweep on the same scheduler never shares a task.
+    run = uuid.uuid4().hex[:8]
+    index: Dict[str, int] = {}
+
+    def submit(n: int) -> Any:
+        # A worker lost mid-replay has the scheduler run the task again on another worker (up to
+        # distributed.scheduler.allowed-failures times); the replay it started dies with it.
+        key = "replay-%s-%d-%s" % (run, n, label(plan.tasks[n][2]))
+        index[key] = n
+        return client.submit(run_combination, *plan.tasks[n], pure=False, key=key)
     try:
-        futures = [client.submit(run_combination, *task, pure=False, key="combination-%d-%s" % (
-            n, _label(task[2]))) for n, task in enumerate(tasks)]
-        index = {future.key: n for n, future in enumerate(futures)}
-        for future in distributed.as_completed(futures):
+        pending = distributed.as_completed([submit(n) for n in runnable])
+        for future in pending:
             n = index[future.key]
             try:
-                results[n] = future.result()
-            except Exception as error:   # a worker lost: report it as this combination's error
-                results[n] = {"params": tasks[n][2], "ok": False, "stats": None,
-                              "error": "%s: %s" % (type(error).__name__, error),
-                              "out": tasks[n][5], "seconds": 0.0}
-            if bar is not None:
-                bar.update(1)
+                result = future.result()
+            except Exception as error:   # a worker lost too often, or the scheduler
+                result = _lost(plan.tasks[n], error)
+            for m in plan.done(n, result):
+                pending.add(submit(m))
     finally:
         client.close()
         if cluster is not None:
             cluster.close()
-
 
 def _sort_key(result: Result, key: str) -> Tuple[int, float]:
     value = (result["stats"] or {}).get(key)
@@ -267,8 +437,9 @@ def write_csv(path: _Path, results: Iterable[Result], names: Sequence[str]) -> _
 
 def plot_heatmap(path: _Path, results: Iterable[Result], grid: Mapping[str, Sequence[str]],
                  key: str, log: Callable[[str], Any] = print) -> Optional[_Path]:
-    """A heat map of `key` over a grid of two parameters (failed combinations blank); None and a
-    one-line note when matplotlib is missing."""
+    """A heat map of `key` over a grid of two parameters (a failed combination blank and marked
+    "failed", one not drawn by --sample blank); None and a one-line note when matplotlib is
+    missing."""
     try:
         import matplotlib
         matplotlib.use("Agg")
@@ -278,10 +449,15 @@ def plot_heatmap(path: _Path, results: Iterable[Result], grid: Mapping[str, Sequ
         return None
     (x_name, xs), (y_name, ys) = list(grid.items())
     values = [[float("nan")] * len(xs) for _ in ys]
+    notes = [[""] * len(xs) for _ in ys]    # a combination not drawn by --sample stays blank
     for r in results:
         value = (r["stats"] or {}).get(key)
+        y, x = ys.index(r["params"][y_name]), xs.index(r["params"][x_name])
         if r["ok"] and value is not None:
-            values[ys.index(r["params"][y_name])][xs.index(r["params"][x_name])] = value
+            values[y][x] = value
+            notes[y][x] = _cell(value)
+        else:
+            notes[y][x] = "failed" if not r["ok"] else "n/a"
     figure, axes = plt.subplots(figsize=(1.2 * len(xs) + 3, 0.8 * len(ys) + 2), dpi=100)
     image = axes.imshow(values, cmap="RdYlGn", aspect="auto", origin="lower")
     axes.set_xticks(range(len(xs)))
@@ -290,10 +466,9 @@ def plot_heatmap(path: _Path, results: Iterable[Result], grid: Mapping[str, Sequ
     axes.set_yticklabels(ys)
     axes.set_xlabel(x_name)
     axes.set_ylabel(y_name)
-    for j, row in enumerate(values):
-        for i, value in enumerate(row):
-            axes.text(i, j, "failed" if value != value else _cell(value), ha="center",
-                      va="center", fontsize=8)
+    for j, row in enumerate(notes):
+        for i, note in enumerate(row):
+            axes.text(i, j, note, ha="center", va="center", fontsize=8)
     figure.colorbar(image, ax=axes, label=key)
     axes.set_title("%s by %s and %s" % (key, x_name, y_name))
     figure.tight_layout()
