@@ -162,10 +162,11 @@ def drawdown(curve: Sequence[Point]) -> Tuple[float, float, Optional[str], Optio
 
 def compute(days: Sequence[Day], fills: Sequence[Fill], multipliers: Mapping[str, float],
             initial_capital: float, curve: Optional[Sequence[Point]] = None,
-            periods_per_year: float = PERIODS_PER_YEAR) -> "typing.OrderedDict[str, Any]":
+            periods_per_year: float = PERIODS_PER_YEAR,
+            trips: Optional[Sequence[float]] = None) -> "typing.OrderedDict[str, Any]":
     """The statistics of a run as an ordered dict: `days` are Day records in trading-day order,
-    `fills` Fill records (paired in exchange order), `curve` (label, equity) points (default:
-    the day ends)."""
+    `fills` Fill records (paired in exchange order unless `trips` gives the round trips' profits
+    already paired), `curve` (label, equity) points (default: the day ends)."""
     stats: "typing.OrderedDict[str, Any]" = collections.OrderedDict()
     balances = [initial_capital] + [d.balance for d in days]
     daily = [b - a for a, b in zip(balances, balances[1:])]
@@ -195,7 +196,8 @@ def compute(days: Sequence[Day], fills: Sequence[Fill], multipliers: Mapping[str
     stats["max_drawdown_duration_days"] = length
     stats["max_drawdown_duration_from"] = start
     stats["max_drawdown_duration_to"] = end
-    trips = round_trips(fills, multipliers)
+    if trips is None:
+        trips = round_trips(fills, multipliers)
     wins = [p for p in trips if p > 0]
     losses = [p for p in trips if p < 0]
     stats["trades"] = len(fills)
