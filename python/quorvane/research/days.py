@@ -2,12 +2,16 @@
 the simulated exchange between them (settlement, expiry of working orders, a new login of the
 client), the strategy's day hooks, and the account of each day as the exchange reports it.
 """
+import bisect
 import csv
 import datetime
 import glob
+import itertools
+import operator
 import os
 import time
-from typing import TYPE_CHECKING, Dict, Iterable, List, Optional, Sequence, Set, Tuple
+from array import array
+from typing import TYPE_CHECKING, Dict, Iterable, Iterator, List, Optional, Sequence, Set, Tuple
 from typing import TypeVar, Union, cast
 
 from ..errors import InputFileError, StartupError
@@ -15,7 +19,7 @@ from ..trading import codes
 from ..trading.records import CThostFtdcTradeField
 from .fees import fill_fees
 from .report import trade_order
-from .stats import Day, Fill, Point
+from .stats import Curve, Day, Fill
 
 if TYPE_CHECKING:
     from ..sim import Sim
@@ -46,25 +50,59 @@ class DayFile:
 def _read_day(path: str, alone: bool) -> Tuple[Optional[str], int]:
     """(trading day, ticks) of a day file; a file replayed alone may lack the TradingDay column
     (its day is then the exchange's)."""
-    days: Set[str]
-    days, ticks = set(), 0
     with open(path, newline="") as source:
-        reader = csv.DictReader(source)
-        if "TradingDay" not in (reader.fieldnames or []):
+        header: List[str] = next(csv.reader([source.readline()]), [])
+        if "TradingDay" not in header:
             if alone:
-                return None, sum(1 for _ in reader)
+                return None, sum(1 for row in csv.reader(source) if row)
             raise InputFileError("%s: no TradingDay column; a run of several days orders its files "
                              "by it" % path)
-        for line, row in enumerate(reader, start=2):
-            day = row["TradingDay"].strip()
-            if len(day) != 8 or not day.isdigit():
-                raise InputFileError("%s:%d: TradingDay %r is not YYYYMMDD" % (path, line, day))
-            days.add(day)
-            ticks += 1
+        column = header.index("TradingDay")
+        found = _days_of(path, _unquoted_fields(source, column))
+        if found is None:
+            # A quoted field: the whole file is read as CSV.
+            source.seek(0)
+            rows = csv.reader(source)
+            next(rows)
+            found = _days_of(path, (row[column] if column < len(row) else ""
+                                    for row in rows if row))
+    assert found is not None   # a CSV reader's fields are never None
+    days, ticks = found
     if len(days) != 1:
         raise InputFileError("%s: a day file holds one trading day, this one %s" % (
             path, ", ".join(sorted(days)) if days else "none"))
     return days.pop(), ticks
+
+
+def _unquoted_fields(lines: Iterable[str], column: int) -> Iterator[Optional[str]]:
+    """Field `column` of each line that is not blank, split at its commas; None at a line with a
+    quote, which only a CSV reader splits right."""
+    for line in lines:
+        if '"' in line:
+            yield None
+            return
+        if line != "\r\n" and line != "\n":
+            fields = line.split(",", column + 1)
+            yield fields[column] if column < len(fields) else ""
+
+
+def _days_of(path: str, fields: Iterable[Optional[str]]) -> Optional[Tuple[Set[str], int]]:
+    """(the trading days, rows) of a day file's TradingDay fields; None when one is None."""
+    days: Set[str] = set()
+    seen: Set[str] = set()
+    ticks = 0
+    for day in fields:
+        if day is None:
+            return None
+        ticks += 1
+        if day not in seen:
+            text = day.strip()
+            if len(text) != 8 or not text.isdigit():
+                raise InputFileError("%s:%d: TradingDay %r is not YYYYMMDD" % (
+                    path, ticks + 1, text))
+            seen.add(day)
+            days.add(text)
+    return days, ticks
 
 
 def day_files(locations: Iterable[Union[str, "os.PathLike[str]"]]) -> List[DayFile]:
@@ -205,8 +243,7 @@ def whole_run(report: "Report", days: Sequence[DayResult], start: "StartState") 
 
 
 def curve(recorder: "RunTracker", clock: Optional["ExchangeClock"], days: Sequence[DayResult],
-          capital: float, rates: Optional["Rates"] = None, paid_before: float = 0.0
-          ) -> List[Point]:
+          capital: float, rates: Optional["Rates"] = None, paid_before: float = 0.0) -> Curve:
     """The run's equity curve: a point per tick, labelled with its exchange time, worth the
     capital plus the recorder's profit marked to market, less the fees paid so far: each fill's
     share of its day's fees (fees.fill_fees, at the commission `rates`) from the tick it
@@ -218,27 +255,51 @@ def curve(recorder: "RunTracker", clock: Optional["ExchangeClock"], days: Sequen
     times, values = recorder.equity_curve()
     fees, unspent = fill_fees(recorder.fills, days, rates or {}, recorder.multipliers,
                               recorder.started, paid_before)
-    points: List[Point]
-    points, paid, begin, fill = [], 0.0, 0, 0
+    filled_at = [f["seconds"] for f in recorder.fills]
+    rising = all(map(operator.le, times[:-1], times[1:]))
+    equity = array("d")
+    ends: List[int] = []
+    names: List[str] = []
+    paid, begin, fill = 0.0, 0, 0
     for day, left in zip(days, unspent):
         end = min(day.marks_end, len(values))
-        for n in range(begin, end):
-            # The day's last point has paid all of the day's fees.
-            last = n == end - 1
-            while fill < day.fills_end and (
-                    last or recorder.fills[fill]["seconds"] <= times[n]):
+        if end > begin:
+            # Each fill is paid from the first tick of its time on; the day's last point has paid
+            # all of the day's fees.
+            start = begin
+            while fill < day.fills_end:
+                at = _first_at(times, filled_at[fill], start, end - 1, rising)
+                _less_paid(equity, capital, values, start, at, paid)
                 paid += fees[fill]
                 fill += 1
-            if last:
-                paid += left
-            if origin is not None:
-                when = origin + datetime.timedelta(seconds=times[n])
-                label = "%s %s" % (day.trading_day, when.strftime("%H:%M:%S"))
-            else:
-                label = "%s #%d" % (day.trading_day, n)
-            points.append((label, capital + values[n] - paid))
+                start = at
+            _less_paid(equity, capital, values, start, end - 1, paid)
+            paid += left
+            _less_paid(equity, capital, values, end - 1, end, paid)
+            ends.append(end)
+            names.append(str(day.trading_day))
         begin = max(begin, day.marks_end)
-    return points
+
+    def label(n: int, day: str) -> str:
+        if origin is None:
+            return "%s #%d" % (day, n)
+        when = origin + datetime.timedelta(seconds=times[n])
+        return "%s %s" % (day, when.strftime("%H:%M:%S"))
+    return Curve(equity, ends, names, label)
+
+
+def _first_at(times: "array[float]", seconds: float, begin: int, end: int, rising: bool) -> int:
+    """The first index of times[begin:end] at or after `seconds`, else `end`."""
+    if rising:
+        return bisect.bisect_left(times, seconds, begin, end)
+    return next((n for n in range(begin, end) if seconds <= times[n]), end)
+
+
+def _less_paid(equity: "array[float]", capital: float, values: "array[float]", begin: int,
+               end: int, paid: float) -> None:
+    """Appends capital + values[n] - paid for n in [begin, end)."""
+    equity.extend(map(operator.sub, map(operator.add, itertools.repeat(capital, end - begin),
+                                        values[begin:end]), itertools.repeat(paid)))
 
 
 _TABLE = "  %-10s %7s %7s %6s %14s %12s %10s %14s  %s"

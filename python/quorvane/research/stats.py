@@ -33,16 +33,18 @@ Definitions, so that anyone can recompute them:
   average trade     mean profit of a round trip, gross of fees
   turnover          sum of price * lots * multiplier over every fill
 """
+import bisect
 import collections
 import csv
 import json
 import math
 import os
 import typing
+from array import array
 from typing import Any, Callable, Dict, Iterable, List, Mapping, NamedTuple, Optional, Sequence
 from typing import Tuple, TypeVar, Union, cast
 
-__all__ = ["Fill", "Day", "PERIODS_PER_YEAR", "exchange_order", "round_trips", "drawdown",
+__all__ = ["Fill", "Day", "Curve", "PERIODS_PER_YEAR", "exchange_order", "round_trips", "drawdown",
            "compute", "text", "write_json", "write_csv", "plot"]
 
 PERIODS_PER_YEAR = 240
@@ -122,6 +124,42 @@ def round_trips(fills: Iterable[Fill], multipliers: Mapping[str, float]) -> List
     return trips
 
 
+class Curve(Sequence[Point]):
+    """An equity curve kept compact: its values in an array, the trading days as stretches of
+    points (the end of each and its name) and the labels made only for the points asked for:
+    curve[n] is (label(n, its trading day), values[n])."""
+
+    def __init__(self, values: "array[float]", ends: Sequence[int], days: Sequence[str],
+                 label: Callable[[int, str], str]) -> None:
+        self.values, self.ends, self.days, self._label = values, list(ends), list(days), label
+
+    def __len__(self) -> int:
+        return len(self.values)
+
+    @typing.overload
+    def __getitem__(self, n: int) -> Point: ...
+
+    @typing.overload
+    def __getitem__(self, n: slice) -> List[Point]: ...
+
+    def __getitem__(self, n: Union[int, slice]) -> Union[Point, List[Point]]:
+        if isinstance(n, slice):
+            return [self[k] for k in range(*n.indices(len(self)))]
+        if n < 0:
+            n += len(self)
+        if not 0 <= n < len(self):
+            raise IndexError("curve index out of range")
+        return self.label(n), self.values[n]
+
+    def day_of(self, n: int) -> int:
+        """The stretch (trading day) point n is in."""
+        return bisect.bisect_right(self.ends, n)
+
+    def label(self, n: int) -> str:
+        """Point n's label, starting with its trading day."""
+        return self._label(n, self.days[self.day_of(n)])
+
+
 def drawdown(curve: Sequence[Point]) -> Tuple[float, float, Optional[str], Optional[str], int,
                                               Optional[str], Optional[str]]:
     """(amount, share of the peak, peak label, trough label, trading days of the longest stretch
@@ -132,32 +170,41 @@ def drawdown(curve: Sequence[Point]) -> Tuple[float, float, Optional[str], Optio
         return 0.0, 0.0, None, None, 0, None, None
     # The curve's trading days, numbered in their order.
     day_number: Dict[str, int] = {}
-    for label, _ in curve:
-        day_number.setdefault(label[:8], len(day_number))
-
-    def days_between(start: str, end: str) -> int:
-        return day_number[end[:8]] - day_number[start[:8]]
-
-    peak_value, peak_label = curve[0][1], curve[0][0]
-    worst: Tuple[float, float, Optional[str], Optional[str]] = (0.0, 0.0, None, None)
-    longest: Tuple[int, Optional[str], Optional[str]] = (0, None, None)
+    if isinstance(curve, Curve) and all(len(day) >= 8 for day in curve.days):
+        stretches = [day_number.setdefault(day[:8], len(day_number)) for day in curve.days]
+        values: Sequence[float] = curve.values
+        day_of = curve.day_of
+        day_at: Callable[[int], int] = lambda n: stretches[day_of(n)]  # noqa: E731
+        label_at: Callable[[int], str] = curve.label
+    else:
+        labels = [label for label, _ in curve]
+        values = [value for _, value in curve]
+        numbers = [day_number.setdefault(label[:8], len(day_number)) for label in labels]
+        day_at, label_at = numbers.__getitem__, labels.__getitem__
+    peak_value, peak = values[0], 0
+    fall, fall_share, fall_peak, trough = 0.0, 0.0, -1, -1
+    longest, longest_from, longest_to = 0, -1, -1
     under = False
-    for label, value in curve:
+    for n, value in enumerate(values):
         if value >= peak_value:
             if under:
-                longest = max(longest, (days_between(peak_label, label), peak_label, label),
-                              key=lambda x: x[0])
-            peak_value, peak_label, under = value, label, False
+                days = day_at(n) - day_at(peak)
+                if days > longest:
+                    longest, longest_from, longest_to = days, peak, n
+            peak_value, peak, under = value, n, False
             continue
         under = True
-        fall = peak_value - value
-        if fall > worst[0]:
-            worst = (fall, fall / peak_value if peak_value > 0 else 0.0, peak_label, label)
-    last = curve[-1]
+        if peak_value - value > fall:
+            fall = peak_value - value
+            fall_share = fall / peak_value if peak_value > 0 else 0.0
+            fall_peak, trough = peak, n
     if under:
-        longest = max(longest, (days_between(peak_label, last[0]), peak_label, last[0]),
-                      key=lambda x: x[0])
-    return worst + longest
+        days = day_at(len(values) - 1) - day_at(peak)
+        if days > longest:
+            longest, longest_from, longest_to = days, peak, len(values) - 1
+    label = lambda n: label_at(n) if n >= 0 else None  # noqa: E731
+    return (fall, fall_share, label(fall_peak), label(trough), longest, label(longest_from),
+            label(longest_to))
 
 
 def compute(days: Sequence[Day], fills: Sequence[Fill], multipliers: Mapping[str, float],
@@ -290,7 +337,7 @@ def plot(out_dir: Union[str, "os.PathLike[str]"], stats: Stats, curve: Sequence[
         log("matplotlib is not installed: no pictures of the statistics.")
         return []
     paths = []
-    values = [v for _, v in curve]
+    values = list(curve.values) if isinstance(curve, Curve) else [v for _, v in curve]
     if values:
         peaks, running = [], -math.inf
         for v in values:
@@ -310,7 +357,8 @@ def plot(out_dir: Union[str, "os.PathLike[str]"], stats: Stats, curve: Sequence[
         bottom.grid(True, alpha=0.3)
         step = max(1, len(curve) // 8)
         bottom.set_xticks(list(xs)[::step])
-        bottom.set_xticklabels([label for label, _ in curve][::step], rotation=30, fontsize=7)
+        bottom.set_xticklabels([curve[n][0] for n in range(0, len(curve), step)], rotation=30,
+                               fontsize=7)
         figure.tight_layout()
         paths.append(os.path.join(out_dir, "equity_drawdown.png"))
         figure.savefig(paths[-1])

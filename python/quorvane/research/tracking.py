@@ -8,8 +8,11 @@ dicts, which the interpreter lock keeps consistent. A snapshot costs it two appe
 curve is worked out when it is asked for.
 """
 import heapq
+import itertools
+import math
+import operator
 from array import array
-from typing import TYPE_CHECKING, Any, Dict, List, Mapping, Optional, Tuple
+from typing import TYPE_CHECKING, Any, Dict, Iterator, List, Mapping, Optional, Tuple
 
 from ..trading import codes
 from ..trading.records import CQVMarketDataField, CQVOrderField, CQVPositionField
@@ -164,26 +167,54 @@ class RunTracker(Strategy):
 
     def equity_curve(self) -> Tuple["array[float]", "array[float]"]:
         """(times, gross profit marked to market) at every tick, in time order: the state after
-        everything the tick caused (a fill carries the time of the tick it followed)."""
-        held = {name: t.long - t.short - sum(f[2] for f in t.fills)
-                for name, t in self.tracks.items()}
-        marks = {name: t.start_price for name, t in self.tracks.items()}
-        multipliers = {name: t.multiplier for name, t in self.tracks.items()}
-        marked = sum(held[n] * marks[n] * multipliers[n] for n in held)
-        fills = sorted((f[0], n, f[1], f[2]) for n, t in self.tracks.items() for f in t.fills)
-        ticks = heapq.merge(*[zip(t.times, [n] * len(t.times), t.prices)
-                              for n, t in self.tracks.items()])
-        cash, next_fill = self.start_cash_flow, 0
+        everything the tick caused (a fill carries the time of the tick it followed). Ticks of
+        one time come in the order of their instruments' names."""
+        names = list(self.tracks)
+        tracks = [self.tracks[n] for n in names]
+        held = [t.long - t.short - sum(f[2] for f in t.fills) for t in tracks]
+        marks = [t.start_price for t in tracks]
+        multipliers = [t.multiplier for t in tracks]
+        marked = sum(h * m * k for h, m, k in zip(held, marks, multipliers))
+        index = {n: k for k, n in enumerate(names)}
+        fills = [(at, index[name], price, signed) for at, name, price, signed in
+                 sorted((f[0], n, f[1], f[2]) for n, t in self.tracks.items() for f in t.fills)]
+        fills.append((math.inf, 0, 0.0, 0))
+        cash = self.start_cash_flow
         times, values = array("d"), array("d")
-        for seconds, name, price in ticks:
-            while next_fill < len(fills) and fills[next_fill][0] <= seconds:
+        append_time, append_value = times.append, values.append
+        next_fill = 0
+        due = fills[0][0]
+        for seconds, k, price in _in_time_order(names, tracks):
+            while due <= seconds:
                 _, filled, fill_price, signed = fills[next_fill]
                 cash -= signed * fill_price * multipliers[filled]
                 held[filled] += signed
                 marked += signed * marks[filled] * multipliers[filled]
                 next_fill += 1
-            marked += held[name] * (price - marks[name]) * multipliers[name]
-            marks[name] = price
-            times.append(seconds)
-            values.append(cash + marked)
+                due = fills[next_fill][0]
+            marked += held[k] * (price - marks[k]) * multipliers[k]
+            marks[k] = price
+            append_time(seconds)
+            append_value(cash + marked)
         return times, values
+
+
+def _in_time_order(names: List[str], tracks: List[InstrumentTrack]
+                   ) -> Iterator[Tuple[float, int, float]]:
+    """(seconds, track index, price) of every tick of `tracks`, merged by time and then by
+    instrument name. Each track's times only grow (the exchange clock never goes back), so the
+    merge is a stable sort of the tracks laid end to end in name order, which finds them as runs;
+    a track whose times fall somewhere is merged tick by tick instead."""
+    ranked = sorted(range(len(names)), key=names.__getitem__)
+    if all(all(map(operator.le, tracks[k].times[:-1], tracks[k].times[1:])) for k in ranked):
+        times, prices, owners = array("d"), array("d"), array("l")
+        for k in ranked:
+            times.extend(tracks[k].times)
+            prices.extend(tracks[k].prices)
+            owners.extend(itertools.repeat(k, len(tracks[k].times)))
+        order = sorted(range(len(times)), key=times.__getitem__)
+        return zip(map(times.__getitem__, order), map(owners.__getitem__, order),
+                   map(prices.__getitem__, order))
+    merged = heapq.merge(*[zip(tracks[k].times, itertools.repeat(names[k]),
+                               itertools.repeat(k), tracks[k].prices) for k in ranked])
+    return ((seconds, k, price) for seconds, _, k, price in merged)
