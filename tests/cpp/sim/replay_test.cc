@@ -16,6 +16,7 @@
 
 #include "ThostFtdcMdApi.h"
 #include "sim_fixture.h"
+#include "subscriber.h"
 
 namespace qvsim_test {
 namespace {
@@ -74,29 +75,6 @@ class ReplayTest : public TraderTest {
   }
 
   std::string path;
-};
-
-// A market-data object logged in and subscribed to rb2605, whose strategy is `onDepth`.
-class Subscriber {
- public:
-  explicit Subscriber(std::function<void(const CThostFtdcDepthMarketDataField&)> onDepth) {
-    spi.onDepth = std::move(onDepth);
-    md = CThostFtdcMdApi::CreateFtdcMdApi("");
-    md->RegisterSpi(&spi);
-    md->Init();
-    spi.recorder.waitFor("OnFrontConnected");
-    CThostFtdcReqUserLoginField login{};
-    md->ReqUserLogin(&login, 1);
-    spi.recorder.waitFor("OnRspUserLogin");
-    char rb[] = "rb2605";
-    char* ids[] = {rb};
-    md->SubscribeMarketData(ids, 1);
-    spi.recorder.waitFor("OnRspSubMarketData");
-  }
-  ~Subscriber() { md->Release(); }
-
-  RecordingMdSpi spi;
-  CThostFtdcMdApi* md = nullptr;
 };
 
 // What a run reports of its trades: time, date, trading day, price and volume.

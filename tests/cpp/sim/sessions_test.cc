@@ -12,6 +12,7 @@
 
 #include "ThostFtdcMdApi.h"
 #include "sim_fixture.h"
+#include "subscriber.h"
 
 namespace qvsim_test {
 namespace {
@@ -71,27 +72,14 @@ class SessionsTest : public TraderTest {
 
   // Replays the day; at the snapshot stamped `time` (if any) the strategy sends `orders[time]`.
   void replay(const std::map<std::string, CThostFtdcInputOrderField>& orders) {
-    RecordingMdSpi mdSpi;
-    mdSpi.onDepth = [&](const CThostFtdcDepthMarketDataField& d) {
+    Subscriber subscriber([&](const CThostFtdcDepthMarketDataField& d) {
       auto it = orders.find(text(d.UpdateTime));
       if (it == orders.end()) return;
       auto o = it->second;
       EXPECT_EQ(api->ReqOrderInsert(&o, ++requestId), 0);
-    };
-    CThostFtdcMdApi* md = CThostFtdcMdApi::CreateFtdcMdApi("");
-    md->RegisterSpi(&mdSpi);
-    md->Init();
-    mdSpi.recorder.waitFor("OnFrontConnected");
-    CThostFtdcReqUserLoginField login{};
-    md->ReqUserLogin(&login, 1);
-    mdSpi.recorder.waitFor("OnRspUserLogin");
-    char rb[] = "rb2605";
-    char* ids[] = {rb};
-    md->SubscribeMarketData(ids, 1);
-    mdSpi.recorder.waitFor("OnRspSubMarketData");
+    });
     EXPECT_EQ(qvsim_replay_file(path.c_str(), 0.0), static_cast<int>(std::size(kRows)));
     EXPECT_EQ(qvsim_replay_wait(10'000'000), 1);
-    md->Release();
   }
 
   // The last report of the order with reference `ref`.
@@ -190,22 +178,12 @@ TEST_F(SessionsTest, RecordedDaysAreCorrectedAndSnapshotsOutsideTheSessionsLeftO
                              "20260112,20260112,rb2605,SHFE,15:00:00,3501,4\n"
                              "20260112,20260112,rb2605,SHFE,15:00:30,3501,4\n";
   std::vector<CThostFtdcDepthMarketDataField> seen;
-  RecordingMdSpi mdSpi;
-  mdSpi.onDepth = [&](const CThostFtdcDepthMarketDataField& d) { seen.push_back(d); };
-  CThostFtdcMdApi* md = CThostFtdcMdApi::CreateFtdcMdApi("");
-  md->RegisterSpi(&mdSpi);
-  md->Init();
-  mdSpi.recorder.waitFor("OnFrontConnected");
-  CThostFtdcReqUserLoginField login{};
-  md->ReqUserLogin(&login, 1);
-  mdSpi.recorder.waitFor("OnRspUserLogin");
-  char sr[] = "SR605", m[] = "m2605", rb[] = "rb2605";
-  char* ids[] = {sr, m, rb};
-  md->SubscribeMarketData(ids, 3);
-  mdSpi.recorder.waitFor("OnRspSubMarketData", 3);
-  ASSERT_EQ(qvsim_replay_file(recorded.c_str(), 0.0), 4);
-  ASSERT_EQ(qvsim_replay_wait(10'000'000), 1);
-  md->Release();
+  {
+    Subscriber subscriber([&](const CThostFtdcDepthMarketDataField& d) { seen.push_back(d); },
+                          {"SR605", "m2605", "rb2605"});
+    ASSERT_EQ(qvsim_replay_file(recorded.c_str(), 0.0), 4);
+    ASSERT_EQ(qvsim_replay_wait(10'000'000), 1);
+  }
   ASSERT_EQ(seen.size(), 4u);
   EXPECT_EQ(text(seen[0].TradingDay), "20260112") << "CZCE: the night's trading day";
   EXPECT_EQ(text(seen[0].ActionDay), "20260109");
