@@ -231,7 +231,9 @@ int main(int argc, char** argv) {
   std::printf("\nA day of %ld orders against an empty day (cost per order, real time and process CPU time):\n", kFullDay);
   for (const char* name : {"BM_OrdersMatched", "BM_OrdersCanceled"}) {
     for (int kept = 0; kept <= 1; ++kept) {
-      const std::string tail = "/" + std::to_string(kept) + "/iterations:3000/repeats:3/process_time/real_time";
+      std::string tail = std::to_string(kept);  // appended, not "/" + string&&: GCC 12 -O3 misreads that
+      tail.insert(tail.begin(), '/');
+      tail += "/iterations:3000/repeats:3/process_time/real_time";
       const auto empty = reporter.times(std::string(name) + "/0" + tail);
       const auto full = reporter.times(std::string(name) + "/" + std::to_string(kFullDay) + tail);
       if (empty.real <= 0.0 || full.real <= 0.0) continue;

@@ -1,5 +1,6 @@
 #include "api/run_loop.h"
 
+#include <algorithm>
 #include <deque>
 #include <thread>
 #include <vector>
@@ -21,8 +22,33 @@ constexpr int64_t kNegativeGapPause = 100000;
 SpinFlag workersFlag;
 std::deque<std::thread>* workers QV_GUARDED_BY(workersFlag) = new std::deque<std::thread>;
 
+// Waits out a turn's pause, running the task queue whenever it gets work (a task queued, a request
+// answered), so a request goes out as soon as its gap allows instead of on the next turn. Ends early
+// when the session state is no longer the one the turn ran in: a client that has just become ready
+// makes its first loop call at once.
+void serveQueueDuring(TraderClient& client, char state, int64_t pause) {
+  const int64_t deadline = nowMicros() + pause;
+  int64_t due = TaskQueue::kNoneDue;
+  for (;;) {
+    const int64_t remaining = deadline - nowMicros();
+    if (remaining <= 0) return;
+    client.taskQueue().waitForWork(std::min(remaining, due));
+    if (client.sessionState() != state) return;
+    due = client.taskQueue().executeStep();
+  }
+}
+
 [[noreturn]] void workerBody(TraderClient* client) {
-  for (;;) sleepMicros(runWorkerTurn(*client));
+  for (;;) {
+    const char state = client->sessionState();
+    bool serveQueue = false;
+    const int64_t pause = runWorkerTurn(*client, &serveQueue);
+    if (serveQueue) {
+      serveQueueDuring(*client, state, pause);
+    } else {
+      sleepMicros(pause);
+    }
+  }
 }
 
 }  // namespace
@@ -32,13 +58,14 @@ int64_t loopGapPause(int64_t loopGap) {
   return loopGap;
 }
 
-int64_t runWorkerTurn(TraderClient& client) {
+int64_t runWorkerTurn(TraderClient& client, bool* serveQueue) {
   const char state = client.sessionState();
   if (state == kStateConnected) {
-    client.taskQueue().executeStep();
-    return kConnectedPause;
+    if (serveQueue != nullptr) *serveQueue = true;
+    return std::min(kConnectedPause, client.taskQueue().executeStep());
   }
   if (state == kStateReady) {
+    if (serveQueue != nullptr) *serveQueue = true;
     client.taskQueue().executeStep();
     bridge::callLoop(client.loopSlot());
   }

@@ -1,6 +1,7 @@
 #include "tasks/task_queue.h"
 
 #include <algorithm>
+#include <chrono>
 #include <utility>
 
 #include "base/clock.h"
@@ -58,15 +59,21 @@ int32_t TaskQueue::submit(int32_t taskId, const CQVQueryCommandField* command, i
   // Texts are re-terminated within their own width: a host text that fills its whole array is cut
   // by one byte rather than carried on unterminated.
   if (command != nullptr) copyCommand(task->command, *command);
-  SpinFlagGuard hold(lock_);
-  hostTasks_.push_back(std::move(task));
+  {
+    SpinFlagGuard hold(lock_);
+    hostTasks_.push_back(std::move(task));
+  }
+  signalWork();
   return 0;
 }
 
 void TaskQueue::submitSessionStep(int32_t taskId, int64_t gap, int64_t timeout) {
   std::unique_ptr<Task> task = makeTask(taskId, 1, 1, gap, timeout);
-  SpinFlagGuard hold(lock_);
-  sessionSteps_.push_back(std::move(task));
+  {
+    SpinFlagGuard hold(lock_);
+    sessionSteps_.push_back(std::move(task));
+  }
+  signalWork();
 }
 
 TaskQueue::Lane* TaskQueue::nextLane() {
@@ -89,14 +96,32 @@ void TaskQueue::endOutstandingRun(int64_t now, bool keep) {
   if (done->runs < done->repeatCount) lane.push_back(std::move(done));
 }
 
-void TaskQueue::executeStep() {
-  if (!lock_.tryLock()) return;
-  const TurnEvent event = stepLocked();
+int64_t TaskQueue::executeStep() {
+  if (!lock_.tryLock()) return 0;
+  int64_t due = kNoneDue;
+  const TurnEvent event = stepLocked(due);
   lock_.unlock();
   raise(event);
+  return due;
 }
 
-TaskQueue::TurnEvent TaskQueue::stepLocked() {
+void TaskQueue::signalWork() {
+  {
+    std::lock_guard<std::mutex> hold(workMutex_);
+    workPending_ = true;
+  }
+  workArrived_.notify_one();
+}
+
+void TaskQueue::waitForWork(int64_t micros) {
+  std::unique_lock<std::mutex> hold(workMutex_);
+  if (micros > 0) {
+    workArrived_.wait_for(hold, std::chrono::microseconds(micros), [this] { return workPending_; });
+  }
+  workPending_ = false;
+}
+
+TaskQueue::TurnEvent TaskQueue::stepLocked(int64_t& due) {
   TurnEvent event;
   if (outstanding_ != nullptr) {
     const Task& task = *outstanding_->front();
@@ -111,7 +136,13 @@ TaskQueue::TurnEvent TaskQueue::stepLocked() {
   Lane* lane = nextLane();
   if (lane == nullptr) return event;
   Task& task = *lane->front();
-  if (lastExchange_ > 0 && nowMicros() - lastExchange_ < task.gap) return event;
+  if (lastExchange_ > 0) {
+    const int64_t waited = nowMicros() - lastExchange_;
+    if (waited < task.gap) {
+      due = task.gap - waited;
+      return event;
+    }
+  }
 
   const int64_t result = owner_.runQueryCommand(task);
   event.taskId = task.taskId;
@@ -166,13 +197,17 @@ void TaskQueue::raise(const TurnEvent& event) {
 }
 
 void TaskQueue::complete(int32_t taskId, int32_t requestId, int32_t errorId) {
+  if (completeLocked(taskId, requestId, errorId)) signalWork();
+}
+
+bool TaskQueue::completeLocked(int32_t taskId, int32_t requestId, int32_t errorId) {
   Lane droppedSteps;
   Lane droppedTasks;
   SpinFlagGuard hold(lock_);
-  if (outstanding_ == nullptr) return;
+  if (outstanding_ == nullptr) return false;
   const Task& task = *outstanding_->front();
-  if (task.taskId != taskId) return;
-  if (requestId != kAnyRequest && requestId != task.requestId) return;
+  if (task.taskId != taskId) return false;
+  if (requestId != kAnyRequest && requestId != task.requestId) return false;
   // A failed answer keeps a retried task at the front, unless the session is not logged in: then
   // only a new login can help, and the task must not stand in its way.
   const bool keep = errorId != 0 && errorId != kErrorNotLoggedIn && task.retry != 0;
@@ -182,16 +217,20 @@ void TaskQueue::complete(int32_t taskId, int32_t requestId, int32_t errorId) {
     droppedSteps.swap(sessionSteps_);
     droppedTasks.swap(hostTasks_);
   }
+  return true;
 }
 
 void TaskQueue::reset() {
-  Lane droppedSteps;
-  Lane droppedTasks;
-  SpinFlagGuard hold(lock_);
-  droppedSteps.swap(sessionSteps_);
-  droppedTasks.swap(hostTasks_);
-  outstanding_ = nullptr;
-  lastExchange_ = stamp();
+  {
+    Lane droppedSteps;
+    Lane droppedTasks;
+    SpinFlagGuard hold(lock_);
+    droppedSteps.swap(sessionSteps_);
+    droppedTasks.swap(hostTasks_);
+    outstanding_ = nullptr;
+    lastExchange_ = stamp();
+  }
+  signalWork();
 }
 
 size_t TaskQueue::size() const {

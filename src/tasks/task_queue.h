@@ -21,10 +21,13 @@
 #ifndef QV_TASKS_TASK_QUEUE_H
 #define QV_TASKS_TASK_QUEUE_H
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <memory>
+#include <mutex>
 
 #include "base/spin_lock.h"
 #include "base/thread_annotations.h"
@@ -46,9 +49,17 @@ class TaskQueue {
   // Appends a session step: no command, one run, retried while it fails, sent ahead of every host
   // task.
   void submitSessionStep(int32_t taskId, int64_t gap, int64_t timeout) QV_EXCLUDES(lock_);
+  // executeStep's answer when nothing waits on a gap: the next turn is due only on new work.
+  static constexpr int64_t kNoneDue = std::numeric_limits<int64_t>::max();
+
   // One turn of the worker: times out, paces and sends the next task, then raises the event the
-  // turn ended with. Returns at once when the lock is held elsewhere.
-  void executeStep() QV_EXCLUDES(lock_);
+  // turn ended with. Returns the µs until the front task's gap has passed when that gap alone
+  // held it back, else kNoneDue; returns at once (0) when the lock is held elsewhere.
+  int64_t executeStep() QV_EXCLUDES(lock_);
+  // Waits up to `micros` for new work: a task queued, a request answered or the queue reset since
+  // the last wait. The worker waits here between connected turns, so a session step goes out as
+  // soon as its gap allows rather than on the next fixed turn.
+  void waitForWork(int64_t micros);
   // The last part of the answer to request `requestId` of task `taskId` arrived, with `errorId`
   // (0 success). It ends the outstanding request only when both ids match; kAnyRequest matches
   // any request of the task (answers that carry no request id). Any other answer changes nothing.
@@ -72,8 +83,12 @@ class TaskQueue {
 
   std::unique_ptr<Task> makeTask(int32_t taskId, int32_t repeatCount, uint8_t retry, int64_t gap,
                                  int64_t timeout) const;
-  // The body of executeStep, once the lock is held.
-  TurnEvent stepLocked() QV_REQUIRES(lock_);
+  // The body of executeStep, once the lock is held; `due` gets executeStep's answer.
+  TurnEvent stepLocked(int64_t& due) QV_REQUIRES(lock_);
+  // complete's body: true when the answer ended the outstanding request.
+  bool completeLocked(int32_t taskId, int32_t requestId, int32_t errorId) QV_EXCLUDES(lock_);
+  // Ends a waitForWork early (called after lock_ is released).
+  void signalWork();
   void raise(const TurnEvent& event) QV_EXCLUDES(lock_);
   // The lane whose front task goes next, or null when none may go.
   Lane* nextLane() QV_REQUIRES(lock_);
@@ -92,6 +107,10 @@ class TaskQueue {
   // When (µs) the last exchange ended (answer, time-out, refused send, reset); -1 none yet, so the
   // first task goes at once.
   int64_t lastExchange_ QV_GUARDED_BY(lock_) = -1;
+  // New work since the last waitForWork; a plain mutex, as the worker sleeps on it.
+  std::mutex workMutex_;
+  std::condition_variable workArrived_;
+  bool workPending_ = false;
 };
 
 }  // namespace qv

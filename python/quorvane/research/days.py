@@ -9,7 +9,6 @@ import glob
 import itertools
 import operator
 import os
-import time
 from array import array
 from typing import TYPE_CHECKING, Dict, Iterable, Iterator, List, Optional, Sequence, Set, Tuple
 from typing import TypeVar, Union, cast
@@ -188,12 +187,9 @@ def roll_day(market: "Sim", client: "Client", trading_day: str, timeout: float =
     """Ends the exchange's day and waits until the client has logged in to `trading_day` and
     loaded it again (its Ready event)."""
     readies = client.events_seen[codes.READY]
-    market.roll_day(trading_day)
-    deadline = time.monotonic() + timeout
-    while client.events_seen[codes.READY] == readies:
-        if time.monotonic() > deadline:
-            raise StartupError("the client did not log in to trading day %s" % trading_day)
-        time.sleep(0.005)
+    market.roll_day(trading_day, reconnect_after=0.001)
+    if not client.wait_events(codes.READY, readies + 1, timeout):
+        raise StartupError("the client did not log in to trading day %s" % trading_day)
 
 
 def fills_of_trades(trades: Iterable[CThostFtdcTradeField]) -> List[Fill]:

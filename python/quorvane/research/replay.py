@@ -51,7 +51,7 @@ DEMO_SCENARIO = _resources.example_path("demo_scenario.json")
 DEMO_LOGIN: Dict[str, Any] = {"user_id": "demo", "password": "demo", "broker_id": "9999",
               "app_id": "simnow_client_test", "auth_code": "0000000000000000",
               "trader_front": "tcp://127.0.0.1:10201", "md_front": "tcp://127.0.0.1:10211",
-              "task_execute_gap": 20_000, "loop_gap": 10_000}
+              "task_execute_gap": 0, "loop_gap": 10_000}
 
 
 # The name the replay's failures had before the package had one kind of error.

@@ -120,6 +120,39 @@ TEST_F(TaskQueueTest, FirstTaskGoesAtOnceAndNegativeGapsWaitTheDefaultGap) {
   EXPECT_GE(owner.sends[1].at - answered, kGap);
 }
 
+TEST_F(TaskQueueTest, AWaitingWorkerWakesOnWorkAndIsToldWhenTheGapEnds) {
+  // Without work queued, the wait runs its time out; the flag it leaves is cleared.
+  queue.waitForWork(1'000);
+  constexpr int64_t kLong = 30'000'000;  // a wait that must end early, far longer than the test
+
+  std::thread answerer([&] {
+    qv::sleepMicros(20'000);
+    submit(11101, 1, 0, kGap);
+  });
+  const int64_t before = qv::nowMicros();
+  queue.waitForWork(kLong);
+  EXPECT_LT(qv::nowMicros() - before, kLong / 2) << "a submitted task did not wake the worker";
+  answerer.join();
+  EXPECT_EQ(queue.executeStep(), TaskQueue::kNoneDue) << "an outstanding request waits on its answer";
+  ASSERT_EQ(owner.sentIds(), Ids{11101});
+
+  submit(11104, 1, 0, kGap);
+  queue.waitForWork(0);  // the submission's wake, consumed
+  std::thread completer([&] {
+    qv::sleepMicros(20'000);
+    answer(11101);
+  });
+  queue.waitForWork(kLong);
+  completer.join();
+  const int64_t due = queue.executeStep();
+  EXPECT_GT(due, 0);
+  EXPECT_LE(due, kGap) << "the next task is due once its gap has passed";
+  EXPECT_EQ(owner.sends.size(), 1u);
+  qv::sleepMicros(due);
+  queue.executeStep();
+  EXPECT_EQ(owner.sentIds(), (Ids{11101, 11104}));
+}
+
 TEST_F(TaskQueueTest, GapZeroIsSentOnTheFirstTurnAfterTheExchangeEnds) {
   submit(11205, 1, 0, 0);
   submit(11207, 1, 0, 0);
