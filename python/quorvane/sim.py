@@ -2,7 +2,7 @@
 import ctypes
 import json
 import os
-from typing import Any, Dict, NamedTuple, Optional, Union
+from typing import Any, Dict, List, NamedTuple, Optional, Union
 
 from . import _resources
 from .errors import SimError
@@ -71,6 +71,8 @@ _SIGNATURES = {
     "qvsim_replay_instrument_count": (ctypes.c_int, []),
     "qvsim_replay_instrument_at": (ctypes.c_int, [ctypes.c_int, ctypes.c_char_p, ctypes.c_int, ctypes.c_char_p,
                                                   ctypes.c_int, ctypes.POINTER(ctypes.c_longlong)]),
+    "qvsim_replay_trading_day_count": (ctypes.c_int, []),
+    "qvsim_replay_trading_day_at": (ctypes.c_int, [ctypes.c_int, ctypes.c_char_p, ctypes.c_int]),
     "qvsim_replay_normalisation_kinds": (ctypes.c_int, []),
     "qvsim_replay_normalised": (ctypes.c_int, [ctypes.c_int, ctypes.c_char_p, ctypes.c_int,
                                                ctypes.POINTER(ctypes.c_longlong)]),
@@ -244,6 +246,16 @@ class Sim:
             self._check(self._lib.qvsim_replay_instrument_at(index, instrument, len(instrument), exchange,
                                                              len(exchange), ctypes.byref(ticks)))
             out.append(ReplayedInstrument(instrument.value.decode(), exchange.value.decode(), ticks.value))
+        return out
+
+    def replay_trading_days(self) -> List[str]:
+        """The trading days of the open (or last) tick file's snapshots as read (after
+        normalisation), each once, in first-seen order; "" for snapshots without one."""
+        out = []
+        for index in range(self._check(self._lib.qvsim_replay_trading_day_count())):
+            day = ctypes.create_string_buffer(16)
+            self._check(self._lib.qvsim_replay_trading_day_at(index, day, len(day)))
+            out.append(day.value.decode("ascii", "replace"))
         return out
 
     def replay_normalised(self) -> Dict[str, int]:

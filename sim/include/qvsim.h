@@ -115,6 +115,11 @@ QVSIM_API int qvsim_replay_instrument_at(int index, char* instrument, int instru
  * `index` ("stale_snapshots", "no_value_prices") and its count; returns the name's length. */
 QVSIM_API int qvsim_replay_normalisation_kinds(void);
 QVSIM_API int qvsim_replay_normalised(int index, char* name, int name_size, long long* count);
+/* The trading days of the open (or last) file's snapshots as read (after normalisation), each
+ * once, in first-seen order: qvsim_replay_trading_day_at copies day `index` ("" for snapshots
+ * without one) and returns its length. */
+QVSIM_API int qvsim_replay_trading_day_count(void);
+QVSIM_API int qvsim_replay_trading_day_at(int index, char* day, int day_size);
 /* Snapshots delivered so far and in all, of the last replay. */
 QVSIM_API int qvsim_replay_progress(long long* delivered, long long* total);
 /* 1 when the last replay has finished (every snapshot and the fills it caused delivered; also when

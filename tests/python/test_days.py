@@ -151,3 +151,27 @@ class TestDayFiles:
         mixed.write_text("\n".join(rows + [rows[-1].replace("20261207", "20261208")]) + "\n")
         done = run_cli(["replay", str(mixed), str(tmp_path / "b.csv")], tmp_path, lib_path)
         assert done.returncode == 1 and "one trading day" in done.stderr
+
+
+def test_settling_at_a_price_other_than_the_last_leaves_the_profit_check_agreeing(tmp_path,
+                                                                                  lib_path):
+    # The exchange settles what is carried at the day's settlement price, away from its last
+    # price: the balance moves by the difference overnight, which no day's profit counts.
+    write_days(tmp_path / "ticks")
+    for path in (tmp_path / "ticks").iterdir():
+        rows = read_csv(path)
+        for row in rows:
+            row["SettlementPrice"] = "%.1f" % (float(row["LastPrice"]) + 7)
+        with open(path, "w", newline="") as out:
+            writer = csv.DictWriter(out, fieldnames=list(rows[0]))
+            writer.writeheader()
+            writer.writerows(rows)
+    done = run_cli(["replay", str(tmp_path / "ticks"), "--strategy", CARRY, "--scenario",
+                    SCENARIO, "--out", str(tmp_path / "out"), "--no-pictures"], tmp_path, lib_path)
+    assert done.returncode == 0, done.stdout + done.stderr
+    report = (tmp_path / "out" / "report.txt").read_text()
+    gross = next(line for line in report.splitlines() if "gross profit" in line)
+    assert gross.split()[-1] == "agrees", gross
+    days = read_csv(tmp_path / "out" / "days.csv")
+    # The overnight move is real money: carried lots x 7 x multiplier shows in the balances.
+    assert float(days[1]["PreBalance"]) != float(days[0]["Balance"])

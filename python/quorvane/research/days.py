@@ -10,7 +10,7 @@ import itertools
 import operator
 import os
 from array import array
-from typing import TYPE_CHECKING, Dict, Iterable, Iterator, List, Optional, Sequence, Set, Tuple
+from typing import TYPE_CHECKING, Dict, Iterable, List, Optional, Sequence, Tuple
 from typing import TypeVar, Union, cast
 
 from ..errors import InputFileError, StartupError
@@ -29,7 +29,7 @@ if TYPE_CHECKING:
     from .tracking import RunTracker
 
 
-__all__ = ["DayFile", "day_files", "DayResult", "roll_day", "close_day", "day_table",
+__all__ = ["DayFile", "day_files", "confirm_days", "tick_paths", "last_trading_day", "DayResult", "roll_day", "close_day", "day_table",
            "write_days", "fills_of_trades", "whole_run", "opening_balance", "curve"]
 
 _Path = TypeVar("_Path", bound=Union[str, "os.PathLike[str]"])
@@ -46,67 +46,43 @@ class DayFile:
         return "DayFile(%r, %s, %s ticks)" % (self.path, self.trading_day, self.ticks)
 
 
-def _read_day(path: str, alone: bool) -> Tuple[Optional[str], int]:
-    """(trading day, ticks) of a day file; a file replayed alone may lack the TradingDay column
-    (its day is then the exchange's)."""
-    with open(path, newline="") as source:
-        header: List[str] = next(csv.reader([source.readline()]), [])
-        if "TradingDay" not in header:
-            if alone:
-                return None, sum(1 for row in csv.reader(source) if row)
-            raise InputFileError("%s: no TradingDay column; a run of several days orders its files "
+# How far from its end a day file is read for its last row: more than any row (64 KiB at most).
+_TAIL_BYTES = 1 << 17
+
+
+def _last_row(path: str) -> Tuple[List[str], Optional[List[str]]]:
+    """(header, last row) of a CSV file, read from its two ends; the row is None when the file
+    has none."""
+    with open(path, "rb") as source:
+        header: List[str] = next(csv.reader([source.readline().decode("utf-8", "replace")]), [])
+        body = source.tell()
+        size = source.seek(0, os.SEEK_END)
+        source.seek(max(body, size - _TAIL_BYTES))
+        tail = source.read().decode("utf-8", "replace")
+    for line in reversed(tail.splitlines()):
+        if line.strip():
+            return header, next(csv.reader([line]), [])
+    return header, None
+
+
+def last_trading_day(path: str) -> str:
+    """The TradingDay of a day file's last row, which a run orders its day files by before the
+    exchange reads them (a day session's snapshot, which no recorder dates otherwise)."""
+    header, row = _last_row(path)
+    if "TradingDay" not in header:
+        raise InputFileError("%s: no TradingDay column; a run of several days orders its files "
                              "by it" % path)
-        column = header.index("TradingDay")
-        found = _days_of(path, _unquoted_fields(source, column))
-        if found is None:
-            # A quoted field: the whole file is read as CSV.
-            source.seek(0)
-            rows = csv.reader(source)
-            next(rows)
-            found = _days_of(path, (row[column] if column < len(row) else ""
-                                    for row in rows if row))
-    assert found is not None   # a CSV reader's fields are never None
-    days, ticks = found
-    if len(days) != 1:
-        raise InputFileError("%s: a day file holds one trading day, this one %s" % (
-            path, ", ".join(sorted(days)) if days else "none"))
-    return days.pop(), ticks
+    column = header.index("TradingDay")
+    if row is None:
+        raise InputFileError("%s: no snapshots" % path)
+    day = row[column].strip() if column < len(row) else ""
+    if len(day) != 8 or not day.isdigit():
+        raise InputFileError("%s: TradingDay %r is not YYYYMMDD" % (path, day))
+    return day
 
 
-def _unquoted_fields(lines: Iterable[str], column: int) -> Iterator[Optional[str]]:
-    """Field `column` of each line that is not blank, split at its commas; None at a line with a
-    quote, which only a CSV reader splits right."""
-    for line in lines:
-        if '"' in line:
-            yield None
-            return
-        if line != "\r\n" and line != "\n":
-            fields = line.split(",", column + 1)
-            yield fields[column] if column < len(fields) else ""
-
-
-def _days_of(path: str, fields: Iterable[Optional[str]]) -> Optional[Tuple[Set[str], int]]:
-    """(the trading days, rows) of a day file's TradingDay fields; None when one is None."""
-    days: Set[str] = set()
-    seen: Set[str] = set()
-    ticks = 0
-    for day in fields:
-        if day is None:
-            return None
-        ticks += 1
-        if day not in seen:
-            text = day.strip()
-            if len(text) != 8 or not text.isdigit():
-                raise InputFileError("%s:%d: TradingDay %r is not YYYYMMDD" % (
-                    path, ticks + 1, text))
-            seen.add(day)
-            days.add(text)
-    return days, ticks
-
-
-def day_files(locations: Iterable[Union[str, "os.PathLike[str]"]]) -> List[DayFile]:
-    """The tick files named (files, or folders whose *.csv files are taken), ordered by their
-    TradingDay; refuses a file of several days and two files of one day."""
+def tick_paths(locations: Iterable[Union[str, "os.PathLike[str]"]]) -> List[str]:
+    """The tick files named: files, and the *.csv files of folders."""
     paths: List[str] = []
     for location in locations:
         location = str(location)
@@ -117,18 +93,47 @@ def day_files(locations: Iterable[Union[str, "os.PathLike[str]"]]) -> List[DayFi
             paths.extend(found)
         else:
             paths.append(location)
-    files: List[DayFile]
-    seen: Dict[Optional[str], str]
-    files, seen = [], {}
-    for path in paths:
-        day, ticks = _read_day(path, alone=len(paths) == 1)
-        if day in seen:
-            raise InputFileError("%s and %s are both trading day %s" % (seen[day], path, day))
-        seen[day] = path
-        files.append(DayFile(path, day, ticks))
-    # Only a file read alone may lack its trading day: no None is ever compared.
-    files.sort(key=lambda f: cast(str, f.trading_day))
-    return files
+    return paths
+
+
+def _in_day_order(files: List[DayFile]) -> List[DayFile]:
+    """`files` sorted by trading day; refuses two files of one day."""
+    seen: Dict[Optional[str], str] = {}
+    for f in files:
+        if f.trading_day in seen:
+            raise InputFileError("%s and %s are both trading day %s" % (
+                seen[f.trading_day], f.path, f.trading_day))
+        seen[f.trading_day] = f.path
+    # Every file here has its trading day: no None is ever compared.
+    return sorted(files, key=lambda f: cast(str, f.trading_day))
+
+
+def day_files(locations: Iterable[Union[str, "os.PathLike[str]"]]) -> List[DayFile]:
+    """The tick files named (files, or folders whose *.csv files are taken), ordered by the
+    TradingDay of their last rows; refuses two files of one day. The exchange reads each file
+    whole when it plays, and `confirm_days` then holds each to one trading day."""
+    paths = tick_paths(locations)
+    if len(paths) == 1:
+        return [DayFile(paths[0], None, None)]
+    return _in_day_order([DayFile(path, last_trading_day(path), None) for path in paths])
+
+
+def confirm_days(files: Sequence[DayFile], read: Sequence[Sequence[str]],
+                 counts: Sequence[int]) -> List[DayFile]:
+    """The day files with the trading day and the snapshots the exchange read in each (`read`:
+    every file's trading days as read, in order of `files`), in trading-day order; refuses a file
+    of several days and two files of one day."""
+    confirmed = []
+    for f, days, count in zip(files, read, counts):
+        kept = [d for d in days if d]
+        if len(kept) != 1 or len(days) != 1:
+            raise InputFileError("%s: a day file holds one trading day, this one %s" % (
+                f.path, ", ".join(sorted(d or "(blank)" for d in days)) if days else "none"))
+        day = kept[0]
+        if len(day) != 8 or not day.isdigit():
+            raise InputFileError("%s: TradingDay %r is not YYYYMMDD" % (f.path, day))
+        confirmed.append(DayFile(f.path, day, count))
+    return _in_day_order(confirmed)
 
 
 class DayResult:
@@ -160,7 +165,7 @@ def close_day(client: "Client", trading_day: Optional[str], ticks: Optional[int]
     """The exchange's account, positions and trades at the end of a day."""
     result = DayResult(trading_day, ticks)
     if recorder is not None:
-        result.marks_end = recorder.tick_count()
+        result.marks_end = recorder.end_day()
         result.fills_end = len(recorder.fills)
     result.trades = sorted((t for t in client.exchange_trades() if t.TradeID), key=trade_order)
     for p in client.exchange_positions():
@@ -217,7 +222,12 @@ def whole_run(report: "Report", days: Sequence[DayResult], start: "StartState") 
         trades += day.trades
     report.trades = sorted(trades, key=trade_order)
     report.fees = sum(d.fees for d in days) - base("Commission")
-    report.exchange_pnl = (sum(d.close_profit + d.position_profit for d in days)
+    # A day's position profit is marked at the last price; the settlement then marks what is
+    # carried at the settlement price, which the next day's pre-balance holds and no day's profit
+    # counts.
+    settled = sum(after.pre_balance - after.transfers - before.balance
+                  for before, after in zip(days, days[1:]))
+    report.exchange_pnl = (sum(d.close_profit + d.position_profit for d in days) + settled
                            - base("CloseProfit") - base("PositionProfit"))
     transfers = sum(d.transfers for d in days) - base("Deposit") + base("Withdraw")
     report.net_pnl = days[-1].balance - opening_balance(start) - transfers

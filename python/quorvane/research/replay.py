@@ -144,7 +144,8 @@ def _wait_for_replay(market: sim.Sim, timeout: Optional[float]) -> bool:
 
 class _TickFile:
     """A tick file as the exchange's loader read, checked and normalised it, in one pass: how many
-    ticks, its instruments with their exchanges, in first-seen order, and what was normalised."""
+    ticks, its instruments with their exchanges, in first-seen order, its trading days and what
+    was normalised."""
 
     def __init__(self, market: sim.Sim, path: _Path) -> None:
         self.path = str(path)
@@ -154,6 +155,7 @@ class _TickFile:
             raise InputFileError(str(error)) from None
         self.instruments: Dict[str, str] = {
             i.instrument: i.exchange for i in market.replay_instruments()}
+        self.trading_days = market.replay_trading_days()
         self.normalised = market.replay_normalised()
 
 
@@ -177,18 +179,27 @@ def normalised_text(counts: Mapping[str, int]) -> str:
     return ", ".join(parts)
 
 
-def _open_days(market: sim.Sim, files: Sequence[days.DayFile]) -> List[_TickFile]:
-    """Every day's tick file, checked before the first plays; the first is left open last, so
-    that the login that follows reports its trading day."""
-    opened = [_TickFile(market, f.path) for f in files]
-    if len(opened) > 1:
-        market.replay_open(files[0].path)
-    return opened
+def _open_days(market: sim.Sim, files: List[days.DayFile],
+               scenario: Optional[_Path]) -> List[_TickFile]:
+    """Every day's tick file, checked in day order before the first plays (the first refused is
+    the one named), and the first left open last, so that the login that follows reports its
+    trading day. Several files are held to the trading day the exchange read in each, and
+    `files` is put in that order; when that is not the order their last rows gave, the exchange
+    starts again on the first day."""
+    if len(files) == 1:
+        return [_TickFile(market, files[0].path)]
+    opened = {f.path: _TickFile(market, f.path) for f in files}
+    first = files[0]
+    files[:] = days.confirm_days(files, [opened[f.path].trading_days for f in files],
+                                 [opened[f.path].count for f in files])
+    if (files[0].path, files[0].trading_day) != (first.path, first.trading_day):
+        market.load_scenario({**_scenario_of(scenario), "tradingDay": files[0].trading_day})
+    opened[files[0].path] = _TickFile(market, files[0].path)
+    return [opened[f.path] for f in files]
 
 
 def _day_files(locations: Sequence[_Path]) -> List[days.DayFile]:
-    """One tick file plays alone, without a pass of the host's own; several days are ordered by
-    their TradingDay."""
+    """One tick file plays alone; several days are ordered by their TradingDay."""
     if len(locations) == 1 and not os.path.isdir(str(locations[0])):
         return [days.DayFile(locations[0], None, None)]
     return days.day_files(locations)
@@ -280,7 +291,7 @@ def run_replay(strategy: Union[Strategy, _Path],
             raise ParameterError("a run of several days starts from the scenario's own day")
         # The exchange starts on the first file's day; the replay of each file keeps to it.
         market.load_scenario({**_scenario_of(scenario), "tradingDay": files[0].trading_day})
-    tick_files = _open_days(market, files)
+    tick_files = _open_days(market, files, scenario)
     # Only inputs that passed their checks touch the folder (and an earlier run's files in it).
     name = pathlib.Path(str(locations[0])).stem + ("-%d-days" % len(files) if len(files) > 1
                                                    else "")

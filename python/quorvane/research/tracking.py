@@ -71,6 +71,8 @@ class RunTracker(Strategy):
         self.start_cash_flow = 0.0
         self.cash_flow = 0.0
         self.ticks = 0               # counts ticks only while there is no clock
+        # instrument -> ticks recorded, at the end of each day closed
+        self._day_ends: List[Dict[str, int]] = []
 
     def track(self, instrument: str) -> InstrumentTrack:
         """The instrument's track, made on first use."""
@@ -160,6 +162,12 @@ class RunTracker(Strategy):
         """Ticks recorded so far, all instruments together."""
         return sum(len(t.times) for t in self.tracks.values())
 
+    def end_day(self) -> int:
+        """Marks the end of a trading day (the profit curve is worked out a day at a time);
+        returns tick_count()."""
+        self._day_ends.append({name: len(t.times) for name, t in self.tracks.items()})
+        return self.tick_count()
+
     def pnl(self) -> float:
         """Gross profit so far, open positions marked at their last price."""
         return self.cash_flow + sum(t.net * t.last_price * t.multiplier
@@ -184,7 +192,7 @@ class RunTracker(Strategy):
         append_time, append_value = times.append, values.append
         next_fill = 0
         due = fills[0][0]
-        for seconds, k, price in _in_time_order(names, tracks):
+        for seconds, k, price in self._ticks_in_time_order(names, tracks):
             while due <= seconds:
                 _, filled, fill_price, signed = fills[next_fill]
                 cash -= signed * fill_price * multipliers[filled]
@@ -198,23 +206,35 @@ class RunTracker(Strategy):
             append_value(cash + marked)
         return times, values
 
+    def _ticks_in_time_order(self, names: List[str], tracks: List[InstrumentTrack]
+                             ) -> Iterator[Tuple[float, int, float]]:
+        """(seconds, track index, price) of every tick, merged a day at a time: the exchange's
+        clock runs on across days, so every tick of a day comes before the next day's, and a day's
+        merge needs only that day's ticks at hand."""
+        begin = [0] * len(tracks)
+        for ends in self._day_ends + [{n: len(t.times) for n, t in zip(names, tracks)}]:
+            end = [ends.get(n, 0) for n in names]
+            yield from _in_time_order(names, [t.times[b:e] for t, b, e in zip(tracks, begin, end)],
+                                      [t.prices[b:e] for t, b, e in zip(tracks, begin, end)])
+            begin = end
 
-def _in_time_order(names: List[str], tracks: List[InstrumentTrack]
+
+def _in_time_order(names: List[str], times: List["array[float]"], prices: List["array[float]"]
                    ) -> Iterator[Tuple[float, int, float]]:
-    """(seconds, track index, price) of every tick of `tracks`, merged by time and then by
-    instrument name. Each track's times only grow (the exchange clock never goes back), so the
-    merge is a stable sort of the tracks laid end to end in name order, which finds them as runs;
-    a track whose times fall somewhere is merged tick by tick instead."""
+    """(seconds, track index, price) of the ticks of each track's `times` and `prices`, merged by
+    time and then by instrument name. Each track's times only grow (the exchange clock never goes
+    back), so the merge is a stable sort of the tracks laid end to end in name order, which finds
+    them as runs; a track whose times fall somewhere is merged tick by tick instead."""
     ranked = sorted(range(len(names)), key=names.__getitem__)
-    if all(all(map(operator.le, tracks[k].times[:-1], tracks[k].times[1:])) for k in ranked):
-        times, prices, owners = array("d"), array("d"), array("l")
+    if all(all(map(operator.le, times[k][:-1], times[k][1:])) for k in ranked):
+        laid, laid_prices, owners = array("d"), array("d"), array("l")
         for k in ranked:
-            times.extend(tracks[k].times)
-            prices.extend(tracks[k].prices)
-            owners.extend(itertools.repeat(k, len(tracks[k].times)))
-        order = sorted(range(len(times)), key=times.__getitem__)
-        return zip(map(times.__getitem__, order), map(owners.__getitem__, order),
-                   map(prices.__getitem__, order))
-    merged = heapq.merge(*[zip(tracks[k].times, itertools.repeat(names[k]),
-                               itertools.repeat(k), tracks[k].prices) for k in ranked])
+            laid.extend(times[k])
+            laid_prices.extend(prices[k])
+            owners.extend(itertools.repeat(k, len(times[k])))
+        order = sorted(range(len(laid)), key=laid.__getitem__)
+        return zip(map(laid.__getitem__, order), map(owners.__getitem__, order),
+                   map(laid_prices.__getitem__, order))
+    merged = heapq.merge(*[zip(times[k], itertools.repeat(names[k]), itertools.repeat(k),
+                               prices[k]) for k in ranked])
     return ((seconds, k, price) for seconds, _, k, price in merged)

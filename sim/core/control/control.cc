@@ -301,6 +301,18 @@ int qvsim_replay_instrument_at(int index, char* instrument, int instrument_size,
   return copyOut(entry.instrumentId, instrument, instrument_size);
 }
 
+int qvsim_replay_trading_day_count(void) {
+  return static_cast<int>(qvsim::Replay::get().tradingDays().size());
+}
+
+int qvsim_replay_trading_day_at(int index, char* day, int day_size) {
+  const std::vector<std::string> days = qvsim::Replay::get().tradingDays();
+  if (index < 0 || static_cast<std::size_t>(index) >= days.size()) {
+    return guarded([&](World& w) { return fail(w, QVSIM_ERR_ARGUMENT, "no trading day at index " + std::to_string(index)); });
+  }
+  return copyOut(days[static_cast<std::size_t>(index)], day, day_size);
+}
+
 int qvsim_replay_normalisation_kinds(void) { return static_cast<int>(qvsim::kNormalisationKinds); }
 
 int qvsim_replay_normalised(int index, char* name, int name_size, long long* count) {

@@ -168,6 +168,11 @@ NormalisationCounts Replay::normalised() {
   return file_.normalised;
 }
 
+std::vector<std::string> Replay::tradingDays() {
+  std::lock_guard<std::mutex> lock(World::get().mu);
+  return file_.tradingDays;
+}
+
 void Replay::onQuiet(bool here) {
   if (!active_.load(std::memory_order_acquire)) return;
   if (here) {

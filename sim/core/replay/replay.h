@@ -54,6 +54,8 @@ class Replay final : public Timeline {
   std::vector<TickInstrument> instruments();
   // What loading the opened file normalised.
   NormalisationCounts normalised();
+  // The trading days of the opened file's snapshots, in first-seen order.
+  std::vector<std::string> tradingDays();
 
   // Timeline. onQuiet: nothing waits for its turn any more. `here`: called by the library thread
   // that delivered the last callback, which then plays the next snapshots itself at speed 0;

@@ -453,6 +453,13 @@ bool readTickFile(const std::string& path, const ExchangeLookup& exchangeOf, con
       continue;
     }
     if (instrument.ticks++ == 0) instrument.firstRow = result.ticks.size() - 1;
+    {
+      const std::string_view day(d.TradingDay, strnlen(d.TradingDay, sizeof(d.TradingDay)));
+      std::vector<std::string>& days = result.tradingDays;
+      if ((days.empty() || days.back() != day) && std::find(days.begin(), days.end(), day) == days.end()) {
+        days.emplace_back(day);
+      }
+    }
     long long at = -1;
     if (hasTime) {
       const std::string_view day(d.TradingDay, strnlen(d.TradingDay, sizeof(d.TradingDay)));

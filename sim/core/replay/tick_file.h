@@ -37,6 +37,9 @@ struct TickFile {
   // goes back (milliseconds), or -1 when the file has no UpdateTime.
   std::vector<long long> millis;
   std::vector<TickInstrument> instruments;  // in first-seen order
+  // The TradingDay of its snapshots as kept (after normalisation), each once, in first-seen
+  // order; a blank one as "".
+  std::vector<std::string> tradingDays;
   NormalisationCounts normalised;
 };
 
