@@ -18,7 +18,7 @@ import subprocess
 import sys
 import tempfile
 import time
-from typing import Any, Dict, List, Tuple
+from typing import Any, Dict, List, Sequence, Tuple
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 PACKAGE = os.path.join(ROOT, "python")
@@ -72,10 +72,14 @@ def child(argv: List[str]) -> None:
     sys.exit(cli.main(argv))
 
 
-def measure(days: str, strategy: str, out: str) -> Tuple[float, float, int, float]:
-    """(command seconds, replay phase seconds, ticks replayed, peak memory in MB)."""
+def measure(days: str, strategy: str, out: str, params: Sequence[str] = ()
+            ) -> Tuple[float, float, int, float]:
+    """(command seconds, replay phase seconds, ticks replayed, peak memory in MB) of the command
+    with the strategy's `params` (NAME=VALUE)."""
     command = [sys.executable, os.path.abspath(__file__), "--child", "replay", days,
                "--strategy", strategy, "--no-pictures", "--no-progress", "--out", out]
+    for param in params:
+        command += ["--param", param]
     with tempfile.TemporaryFile("w+") as output:
         started = time.perf_counter()
         process = subprocess.Popen(command, stdout=output, stderr=subprocess.STDOUT, env=_env())

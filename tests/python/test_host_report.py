@@ -60,6 +60,42 @@ class TestRecorder:
         assert list(values) == [0.0, 0.0, 0.0, 20.0]
         assert recorder.pnl() == pytest.approx(20.0)
 
+    def test_a_curve_taken_a_day_at_a_time_is_the_whole_runs_curve(self):
+        # Two instruments, positions carried over the day's end and fills of the day's last tick:
+        # the days' points, laid end to end, are the points of the run taken whole.
+        def feed(recorder, cut):
+            days = []
+            steps = [("t", 100.0, b"rb2605"), ("f", (1, b"0", b"0", 100.0, 2)),
+                     ("t", 3000.0, b"m2605"), ("t", 103.0, b"rb2605"),
+                     ("f", (2, b"1", b"0", 3001.0, 1, b"m2605")),
+                     ("f", (3, b"1", b"3", 104.0, 1)), ("cut",), ("t", 2990.0, b"m2605"),
+                     ("t", 99.0, b"rb2605"), ("t", 98.0, b"rb2605")]
+            for step in steps:
+                if step[0] == "t":
+                    recorder.on_tick(tick(step[1], step[2]))
+                elif step[0] == "f":
+                    recorder.on_order(codes.UPDATE_COST, fill(*step[1]), None, 0.0)
+                elif cut:
+                    days.append(recorder.take_day())
+            days.append(recorder.take_day() if cut else recorder.equity_curve())
+            return days
+        whole = feed(Recorder({"rb2605": 10, "m2605": 5}), cut=False)[0]
+        first, second = feed(Recorder({"rb2605": 10, "m2605": 5}), cut=True)
+        assert list(first[1]) + list(second[1]) == list(whole[1])
+        assert list(first[0]) + list(second[0]) == list(whole[0])
+        assert len(first[1]) == 3 and list(second[1])[0] == pytest.approx(whole[1][3])
+
+    def test_a_long_series_is_thinned_evenly_whatever_its_parts(self):
+        from quorvane.research.thinning import Thinned
+        whole, parts = Thinned(1, cap=100), Thinned(1, cap=100)
+        whole.extend([[float(n) for n in range(1000)]])
+        for begin in range(0, 1000, 37):
+            parts.extend([[float(n) for n in range(begin, min(1000, begin + 37))]])
+        assert list(whole.columns[0]) == list(parts.columns[0])
+        assert 50 <= len(whole) <= 100 and whole.columns[0][0] == 0.0
+        steps = {b - a for a, b in zip(whole.columns[0], whole.columns[0][1:])}
+        assert steps == {16.0}
+
 
 def trade(n, direction, offset, price, volume):
     t = records.CThostFtdcTradeField()

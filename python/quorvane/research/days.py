@@ -2,35 +2,27 @@
 the simulated exchange between them (settlement, expiry of working orders, a new login of the
 client), the strategy's day hooks, and the account of each day as the exchange reports it.
 """
-import bisect
 import csv
-import datetime
 import glob
-import itertools
-import operator
 import os
-from array import array
 from typing import TYPE_CHECKING, Dict, Iterable, List, Optional, Sequence, Tuple
 from typing import TypeVar, Union, cast
 
 from ..errors import InputFileError, StartupError
 from ..trading import codes
 from ..trading.records import CThostFtdcTradeField
-from .fees import fill_fees
 from .report import trade_order
-from .stats import Curve, Day, Fill
+from .stats import Day, Fill
 
 if TYPE_CHECKING:
     from ..sim import Sim
     from ..trading.client import Client
-    from ..trading.timers import ExchangeClock
-    from .fees import Rates
     from .report import Check, Report, StartState
     from .tracking import RunTracker
 
 
 __all__ = ["DayFile", "day_files", "confirm_days", "tick_paths", "last_trading_day", "DayResult", "roll_day", "close_day", "day_table",
-           "write_days", "fills_of_trades", "whole_run", "opening_balance", "curve"]
+           "write_days", "fills_of_trades", "whole_run", "opening_balance"]
 
 _Path = TypeVar("_Path", bound=Union[str, "os.PathLike[str]"])
 
@@ -165,7 +157,7 @@ def close_day(client: "Client", trading_day: Optional[str], ticks: Optional[int]
     """The exchange's account, positions and trades at the end of a day."""
     result = DayResult(trading_day, ticks)
     if recorder is not None:
-        result.marks_end = recorder.end_day()
+        result.marks_end = recorder.tick_count()
         result.fills_end = len(recorder.fills)
     result.trades = sorted((t for t in client.exchange_trades() if t.TradeID), key=trade_order)
     for p in client.exchange_positions():
@@ -246,66 +238,6 @@ def whole_run(report: "Report", days: Sequence[DayResult], start: "StartState") 
             ok = abs(mine - theirs) <= 0.01
         checks.append((what, mine, theirs, ok))
     report.checks = checks
-
-
-def curve(recorder: "RunTracker", clock: Optional["ExchangeClock"], days: Sequence[DayResult],
-          capital: float, rates: Optional["Rates"] = None, paid_before: float = 0.0) -> Curve:
-    """The run's equity curve: a point per tick, labelled with its exchange time, worth the
-    capital plus the recorder's profit marked to market, less the fees paid so far: each fill's
-    share of its day's fees (fees.fill_fees, at the commission `rates`) from the tick it
-    followed on. `paid_before` is what the first day had paid in fees when the run began."""
-    # A clock that has seconds has a time too.
-    origin = cast(datetime.datetime, clock.now()) - datetime.timedelta(
-        seconds=cast(float, clock.seconds())) if (
-        clock is not None and clock.seconds() is not None) else None
-    times, values = recorder.equity_curve()
-    fees, unspent = fill_fees(recorder.fills, days, rates or {}, recorder.multipliers,
-                              recorder.started, paid_before)
-    filled_at = [f["seconds"] for f in recorder.fills]
-    rising = all(map(operator.le, times[:-1], times[1:]))
-    equity = array("d")
-    ends: List[int] = []
-    names: List[str] = []
-    paid, begin, fill = 0.0, 0, 0
-    for day, left in zip(days, unspent):
-        end = min(day.marks_end, len(values))
-        if end > begin:
-            # Each fill is paid from the first tick of its time on; the day's last point has paid
-            # all of the day's fees.
-            start = begin
-            while fill < day.fills_end:
-                at = _first_at(times, filled_at[fill], start, end - 1, rising)
-                _less_paid(equity, capital, values, start, at, paid)
-                paid += fees[fill]
-                fill += 1
-                start = at
-            _less_paid(equity, capital, values, start, end - 1, paid)
-            paid += left
-            _less_paid(equity, capital, values, end - 1, end, paid)
-            ends.append(end)
-            names.append(str(day.trading_day))
-        begin = max(begin, day.marks_end)
-
-    def label(n: int, day: str) -> str:
-        if origin is None:
-            return "%s #%d" % (day, n)
-        when = origin + datetime.timedelta(seconds=times[n])
-        return "%s %s" % (day, when.strftime("%H:%M:%S"))
-    return Curve(equity, ends, names, label)
-
-
-def _first_at(times: "array[float]", seconds: float, begin: int, end: int, rising: bool) -> int:
-    """The first index of times[begin:end] at or after `seconds`, else `end`."""
-    if rising:
-        return bisect.bisect_left(times, seconds, begin, end)
-    return next((n for n in range(begin, end) if seconds <= times[n]), end)
-
-
-def _less_paid(equity: "array[float]", capital: float, values: "array[float]", begin: int,
-               end: int, paid: float) -> None:
-    """Appends capital + values[n] - paid for n in [begin, end)."""
-    equity.extend(map(operator.sub, map(operator.add, itertools.repeat(capital, end - begin),
-                                        values[begin:end]), itertools.repeat(paid)))
 
 
 _TABLE = "  %-10s %7s %7s %6s %14s %12s %10s %14s  %s"

@@ -15,7 +15,7 @@ if TYPE_CHECKING:
     from ..trading.client import Client
     from .days import DayResult
 
-__all__ = ["Rates", "commission_rates", "fill_fees"]
+__all__ = ["Rates", "commission_rates", "fill_fees", "day_fill_fees"]
 
 # instrument (or product) -> its commission rates
 Rates = Mapping[str, CThostFtdcInstrumentCommissionRateField]
@@ -56,17 +56,30 @@ def fill_fees(fills: Sequence[Mapping[str, Any]], days: Sequence["DayResult"], r
     begin = 0
     for index, day in enumerate(days):
         held = held_before if index == 0 else days[index - 1].positions
-        yesterday = {(name, side): lots[side] for name, lots in held.items() for side in (0, 1)}
-        mine = fills[begin:day.fills_end]
-        weights = [_weight(f, rates, multipliers, yesterday) for f in mine]
-        total = day.fees - (paid_before if index == 0 else 0.0)
-        if sum(weights) <= 0.0:
-            weights = [float(f["volume"]) for f in mine]
-        whole = sum(weights)
-        fees += [total * w / whole for w in weights] if whole > 0.0 else [0.0] * len(mine)
-        unspent.append(0.0 if whole > 0.0 else total)
+        mine, left = day_fill_fees(fills[begin:day.fills_end], day.fees, held, rates, multipliers,
+                                   paid_before if index == 0 else 0.0)
+        fees += mine
+        unspent.append(left)
         begin = max(begin, day.fills_end)
     return fees, unspent
+
+
+def day_fill_fees(fills: Sequence[Mapping[str, Any]], day_fees: float,
+                  held: Mapping[str, Tuple[int, int]], rates: Rates,
+                  multipliers: Mapping[str, float], paid_before: float = 0.0
+                  ) -> Tuple[List[float], float]:
+    """(fee of each of a day's fills, the day's fees that no fill carries): the day's total
+    `day_fees` (less `paid_before`, paid before the run began) shared among its `fills`; `held`
+    is what was held as the day began."""
+    yesterday = {(name, side): lots[side] for name, lots in held.items() for side in (0, 1)}
+    weights = [_weight(f, rates, multipliers, yesterday) for f in fills]
+    total = day_fees - paid_before
+    if sum(weights) <= 0.0:
+        weights = [float(f["volume"]) for f in fills]
+    whole = sum(weights)
+    if whole > 0.0:
+        return [total * w / whole for w in weights], 0.0
+    return [0.0] * len(fills), total
 
 
 def _weight(fill: Mapping[str, Any], rates: Rates, multipliers: Mapping[str, float],

@@ -47,7 +47,7 @@ def draw(recorder: "RunTracker", report: "Report", out_dir: Union[str, "os.PathL
     paths = [_equity(plt, clock, recorder, report, prefix, os.path.join(out_dir, "equity.png"))]
     for name in sorted(recorder.tracks):
         track = recorder.tracks[name]
-        if len(track.times):
+        if track.last is not None or len(track.times):
             paths.append(_prices(plt, clock, track, prefix,
                                  os.path.join(out_dir, "price_%s.png" % _safe(name))))
     return paths
@@ -85,7 +85,7 @@ def _save(plt: Any, figure: Any, axes: Any, path: str) -> str:
 
 def _equity(plt: Any, clock: Any, recorder: "RunTracker", report: "Report", prefix: str,
             path: str) -> str:
-    times, values = recorder.equity_curve()
+    times, values = recorder.picture_series()
     figure, axes = _axes(plt, clock, times)
     axes.plot(times, values, linewidth=1.2,
               label="gross profit, marked to market")
@@ -97,8 +97,9 @@ def _equity(plt: Any, clock: Any, recorder: "RunTracker", report: "Report", pref
 
 
 def _prices(plt: Any, clock: Any, track: "InstrumentTrack", prefix: str, path: str) -> str:
-    figure, axes = _axes(plt, clock, track.times)
-    axes.plot(track.times, track.prices, linewidth=0.8, color="0.4", label="last price")
+    times, prices = track.picture_series()
+    figure, axes = _axes(plt, clock, times)
+    axes.plot(times, prices, linewidth=0.8, color="0.4", label="last price")
     for direction, marker, color in (("Buy", "^", "tab:green"), ("Sell", "v", "tab:red")):
         fills = [f for f in track.fills if f[3] == direction]
         if fills:

@@ -29,6 +29,7 @@ from ..trading.strategy import Strategy
 from ..trading.timers import tick_seconds
 from . import days
 from . import stats as statistics
+from .equity import EquityCurve
 from .fees import commission_rates
 from .loading import load_strategy
 from .pictures import MISSING_NOTE as PICTURES_MISSING
@@ -350,6 +351,9 @@ def _replay(market: sim.Sim, client: Client, strategy: Strategy, files: List[day
     for instrument, (long, short, mark) in start.holdings(recorder.multipliers).items():
         recorder.begin(instrument, long, short, mark)
     client.add_observer(recorder)
+    equity = EquityCurve(days.opening_balance(start), rates, recorder.multipliers,
+                         recorder.started,
+                         start.account.Commission if start.account is not None else 0.0)
     bar = progress_bar(sum(t.count for t in tick_files), progress, "tick", "replay", leave=False,
                        mininterval=0.2)
     if bar is not None:
@@ -368,6 +372,7 @@ def _replay(market: sim.Sim, client: Client, strategy: Strategy, files: List[day
                 client.hook("on_day_end", files[index - 1].trading_day)
                 played.append(days.close_day(client, files[index - 1].trading_day,
                                              tick_files[index - 1].count, recorder))
+                equity.add_day(played[-1], played[-2] if len(played) > 1 else None, recorder)
                 # Each file of a run of several days has its trading day, and run_replay put
                 # the client on the exchange's time.
                 assert day.trading_day is not None and client.exchange_clock is not None
@@ -429,6 +434,7 @@ def _replay(market: sim.Sim, client: Client, strategy: Strategy, files: List[day
                                                                   client.ticks_seen))
     played.append(days.close_day(client, last.trading_day, tick_files[len(played)].count,
                                  recorder))
+    equity.add_day(played[-1], played[-2] if len(played) > 1 else None, recorder)
     report = build_report(client, recorder, start, partial)
     normalised: Dict[str, int] = {}
     for tick_file in tick_files:
@@ -443,11 +449,9 @@ def _replay(market: sim.Sim, client: Client, strategy: Strategy, files: List[day
     result.days = played
     result.normalised = normalised
     result.normalised_files = {t.path: t.normalised for t in tick_files}
-    equity = days.curve(recorder, client.exchange_clock, played, days.opening_balance(start),
-                        rates, start.account.Commission if start.account is not None else 0.0)
     result.stats = statistics.compute(
         [d.day() for d in played], days.fills_of_trades(report.trades), recorder.multipliers,
-        days.opening_balance(start), curve=equity)
+        days.opening_balance(start), drawn=equity.figures(client.exchange_clock))
     result.files["report"] = write_text(folder.file("report.txt"), report, played,
                                         result.stats)
     result.files["trades"] = write_trades(folder.file("trades.csv"), report.trades)
@@ -463,7 +467,8 @@ def _replay(market: sim.Sim, client: Client, strategy: Strategy, files: List[day
             result.pictures_note = PICTURES_MISSING
             log(PICTURES_MISSING)
         else:
-            drawn += statistics.plot(folder.path, result.stats, equity)
+            drawn += statistics.plot(folder.path, result.stats,
+                                     equity.curve(client.exchange_clock))
             for path in drawn:
                 result.files[os.path.basename(path)] = path
     log("Files in %s: %s" % (folder.path, ", ".join(

@@ -44,7 +44,7 @@ from array import array
 from typing import Any, Callable, Dict, Iterable, List, Mapping, NamedTuple, Optional, Sequence
 from typing import Tuple, TypeVar, Union, cast
 
-__all__ = ["Fill", "Day", "Curve", "PERIODS_PER_YEAR", "exchange_order", "round_trips", "drawdown",
+__all__ = ["Fill", "Day", "Curve", "PERIODS_PER_YEAR", "exchange_order", "round_trips", "drawdown", "Drawdown",
            "compute", "text", "write_json", "write_csv", "plot"]
 
 PERIODS_PER_YEAR = 240
@@ -160,60 +160,105 @@ class Curve(Sequence[Point]):
         return self._label(n, self.days[self.day_of(n)])
 
 
-def drawdown(curve: Sequence[Point]) -> Tuple[float, float, Optional[str], Optional[str], int,
-                                              Optional[str], Optional[str]]:
+# The figures `drawdown` gives: (amount, share of the peak, peak label, trough label, trading days
+# of the longest stretch below a peak, its start label, its end label).
+DrawdownFigures = Tuple[float, float, Optional[str], Optional[str], int, Optional[str],
+                        Optional[str]]
+
+
+class Drawdown:
+    """The deepest fall from a running peak and the longest stretch below one, fed a trading
+    day's points at a time, so that a curve of any length is never held whole. A point is known
+    by a key (any value) that `figures` turns into its label; only the keys of the points the
+    figures name are kept."""
+
+    def __init__(self) -> None:
+        self.started = False
+        self.peak_value = 0.0
+        self.peak: Any = None
+        self.peak_day = 0
+        self.fall = 0.0
+        self.fall_share = 0.0
+        self.fall_peak: Any = None
+        self.trough: Any = None
+        self.longest = 0
+        self.longest_from: Any = None
+        self.longest_to: Any = None
+        self.under = False
+        self.last: Any = None
+        self.last_day = 0
+
+    def feed(self, values: Sequence[float], day: int, key: Callable[[int], Any]) -> None:
+        """Takes the points `values` of trading day number `day` (days numbered in the curve's
+        order); key(n) is the key of values[n]."""
+        if not len(values):
+            return
+        if not self.started:
+            self.started = True
+            self.peak_value, self.peak, self.peak_day = values[0], key(0), day
+        peak_value, peak_day, fall, under = self.peak_value, self.peak_day, self.fall, self.under
+        for n, value in enumerate(values):
+            if value >= peak_value:
+                if under:
+                    days = day - peak_day
+                    if days > self.longest:
+                        self.longest, self.longest_from, self.longest_to = days, self.peak, key(n)
+                peak_value, peak_day, under = value, day, False
+                self.peak = key(n)
+                continue
+            under = True
+            if peak_value - value > fall:
+                fall = peak_value - value
+                self.fall_share = fall / peak_value if peak_value > 0 else 0.0
+                self.fall_peak, self.trough = self.peak, key(n)
+        self.peak_value, self.peak_day, self.fall, self.under = peak_value, peak_day, fall, under
+        self.last, self.last_day = key(len(values) - 1), day
+
+    def figures(self, label: Callable[[Any], str]) -> DrawdownFigures:
+        """The figures of the points fed so far, the points named by label(key)."""
+        if not self.started:
+            return 0.0, 0.0, None, None, 0, None, None
+        longest, longest_from, longest_to = self.longest, self.longest_from, self.longest_to
+        if self.under and self.last_day - self.peak_day > longest:
+            longest, longest_from, longest_to = self.last_day - self.peak_day, self.peak, self.last
+        named = lambda key: label(key) if key is not None else None  # noqa: E731
+        return (self.fall, self.fall_share, named(self.fall_peak), named(self.trough), longest,
+                named(longest_from), named(longest_to))
+
+
+def drawdown(curve: Sequence[Point]) -> DrawdownFigures:
     """(amount, share of the peak, peak label, trough label, trading days of the longest stretch
     below a peak, its start label, its end label) of a curve of (label, value) points whose
     labels start with the trading day ("20260105" or "20260105 09:30:00"); the trading days
     counted are the curve's own."""
-    if not curve:
-        return 0.0, 0.0, None, None, 0, None, None
+    found = Drawdown()
     # The curve's trading days, numbered in their order.
     day_number: Dict[str, int] = {}
     if isinstance(curve, Curve) and all(len(day) >= 8 for day in curve.days):
-        stretches = [day_number.setdefault(day[:8], len(day_number)) for day in curve.days]
-        values: Sequence[float] = curve.values
-        day_of = curve.day_of
-        day_at: Callable[[int], int] = lambda n: stretches[day_of(n)]  # noqa: E731
-        label_at: Callable[[int], str] = curve.label
-    else:
-        labels = [label for label, _ in curve]
-        values = [value for _, value in curve]
-        numbers = [day_number.setdefault(label[:8], len(day_number)) for label in labels]
-        day_at, label_at = numbers.__getitem__, labels.__getitem__
-    peak_value, peak = values[0], 0
-    fall, fall_share, fall_peak, trough = 0.0, 0.0, -1, -1
-    longest, longest_from, longest_to = 0, -1, -1
-    under = False
-    for n, value in enumerate(values):
-        if value >= peak_value:
-            if under:
-                days = day_at(n) - day_at(peak)
-                if days > longest:
-                    longest, longest_from, longest_to = days, peak, n
-            peak_value, peak, under = value, n, False
-            continue
-        under = True
-        if peak_value - value > fall:
-            fall = peak_value - value
-            fall_share = fall / peak_value if peak_value > 0 else 0.0
-            fall_peak, trough = peak, n
-    if under:
-        days = day_at(len(values) - 1) - day_at(peak)
-        if days > longest:
-            longest, longest_from, longest_to = days, peak, len(values) - 1
-    label = lambda n: label_at(n) if n >= 0 else None  # noqa: E731
-    return (fall, fall_share, label(fall_peak), label(trough), longest, label(longest_from),
-            label(longest_to))
+        begin = 0
+        for end, day in zip(curve.ends, curve.days):
+            end = min(end, len(curve.values))
+            if end > begin:
+                found.feed(curve.values[begin:end], day_number.setdefault(day[:8], len(day_number)),
+                           begin.__add__)
+            begin = max(begin, end)
+        return found.figures(curve.label)
+    labels = [label for label, _ in curve]
+    values = [value for _, value in curve]
+    for n, (label, value) in enumerate(zip(labels, values)):
+        found.feed((value,), day_number.setdefault(label[:8], len(day_number)), n.__add__)
+    return found.figures(labels.__getitem__)
 
 
 def compute(days: Sequence[Day], fills: Sequence[Fill], multipliers: Mapping[str, float],
             initial_capital: float, curve: Optional[Sequence[Point]] = None,
             periods_per_year: float = PERIODS_PER_YEAR,
-            trips: Optional[Sequence[float]] = None) -> "typing.OrderedDict[str, Any]":
+            trips: Optional[Sequence[float]] = None,
+            drawn: Optional[DrawdownFigures] = None) -> "typing.OrderedDict[str, Any]":
     """The statistics of a run as an ordered dict: `days` are Day records in trading-day order,
     `fills` Fill records (paired in exchange order unless `trips` gives the round trips' profits
-    already paired), `curve` (label, equity) points (default: the day ends)."""
+    already paired), `curve` (label, equity) points (default: the day ends); `drawn` gives the
+    drawdown figures of a curve already worked out (a Drawdown's)."""
     stats: "typing.OrderedDict[str, Any]" = collections.OrderedDict()
     balances = [initial_capital] + [d.balance for d in days]
     daily = [b - a for a, b in zip(balances, balances[1:])]
@@ -235,7 +280,8 @@ def compute(days: Sequence[Day], fills: Sequence[Fill], multipliers: Mapping[str
         if days:
             # The days' own curve needs their trading days.
             curve.insert(0, (cast(str, days[0].trading_day) + " start", initial_capital))
-    amount, share, peak, trough, length, start, end = drawdown(curve)
+    amount, share, peak, trough, length, start, end = (drawn if drawn is not None
+                                                      else drawdown(curve))
     stats["max_drawdown"] = amount
     stats["max_drawdown_pct"] = share * 100.0
     stats["max_drawdown_peak"] = peak

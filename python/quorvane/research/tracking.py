@@ -7,6 +7,7 @@ market-data thread, fills on the trader thread) and only appends to arrays and u
 dicts, which the interpreter lock keeps consistent. A snapshot costs it two appends; the profit
 curve is worked out when it is asked for.
 """
+import copy
 import heapq
 import itertools
 import math
@@ -17,6 +18,7 @@ from typing import TYPE_CHECKING, Any, Dict, Iterator, List, Mapping, Optional, 
 from ..trading import codes
 from ..trading.records import CQVMarketDataField, CQVOrderField, CQVPositionField
 from ..trading.strategy import Strategy
+from .thinning import Thinned
 
 if TYPE_CHECKING:
     from ..trading.timers import ExchangeClock
@@ -28,7 +30,7 @@ class InstrumentTrack:
     """One instrument: each side held, its price over the run and the strategy's fills on it."""
 
     __slots__ = ("name", "multiplier", "start_price", "long", "short", "times", "prices",
-                 "fills")
+                 "fills", "last", "picture")
 
     def __init__(self, name: str, multiplier: int) -> None:
         self.name = name
@@ -36,8 +38,12 @@ class InstrumentTrack:
         self.start_price = 0.0       # the mark of what was held when the run started
         self.long = 0
         self.short = 0
-        self.times = array("d")      # exchange seconds of each tick
+        # Exchange seconds and last price of each tick since the curve last took a day's ticks
+        self.times = array("d")
         self.prices = array("d")
+        self.last: Optional[float] = None   # the last price of the ticks taken
+        # Times and prices of every tick, thinned for a picture
+        self.picture = Thinned(2)
         # (exchange seconds, price, signed volume, "Buy" or "Sell")
         self.fills: List[Tuple[float, float, int, str]] = []
 
@@ -49,7 +55,14 @@ class InstrumentTrack:
     @property
     def last_price(self) -> float:
         """The last tick's price, or the start mark before any tick."""
-        return self.prices[-1] if self.prices else self.start_price
+        if self.prices:
+            return self.prices[-1]
+        return self.last if self.last is not None else self.start_price
+
+    def picture_series(self) -> Tuple["array[float]", "array[float]"]:
+        """(times, prices) of the whole run, thinned for a picture."""
+        times, prices = self.picture.with_more((self.times, self.prices))
+        return times, prices
 
 
 class RunTracker(Strategy):
@@ -71,8 +84,10 @@ class RunTracker(Strategy):
         self.start_cash_flow = 0.0
         self.cash_flow = 0.0
         self.ticks = 0               # counts ticks only while there is no clock
-        # instrument -> ticks recorded, at the end of each day closed
-        self._day_ends: List[Dict[str, int]] = []
+        self._taken = 0              # ticks the curve has taken
+        self._curve: Optional[_CurveState] = None
+        # Times and gross profit of the curve's points taken, thinned for a picture
+        self._picture = Thinned(2)
 
     def track(self, instrument: str) -> InstrumentTrack:
         """The instrument's track, made on first use."""
@@ -160,13 +175,7 @@ class RunTracker(Strategy):
 
     def tick_count(self) -> int:
         """Ticks recorded so far, all instruments together."""
-        return sum(len(t.times) for t in self.tracks.values())
-
-    def end_day(self) -> int:
-        """Marks the end of a trading day (the profit curve is worked out a day at a time);
-        returns tick_count()."""
-        self._day_ends.append({name: len(t.times) for name, t in self.tracks.items()})
-        return self.tick_count()
+        return self._taken + sum(len(t.times) for t in self.tracks.values())
 
     def pnl(self) -> float:
         """Gross profit so far, open positions marked at their last price."""
@@ -174,25 +183,62 @@ class RunTracker(Strategy):
                                     for t in self.tracks.values())
 
     def equity_curve(self) -> Tuple["array[float]", "array[float]"]:
-        """(times, gross profit marked to market) at every tick, in time order: the state after
-        everything the tick caused (a fill carries the time of the tick it followed). Ticks of
-        one time come in the order of their instruments' names."""
+        """(times, gross profit marked to market) at every tick not yet taken by take_day (every
+        tick of a run that never took one), in time order: the state after everything the tick
+        caused (a fill carries the time of the tick it followed). Ticks of one time come in the
+        order of their instruments' names."""
+        return self._points(copy.deepcopy(self._state()))
+
+    def take_day(self) -> Tuple["array[float]", "array[float]"]:
+        """equity_curve(), then forgets those ticks (their last prices stay, and a thinned copy
+        for the pictures): called at the end of each trading day, once everything its
+        ticks caused has arrived, so that a run keeps one day's ticks at a time. The curve runs
+        on from the state the last day left."""
+        times, values = self._points(self._state())
+        self._picture.extend((times, values))
+        for track in self.tracks.values():
+            if track.prices:
+                track.picture.extend((track.times, track.prices))
+                track.last = track.prices[-1]
+                self._taken += len(track.times)
+                # Emptied in place: on_tick holds these arrays.
+                del track.times[:]
+                del track.prices[:]
+        return times, values
+
+    def picture_series(self) -> Tuple["array[float]", "array[float]"]:
+        """(times, gross profit) of the whole run, thinned for a picture."""
+        times, values = self._picture.with_more(self.equity_curve())
+        return times, values
+
+    def _state(self) -> "_CurveState":
+        if self._curve is None:
+            self._curve = _CurveState(self)
+        return self._curve
+
+    def _points(self, state: "_CurveState") -> Tuple["array[float]", "array[float]"]:
+        """The points of the ticks not yet taken, from `state`, which they move on."""
         names = list(self.tracks)
         tracks = [self.tracks[n] for n in names]
-        held = [t.long - t.short - sum(f[2] for f in t.fills) for t in tracks]
-        marks = [t.start_price for t in tracks]
+        for name in names:
+            state.add(name, self.tracks[name])
+        held = [state.held[n] for n in names]
+        marks = [state.marks[n] for n in names]
         multipliers = [t.multiplier for t in tracks]
-        marked = sum(h * m * k for h, m, k in zip(held, marks, multipliers))
         index = {n: k for k, n in enumerate(names)}
-        fills = [(at, index[name], price, signed) for at, name, price, signed in
-                 sorted((f[0], n, f[1], f[2]) for n, t in self.tracks.items() for f in t.fills)]
+        for name, track in zip(names, tracks):
+            state.pending.extend((f[0], name, f[1], f[2]) for f in track.fills[state.fills[name]:])
+            state.fills[name] = len(track.fills)
+        state.pending.sort()
+        fills = [(at, index[name], price, signed) for at, name, price, signed in state.pending]
         fills.append((math.inf, 0, 0.0, 0))
-        cash = self.start_cash_flow
+        cash, marked = state.cash, state.marked
         times, values = array("d"), array("d")
         append_time, append_value = times.append, values.append
         next_fill = 0
         due = fills[0][0]
-        for seconds, k, price in self._ticks_in_time_order(names, tracks):
+        for seconds, k, price in _in_time_order(names, [t.times for t in tracks],
+                                                [t.prices for t in tracks]):
             while due <= seconds:
                 _, filled, fill_price, signed = fills[next_fill]
                 cash -= signed * fill_price * multipliers[filled]
@@ -204,19 +250,33 @@ class RunTracker(Strategy):
             marks[k] = price
             append_time(seconds)
             append_value(cash + marked)
+        del state.pending[:next_fill]
+        state.cash, state.marked = cash, marked
+        for name, h, m in zip(names, held, marks):
+            state.held[name], state.marks[name] = h, m
         return times, values
 
-    def _ticks_in_time_order(self, names: List[str], tracks: List[InstrumentTrack]
-                             ) -> Iterator[Tuple[float, int, float]]:
-        """(seconds, track index, price) of every tick, merged a day at a time: the exchange's
-        clock runs on across days, so every tick of a day comes before the next day's, and a day's
-        merge needs only that day's ticks at hand."""
-        begin = [0] * len(tracks)
-        for ends in self._day_ends + [{n: len(t.times) for n, t in zip(names, tracks)}]:
-            end = [ends.get(n, 0) for n in names]
-            yield from _in_time_order(names, [t.times[b:e] for t, b, e in zip(tracks, begin, end)],
-                                      [t.prices[b:e] for t, b, e in zip(tracks, begin, end)])
-            begin = end
+
+class _CurveState:
+    """Where the profit curve stands after the ticks it has taken: the cash of the fills applied,
+    each instrument's lots and mark, and the fills not yet applied (their tick not yet taken)."""
+
+    def __init__(self, tracker: RunTracker) -> None:
+        self.cash = tracker.start_cash_flow
+        self.marked = 0.0
+        self.held: Dict[str, int] = {}
+        self.marks: Dict[str, float] = {}
+        self.fills: Dict[str, int] = {}     # fills of each track already pending or applied
+        self.pending: List[Tuple[float, str, float, int]] = []
+
+    def add(self, name: str, track: InstrumentTrack) -> None:
+        """Takes a track the first time it is seen: what it held before its first fill."""
+        if name in self.held:
+            return
+        self.held[name] = track.long - track.short - sum(f[2] for f in track.fills)
+        self.marks[name] = track.start_price
+        self.fills[name] = 0
+        self.marked += self.held[name] * track.start_price * track.multiplier
 
 
 def _in_time_order(names: List[str], times: List["array[float]"], prices: List["array[float]"]
