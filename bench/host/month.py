@@ -56,7 +56,8 @@ def scenario(contracts: int) -> Dict[str, Any]:
             "preSettlementPrice": price, "limitRatio": limit, "deliveryYear": 2027,
             "deliveryMonth": int(code[-2:]), "commissionByVolume": 1.0,
             "closeTodayCommissionByVolume": 1.0})
-    return {"initialFunds": 10_000_000, "persist": False, "instruments": instruments}
+    # Funds enough for the demo to trade (and lose) on every day of the month.
+    return {"initialFunds": 1e12, "persist": False, "instruments": instruments}
 
 
 def _env() -> Dict[str, str]:

@@ -72,14 +72,13 @@ def child(argv: List[str]) -> None:
     sys.exit(cli.main(argv))
 
 
-def measure(days: str, strategy: str, out: str, params: Sequence[str] = ()
+def measure(days: str, strategy: str, out: str, options: Sequence[str] = ()
             ) -> Tuple[float, float, int, float]:
     """(command seconds, replay phase seconds, ticks replayed, peak memory in MB) of the command
-    with the strategy's `params` (NAME=VALUE)."""
+    with more `options` of its own (--param, --scenario)."""
     command = [sys.executable, os.path.abspath(__file__), "--child", "replay", days,
                "--strategy", strategy, "--no-pictures", "--no-progress", "--out", out]
-    for param in params:
-        command += ["--param", param]
+    command += options
     with tempfile.TemporaryFile("w+") as output:
         started = time.perf_counter()
         process = subprocess.Popen(command, stdout=output, stderr=subprocess.STDOUT, env=_env())

@@ -44,8 +44,8 @@ from array import array
 from typing import Any, Callable, Dict, Iterable, List, Mapping, NamedTuple, Optional, Sequence
 from typing import Tuple, TypeVar, Union, cast
 
-__all__ = ["Fill", "Day", "Curve", "PERIODS_PER_YEAR", "exchange_order", "round_trips", "drawdown", "Drawdown",
-           "compute", "text", "write_json", "write_csv", "plot"]
+__all__ = ["Fill", "Day", "Curve", "PERIODS_PER_YEAR", "exchange_order", "round_trips", "FillTotals",
+           "drawdown", "Drawdown", "compute", "text", "write_json", "write_csv", "plot"]
 
 PERIODS_PER_YEAR = 240
 
@@ -98,30 +98,78 @@ def round_trips(fills: Iterable[Fill], multipliers: Mapping[str, float]) -> List
     """Profit of each closing fill in exchange order (fills of one time keep their order),
     paired first-in first-out with the open lots it closes; lots closed without a known opening
     (yesterday's positions of a scenario) count from the close price, i.e. zero."""
-    # (instrument, long?) -> [price, lots]
-    open_lots: typing.DefaultDict[Tuple[str, bool], typing.Deque[List[float]]] = \
-        collections.defaultdict(collections.deque)
-    trips = []
-    for f in sorted(fills, key=lambda f: exchange_order(f.trading_day, f.time)):
-        multiplier = multipliers.get(f.instrument, 1)
-        buy = f.direction.lower() == "buy"
-        if f.offset.lower() == "open":
-            open_lots[(f.instrument, buy)].append([f.price, f.volume])
-            continue
-        held = open_lots[(f.instrument, not buy)]   # a buy closes shorts, a sell closes longs
-        remaining: float
-        remaining, profit = f.volume, 0.0
-        while remaining and held:
-            lot = held[0]
-            take = min(remaining, lot[1])
-            sign = -1.0 if buy else 1.0        # closing a short profits when the price fell
-            profit += sign * (f.price - lot[0]) * take * multiplier
-            lot[1] -= take
-            remaining -= take
-            if lot[1] == 0:
-                held.popleft()
-        trips.append(profit)
-    return trips
+    totals = FillTotals(multipliers, keep_trips=True)
+    totals.add(fills)
+    return totals.trip_profits
+
+
+class FillTotals:
+    """What the statistics need of a run's fills, counted as they come, so that the fills
+    themselves need not be kept: the fills and their lots, the turnover, and the round trips
+    (paired as round_trips pairs them), their total and the winning and losing ones. `add` takes
+    them a trading day at a time, in the run's order; `keep_trips` also keeps each trip's
+    profit."""
+
+    def __init__(self, multipliers: Mapping[str, float], keep_trips: bool = False) -> None:
+        self.multipliers = multipliers
+        self.fills = 0
+        self.lots = 0
+        self.turnover: float = 0
+        self.trips = 0
+        self.trips_total: float = 0
+        self.wins = 0
+        self.wins_total: float = 0
+        self.losses = 0
+        self.losses_total: float = 0
+        self.trip_profits: List[float] = []
+        self._keep = keep_trips
+        # (instrument, long?) -> [price, lots] of the lots open, oldest first
+        self._open: typing.DefaultDict[Tuple[str, bool], typing.Deque[List[float]]] = \
+            collections.defaultdict(collections.deque)
+
+    def add(self, fills: Iterable[Fill], paired: bool = True) -> None:
+        """Counts `fills` (one trading day's, or the rest of the run's); `paired`: their round
+        trips too."""
+        listed = list(fills)
+        for f in listed:
+            self.fills += 1
+            self.lots += f.volume
+            self.turnover += f.price * f.volume * self.multipliers.get(f.instrument, 1)
+        if not paired:
+            return
+        for f in sorted(listed, key=lambda f: exchange_order(f.trading_day, f.time)):
+            multiplier = self.multipliers.get(f.instrument, 1)
+            buy = f.direction.lower() == "buy"
+            if f.offset.lower() == "open":
+                self._open[(f.instrument, buy)].append([f.price, f.volume])
+                continue
+            held = self._open[(f.instrument, not buy)]   # a buy closes shorts, a sell longs
+            remaining: float
+            remaining, profit = f.volume, 0.0
+            while remaining and held:
+                lot = held[0]
+                take = min(remaining, lot[1])
+                sign = -1.0 if buy else 1.0        # closing a short profits when the price fell
+                profit += sign * (f.price - lot[0]) * take * multiplier
+                lot[1] -= take
+                remaining -= take
+                if lot[1] == 0:
+                    held.popleft()
+            self.add_trips((profit,))
+
+    def add_trips(self, profits: Iterable[float]) -> None:
+        """Counts round trips paired elsewhere."""
+        for profit in profits:
+            self.trips += 1
+            self.trips_total += profit
+            if profit > 0:
+                self.wins += 1
+                self.wins_total += profit
+            elif profit < 0:
+                self.losses += 1
+                self.losses_total += profit
+            if self._keep:
+                self.trip_profits.append(profit)
 
 
 class Curve(Sequence[Point]):
@@ -250,14 +298,15 @@ def drawdown(curve: Sequence[Point]) -> DrawdownFigures:
     return found.figures(labels.__getitem__)
 
 
-def compute(days: Sequence[Day], fills: Sequence[Fill], multipliers: Mapping[str, float],
+def compute(days: Sequence[Day], fills: Union[Sequence[Fill], FillTotals],
+            multipliers: Mapping[str, float],
             initial_capital: float, curve: Optional[Sequence[Point]] = None,
             periods_per_year: float = PERIODS_PER_YEAR,
             trips: Optional[Sequence[float]] = None,
             drawn: Optional[DrawdownFigures] = None) -> "typing.OrderedDict[str, Any]":
     """The statistics of a run as an ordered dict: `days` are Day records in trading-day order,
     `fills` Fill records (paired in exchange order unless `trips` gives the round trips' profits
-    already paired), `curve` (label, equity) points (default: the day ends); `drawn` gives the
+    already paired) or their FillTotals, `curve` (label, equity) points (default: the day ends); `drawn` gives the
     drawdown figures of a curve already worked out (a Drawdown's)."""
     stats: "typing.OrderedDict[str, Any]" = collections.OrderedDict()
     balances = [initial_capital] + [d.balance for d in days]
@@ -289,17 +338,21 @@ def compute(days: Sequence[Day], fills: Sequence[Fill], multipliers: Mapping[str
     stats["max_drawdown_duration_days"] = length
     stats["max_drawdown_duration_from"] = start
     stats["max_drawdown_duration_to"] = end
-    if trips is None:
-        trips = round_trips(fills, multipliers)
-    wins = [p for p in trips if p > 0]
-    losses = [p for p in trips if p < 0]
-    stats["trades"] = len(fills)
-    stats["lots"] = sum(f.volume for f in fills)
-    stats["round_trips"] = len(trips)
-    stats["win_rate"] = len(wins) / len(trips) if trips else None
-    stats["profit_factor"] = sum(wins) / -sum(losses) if losses else None
-    stats["average_trade"] = sum(trips) / len(trips) if trips else None
-    stats["turnover"] = sum(f.price * f.volume * multipliers.get(f.instrument, 1) for f in fills)
+    if isinstance(fills, FillTotals):
+        totals = fills
+    else:
+        totals = FillTotals(multipliers)
+        totals.add(fills, paired=trips is None)
+        if trips is not None:
+            totals.add_trips(trips)
+    stats["trades"] = totals.fills
+    stats["lots"] = totals.lots
+    stats["round_trips"] = totals.trips
+    stats["win_rate"] = totals.wins / totals.trips if totals.trips else None
+    stats["profit_factor"] = (totals.wins_total / -totals.losses_total if totals.losses
+                              else None)
+    stats["average_trade"] = totals.trips_total / totals.trips if totals.trips else None
+    stats["turnover"] = totals.turnover
     stats["fees"] = sum(d.fees for d in days)
     stats["daily_profit"] = collections.OrderedDict(
         (d.trading_day, p) for d, p in zip(days, daily))
