@@ -183,6 +183,17 @@ class TestSweepArguments:
                        tmp_path, lib_path, pythonpath=str(hidden))
         assert done.returncode == 1 and "install python3-distributed" in done.stderr
 
+    def test_a_library_named_relative_to_the_command_is_found_by_every_replay(
+            self, ticks, lib_path, tmp_path):
+        # Each combination replays in its own folder, not where the command was started.
+        here = os.path.dirname(os.path.dirname(lib_path))
+        relative = os.path.relpath(lib_path, here)
+        done = run_cli(["sweep", str(ticks), "--strategy", CROSSING, "--grid", "fast=2",
+                        "--grid", "slow=6", "--workers", "1", "--out", str(tmp_path / "out")],
+                       here, relative)
+        assert done.returncode == 0, done.stdout + done.stderr
+        assert "1 completed, 0 failed" in done.stdout
+
 
 def result_files(out):
     return sorted((out / "runs").glob("*/result.json"))

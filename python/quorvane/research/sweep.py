@@ -163,6 +163,11 @@ def run_combination(files: Sequence[_PathArg], strategy: str, params: Mapping[st
         command.append("--strict")
     env = dict(os.environ)
     env["PYTHONPATH"] = os.pathsep.join(p for p in (_IMPORT_ROOT, env.get("PYTHONPATH")) if p)
+    # The replay runs in its own folder: a library named relative to where the worker started
+    # is found from there.
+    for name in ("QUORVANE_LIB", "QUORVANE_SIM_LIB"):
+        if env.get(name):
+            env[name] = os.path.abspath(env[name])
     try:
         os.makedirs(out_dir, exist_ok=True)
         kept = os.path.join(out_dir, RESULT_FILE)
