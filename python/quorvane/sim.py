@@ -7,9 +7,10 @@ from typing import Any, Dict, List, NamedTuple, Optional, Union
 from . import _resources
 from .errors import SimError
 
-__all__ = ["Sim", "SimError", "Request", "ReplayedInstrument", "find_library"]
+__all__ = ["Sim", "SimError", "Request", "ReplayedInstrument", "CheckedFile", "find_library"]
 
 _RECORD_BUFFER = 4096
+QVSIM_ERR_ARGUMENT = -1
 
 
 class Request(NamedTuple):
@@ -20,6 +21,16 @@ class Request(NamedTuple):
     request_id: int
     result: int
     record: bytes
+
+
+class CheckedFile(NamedTuple):
+    """A tick file as the exchange reads it (Sim.replay_check): its snapshots, its instruments in
+    first-seen order, the trading days of its snapshots and what reading it normalised."""
+
+    ticks: int
+    instruments: List["ReplayedInstrument"]
+    trading_days: List[str]
+    normalised: Dict[str, int]
 
 
 class ReplayedInstrument(NamedTuple):
@@ -66,6 +77,7 @@ _SIGNATURES = {
     "qvsim_set_persistence": (ctypes.c_int, [ctypes.c_int]),
     "qvsim_set_replay_strict": (ctypes.c_int, [ctypes.c_int]),
     "qvsim_replay_open": (ctypes.c_int, [ctypes.c_char_p]),
+    "qvsim_replay_check": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int]),
     "qvsim_replay_play": (ctypes.c_int, [ctypes.c_double]),
     "qvsim_replay_file": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_double]),
     "qvsim_replay_instrument_count": (ctypes.c_int, []),
@@ -223,6 +235,36 @@ class Sim:
         ticks it loaded; replay_instruments() lists what it holds, replay_normalised() what its
         loading changed, replay_play() plays it."""
         return self._check(self._lib.qvsim_replay_open(os.fsencode(path)))
+
+    def replay_check(self, path: Union[str, os.PathLike]) -> CheckedFile:
+        """Reads and checks a tick file as replay_open does, without opening it: the exchange and
+        any replay stay as they are. Several threads may check files at once (the call lets go of
+        the interpreter lock). Raises SimError for a file the exchange refuses."""
+        size = 1 << 16
+        for _ in range(2):
+            summary = ctypes.create_string_buffer(size)
+            code = self._lib.qvsim_replay_check(os.fsencode(path), summary, size)
+            text = summary.value.decode("utf-8", "replace")
+            if code == QVSIM_ERR_ARGUMENT and text.startswith("the summary needs "):
+                size = int(text.split()[3])
+                continue
+            if code < 0:
+                raise SimError(code, text)
+            instruments: List[ReplayedInstrument] = []
+            days: List[str] = []
+            normalised: Dict[str, int] = {}
+            for line in text.splitlines():
+                kind, _, rest = line.partition(" ")
+                if kind == "day":
+                    days.append(rest)
+                elif kind == "instrument":
+                    instrument, exchange, ticks = rest.split(" ")
+                    instruments.append(ReplayedInstrument(instrument, exchange, int(ticks)))
+                elif kind == "normalised":
+                    name, count = rest.split(" ")
+                    normalised[name] = int(count)
+            return CheckedFile(code, instruments, days, normalised)
+        raise SimError(QVSIM_ERR_ARGUMENT, text)
 
     def replay_play(self, speed: float = 0.0) -> None:
         """Plays the open tick file: speed 0 sends each tick once everything the previous one

@@ -101,6 +101,14 @@ QVSIM_API int qvsim_push_depth(const void* snapshot, int size);
  * one caused was delivered, including the answers to the requests sent from inside those
  * callbacks; speed s > 0 paces the snapshots by their own times, s times faster than real time.
  * qvsim_replay_file opens and plays. */
+/* qvsim_replay_check reads and checks a tick file as qvsim_replay_open does without opening it:
+ * the exchange and any replay stay as they are, and several threads may check files at once.
+ * Returns the number of snapshots and writes a summary into `summary`, a line each: "day D" for
+ * each trading day of its snapshots (D empty for none), "instrument ID EXCHANGE SNAPSHOTS" and
+ * "normalised KIND COUNT". A refused file returns QVSIM_ERR_SCENARIO with the message in `summary`
+ * (qvsim_last_error is not written, another thread may be writing it); a summary that does not fit
+ * returns QVSIM_ERR_ARGUMENT saying the size it needs. `summary_size` is at least 64. */
+QVSIM_API int qvsim_replay_check(const char* path, char* summary, int summary_size);
 QVSIM_API int qvsim_set_replay_strict(int on);
 QVSIM_API int qvsim_replay_open(const char* path);
 QVSIM_API int qvsim_replay_play(double speed);

@@ -121,3 +121,45 @@ class TestFromPython:
             str(tmp_path / "20261208.csv"): dict(none, stale_snapshots=0, no_value_prices=1)}
         report = (tmp_path / "run" / "report.txt").read_text()
         assert "normalised: 1 stale snapshot skipped" in report
+
+    def test_checking_files_on_several_threads_finds_what_opening_them_finds(self, tmp_path,
+                                                                             lib_path):
+        # A run checks its day files side by side before the first plays: each check must read
+        # its file as the replay will, and leave the file the exchange has open alone.
+        write_recorded(tmp_path)
+        (tmp_path / "broken.csv").write_text(
+            (tmp_path / "clean.csv").read_text().replace("rb2705", "zz9999", 1))
+        code = textwrap.dedent("""
+            import json, sys
+            from concurrent.futures import ThreadPoolExecutor
+            from quorvane import sim
+            market = sim.Sim()
+            market.load_scenario_file(%r)
+            paths = [%r, %r] * 4
+            with ThreadPoolExecutor(4) as pool:
+                checked = list(pool.map(market.replay_check, paths))
+            opened = []
+            for path in paths[:2]:
+                count = market.replay_open(path)
+                opened.append([count, [list(i) for i in market.replay_instruments()],
+                               market.replay_trading_days(), market.replay_normalised()])
+            market.replay_check(paths[0])
+            try:
+                market.replay_check(%r)
+            except sim.SimError as error:
+                print(error.message)
+            print(json.dumps([[c.ticks, [list(i) for i in c.instruments], c.trading_days,
+                               c.normalised] for c in checked]))
+            print(json.dumps(opened + [[list(i) for i in market.replay_instruments()]]))
+        """) % (SCENARIO, str(tmp_path / "clean.csv"), str(tmp_path / "recorded.csv"),
+                str(tmp_path / "broken.csv"))
+        done = subprocess.run([sys.executable, "-c", code], env=environment(lib_path),
+                              cwd=str(tmp_path), timeout=180, capture_output=True, text=True)
+        assert done.returncode == 0, done.stdout + done.stderr
+        refused, checked, opened = done.stdout.splitlines()
+        assert "broken.csv:2" in refused and "zz9999" in refused
+        checked, opened = json.loads(checked), json.loads(opened)
+        assert checked == opened[:2] * 4
+        assert checked[1][3]["stale_snapshots"] == 2 and checked[1][2] == ["20261207"]
+        # The last file opened is still the exchange's, whatever was checked after it.
+        assert opened[2] == opened[1][1]

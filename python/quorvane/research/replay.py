@@ -10,6 +10,7 @@ runs and the report, the trades file and the pictures of what ran are written, m
 when the day was cut short. Call it once per process: the runtime and its clients live until the
 process ends.
 """
+import concurrent.futures
 import csv
 import datetime
 import json
@@ -146,18 +147,41 @@ def _wait_for_replay(market: sim.Sim, timeout: Optional[float]) -> bool:
 class _TickFile:
     """A tick file as the exchange's loader read, checked and normalised it, in one pass: how many
     ticks, its instruments with their exchanges, in first-seen order, its trading days and what
-    was normalised."""
+    was normalised. `checked` gives what a check of the file found; without it, the file is
+    opened for the replay."""
 
-    def __init__(self, market: sim.Sim, path: _Path) -> None:
+    def __init__(self, market: sim.Sim, path: _Path,
+                 checked: Optional[sim.CheckedFile] = None) -> None:
         self.path = str(path)
+        if checked is None:
+            try:
+                count = market.replay_open(self.path)
+            except sim.SimError as error:
+                raise InputFileError(str(error)) from None
+            checked = sim.CheckedFile(count, market.replay_instruments(),
+                                      market.replay_trading_days(), market.replay_normalised())
+        self.count = checked.ticks
+        self.instruments: Dict[str, str] = {i.instrument: i.exchange for i in checked.instruments}
+        self.trading_days = checked.trading_days
+        self.normalised = checked.normalised
+
+
+def _checked(market: sim.Sim, paths: Sequence[str]) -> List[_TickFile]:
+    """The tick files, checked at once on as many threads as the machine has cores; the first
+    refused in the order given is the one named."""
+    def check(path: str) -> Union[sim.CheckedFile, sim.SimError]:
         try:
-            self.count = market.replay_open(self.path)
+            return market.replay_check(path)
         except sim.SimError as error:
-            raise InputFileError(str(error)) from None
-        self.instruments: Dict[str, str] = {
-            i.instrument: i.exchange for i in market.replay_instruments()}
-        self.trading_days = market.replay_trading_days()
-        self.normalised = market.replay_normalised()
+            return error
+    with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 1) as pool:
+        found = list(pool.map(check, paths))
+    files = []
+    for path, result in zip(paths, found):
+        if isinstance(result, sim.SimError):
+            raise InputFileError(str(result))
+        files.append(_TickFile(market, path, result))
+    return files
 
 
 # How the report words each kind of normalisation: (one, several). A kind the stand-in counts and
@@ -182,14 +206,14 @@ def normalised_text(counts: Mapping[str, int]) -> str:
 
 def _open_days(market: sim.Sim, files: List[days.DayFile],
                scenario: Optional[_Path]) -> List[_TickFile]:
-    """Every day's tick file, checked in day order before the first plays (the first refused is
-    the one named), and the first left open last, so that the login that follows reports its
-    trading day. Several files are held to the trading day the exchange read in each, and
+    """Every day's tick file, checked before the first plays (the first refused in day order is
+    the one named), and the first opened, so that the login that follows reports its trading
+    day. Several files are held to the trading day the exchange read in each, and
     `files` is put in that order; when that is not the order their last rows gave, the exchange
     starts again on the first day."""
     if len(files) == 1:
         return [_TickFile(market, files[0].path)]
-    opened = {f.path: _TickFile(market, f.path) for f in files}
+    opened = {t.path: t for t in _checked(market, [f.path for f in files])}
     first = files[0]
     files[:] = days.confirm_days(files, [opened[f.path].trading_days for f in files],
                                  [opened[f.path].count for f in files])

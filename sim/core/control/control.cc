@@ -269,6 +269,40 @@ int qvsim_replay_open(const char* path) {
   return guarded([&](World& w) { return fail(w, QVSIM_ERR_SCENARIO, error); });
 }
 
+int qvsim_replay_check(const char* path, char* summary, int summary_size) {
+  if (summary == nullptr || summary_size < 64) return QVSIM_ERR_ARGUMENT;
+  if (path == nullptr || *path == '\0') {
+    copyOut("replay needs a tick file", summary, summary_size);
+    return QVSIM_ERR_ARGUMENT;
+  }
+  std::string error;
+  std::string text;
+  qvsim::TickFile file;
+  try {
+    if (qvsim::Replay::check(path, file, error)) {
+      for (const std::string& day : file.tradingDays) text += "day " + day + "\n";
+      for (const qvsim::TickInstrument& i : file.instruments) {
+        text += "instrument " + i.instrumentId + " " + i.exchangeId + " " + std::to_string(i.ticks) + "\n";
+      }
+      for (std::size_t k = 0; k < qvsim::kNormalisationKinds; ++k) {
+        text += std::string("normalised ") + qvsim::kNormalisationNames[k] + " " + std::to_string(file.normalised.counts[k]) + "\n";
+      }
+    }
+  } catch (const std::exception& e) {
+    error = e.what();
+  }
+  if (!error.empty()) {
+    copyOut(error, summary, summary_size);
+    return QVSIM_ERR_SCENARIO;
+  }
+  if (text.size() >= static_cast<std::size_t>(summary_size)) {
+    copyOut("the summary needs " + std::to_string(text.size() + 1) + " bytes", summary, summary_size);
+    return QVSIM_ERR_ARGUMENT;
+  }
+  copyOut(text, summary, summary_size);
+  return static_cast<int>(std::min<std::size_t>(file.ticks.size(), 0x7fffffff));
+}
+
 int qvsim_replay_play(double speed) {
   std::string error;
   if (qvsim::Replay::get().play(speed, error)) return 0;

@@ -43,8 +43,12 @@ Replay& Replay::get() {
   return *replay;
 }
 
-long long Replay::open(const std::string& path, std::string& error) {
-  stop();
+namespace {
+
+// Reads a tick file against the exchange as it stands (its instruments, sessions and calendar, and
+// the strictness of its settings), touching nothing of it. The world's lock is held only while
+// those are copied, so several files may be read at once.
+bool readAgainstExchange(const std::string& path, TickFile& file, std::string& error) {
   World& w = World::get();
   std::unordered_map<std::string, std::string> exchanges;
   TickReadOptions options;
@@ -62,12 +66,24 @@ long long Replay::open(const std::string& path, std::string& error) {
       options.calendar = &calendar;
     }
   }
-  TickFile file;
   const ExchangeLookup lookup = [&exchanges](std::string_view id) -> const std::string* {
     auto it = exchanges.find(std::string(id));
     return it == exchanges.end() ? nullptr : &it->second;
   };
-  if (!readTickFile(path, lookup, options, file, error)) return -1;
+  return readTickFile(path, lookup, options, file, error);
+}
+
+}  // namespace
+
+bool Replay::check(const std::string& path, TickFile& file, std::string& error) {
+  return readAgainstExchange(path, file, error);
+}
+
+long long Replay::open(const std::string& path, std::string& error) {
+  stop();
+  World& w = World::get();
+  TickFile file;
+  if (!readAgainstExchange(path, file, error)) return -1;
   const long long count = static_cast<long long>(file.ticks.size());
   std::lock_guard<std::mutex> lock(w.mu);
   for (const TickInstrument& instrument : file.instruments) {

@@ -39,6 +39,9 @@ class Replay final : public Timeline {
   // readies the exchange for it; stops a replay still running. Returns the number of snapshots,
   // or -1 with a message in error.
   long long open(const std::string& path, std::string& error);
+  // Reads and checks a tick file as open does, into `file`, leaving the exchange and any replay as
+  // they are; false with a message. Safe on several threads at once.
+  static bool check(const std::string& path, TickFile& file, std::string& error);
   // Plays the opened file; false with a message when none is open or speed is negative.
   bool play(double speed, std::string& error);
   long long start(const std::string& path, double speed, std::string& error);
