@@ -22,6 +22,7 @@ from typing import Any, Callable, Dict, Iterable, List, NoReturn, Optional, Tupl
 from . import codes, records, runtime
 from ._event_names import NOT_SENT
 from .fills import FillLedger, fill_of
+from .journal import Journal
 from .market_time import MarketTime, Session
 from .orders import Code, Order, OrderVerbs, Text, _code, _text
 from .strategy import Strategy
@@ -162,10 +163,13 @@ class Client(OrderVerbs):
     client.start()            # init, then loop on a daemon thread
     client.wait_ready()
     client.run()              # until Ctrl-C or client.stop()
+
+    With run_dir, the client keeps the journal of its days in that folder (journal.py).
     """
 
     def __init__(self, strategy: Optional[Strategy] = None, client_index: int = 0,
-                 quiet: bool = True, library: Optional[str] = None, **login: Any) -> None:
+                 quiet: bool = True, library: Optional[str] = None,
+                 run_dir: Optional[str] = None, **login: Any) -> None:
         self.strategy = strategy or Strategy()
         self.strategy.client = self
         self.client_index = client_index
@@ -208,9 +212,24 @@ class Client(OrderVerbs):
         self._events_changed = threading.Condition()
         self.exchange_clock: Optional[ExchangeClock] = None
         self.timers = Timers(wall_seconds)
+        self.journal: Optional[Journal] = None
+        if run_dir is not None:
+            self.keep_journal(run_dir)
         _clients.append(self)
         # A host that ends as any Python program does still ends its run.
-        atexit.register(self.end, "shutdown")
+        atexit.register(self._at_exit)
+
+    def _at_exit(self) -> None:
+        self.end("shutdown")
+        if self.journal is not None:
+            self.journal.close()
+
+    def keep_journal(self, run_dir: str, source: str = "live") -> Journal:
+        """Keeps the journal of the client's days in `run_dir` (before start()); the client's
+        stop, or the process's end, writes what is left of it."""
+        if self.journal is None:
+            self.journal = Journal(run_dir, source=source).attach(self)
+        return self.journal
 
     # Clock ---------------------------------------------------------------------------------------
 
@@ -272,7 +291,9 @@ class Client(OrderVerbs):
 
     def add_observer(self, observer: Any) -> None:
         """Objects with Strategy's handler methods that see every event just before the strategy
-        (a recorder, a risk check). Add them before start()."""
+        (a recorder, a risk check, the journal). Add them before start(). Observers also get
+        on_order_sent(order) for each order a verb made, and on_risk(decision) for each decision
+        of the risk check."""
         self._observers.append(observer)
         if getattr(observer, "on_tick", None) is not None:
             self._tick_observers.append(observer.on_tick)
@@ -476,6 +497,8 @@ class Client(OrderVerbs):
         self._stop.set()
         if self.handle:
             self.lib.exitX(self.handle)
+        if self.journal is not None:
+            self.journal.close()
 
     def stop_requested(self) -> bool:
         return self._stop.is_set()
@@ -530,7 +553,11 @@ class Client(OrderVerbs):
     def _placed(self, address: Optional[int]) -> Order:
         order = self.order_view(address)
         if order is not None:
-            self._orders.extend(self.chain(order))
+            made = self.chain(order)
+            self._orders.extend(made)
+            for observer in self._observers:
+                for each in made:
+                    self._call(observer, "on_order_sent", (each,))
         return order
 
     def chain(self, order: Optional[records.CQVOrderField]) -> List[records.CQVOrderField]:
