@@ -25,6 +25,7 @@ from .. import _resources, sim
 from ..errors import InputFileError, ParameterError, QuorvaneError, StartupError
 from ..trading import records
 from ..trading.client import Client
+from ..trading.journal import journal_name
 from ..trading.market_time import EVENING, MORNING, MarketTime, evening_of_action_day
 from ..trading.strategy import Strategy
 from ..trading.timers import tick_seconds
@@ -281,7 +282,8 @@ def run_replay(strategy: Union[Strategy, _Path],
                scenario: Optional[_Path] = None, params: Optional[Mapping[str, Any]] = None,
                continue_from: Optional[_Path] = None, pictures: bool = True,
                timeout: Optional[float] = None,
-               log: Optional[Callable[[str], Any]] = None, strict: bool = False) -> ReplayResult:
+               log: Optional[Callable[[str], Any]] = None, strict: bool = False,
+               journal: bool = True) -> ReplayResult:
     """Replays a tick file through `strategy` (a Strategy, or a "file.py[:Class]" location built
     with `params`) on the exchange of `scenario` (a JSON file; None: the stand-in's built-in one).
     `ticks` may also be a list of files or folders holding one trading day each: they are played
@@ -292,7 +294,8 @@ def run_replay(strategy: Union[Strategy, _Path],
     Ctrl-C (KeyboardInterrupt) during the replay, or `timeout` seconds passing, cuts it short
     and returns a partial result. What ordinary recorders write (prices without a value, a
     snapshot pushed again with an older time) is normalised and counted in the report; `strict`
-    refuses such a file instead. Raises an InputFileError, ParameterError or StartupError (each a
+    refuses such a file instead. With `journal`, the run keeps the journal of its days in its
+    folder (journal-YYYYMMDD.sqlite; it changes nothing else the run writes). Raises an InputFileError, ParameterError or StartupError (each a
     QuorvaneError), or OSError, before the replay when the inputs are refused."""
     log = log or (lambda text: print(text, flush=True))
     if isinstance(strategy, (str, os.PathLike)):
@@ -327,6 +330,8 @@ def run_replay(strategy: Union[Strategy, _Path],
 
     client = Client(strategy, base_path=folder.flow, **DEMO_LOGIN)
     client.use_exchange_time()
+    if journal:
+        client.keep_journal(folder.path, source="replay")
     _keep_scenario_hours(client.market_time, _scenario_of(scenario))
     try:
         return _replay(market, client, strategy, files, tick_files, folder, speed, progress,
@@ -495,6 +500,12 @@ def _replay(market: sim.Sim, client: Client, strategy: Strategy, files: List[day
                                      equity.curve(client.exchange_clock))
             for path in drawn:
                 result.files[os.path.basename(path)] = path
+    if client.journal is not None:
+        # Named by the days played, not by what the journal's thread has written by now.
+        for day in played:
+            if day.trading_day:
+                name = journal_name(day.trading_day)
+                result.files[name] = folder.file(name)
     log("Files in %s: %s" % (folder.path, ", ".join(
         os.path.basename(p) for p in result.files.values())))
     client.stop(reason)
