@@ -4,7 +4,9 @@
     python3 -m quorvane replay FILE... [--strategy file.py[:Class]] [--param NAME=VALUE ...]
     python3 -m quorvane sweep FILE... --strategy S --grid fast=3,5,8 --grid slow=20..60:10
     python3 -m quorvane sweep DAYS... --strategy S --grid ... --walk-forward 20:5 [--resume]
-    python3 -m quorvane record --instrument rb2705.SHFE [...] --out DIR
+    python3 -m quorvane record --instrument rb2705.SHFE [...] --out DIR [--strategy S --run-dir R]
+    python3 -m quorvane journal RUN_DIR [--csv] [--day YYYYMMDD]
+    python3 -m quorvane compare LIVE_RUN_DIR REPLAY_RUN_DIR [--day YYYYMMDD]
     python3 -m quorvane generate --instrument rb2705.SHFE [...] --start DAY --days N --out DIR
     python3 -m quorvane info                 the runtime's version, exports and record sizes
 """
@@ -74,7 +76,8 @@ def replay(args: argparse.Namespace, out: TextIO) -> int:
     result = run_replay(strategy, args.ticks, out_dir=args.out, speed=args.speed,
                         progress=not args.no_progress, scenario=args.scenario,
                         continue_from=args.continue_from, pictures=not args.no_pictures,
-                        log=lambda text: print(text, file=out, flush=True), strict=args.strict)
+                        log=lambda text: print(text, file=out, flush=True), strict=args.strict,
+                        journal=not args.no_journal)
     for problem in result.problems:
         print(problem, file=out)
     if result.partial and "Ctrl-C" in result.partial:
@@ -164,9 +167,19 @@ def record(args: argparse.Namespace, out: TextIO) -> int:
             login = json.load(source)
     if args.seconds is not None and args.seconds <= 0:
         raise ValueError("--seconds must be above 0")
+    strategy = None
+    if args.strategy:
+        from .research import loading
+        cls = loading.load_strategy_class(args.strategy)
+        strategy = cls(**loading.strategy_params(cls, loading.parse_params(args.param)))
+    elif args.param:
+        raise ValueError("--param is for a --strategy")
+    if args.run_dir and strategy is None:
+        raise ValueError("--run-dir keeps a --strategy's journal")
     recorder = recording.run_record(instruments, args.out, login, seconds=args.seconds,
                                     report_every=args.report_every,
-                                    log=lambda text: print(text, file=out, flush=True))
+                                    log=lambda text: print(text, file=out, flush=True),
+                                    strategy=strategy, run_dir=args.run_dir)
     print("Recorded %d ticks: %s" % (recorder.total, ", ".join(recorder.paths) or "nothing"),
           file=out, flush=True)
     return 0 if recorder.total else 1
@@ -184,6 +197,19 @@ def generate(args: argparse.Namespace, out: TextIO) -> int:
     print("Wrote %d day file%s, %d snapshots (%.1f MB) in %.1f s." % (
         len(written), "" if len(written) == 1 else "s", sum(d.snapshots for d in written),
         sum(d.size for d in written) / 1e6, time.monotonic() - started), file=out, flush=True)
+    return 0
+
+
+def journal(args: argparse.Namespace, out: TextIO) -> int:
+    """Prints a run's day from its journal."""
+    from .research import journal_day
+    return journal_day.main(args.run_dir, args.day, args.csv, out)
+
+
+def compare(args: argparse.Namespace, out: TextIO) -> int:
+    """Prints a live day's fills against those of its replay."""
+    from .research import compare as comparing
+    out.write(comparing.text(comparing.compare_runs(args.live, args.replay, args.day)))
     return 0
 
 
@@ -225,16 +251,24 @@ def _replay_options(parser: argparse.ArgumentParser,
     parser.add_argument("--no-pictures", action="store_true", help="no pictures")
 
 
+def _journal_option(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("--no-journal", action="store_true",
+                        help="keep no journal of the run's days (journal-YYYYMMDD.sqlite)")
+
+
 def main(argv: Optional[Sequence[str]] = None, prog: str = "python3 -m quorvane") -> int:
     """Runs one command; returns its exit status (replay, demo and record end the process
     instead, through shutdown)."""
     from .research.replay import DEMO_SCENARIO, SAMPLE_TICKS
     parser = argparse.ArgumentParser(prog=prog)
     commands = parser.add_subparsers(dest="command", required=True)
-    _replay_options(commands.add_parser(
-        "demo", help="run the example strategy on the sample day and print its report"),
-        SAMPLE_TICKS, DEMO_SCENARIO)
-    _replay_options(commands.add_parser("replay", help="run a strategy on a tick file"), None)
+    demo = commands.add_parser(
+        "demo", help="run the example strategy on the sample day and print its report")
+    _replay_options(demo, SAMPLE_TICKS, DEMO_SCENARIO)
+    _journal_option(demo)
+    replaying = commands.add_parser("replay", help="run a strategy on a tick file")
+    _replay_options(replaying, None)
+    _journal_option(replaying)
     sweeper = commands.add_parser(
         "sweep", help="replay every combination of a parameter grid, in parallel on Dask")
     _replay_options(sweeper, None)
@@ -274,6 +308,25 @@ def main(argv: Optional[Sequence[str]] = None, prog: str = "python3 -m quorvane"
     recorder.add_argument("--seconds", type=float, help="stop after this long (default: Ctrl-C)")
     recorder.add_argument("--report-every", type=float, default=60.0, metavar="SECONDS",
                           help="a line of what was recorded this often (default: %(default)s)")
+    recorder.add_argument("--strategy", metavar="FILE.py[:Class]",
+                          help="a strategy that trades live on the recorded session meanwhile")
+    recorder.add_argument("--param", action="append", metavar="NAME=VALUE",
+                          help="argument of the strategy's constructor (repeatable)")
+    recorder.add_argument("--run-dir", metavar="DIR",
+                          help="folder of the strategy's journal (journal-YYYYMMDD.sqlite), "
+                               "for `journal` and `compare`")
+    reading = commands.add_parser("journal", help="print a run's day from its journal")
+    reading.add_argument("run_dir", metavar="RUN_DIR",
+                         help="a run's folder (or one journal-YYYYMMDD.sqlite)")
+    reading.add_argument("--csv", action="store_true", help="machine-readable rows")
+    reading.add_argument("--day", metavar="YYYYMMDD",
+                         help="the trading day (default: the folder's latest)")
+    comparing = commands.add_parser(
+        "compare", help="match a live day's fills with those of its replay")
+    comparing.add_argument("live", metavar="LIVE_RUN_DIR", help="the live run's folder")
+    comparing.add_argument("replay", metavar="REPLAY_RUN_DIR", help="the replay's folder")
+    comparing.add_argument("--day", metavar="YYYYMMDD",
+                           help="the trading day (default: the latest both journals hold)")
     generating = commands.add_parser(
         "generate", help="write generated trading days of full length, one tick file a day")
     generating.add_argument("--instrument", action="append", required=True,
@@ -297,6 +350,12 @@ def main(argv: Optional[Sequence[str]] = None, prog: str = "python3 -m quorvane"
         try:
             return info(sys.stdout)
         except (RuntimeError, OSError) as error:
+            print("quorvane: %s" % error, file=sys.stderr)
+            return 1
+    if args.command in ("journal", "compare"):
+        try:
+            return (journal if args.command == "journal" else compare)(args, sys.stdout)
+        except (ValueError, OSError) as error:
             print("quorvane: %s" % error, file=sys.stderr)
             return 1
     if args.command == "generate":

@@ -116,12 +116,21 @@ class TickRecorder(Strategy):
 
 def run_record(instruments: Sequence[Tuple[str, Optional[str]]], out_dir: str,
                login: Mapping[str, Any], seconds: Optional[float] = None,
-               report_every: float = 60.0, log: Callable[[str], Any] = print) -> "TickRecorder":
-    """Records until Ctrl-C or `seconds` have passed; returns the Recorder."""
+               report_every: float = 60.0, log: Callable[[str], Any] = print,
+               strategy: Optional[Strategy] = None,
+               run_dir: Optional[str] = None) -> "TickRecorder":
+    """Records until Ctrl-C or `seconds` have passed; returns the Recorder. With `strategy`, it
+    trades live on the same session meanwhile and sees the ticks recorded (the recorder watches
+    its client); `run_dir` keeps its journal."""
     from ..trading.client import Client
     os.makedirs(out_dir, exist_ok=True)
     recorder = TickRecorder(os.path.abspath(out_dir))
-    client = Client(recorder, base_path=os.path.join(out_dir, "flow"), **login)
+    if strategy is None:
+        client = Client(recorder, base_path=os.path.join(out_dir, "flow"), **login)
+    else:
+        client = Client(strategy, base_path=os.path.join(out_dir, "flow"), run_dir=run_dir,
+                        **login)
+        client.add_observer(recorder)
     client.start()
     if not client.wait_ready(30.0):
         raise RuntimeError("the trading front did not become ready")
@@ -130,9 +139,11 @@ def run_record(instruments: Sequence[Tuple[str, Optional[str]]], out_dir: str,
         by_exchange.setdefault(exchange, []).append(code)
     for exchange, group in by_exchange.items():
         client.subscribe(group, exchange)
-    log("Recording %s into %s (trading day %s); Ctrl-C stops." % (
+    log("Recording %s into %s (trading day %s)%s; Ctrl-C stops." % (
         ", ".join(c + ("." + e if e else "") for c, e in instruments), os.path.abspath(out_dir),
-        recorder.trading_day))
+        recorder.trading_day, "" if strategy is None else ", %s trading%s" % (
+            type(strategy).__name__, ", its journal in %s" % os.path.abspath(run_dir)
+            if run_dir else "")))
     started = time.monotonic()
     next_report = started + report_every
     try:
