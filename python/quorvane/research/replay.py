@@ -502,9 +502,9 @@ def _replay(market: sim.Sim, client: Client, strategy: Strategy, files: List[day
                 result.files[os.path.basename(path)] = path
     if client.journal is not None:
         # Named by the days played, not by what the journal's thread has written by now.
-        for day in played:
-            if day.trading_day:
-                name = journal_name(day.trading_day)
+        for ended in played:
+            if ended.trading_day:
+                name = journal_name(ended.trading_day)
                 result.files[name] = folder.file(name)
     log("Files in %s: %s" % (folder.path, ", ".join(
         os.path.basename(p) for p in result.files.values())))
