@@ -498,7 +498,8 @@ class _Writer:
             "INSERT INTO runs (source, started, pid, strategy) VALUES (?, ?, ?, ?)",
             (self.journal.source, time.time(), os.getpid(), self.journal.strategy)).lastrowid or 0
         self.load_state(db)
-        self.insert(("session", "Start", None, None, time.time()), message=self.journal.source)
+        self.insert(("session", "Start", self.journal._now(), None, time.time()),
+                    message=self.journal.source)
         db.commit()
 
     def close_db(self) -> None:
