@@ -10,7 +10,6 @@ queued it; the parent stamps each line as it arrives, so a line that arrived 200
 kill was queued earlier still.
 """
 import collections
-import ctypes
 import csv
 import io
 import json
@@ -26,9 +25,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.join(HERE, "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "python"))
 
-from quorvane import codes, host, records, sim  # noqa: E402
+from quorvane import codes, host, sim  # noqa: E402
 from quorvane.research import journal_day  # noqa: E402
 from quorvane.trading.journal import COMMIT_SECONDS, Journal  # noqa: E402
+from journal_feed import Feed  # noqa: E402
 
 DAY = "20260108"
 SCENARIO = {"tradingDay": DAY, "persist": True, "instruments": [
@@ -169,28 +169,6 @@ class TestKilledAndRestarted:
             capture_output=True, text=True, timeout=60).stdout)))
         assert sum(1 for r in rows if r["section"] == "fill") == len(fills)
         assert {r["section"] for r in rows} == {"order", "fill", "outage"}
-
-
-class Feed:
-    """Drives a Journal's hooks with records of its own, without a runtime."""
-
-    def __init__(self, journal):
-        self.journal = journal
-        self.orders = {}
-
-    def login(self, day):
-        login = records.CThostFtdcRspUserLoginField()
-        login.TradingDay = day.encode()
-        self.journal.on_response(11101, ctypes.addressof(login), True, 0, "")
-
-    def order(self, order_id, name="Sent", status=b"1"):
-        order = self.orders.setdefault(order_id, records.CQVOrderField())
-        order.OrderID, order.StandardID, order.ExchangeID = order_id, b"rb2605", b"SHFE"
-        order.OrderStatus, order.OriginalVolume, order.OriginalPrice = status, 1, 3500.0
-        if name == "Sent":
-            self.journal.on_order_sent(order)
-        else:
-            self.journal.on_order(codes.ACCEPTED, order, None, 1e6)
 
 
 class TestWriter:
