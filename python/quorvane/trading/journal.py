@@ -43,12 +43,13 @@ Schema (SCHEMA below; `schema` in table `meta` is its version):
     order     Sent, Accepted, Traded, UpdateCost, Canceled, InsertRejected, CancelRejected,
               Cached, Restored: price and volume are the order's limit price and lots, traded and
               canceled its lots so far, status its OrderStatus ('1' sent, '3' working,
-              '4' finished, '5' rejected, '0' made but not sent)
+              '4' finished, '5' rejected, '0' made but not sent), amount the usable cash after
+              the event (the account's change)
     fill      Fill (an UpdateCost's trade), Restored (from the exchange's trade list): price and
               volume are the fill's, traded the order's lots traded with it; data the trade id
     position  Position: volume the net lots after an order event changed them; data the sides
-    account   UsableCash (amount: usable cash after an order event changed it), TradingAccount
-              (amount: Available; data: balance, margin, fees, profits of a query's answer)
+    account   TradingAccount: a query's answer (amount: Available; data: balance, margin,
+              fees, profits); the usable cash after each order event is in its order row
     risk      the decision's action (or kind): message its rule, amount its value, data every
               plain field it has (rule, instrument, limit, value, ...)
     session   Start, Authenticate, DayRolling, LoginTrader, ConfirmSettlementInfo, Ready,
@@ -76,7 +77,6 @@ import typing
 from typing import Any, Callable, Deque, Dict, List, Optional, Tuple
 
 from . import codes, records
-from .fills import fill_of
 
 if typing.TYPE_CHECKING:
     from .client import Client
@@ -113,8 +113,9 @@ CREATE TABLE IF NOT EXISTS instruments (
 _COLUMNS = ("run", "kind", "name", "exchange_date", "exchange_time", "local_time", "instrument",
             "exchange", "order_id", "order_sys_id", "direction", "offset_flag", "price", "volume",
             "traded", "canceled", "status", "amount", "error_id", "message", "data")
-_INSERT = "INSERT %%s INTO events (%s) VALUES (%s)" % (", ".join(_COLUMNS),
-                                                      ", ".join("?" * len(_COLUMNS)))
+# A fill already there (the same exchange, OrderSysID and lots traded) is not written again.
+_INSERT = "INSERT OR IGNORE INTO events (%s) VALUES (%s)" % (", ".join(_COLUMNS),
+                                                           ", ".join("?" * len(_COLUMNS)))
 
 # Session events kept by their runtime names; the others of on_response are not journaled, but
 # for the answers the writer reads (orders, trades, the account, the instruments).
@@ -122,15 +123,14 @@ _SESSION = {codes.DAY_ROLLING, 11002, 11003, 11101, 11102, 11103, 11104}
 _DROPPABLE = ("status", "account", "risk")
 
 # The runtime's OrderStatus for the CTP status of an order the exchange lists.
+_DIRECTION = {b"0": "Buy", b"1": "Sell"}
+_OFFSET = {b"0": "Open", b"1": "Close", b"2": "ForceClose", b"3": "CloseToday",
+           b"4": "CloseYesterday"}
+_STATUS = {b"": "0", b"1": "1", b"3": "3", b"4": "4", b"5": "5"}
 _CTP_STATUS = {"0": "4", "1": "3", "2": "4", "3": "3", "4": "4", "5": "4", "a": "1"}
 
 
 _EXCHANGE_ZONE = datetime.timezone(datetime.timedelta(hours=8))
-
-
-def exchange_now() -> datetime.datetime:
-    """The wall clock in exchange time (UTC+8), whatever the machine's zone."""
-    return datetime.datetime.now(_EXCHANGE_ZONE).replace(tzinfo=None)
 
 
 def journal_name(trading_day: str) -> str:
@@ -182,7 +182,8 @@ class Journal:
         self.source = source
         self.strategy = ""
         self.max_backlog = max_backlog
-        self._clock = clock or exchange_now
+        self._clock = clock
+        self._client: Optional["Client"] = None
         self._rows: Deque[Tuple[Any, ...]] = collections.deque()
         self._dropped: typing.Counter[str] = collections.Counter()
         self._dropped_lock = threading.Lock()   # held for a count or a swap only
@@ -197,10 +198,7 @@ class Journal:
 
     def attach(self, client: "Client") -> "Journal":
         """Observes `client` (before its start) and starts writing."""
-        def clock() -> Optional[datetime.datetime]:
-            # The replayed market's time in a replay, else the wall clock in exchange time.
-            return client.now() if client.exchange_clock is not None else exchange_now()
-        self._clock = clock
+        self._client = client
         self.strategy = type(client.strategy).__name__
         client.add_observer(self)
         return self.start(at_exit=False)
@@ -237,11 +235,25 @@ class Journal:
 
     # Hooks: on the runtime's event threads; they copy and queue, nothing more ------------------
 
-    def _now(self) -> Optional[datetime.datetime]:
-        try:
-            return self._clock()
-        except Exception:
+    def _now(self) -> Optional[float]:
+        """The client's clock as the hooks read it: the replayed market's seconds in a replay
+        (None before its first snapshot), else None (the writer dates the row by its local
+        time). The writer makes a datetime of it (moment)."""
+        client = self._client
+        if client is None:
             return None
+        clock = client.exchange_clock
+        return clock.now_seconds if clock is not None else None
+
+    def moment(self, mark: Optional[float], local: float) -> Optional[datetime.datetime]:
+        """The exchange time of a row the hooks stamped with `mark` at `local` time: a given
+        clock's time, the replayed market's, or the wall clock's in exchange time."""
+        if self._clock is not None:
+            return self._clock()
+        client = self._client
+        if client is not None and client.exchange_clock is not None:
+            return None if mark is None else client.exchange_clock.at(mark)
+        return datetime.datetime.fromtimestamp(local, _EXCHANGE_ZONE).replace(tzinfo=None)
 
     def _keep(self, kind: str, row: Tuple[Any, ...]) -> None:
         if kind in _DROPPABLE and len(self._rows) > self.max_backlog:
@@ -251,9 +263,15 @@ class Journal:
         self._rows.append(row)
 
     def _order(self, name: str, order: Optional[records.CQVOrderField],
-               position: Optional[records.CQVPositionField], cash: Optional[float]) -> None:
+               position: Optional[records.CQVPositionField], cash: Optional[float],
+               cost: bool = False) -> None:
         if order is None:
             return
+        fill = None
+        if cost and order.TradedVolumeChangeOfTurnover > 0:
+            # The fill this trade report counts, known by the order's lots traded with it.
+            fill = (order.LastTradedPrice, order.TradedVolumeChangeOfTurnover,
+                    order.TradedVolumeOfTurnover)
         held = None
         if position is not None:
             held = (position.StandardID, position.ExchangeID, position.LongVolume,
@@ -264,20 +282,15 @@ class Journal:
             order.ExchangeID, order.OrderSysID, order.Direction, order.OffsetFlag,
             order.OriginalPrice, order.OriginalVolume, order.TradedVolume, order.CanceledVolume,
             order.OrderStatus, order.ErrorID, order.Message if order.ErrorID else b"",
-            order.UpdateTime or order.InsertTime, held, cash))
+            order.UpdateTime or order.InsertTime, held, cash, fill))
 
     def on_order_sent(self, order: records.CQVOrderField) -> None:
         self._order("Sent", order, None, None)
 
     def on_order(self, event_id: int, order: Optional[records.CQVOrderField],
                  position: Optional[records.CQVPositionField], usable_cash: float) -> None:
-        if event_id == codes.UPDATE_COST and order is not None \
-                and order.TradedVolumeChangeOfTurnover > 0:
-            # The fill this trade report counts, known by the order's lots traded with it.
-            now = self._now()
-            self._rows.append(("fill", now, time.time(), fill_of(order, now),
-                               order.TradedVolumeOfTurnover))
-        self._order(codes.event_name(event_id), order, position, usable_cash)
+        self._order(codes.event_name(event_id), order, position, usable_cash,
+                    event_id == codes.UPDATE_COST)
 
     def on_trade(self, order: Optional[records.CQVOrderField],
                  position: Optional[records.CQVPositionField], usable_cash: float) -> None:
@@ -348,17 +361,6 @@ class Journal:
         return dropped
 
 
-def _split_time(now: Optional[datetime.datetime], stamped: bytes = b""
-                ) -> Tuple[Optional[str], Optional[str]]:
-    """(YYYYMMDD, HH:MM:SS[.mmm]): the record's own time when it has one, dated by the clock."""
-    text = stamped.decode("ascii", "replace").strip("\0 ") if stamped else ""
-    if now is None:
-        return None, text or None
-    if not text:
-        text = now.strftime("%H:%M:%S.%f")[:12]
-    return now.strftime("%Y%m%d"), text
-
-
 class _Writer:
     """The writer thread's state: the open day's connection and what it knows of the day (the
     last state of each order, position and the cash), to write only what changed. Touched by the
@@ -376,10 +378,11 @@ class _Writer:
         self.failed: Optional[str] = None
         self.orders: Dict[int, Tuple[str, int, int]] = {}
         self.positions: Dict[str, Tuple[int, int, int, int]] = {}
-        self.cash: Optional[float] = None
         self.written_terms: set = set()
         self.listed_trades: List[Tuple[Any, ...]] = []
         self.listed_orders: List[Tuple[Any, ...]] = []
+        self.out: List[Tuple[Any, ...]] = []           # rows of events not yet inserted
+        self.dated: Tuple[Any, str] = (None, "")        # the last date seen and its text
 
     # The loop --------------------------------------------------------------------------------
 
@@ -436,7 +439,13 @@ class _Writer:
                 self.insert(("gap", "Behind", None, None, time.time()), data=dropped,
                             message=", ".join("%d %s rows" % (n, k)
                                               for k, n in sorted(dropped.items())))
+        self.commit()
+
+    def commit(self) -> None:
         if self.db is not None:
+            if self.out:
+                self.db.executemany(_INSERT, self.out)
+                self.out = []
             self.db.commit()
 
     def place(self, row: Tuple[Any, ...]) -> None:
@@ -469,8 +478,7 @@ class _Writer:
                 pending, self.pending = self.pending, []
                 for kept in pending:
                     self.take(kept)
-                assert self.db is not None
-                self.db.commit()
+                self.commit()
             except (sqlite3.Error, OSError) as error:
                 sys.stderr.write("quorvane: the journal in %s lost %d rows (%s)\n"
                                  % (self.journal.run_dir, len(self.pending), error))
@@ -485,7 +493,7 @@ class _Writer:
 
     def open(self, day: str) -> None:
         if self.db is not None:
-            self.db.commit()
+            self.commit()
             self.close_db()
         path = os.path.join(self.journal.run_dir, journal_name(day))
         db = _connect(path)
@@ -498,11 +506,11 @@ class _Writer:
             "INSERT INTO runs (source, started, pid, strategy) VALUES (?, ?, ?, ?)",
             (self.journal.source, time.time(), os.getpid(), self.journal.strategy)).lastrowid or 0
         self.load_state(db)
-        self.insert(("session", "Start", self.journal._now(), None, time.time()),
-                    message=self.journal.source)
-        db.commit()
+        self.insert(("session", "Start", None, None, time.time()), message=self.journal.source)
+        self.commit()
 
     def close_db(self) -> None:
+        self.out = []
         if self.db is not None:
             try:
                 self.db.close()
@@ -511,7 +519,7 @@ class _Writer:
             self.db = None
 
     def load_state(self, db: sqlite3.Connection) -> None:
-        self.orders, self.positions, self.cash = {}, {}, None
+        self.orders, self.positions = {}, {}
         for order_id, status, traded, canceled in db.execute(
                 "SELECT order_id, status, traded, canceled FROM events WHERE kind = 'order' "
                 "ORDER BY seq"):
@@ -521,28 +529,36 @@ class _Writer:
             sides = json.loads(data)
             self.positions[instrument] = (sides["long"], sides["long_today"], sides["short"],
                                           sides["short_today"])
-        for (amount,) in db.execute(
-                "SELECT amount FROM events WHERE kind = 'account' AND name = 'UsableCash' "
-                "ORDER BY seq DESC LIMIT 1"):
-            self.cash = amount
         self.written_terms = {name for (name,) in db.execute("SELECT instrument FROM instruments")}
 
     # Rows ------------------------------------------------------------------------------------
 
-    def insert(self, head: Tuple[str, str, Optional[datetime.datetime], Optional[bytes], float],
-               ignore: bool = False, data: Optional[Dict[str, Any]] = None,
-               **columns: Any) -> None:
-        """One row of `events`: head is (kind, name, the clock's time, the record's time, local
-        time); columns name the rest."""
-        kind, name, now, stamped, local = head
-        date, clock = _split_time(now, stamped or b"")
+    def times(self, now: Optional[datetime.datetime], stamped: bytes
+              ) -> Tuple[Optional[str], Optional[str]]:
+        """(YYYYMMDD, HH:MM:SS[.mmm]): the record's own time when it has one, dated by the
+        clock, else the clock's."""
+        text = stamped.decode("ascii", "replace").rstrip("\0 ") if stamped else ""
+        if now is None:
+            return None, text or None
+        if not text:
+            text = "%02d:%02d:%02d.%03d" % (now.hour, now.minute, now.second,
+                                            now.microsecond // 1000)
+        date = now.date()
+        if date != self.dated[0]:
+            self.dated = (date, date.strftime("%Y%m%d"))
+        return self.dated[1], text
+
+    def insert(self, head: Tuple[str, str, Optional[float], Optional[bytes], float],
+               data: Optional[Dict[str, Any]] = None, **columns: Any) -> None:
+        """One row of `events`: head is (kind, name, the hooks' clock mark, the record's time,
+        local time); columns name the rest."""
+        kind, name, mark, stamped, local = head
+        date, clock = self.times(self.journal.moment(mark, local), stamped or b"")
         values: Dict[str, Any] = {"exchange_date": date, "exchange_time": clock}
         values.update(columns)
         values.update(run=self.run_number, kind=kind, name=name, local_time=local,
                       data=None if data is None else json.dumps(data, sort_keys=True))
-        assert self.db is not None   # rows are taken only with a day's file open
-        self.db.execute(_INSERT % ("OR IGNORE" if ignore else ""),
-                        [values.get(column) for column in _COLUMNS])
+        self.out.append(tuple(values.get(column) for column in _COLUMNS))
 
     def terms_of(self, instrument: str) -> None:
         if instrument in self.written_terms:
@@ -558,14 +574,6 @@ class _Writer:
         kind = row[0]
         if kind == "order":
             self.take_order(row)
-        elif kind == "fill":
-            _, now, local, fill, traded = row
-            self.terms_of(fill.instrument)
-            self.insert(("fill", "Fill", now, fill.time.encode(), local), ignore=True,
-                        instrument=fill.instrument, exchange=fill.exchange,
-                        order_id=fill.order_id, order_sys_id=fill.order_sys_id,
-                        direction=fill.direction, offset_flag=fill.offset, price=fill.price,
-                        volume=fill.volume, traded=traded)
         elif kind == "session":
             _, name, now, local, error_id, message, day = row
             self.insert(("session", name, now, None, local), error_id=error_id,
@@ -599,35 +607,43 @@ class _Writer:
                 self.restore_orders()
 
     def take_order(self, row: Tuple[Any, ...]) -> None:
+        """An order event, the fill it reports, and the position and cash it changed: the
+        busiest rows, built in the table's column order."""
         (_, name, now, local, order_id, instrument, exchange, sys_id, direction, offset, price,
-         volume, traded, canceled, status, error_id, message, stamped, held, cash) = row
-        code = _text(instrument)
-        status_text = codes.char(status).replace("\0", "0")
-        self.terms_of(code)
-        self.insert(("order", name, now, stamped, local), instrument=code,
-                    exchange=_text(exchange), order_id=order_id,
-                    order_sys_id=_text(sys_id).strip() or None,
-                    direction=codes.direction_name(direction),
-                    offset_flag=codes.offset_name(offset), price=price, volume=volume,
-                    traded=traded, canceled=canceled, status=status_text, error_id=error_id,
-                    message=_text(message) or None)
+         volume, traded, canceled, status, error_id, message, stamped, held, cash, fill) = row
+        code = instrument.decode("ascii", "replace")
+        if code not in self.written_terms:
+            self.terms_of(code)
+        market = exchange.decode("ascii", "replace")
+        system = sys_id.decode("ascii", "replace").strip() or None
+        side = _DIRECTION.get(direction, "")
+        flag = _OFFSET.get(offset, "")
+        date, at = self.times(self.journal.moment(now, local), stamped)
+        run = self.run_number
+        if fill is not None:
+            self.out.append((run, "fill", "Fill", date, at, local, code, market, order_id, system,
+                             side, flag, fill[0], fill[1], fill[2], None, None, None, None, None,
+                             None))
+        status_text = _STATUS.get(status) or codes.char(status)
+        self.out.append((run, "order", name, date, at, local, code, market, order_id, system,
+                         side, flag, price, volume, traded, canceled, status_text, cash,
+                         error_id, _text(message) or None, None))
         self.orders[order_id] = (status_text, traded, canceled)
         if held is not None:
             sides = held[2:6]
-            position_code = _text(held[0])
+            position_code = held[0].decode("ascii", "replace")
             known = self.positions.get(position_code)
             if known is None and not any(sides):
                 self.positions[position_code] = sides
             elif known != sides:
                 self.positions[position_code] = sides
-                self.insert(("position", "Position", now, None, local), instrument=position_code,
-                            exchange=_text(held[1]), volume=sides[0] - sides[2], data={
-                                "long": sides[0], "long_today": sides[1], "short": sides[2],
-                                "short_today": sides[3], "long_cost": held[6],
-                                "short_cost": held[7]})
-        if cash is not None and cash != self.cash:
-            self.cash = cash
-            self.insert(("account", "UsableCash", now, None, local), amount=cash)
+                self.out.append((
+                    run, "position", "Position", date, at, local, position_code,
+                    held[1].decode("ascii", "replace"), None, None, None, None, None,
+                    sides[0] - sides[2], None, None, None, None, None, None,
+                    '{"long": %d, "long_cost": %r, "long_today": %d, "short": %d, '
+                    '"short_cost": %r, "short_today": %d}' % (
+                        sides[0], held[6], sides[1], sides[2], held[7], sides[3])))
 
     def restore_trades(self) -> None:
         """The exchange's trades of the day: those the journal lacks are written as Restored."""
@@ -640,7 +656,7 @@ class _Writer:
             traded[key] = traded.get(key, 0) + volume
             code = _text(instrument)
             self.terms_of(code)
-            self.insert(("fill", "Restored", None, None, local), ignore=True,
+            self.insert(("fill", "Restored", None, None, local),
                         exchange_date=_text(date) or None, exchange_time=_text(at) or None,
                         instrument=code, exchange=key[0], order_id=_int(order_ref),
                         order_sys_id=key[1], direction=codes.direction_name(direction),

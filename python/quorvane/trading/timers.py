@@ -104,8 +104,12 @@ class ExchangeClock:
         """The exchange time as a datetime (None before the first snapshot)."""
         if self.now_seconds is None:
             return None
+        return self.at(self.now_seconds)
+
+    def at(self, seconds: float) -> datetime.datetime:
+        """The datetime of a reading of the clock's seconds (REQUIRES: a snapshot was taken)."""
         assert self._origin is not None   # set with the first snapshot's time
-        return self._origin + datetime.timedelta(seconds=self.now_seconds)
+        return self._origin + datetime.timedelta(seconds=seconds)
 
 
 def _trading_date(trading_day: Union[str, bytes, datetime.date]) -> datetime.date:
