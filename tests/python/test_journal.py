@@ -171,6 +171,38 @@ class TestKilledAndRestarted:
         assert {r["section"] for r in rows} == {"order", "fill", "outage"}
 
 
+class TestReplayed:
+    def test_a_replays_journal_holds_its_trades_and_changes_none_of_its_files(
+            self, tmp_path, lib_path):
+        """The demo's day replayed with its journal and without: the same report and trades,
+        byte for byte, and the journal's fills are the trades file's; a replay into the folder of
+        an earlier one begins a journal of its own."""
+        runs = {}
+        # The first run's journal is replaced by the second's in the same folder, not appended.
+        for name, extra in (("with", []), ("with", []), ("without", ["--no-journal"])):
+            out = tmp_path / name
+            done = subprocess.run(
+                [sys.executable, "-m", "quorvane", "replay", os.path.join(ROOT, "sim", "data",
+                                                                          "sample_ticks.csv"),
+                 "--strategy", os.path.join(ROOT, "examples", "ma_cross.py"), "--scenario",
+                 os.path.join(ROOT, "examples", "demo_scenario.json"), "--out", str(out),
+                 "--no-progress", "--no-pictures", *extra],
+                env=environment(lib_path), capture_output=True, text=True, timeout=120)
+            assert done.returncode == 0, done.stdout + done.stderr
+            runs[name] = out
+        for kept in ("report.txt", "trades.csv"):
+            assert (runs["with"] / kept).read_bytes() == (runs["without"] / kept).read_bytes()
+        assert not list(runs["without"].glob("journal-*"))
+        with open(runs["with"] / "trades.csv", newline="") as source:
+            trades = sorted([r["OrderSysID"], float(r["Price"]), int(r["Volume"]), r["TradeTime"]]
+                            for r in csv.DictReader(source))
+        path = str(runs["with"] / "journal-20261207.sqlite")
+        fills = journal_rows(path, "SELECT order_sys_id, price, volume, exchange_time FROM events "
+                                   "WHERE kind = 'fill'")
+        assert sorted(map(list, fills)) == trades and len(trades) == 74
+        assert journal_rows(path, "SELECT source FROM runs") == [("replay",)]
+
+
 class TestWriter:
     def test_a_writer_far_behind_keeps_every_order_event_and_counts_what_it_left_out(
             self, tmp_path):
