@@ -289,7 +289,7 @@ class Journal:
 
     def on_order(self, event_id: int, order: Optional[records.CQVOrderField],
                  position: Optional[records.CQVPositionField], usable_cash: float) -> None:
-        self._order(codes.event_name(event_id), order, position, usable_cash,
+        self._order(codes.EVENTS.get(event_id) or str(event_id), order, position, usable_cash,
                     event_id == codes.UPDATE_COST)
 
     def on_trade(self, order: Optional[records.CQVOrderField],
