@@ -355,6 +355,10 @@ def main(argv: Optional[Sequence[str]] = None, prog: str = "python3 -m quorvane"
     if args.command in ("journal", "compare"):
         try:
             return (journal if args.command == "journal" else compare)(args, sys.stdout)
+        except BrokenPipeError:
+            # The reader went away (| head): nothing more to say, and no flush at exit.
+            os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+            return 0
         except (ValueError, OSError) as error:
             print("quorvane: %s" % error, file=sys.stderr)
             return 1

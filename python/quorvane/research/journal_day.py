@@ -161,8 +161,7 @@ class JournalDay:
     def __init__(self, path: str) -> None:
         self.path = path
         try:
-            db = sqlite3.connect("file:%s?mode=ro" % urllib.parse.quote(os.path.abspath(path)),
-                                 uri=True)
+            db = _open(path)
             try:
                 meta = dict(db.execute("SELECT key, value FROM meta"))
                 self.runs = list(db.execute(
@@ -263,6 +262,18 @@ class JournalDay:
             found.append(Outage(names[began.name], began.time, None, None,
                                 (began.message or "") + "; not back when the journal ends"))
         return found
+
+
+def _open(path: str) -> sqlite3.Connection:
+    """A connection that reads the journal: one that may write, so that the last to close
+    leaves no -wal and -shm files behind, else a read-only one."""
+    uri = "file:%s?mode=%%s" % urllib.parse.quote(os.path.abspath(path))
+    try:
+        db = sqlite3.connect(uri % "rw", uri=True)
+        db.execute("SELECT count(*) FROM sqlite_master")
+        return db
+    except sqlite3.OperationalError:
+        return sqlite3.connect(uri % "ro", uri=True)
 
 
 def journal_files(run_dir: str) -> Dict[str, str]:
