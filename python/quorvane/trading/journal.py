@@ -46,7 +46,8 @@ Schema (SCHEMA below; `schema` in table `meta` is its version):
               '4' finished, '5' rejected, '0' made but not sent), amount the usable cash after
               the event (the account's change)
     fill      Fill (an UpdateCost's trade), Restored (from the exchange's trade list): price and
-              volume are the fill's, traded the order's lots traded with it; data the trade id
+              volume are the fill's, traded the order's lots traded with it; data its trade id
+              (Restored)
     position  Position: volume the net lots after an order event changed them; data the sides
     account   TradingAccount: a query's answer (amount: Available; data: balance, margin,
               fees, profits); the usable cash after each order event is in its order row
@@ -62,7 +63,8 @@ Schema (SCHEMA below; `schema` in table `meta` is its version):
 Times: exchange_date (YYYYMMDD) and exchange_time (HH:MM:SS, with .mmm from the client's clock)
 are the record's own where it has one (an order's update or insert time, a fill's trade time, a
 status's enter time) dated by the client's clock, else the client's clock: the replayed market's
-in a replay, the wall clock live. local_time is the wall clock (Unix seconds) when the hook ran.
+in a replay, the wall clock in exchange time (UTC+8) live. local_time is the wall clock (Unix
+seconds) when the hook ran.
 """
 import atexit
 import collections
