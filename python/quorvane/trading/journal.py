@@ -192,7 +192,6 @@ class Journal:
         self._stop = threading.Event()
         self._writer: Optional[_Writer] = None
         self._thread: Optional[threading.Thread] = None
-        self._closed = False
         # Instrument terms from the login's instrument answers: code -> (exchange, tick, lots).
         self.terms: Dict[str, Tuple[str, float, int]] = {}
 
@@ -218,12 +217,10 @@ class Journal:
         return self
 
     def close(self, timeout: float = 10.0) -> None:
-        """Writes every row queued and ends the writer; later rows are not kept."""
-        if self._closed:
-            return
-        self._closed = True
+        """Has the writer write every row queued and end, and waits up to `timeout` seconds for
+        it (a later call waits again); rows queued after the writer ended are not kept."""
         self._stop.set()
-        if self._thread is not None:
+        if self._thread is not None and timeout > 0:
             self._thread.join(timeout)
 
     @property
