@@ -224,6 +224,26 @@ class TestWriter:
         assert "Left out while the writer was behind: %d risk rows" % (50 - risk) in text
         assert "refuse" in text and "order_rate" in text
 
+    def test_a_risk_decision_of_any_shape_is_kept_with_its_fields(self, tmp_path):
+        """The risk check hands over objects of its own: their fields are kept, whatever the
+        class, and the day prints them."""
+        class Decision:
+            __slots__ = ("rule", "instrument", "limit", "value", "kind")
+
+            def __init__(self):
+                self.rule, self.instrument, self.limit, self.value = "cancels", "rb2605", 500, 400
+                self.kind = "warn"
+        journal = Journal(str(tmp_path)).start()
+        Feed(journal).login(DAY)
+        journal.on_risk(Decision())
+        journal.close()
+        day = journal_day.open_day(str(tmp_path))
+        [row] = day.risk()
+        assert (row.name, row.message, row.instrument, row.amount) == ("warn", "cancels",
+                                                                        "rb2605", 400)
+        assert row.fields()["limit"] == 500
+        assert "warn" in journal_day.text(day) and "limit 500" in journal_day.text(day)
+
     def test_a_damaged_journal_is_moved_aside_and_the_day_goes_on(self, tmp_path):
         path = tmp_path / ("journal-%s.sqlite" % DAY)
         path.write_bytes(b"not a database" * 100)

@@ -362,8 +362,9 @@ CSV_COLUMNS = ["section", "name", "exchange_date", "exchange_time", "local_time"
 
 
 def write_csv(day: JournalDay, out: TextIO) -> None:
-    """Machine-readable rows of the day: each row of each order's life (section order), each
-    fill, each risk decision, each outage (exchange_time its start, end_time its end)."""
+    """Machine-readable rows of the day: each row of each order's life (section order; value
+    the usable cash after it), each fill, each risk decision (value the value checked), each
+    outage (exchange_time its start, end_time its end)."""
     writer = csv.writer(out, lineterminator="\n")
     writer.writerow(CSV_COLUMNS)
 
@@ -375,7 +376,7 @@ def write_csv(day: JournalDay, out: TextIO) -> None:
                 r.status or "", value, r.message or "", "", ""]
     for order in day.orders:
         for r in order.rows:
-            writer.writerow(row("order", r))
+            writer.writerow(row("order", r, _cell(r.amount)))
     for r in day.fills():
         writer.writerow(row("fill", r))
     for r in day.risk():
