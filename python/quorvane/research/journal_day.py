@@ -2,8 +2,9 @@
 life, its fills, risk decisions and outages, as `python3 -m quorvane journal RUN_DIR [--csv]`
 prints them.
 
-Outages are the spans from a front's loss to its next login (the trader front: TraderDisconnected
-to LoginTrader; market data: MdDisconnected to LoginMd), and the spans in which no process ran:
+Outages are the spans from a front's loss to its first answer after it (the trader front:
+TraderDisconnected to Authenticate or LoginTrader; market data: MdDisconnected to LoginMd), and
+the spans in which no process ran:
 from the last row of a run that ended without its Stop (killed, or the machine went down) to the
 Start of the next run. Their lengths are measured on the local clock; the times shown are the
 exchange's.
@@ -235,7 +236,9 @@ class JournalDay:
     def outages(self) -> List[Outage]:
         found: List[Outage] = []
         lost: Dict[str, Row] = {}
-        ends = {"LoginTrader": "TraderDisconnected", "LoginMd": "MdDisconnected"}
+        # The front is back when the session answers on it again.
+        ends = {"Authenticate": "TraderDisconnected", "LoginTrader": "TraderDisconnected",
+                "LoginMd": "MdDisconnected"}
         names = {"TraderDisconnected": "trader front", "MdDisconnected": "market data"}
         previous: Optional[Row] = None
         for row in self.rows:
