@@ -203,6 +203,7 @@ class Client(OrderVerbs):
         self._in_tick = False
         self._tick_thread: Optional[int] = None
         self._observers: List[Any] = []
+        self._sent_observers: List[Any] = []    # observers with on_order_sent
         self.ticks_seen = 0
         self.events_seen: typing.Counter[int] = collections.Counter()
         # The market's hours and calendar, and what a replay tells of its days: the clock, the
@@ -297,6 +298,8 @@ class Client(OrderVerbs):
         self._observers.append(observer)
         if getattr(observer, "on_tick", None) is not None:
             self._tick_observers.append(observer.on_tick)
+        if getattr(observer, "on_order_sent", None) is not None:
+            self._sent_observers.append(observer)
 
     # Views ------------------------------------------------------------------------------------
 
@@ -556,7 +559,7 @@ class Client(OrderVerbs):
         if order is not None:
             made = self.chain(order)
             self._orders.extend(made)
-            for observer in self._observers:
+            for observer in self._sent_observers:
                 for each in made:
                     self._call(observer, "on_order_sent", (each,))
         return order
