@@ -2,6 +2,7 @@
 the rows the hooks queued, writes them to the day's SQLite file in batches and commits; the
 schema, and the reading of the exchange's lists at a login."""
 import datetime
+import itertools
 import json
 import os
 import sqlite3
@@ -47,8 +48,14 @@ _COLUMNS = ("run", "kind", "name", "exchange_date", "exchange_time", "local_time
             "exchange", "order_id", "order_sys_id", "direction", "offset_flag", "price", "volume",
             "traded", "canceled", "status", "amount", "error_id", "message", "data")
 # A fill already there (the same exchange, OrderSysID and lots traded) is not written again.
-_INSERT = "INSERT OR IGNORE INTO events (%s) VALUES (%s)" % (", ".join(_COLUMNS),
-                                                           ", ".join("?" * len(_COLUMNS)))
+_VALUES = "(%s)" % ", ".join("?" * len(_COLUMNS))
+_INSERT = "INSERT OR IGNORE INTO events (%s) VALUES %s" % (", ".join(_COLUMNS), _VALUES)
+# Rows go in by statements of many: each statement's step lets the interpreter lock go and takes
+# it back, which the event threads would otherwise meet at every row. 40 rows of 21 values stay
+# under SQLite's oldest limit of 999 parameters a statement.
+_ROWS_A_STATEMENT = 40
+_INSERT_MANY = "INSERT OR IGNORE INTO events (%s) VALUES %s" % (
+    ", ".join(_COLUMNS), ", ".join([_VALUES] * _ROWS_A_STATEMENT))
 
 _DIRECTION = {b"0": "Buy", b"1": "Sell"}
 _OFFSET = {b"0": "Open", b"1": "Close", b"2": "ForceClose", b"3": "CloseToday",
@@ -151,9 +158,14 @@ class Writer:
 
     def commit(self) -> None:
         if self.db is not None:
-            if self.out:
-                self.db.executemany(_INSERT, self.out)
-                self.out = []
+            out, self.out = self.out, []
+            whole = len(out) - len(out) % _ROWS_A_STATEMENT
+            if whole:
+                self.db.executemany(_INSERT_MANY, [
+                    tuple(itertools.chain.from_iterable(out[i:i + _ROWS_A_STATEMENT]))
+                    for i in range(0, whole, _ROWS_A_STATEMENT)])
+            if whole < len(out):
+                self.db.executemany(_INSERT, out[whole:])
             self.db.commit()
 
     def place(self, row: Tuple[Any, ...]) -> None:
