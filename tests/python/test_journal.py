@@ -256,6 +256,21 @@ class TestWriter:
         assert [o.order_id for o in journal_day.open_day(str(tmp_path)).orders] == [100]
 
 
+class TestOutages:
+    def test_a_lost_front_is_an_outage_until_its_session_answers_again(self, tmp_path):
+        journal = Journal(str(tmp_path)).start()
+        Feed(journal).login(DAY)
+        journal.on_response(11002, 0, True, 4097, "Error:Trader Disconnected.")
+        journal.on_response(11003, 0, True, 4097, "Error:Md Disconnected.")
+        time.sleep(0.05)
+        journal.on_response(11103, 0, True, 0, "")       # the trader front answers again
+        journal.close()
+        outages = journal_day.open_day(str(tmp_path)).outages()
+        assert [(o.what, o.end is not None) for o in outages] == [("trader front", True),
+                                                                  ("market data", False)]
+        assert outages[0].seconds >= 0.05 and "not back" in outages[1].note
+
+
 class TestReadingErrors:
     def run(self, *args):
         return subprocess.run([sys.executable, "-m", "quorvane", *args], capture_output=True,
