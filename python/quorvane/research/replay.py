@@ -295,8 +295,9 @@ def run_replay(strategy: Union[Strategy, _Path],
     and returns a partial result. What ordinary recorders write (prices without a value, a
     snapshot pushed again with an older time) is normalised and counted in the report; `strict`
     refuses such a file instead. With `journal`, the run keeps the journal of its days in its
-    folder (journal-YYYYMMDD.sqlite; it changes nothing else the run writes). Raises an InputFileError, ParameterError or StartupError (each a
-    QuorvaneError), or OSError, before the replay when the inputs are refused."""
+    folder (journal-YYYYMMDD.sqlite; it changes nothing else the run writes). Raises an
+    InputFileError, ParameterError or StartupError (each a QuorvaneError), or OSError, before
+    the replay when the inputs are refused."""
     log = log or (lambda text: print(text, flush=True))
     if isinstance(strategy, (str, os.PathLike)):
         strategy = load_strategy(strategy, params)
