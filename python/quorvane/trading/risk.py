@@ -1,0 +1,706 @@
+"""The pre-trade check of a client: every order and cancel the package sends passes it, live and in
+replays, whichever verb sent it (a Strategy's or the Client's).
+
+Rules, each with its limits in risk_limits.RiskLimits:
+  order_size     lots of one call above the instrument's MaxLimitOrderVolume (MaxMarketOrderVolume
+                 for market orders) from the instrument records the runtime loads, or a lower cap
+  position       lots per instrument and per product, each side and net, after the order
+  margin         margin in use (the last price, the instrument's margin ratio) as a share of the
+                 balance (usable cash plus that margin)
+  working_orders working orders at once, per instrument and in all
+  order_rate     orders in the last second of the client's clock, per instrument and in all
+  cancels        cancels of an instrument in the trading day: a warning at cancel_warning and at
+                 the limit; from the limit on, new orders of the instrument are refused. Cancels
+                 are never refused.
+  self_trade     an order that would trade with a working order of the account on the other side
+  price_collar   a limit price more than collar_ticks ticks from the last price, or outside the
+                 day's limit prices
+  daily_loss     the day's loss above the limit: working orders are canceled, opening orders
+                 refused, closing orders let through, the strategy told once
+  kill_switch    Client.kill(): working orders canceled, every order refused until reset_kill()
+A refused verb returns None and the client's on_risk hook gets the RiskDecision (observers first,
+then the strategy).
+
+Threads. Orders come from any handler's thread, order events on the trader library's thread.
+The lock guards the check's own state and is a leaf: no export is called and no handler runs
+while it is held. What a check needs from the runtime (a position record's address) is looked
+up before it is taken; records are read in place under it. Decisions are told after it is
+released. The clock is the client's: the replayed market's in a replay (so a replay decides the
+same every run), the monotonic clock live.
+"""
+import collections
+import datetime
+import threading
+import time
+import typing
+from typing import TYPE_CHECKING, Any, Dict, List, NamedTuple, Optional, Tuple
+
+from .orders import MAX_VOLUME
+from .records import CQVOrderField, CThostFtdcInstrumentField
+from .risk_limits import CANCEL_THRESHOLD, InstrumentLimits, ProductTotals, RiskLimits
+from .risk_loss import DailyLoss
+
+if TYPE_CHECKING:
+    from .client import Client
+
+__all__ = ["RiskCheck", "RiskDecision", "RiskSummary", "RULES", "REFUSED", "WARNING", "HALTED",
+           "RESUMED"]
+
+RULES = ("kill_switch", "order_size", "daily_loss", "cancels", "price_collar", "self_trade",
+         "working_orders", "order_rate", "position", "margin")
+REFUSED, WARNING, HALTED, RESUMED = "refused", "warning", "halted", "resumed"
+
+_LIVE = (b"1", b"3")            # sent, or working at the exchange
+_NO_VALUE = 1e300               # CTP's "no value" prices are at or above this
+_QUERY_INSTRUMENT = 11402
+_DAY_ROLLING = 10001
+
+
+class RiskDecision(NamedTuple):
+    """One decision of the check. action: "refused" (the verb sent nothing), "warning",
+    "halted" (the daily loss or the kill switch stopped trading) or "resumed" (the kill switch
+    was reset). rule is one of RULES; instrument is "" for the account; limit and value are the
+    limit and the figure that met it (None where the rule has none); verb is the export
+    refused; time the client's (exchange time in a replay); text says it in a sentence."""
+
+    action: str
+    rule: str
+    instrument: str
+    limit: Optional[float]
+    value: Optional[float]
+    verb: str
+    time: Optional[datetime.datetime]
+    text: str
+
+
+class RiskSummary(NamedTuple):
+    """What the check decided over a run. refused: refusals by rule; first: the first refusal of
+    each (rule, instrument), in the order they happened; warnings and halts in order; cancels:
+    trading day -> instrument -> cancels sent (a day the check was not told of is "")."""
+
+    refused: "typing.Counter[str]"
+    first: List[RiskDecision]
+    warnings: List[RiskDecision]
+    halts: List[RiskDecision]
+    cancels: Dict[str, Dict[str, int]]
+    threshold: int
+
+    @property
+    def refusals(self) -> int:
+        return sum(self.refused.values())
+
+
+class _Instrument(NamedTuple):
+    exchange: str
+    product: str
+    max_limit: int
+    max_market: int
+    tick: float
+    multiplier: int
+    margin: float
+
+
+def _instrument_of(record: CThostFtdcInstrumentField) -> _Instrument:
+    return _Instrument(record.ExchangeID.decode(), record.ProductID.decode(),
+                       record.MaxLimitOrderVolume, record.MaxMarketOrderVolume, record.PriceTick,
+                       record.VolumeMultiple,
+                       max(record.LongMarginRatio, record.ShortMarginRatio))
+
+
+class _Working:
+    """A working order as the check counts it. resting: the exchange said it works; marketable:
+    it crossed the market when sent (until the exchange says it works, it is taken to trade on
+    arrival rather than rest)."""
+
+    __slots__ = ("buy", "price", "lots", "opens", "resting", "marketable")
+
+    def __init__(self, order: CQVOrderField, marketable: bool) -> None:
+        self.buy = order.Direction == b"0"
+        self.price = order.OriginalPrice
+        self.lots = order.OriginalVolume - order.TradedVolume - order.CanceledVolume
+        self.opens = order.OffsetFlag == b"0"
+        self.resting = order.OrderStatus == b"3"
+        self.marketable = marketable
+
+
+class _Book:
+    """What the check keeps of one instrument."""
+
+    __slots__ = ("code", "exchange", "product", "limits", "info", "working", "pending", "times",
+                 "cancels", "warned", "position", "tick")
+
+    def __init__(self, code: str, exchange: str, product: str, limits: InstrumentLimits,
+                 info: Optional[_Instrument]) -> None:
+        self.code, self.exchange, self.product = code, exchange, product
+        self.limits = limits
+        self.info = info
+        self.working: Dict[int, _Working] = {}     # OrderID -> its working order
+        self.pending = 0                           # calls admitted and not yet placed
+        self.times: "typing.Deque[float]" = collections.deque()   # admitted in the last second
+        self.cancels = 0                           # cancels sent in the trading day
+        self.warned = 0                            # cancel warnings told in the day (0 to 2)
+        self.position: Any = None                  # the runtime's position record, once it has one
+        self.tick: Any = None                      # the instrument's snapshot record, once seen
+
+
+class _Ticket:
+    """An admitted call, until its orders are known."""
+
+    __slots__ = ("book", "marketable", "timed")
+
+    def __init__(self, book: Optional[_Book], marketable: bool, timed: bool) -> None:
+        self.book, self.marketable, self.timed = book, marketable, timed
+
+
+# Price sources of the order types (order_pricing.cc): the caller's price, the own-side or
+# opposite best, the limit price, the last price; and whether the order is a limit order.
+_CALLER, _OWN, _OPPOSITE, _BOUND, _LAST = range(5)
+_TYPES: Dict[Any, Tuple[int, bool]] = {}
+for _chars, _source, _limit in (("0AGOSBHPTEIRVQU", _CALLER, True), ("2", _OWN, True),
+                                ("35", _BOUND, True), ("4", _LAST, True),
+                                ("CJDKFLMNWX", _BOUND, False), ("YZ", _OPPOSITE, False)):
+    for _char in _chars:
+        _TYPES[_char] = _TYPES[_char.encode()] = (_source, _limit)
+_DEFAULT_TYPE = (_OPPOSITE, True)
+
+# Verbs: export -> (how its lots are given, True for a buy or a long target, False for a sell or
+# a short one). Kinds: lots, money (an amount), ratio (of usable cash), target (net lots), value
+# (money to hold), open, close.
+_VERBS: Dict[str, Tuple[str, bool]] = {
+    "buy": ("lots", True), "sell": ("lots", False), "buyAmount": ("money", True),
+    "sellAmount": ("money", False), "buyRatio": ("ratio", True), "sellRatio": ("ratio", False),
+    "balanceToLongVolume": ("target", True), "balanceToShortVolume": ("target", False),
+    "balanceToLongValue": ("value", True), "balanceToShortValue": ("value", False),
+    "buyOpen": ("open", True), "sellOpen": ("open", False), "buyClose": ("close", True),
+    "sellClose": ("close", False), "closeLong": ("close", False), "closeShort": ("close", True)}
+
+
+def _sound(price: float) -> bool:
+    return 0.0 < price < _NO_VALUE
+
+
+def _name(text: Any) -> str:
+    if text is None:
+        return ""
+    return text.decode() if isinstance(text, bytes) else str(text)
+
+
+class RiskCheck:
+    """The check of one client (one account)."""
+
+    def __init__(self, client: "Client", limits: RiskLimits) -> None:
+        self.client = client
+        self.limits = limits
+        account = limits.get
+        self._exchange_size = bool(account("exchange_order_size"))
+        self._self_trades = bool(account("self_trades"))
+        self._working_all: Optional[int] = account("working_orders")
+        self._rate_all: Optional[int] = account("orders_per_second")
+        self._margin_share: Optional[float] = account("margin_share")
+        self._lock = threading.Lock()
+        self._instruments: Dict[str, _Instrument] = {}
+        self._books: Dict[Any, _Book] = {}          # instrument as the verb gave it -> book
+        self._codes: Dict[bytes, _Book] = {}        # instrument code -> book
+        self._ids: Dict[int, _Book] = {}            # OrderID of a working order -> its book
+        self._totals: Dict[str, ProductTotals] = {}
+        self._working = 0                           # working orders in all, and pending calls
+        self._times: "typing.Deque[float]" = collections.deque()
+        self.killed = False
+        self.halted = False                         # the daily loss passed its limit today
+        self._day = ""
+        self._day_known = False
+        self._refused: "typing.Counter[str]" = collections.Counter()
+        self._first: Dict[Tuple[str, str], RiskDecision] = {}
+        self._warnings: List[RiskDecision] = []
+        self._halts: List[RiskDecision] = []
+        self._cancel_days: Dict[str, Dict[str, int]] = {}
+        limit = account("daily_loss")
+        self.loss: Optional[DailyLoss] = None
+        if limit is not None:
+            self.loss = DailyLoss(limit, self._multiplier, self._held, self._loss_passed)
+
+    # The state the check follows (observer hooks) ------------------------------------------
+
+    def on_response(self, event_id: int, record_address: int, is_last: bool, error_id: int,
+                    message: str) -> None:
+        if event_id == _QUERY_INSTRUMENT and record_address and not error_id:
+            record = CThostFtdcInstrumentField.from_address(record_address)
+            info = _instrument_of(record)
+            code = record.InstrumentID.decode()
+            with self._lock:
+                self._instruments[code] = info
+                book = self._codes.get(code.encode())
+                if book is not None:
+                    book.info = info
+        elif event_id == _DAY_ROLLING:
+            self._new_day(None)
+
+    def on_day_start(self, trading_day: Optional[str]) -> None:
+        if trading_day is not None and (not self._day_known or trading_day != self._day):
+            if self._day_known:
+                self._new_day(trading_day)
+            else:
+                with self._lock:
+                    self._rename_day(trading_day)
+
+    def _rename_day(self, trading_day: str) -> None:
+        counted = self._cancel_days.pop(self._day, None)
+        if counted:
+            self._cancel_days.setdefault(trading_day, {}).update(counted)
+        self._day, self._day_known = trading_day, True
+
+    def _new_day(self, trading_day: Optional[str]) -> None:
+        """A trading day begins (its name, when known): cancel counts and the daily loss start
+        again."""
+        with self._lock:
+            for book in self._codes.values():
+                book.cancels = book.warned = 0
+            self.halted = False
+            self._day, self._day_known = trading_day or "", trading_day is not None
+        if self.loss is not None:
+            self.loss.new_day()
+
+    def on_order(self, event_id: int, order: Optional[CQVOrderField], position: Any,
+                 usable_cash: float) -> None:
+        if order is not None:
+            self._seen(order)
+
+    def on_trade(self, order: Optional[CQVOrderField], position: Any, usable_cash: float) -> None:
+        if order is not None:
+            self._seen(order)
+
+    def _seen(self, order: CQVOrderField) -> None:
+        """An order event: the order's working state as its record says it now."""
+        status, order_id = order.OrderStatus, order.OrderID
+        with self._lock:
+            book = self._ids.get(order_id)
+            if status in _LIVE:
+                if book is None:         # an order of an earlier session, restored
+                    self._add(self._book_of(order.StandardID, order.ExchangeID), order, False)
+                    return
+                working = book.working[order_id]
+                working.lots = order.OriginalVolume - order.TradedVolume - order.CanceledVolume
+                working.resting = working.resting or status == b"3"
+            elif book is not None:
+                del book.working[order_id]
+                del self._ids[order_id]
+                self._working -= 1
+
+    def _add(self, book: _Book, order: CQVOrderField, marketable: bool) -> None:
+        book.working[order.OrderID] = _Working(order, marketable)
+        self._ids[order.OrderID] = book
+        self._working += 1
+
+    def _book_of(self, code: bytes, exchange: bytes) -> _Book:
+        book = self._codes.get(code)
+        if book is None:
+            book = self._make_book(code.decode(), exchange.decode())
+        return book
+
+    def _make_book(self, code: str, exchange: str) -> _Book:
+        info = self._instruments.get(code)
+        product = info.product if info is not None and info.product else code.rstrip(
+            "0123456789")
+        book = _Book(code, exchange or (info.exchange if info is not None else ""), product,
+                     self.limits.of(code, product), info)
+        self._codes[code.encode()] = book
+        if product not in self._totals:
+            self._totals[product] = self.limits.totals(product)
+        return book
+
+    # Orders --------------------------------------------------------------------------------
+
+    def _now(self) -> float:
+        clock = self.client.exchange_clock
+        if clock is None:
+            return time.monotonic()
+        return clock.now_seconds or 0.0
+
+    def admit(self, export: str, instrument: Any, quantity: float, order_type: Any, price: float,
+              exchange_id: Any) -> Optional[_Ticket]:
+        """Decides on one order call: a ticket to hand to placed() once the call returned, or
+        None when the call is refused (the refusal told already)."""
+        if instrument is None:           # closing every instrument's positions
+            return self._admit_all(export)
+        book = self._books.get(instrument)
+        if book is None:
+            with self._lock:
+                book = self._make_book(_name(instrument), _name(exchange_id))
+            self._books[instrument] = book
+        if book.position is None:
+            book.position = self.client.position(book.code, book.exchange or None)
+        if book.tick is None:
+            book.tick = self._find_tick(book.code.encode())
+        kind, buys = _VERBS[export]
+        usable = self.client.usable_cash if kind == "ratio" else 0.0
+        with self._lock:
+            refusal = self._decide(book, export, kind, buys, quantity, order_type, price, usable)
+            if isinstance(refusal, _Ticket):
+                return refusal
+        self._refuse(refusal, export)
+        return None
+
+    def _admit_all(self, export: str) -> Optional[_Ticket]:
+        with self._lock:
+            if not self.killed:
+                self._working += 1
+                return _Ticket(None, False, False)
+        self._refuse(("kill_switch", "", None, None, "the kill switch is on"), export)
+        return None
+
+    def _find_tick(self, code: bytes) -> Any:
+        for tick in list(self.client._tick_views.values()):
+            if tick.StandardID == code:
+                return tick
+        return None
+
+    def _decide(self, book: _Book, export: str, kind: str, buys: bool, quantity: float,
+                order_type: Any, price: float, usable: float) -> Any:
+        """A _Ticket, or the refusal as (rule, instrument, limit, value, text).
+        REQUIRES: the lock held."""
+        code = book.code
+        if self.killed:
+            return ("kill_switch", code, None, None, "the kill switch is on")
+        limits, info, tick, position = book.limits, book.info, book.tick, book.position
+        source, is_limit = _TYPES.get(order_type, _DEFAULT_TYPE)
+        long = short = 0
+        if position is not None:
+            long, short = position.LongVolume, position.ShortVolume
+        # The price the order goes at, as the runtime will set it.
+        bid = ask = last = 0.0
+        if tick is not None:
+            bid, ask, last = tick.BidPrice1, tick.AskPrice1, tick.LastPrice
+        # Lots of the call, the lots it opens, the price it goes at.
+        if kind in ("target", "value"):
+            target: Optional[float] = quantity
+            if kind == "value":
+                target = self._lots_for(info, quantity, price if price > 0 else last)
+            if target is None:
+                lots: Optional[float] = None
+            else:
+                delta = (target if buys else -target) - (long - short)
+                buys, lots = delta > 0, abs(delta)
+        elif kind == "money" or kind == "ratio":
+            lots = self._lots_for(info, quantity * usable if kind == "ratio" else quantity,
+                                  price if price > 0 else (ask if buys else bid))
+        else:
+            lots = quantity
+        effective = self._price_of(source, buys, price, bid, ask, last, tick)
+        held_against = short if buys else long
+        if lots is None:
+            opens = 0.0 if kind == "close" else 1.0
+        elif kind == "close":
+            lots, opens = min(lots, held_against), 0.0
+        elif kind == "open":
+            opens = lots
+        else:
+            opens = max(0.0, lots - held_against)
+        # 1. size
+        if lots is not None and not (kind == "close" and quantity >= MAX_VOLUME):
+            cap = limits.order_lots
+            if self._exchange_size and info is not None:
+                most = info.max_limit if is_limit else info.max_market
+                if most > 0 and (cap is None or most < cap):
+                    cap = most
+            if cap is not None and lots > cap:
+                return ("order_size", code, cap, lots, "%s order of %d lots, above %d in one "
+                        "order" % (code, lots, cap))
+        # 8. daily loss: closing only
+        if self.halted and opens > 0:
+            loss = self.loss
+            return ("daily_loss", code, loss.limit if loss else None,
+                    round(-loss.profit, 2) if loss else None,
+                    "%s opens: the day's loss passed its limit, closing orders only" % code)
+        # 5. cancels of the day
+        if limits.cancels is not None and book.cancels >= limits.cancels:
+            return ("cancels", code, limits.cancels, book.cancels, "%s canceled %d times today, "
+                    "the limit is %d: no more orders of it" % (code, book.cancels, limits.cancels))
+        # 7. price collar
+        if limits.collar_ticks is not None and source == _CALLER and price > 0:
+            upper = tick.UpperLimitPrice if tick is not None else 0.0
+            lower = tick.LowerLimitPrice if tick is not None else 0.0
+            if _sound(upper) and price > upper or _sound(lower) and price < lower:
+                return ("price_collar", code, upper if price > upper else lower, price,
+                        "%s price %g outside the limit prices %g to %g" % (
+                            code, price, lower, upper))
+            if _sound(last) and info is not None and info.tick > 0:
+                away = abs(price - last) / info.tick
+                if away > limits.collar_ticks + 1e-9:
+                    return ("price_collar", code, limits.collar_ticks, round(away, 1),
+                            "%s price %g is %.1f ticks from the last price %g, above %g" % (
+                                code, price, away, last, limits.collar_ticks))
+        # 6. self-trades
+        if self._self_trades and effective is not None and book.working:
+            for order_id, other in book.working.items():
+                if other.buy != buys and (other.resting or not other.marketable) and (
+                        other.price <= effective if buys else other.price >= effective):
+                    return ("self_trade", code, other.price, effective,
+                            "%s %s at %g would trade with the account's own %s %d at %g" % (
+                                code, "buy" if buys else "sell", effective,
+                                "sell" if buys else "buy", order_id, other.price))
+        # 3. working orders
+        count = len(book.working) + book.pending
+        if limits.working_orders is not None and count >= limits.working_orders:
+            return ("working_orders", code, limits.working_orders, count + 1,
+                    "%s would have %d working orders, above %d" % (
+                        code, count + 1, limits.working_orders))
+        if self._working_all is not None and self._working >= self._working_all:
+            return ("working_orders", "", self._working_all, self._working + 1,
+                    "the account would have %d working orders, above %d" % (
+                        self._working + 1, self._working_all))
+        # 4. order rate
+        timed = limits.orders_per_second is not None or self._rate_all is not None
+        if timed:
+            now = self._now()
+            refusal = self._rate(book.times, limits.orders_per_second, now, code)
+            if refusal is None:
+                refusal = self._rate(self._times, self._rate_all, now, "")
+            if refusal is not None:
+                return refusal
+        # 2. position
+        if lots is not None and lots > 0:
+            refusal = self._position(book, buys, lots, opens, long, short)
+            if refusal is not None:
+                return refusal
+            if self._margin_share is not None and opens > 0 and info is not None:
+                refusal = self._margin(info, opens, effective or last, usable)
+                if refusal is not None:
+                    return refusal
+        book.pending += 1
+        self._working += 1
+        if timed:
+            book.times.append(now)
+            self._times.append(now)
+        marketable = effective is not None and (effective >= ask > 0 if buys else
+                                                0 < bid and effective <= bid)
+        return _Ticket(book, marketable, timed)
+
+    @staticmethod
+    def _price_of(source: int, buys: bool, price: float, bid: float, ask: float, last: float,
+                  tick: Any) -> Optional[float]:
+        if source == _CALLER and price > 0:
+            return price
+        if source == _OWN:
+            return (bid if buys else ask) or None
+        if source == _LAST:
+            return last or None
+        if source == _BOUND:
+            return float("inf") if buys else float("-inf")
+        return (ask if buys else bid) or None
+
+    @staticmethod
+    def _lots_for(info: Optional[_Instrument], amount: float, price: float) -> Optional[float]:
+        if info is None or not price > 0.010001 or not info.multiplier or not info.margin:
+            return None
+        return float(int(amount / (info.multiplier * price * info.margin + 0.0001)))
+
+    @staticmethod
+    def _rate(times: "typing.Deque[float]", limit: Optional[int], now: float,
+              code: str) -> Any:
+        while times and times[0] <= now - 1.0:
+            times.popleft()
+        if limit is None or len(times) < limit:
+            return None
+        where = code or "the account"
+        return ("order_rate", code, limit, len(times) + 1, "%s would send %d orders in a "
+                "second, above %d" % (where, len(times) + 1, limit))
+
+    def _position(self, book: _Book, buys: bool, lots: float, opens: float, long: int,
+                  short: int) -> Any:
+        """The instrument's sides and net after the order fills, with its working orders, then
+        its product's; only a figure the order raises is refused."""
+        limits, totals = book.limits, self._totals.get(book.product)
+        checks = [(book.code, (limits.long, limits.short, limits.net), long, short, [book])]
+        if totals is not None and totals != (None, None, None):
+            books = [b for b in self._codes.values() if b.product == book.product]
+            held = [b.position for b in books if b.position is not None]
+            checks.append(("product " + book.product, (totals.long, totals.short, totals.net),
+                           sum(p.LongVolume for p in held), sum(p.ShortVolume for p in held),
+                           books))
+        for where, (most_long, most_short, most_net), held_long, held_short, books in checks:
+            buying, selling, opening_buys, opening_sells = self._working_sides(books)
+            net = held_long - held_short + buying - selling
+            for side, most, before, more in (
+                    ("long", most_long, held_long + opening_buys, opens if buys else 0),
+                    ("short", most_short, held_short + opening_sells, 0 if buys else opens),
+                    ("net", most_net, abs(net), abs(net + (lots if buys else -lots)) - abs(net))):
+                if most is not None and more > 0 and before + more > most:
+                    return ("position", book.code, most, before + more, "%s would hold %s %d "
+                            "lots, above %d" % (where, side, before + more, most))
+        return None
+
+    @staticmethod
+    def _working_sides(books: List[_Book]) -> Tuple[int, int, int, int]:
+        buying = selling = opening_buys = opening_sells = 0
+        for book in books:
+            for working in book.working.values():
+                if working.buy:
+                    buying += working.lots
+                    opening_buys += working.lots if working.opens else 0
+                else:
+                    selling += working.lots
+                    opening_sells += working.lots if working.opens else 0
+        return buying, selling, opening_buys, opening_sells
+
+    def _margin(self, info: _Instrument, opens: float, price: float, usable: float) -> Any:
+        used = 0.0
+        for book in self._codes.values():
+            held, tick, other = book.position, book.tick, book.info
+            if held is None or tick is None or other is None:
+                continue
+            used += ((held.LongVolume + held.ShortVolume) * tick.LastPrice * other.multiplier
+                     * other.margin)
+        more = opens * price * info.multiplier * info.margin
+        cash = usable if usable else self.client.usable_cash
+        balance = cash + used
+        if balance <= 0:
+            return None
+        share = (used + more) / balance
+        limit = self._margin_share
+        assert limit is not None        # only called with the rule on
+        if share > limit:
+            return ("margin", "", limit, round(share, 4), "margin would be %.1f%% of the "
+                    "balance, above %.1f%%" % (100 * share, 100 * limit))
+        return None
+
+    def placed(self, ticket: _Ticket, orders: List[CQVOrderField]) -> None:
+        """The orders an admitted call made (none when it raised)."""
+        with self._lock:
+            self._working -= 1
+            if ticket.book is not None:
+                ticket.book.pending -= 1
+            for order in orders:
+                if order.OrderStatus in _LIVE and order.OrderID not in self._ids:
+                    book = ticket.book
+                    if book is None or book.code.encode() != order.StandardID:
+                        book = self._book_of(order.StandardID, order.ExchangeID)
+                    self._add(book, order, ticket.marketable)
+
+    def _refuse(self, refusal: Tuple[str, str, Optional[float], Optional[float], str],
+                export: str) -> None:
+        rule, instrument, limit, value, text = refusal
+        decision = RiskDecision(REFUSED, rule, instrument, limit, value, export,
+                                self.client.now(), text)
+        with self._lock:
+            self._refused[rule] += 1
+            self._first.setdefault((rule, instrument), decision)
+        self.client.hook("on_risk", decision)
+
+    # Cancels -------------------------------------------------------------------------------
+
+    def cancelled(self, export: str, args: Tuple[Any, ...], result: int) -> None:
+        """Counts the cancels a cancelling call sent (never refused) and tells the warnings."""
+        told: List[RiskDecision] = []
+        lookup: Optional[CQVOrderField] = None
+        if export == "cancelOrderByOrderID" and result != -1 and args[0] not in self._ids:
+            lookup = self.client.order(args[0])
+        with self._lock:
+            counted: List[Tuple[_Book, int]] = []
+            if export == "cancelOrderByOrderID":
+                book = self._ids.get(args[0])
+                if book is None and lookup is not None and lookup.OrderStatus in _LIVE:
+                    book = self._book_of(lookup.StandardID, lookup.ExchangeID)
+                if book is not None and result != -1:
+                    counted.append((book, 1))
+            elif export == "cancelOrder":
+                if result == 0 and args[1]:
+                    counted.append((self._book_of(args[1], args[0] or b""), 1))
+            else:
+                for book in list(self._codes.values()):
+                    if not book.working:
+                        continue
+                    if (export == "cancelOrderAll"
+                            or export == "cancelOrderByStandardID" and args[0] is not None
+                            and book.code.encode() == args[0]
+                            or export == "cancelOrderByExchangeID" and args[0] is not None
+                            and book.exchange.encode() == args[0]):
+                        counted.append((book, len(book.working)))
+            day = self._cancel_days.setdefault(self._day, {})
+            for book, count in counted:
+                book.cancels += count
+                day[book.code] = book.cancels
+                warning, limit = book.limits.cancel_warning, book.limits.cancels
+                for step, at in enumerate((warning, limit)):
+                    if at is not None and book.warned <= step and book.cancels >= at:
+                        book.warned = step + 1
+                        told.append(RiskDecision(
+                            WARNING, "cancels", book.code, limit if limit is not None else at,
+                            book.cancels, export, None, self._cancel_text(book, step)))
+            self._warnings.extend(told)
+        for decision in told:
+            self.client.hook("on_risk", decision._replace(time=self.client.now()))
+
+    @staticmethod
+    def _cancel_text(book: _Book, step: int) -> str:
+        said = "%s canceled %d times today" % (book.code, book.cancels)
+        if step:
+            return said + ", the limit: new orders of it are refused today"
+        if book.limits.cancels is None:
+            return said
+        return said + "; at %d new orders of it are refused" % book.limits.cancels
+
+    # Halts ---------------------------------------------------------------------------------
+
+    def kill(self, reason: str = "the kill switch") -> None:
+        """Cancels every working order and refuses every order until reset_kill()."""
+        with self._lock:
+            if self.killed:
+                return
+            self.killed = True
+        self.client.cancel_all()
+        self._halt(HALTED, "kill_switch", None, None, "%s: working orders canceled, no orders "
+                   "until it is reset" % reason)
+
+    def reset_kill(self) -> None:
+        with self._lock:
+            if not self.killed:
+                return
+            self.killed = False
+        self._halt(RESUMED, "kill_switch", None, None, "the kill switch is reset: orders go again")
+
+    def _loss_passed(self, loss: float) -> None:
+        assert self.loss is not None       # called by it
+        with self._lock:
+            if self.halted:
+                return
+            self.halted = True
+        self.client.cancel_all()
+        self._halt(HALTED, "daily_loss", self.loss.limit, round(loss, 2),
+                   "the day's loss %.2f passed its limit %.2f: working orders canceled, closing "
+                   "orders only" % (loss, self.loss.limit))
+
+    def _halt(self, action: str, rule: str, limit: Optional[float], value: Optional[float],
+              text: str) -> None:
+        decision = RiskDecision(action, rule, "", limit, value, "", self.client.now(), text)
+        with self._lock:
+            self._halts.append(decision)
+        self.client.hook("on_risk", decision)
+
+    # What the daily loss reads -------------------------------------------------------------
+
+    def _multiplier(self, code: str) -> float:
+        info = self._instruments.get(code)
+        return float(info.multiplier) if info is not None and info.multiplier else 1.0
+
+    def _held(self, code: str) -> int:
+        book = self._codes.get(code.encode())
+        position = book.position if book is not None else None
+        if position is None:
+            position = self.client.position(code)
+        if position is None:
+            return 0
+        return int(position.LongVolume - position.ShortVolume)
+
+    # Results -------------------------------------------------------------------------------
+
+    def summary(self) -> RiskSummary:
+        with self._lock:
+            return RiskSummary(collections.Counter(self._refused), list(self._first.values()),
+                               list(self._warnings), list(self._halts),
+                               {day: dict(counts) for day, counts in self._cancel_days.items()
+                                if counts}, CANCEL_THRESHOLD)
+
+    def cancels(self, instrument: str) -> int:
+        """Cancels of `instrument` sent in the trading day."""
+        book = self._codes.get(instrument.encode())
+        return book.cancels if book is not None else 0
