@@ -77,7 +77,7 @@ def replay(args: argparse.Namespace, out: TextIO) -> int:
                         progress=not args.no_progress, scenario=args.scenario,
                         continue_from=args.continue_from, pictures=not args.no_pictures,
                         log=lambda text: print(text, file=out, flush=True), strict=args.strict,
-                        journal=not args.no_journal)
+                        journal=not args.no_journal, risk=args.risk)
     for problem in result.problems:
         print(problem, file=out)
     if result.partial and "Ctrl-C" in result.partial:
@@ -105,7 +105,7 @@ def sweep(args: argparse.Namespace, out: TextIO) -> int:
                              scenario=args.scenario, scheduler=args.scheduler,
                              workers=args.workers, progress=not args.no_progress,
                              strict=args.strict, sample=args.sample, seed=args.seed,
-                             resume=args.resume,
+                             resume=args.resume, risk=args.risk,
                              log=lambda text: print(text, file=out, flush=True))
     failed = [r for r in results if not r["ok"]]
     print("Ran %d combinations in %.1f s: %d completed, %d failed." % (
@@ -135,7 +135,7 @@ def _walk_forward(args: argparse.Namespace, grid: Dict[str, List[str]], fixed: D
         args.ticks, args.strategy, grid, args.out, train, test, args.sort, fixed=fixed,
         scenario=args.scenario, scheduler=args.scheduler, workers=args.workers,
         progress=not args.no_progress, strict=args.strict, sample=args.sample, seed=args.seed,
-        resume=args.resume, log=lambda text: print(text, file=out, flush=True))
+        resume=args.resume, risk=args.risk, log=lambda text: print(text, file=out, flush=True))
     failed = done.failed
     print("Ran %d replays in %.1f s: %d completed, %d failed." % (
         len(done.results), time.monotonic() - started, len(done.results) - len(failed),
@@ -247,6 +247,11 @@ def _replay_options(parser: argparse.ArgumentParser,
                         help="refuse a tick file at the first thing its loading would normalise "
                              "(a price without a value, a snapshot older than its instrument's "
                              "last), naming the file, line and field, instead of normalising it")
+    parser.add_argument("--risk", metavar="FILE.json",
+                        help="limits of the pre-trade check that every order and cancel passes "
+                             "(see the README's Risk limits); default: the strategy's own, else "
+                             "the defaults (order size, 500 cancels an instrument a day, "
+                             "self-trades)")
     parser.add_argument("--no-progress", action="store_true", help="no progress bar")
     parser.add_argument("--no-pictures", action="store_true", help="no pictures")
 
