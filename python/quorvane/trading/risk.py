@@ -52,6 +52,7 @@ REFUSED, WARNING, HALTED, RESUMED = "refused", "warning", "halted", "resumed"
 
 _LIVE = (b"1", b"3")            # sent, or working at the exchange
 _NO_VALUE = 1e300               # CTP's "no value" prices are at or above this
+_INFINITY = float("inf")
 _QUERY_INSTRUMENT = 11402
 _DAY_ROLLING = 10001
 
@@ -114,33 +115,63 @@ class _Working:
 
     __slots__ = ("buy", "price", "lots", "opens", "resting", "marketable")
 
-    def __init__(self, order: CQVOrderField, marketable: bool) -> None:
+    def __init__(self, order: CQVOrderField, status: bytes, marketable: bool,
+                 fresh: bool) -> None:
         self.buy = order.Direction == b"0"
         self.price = order.OriginalPrice
-        self.lots = order.OriginalVolume - order.TradedVolume - order.CanceledVolume
+        # A fresh order has traded nothing yet, or the event that says so comes next.
+        self.lots = order.OriginalVolume
+        if not fresh:
+            self.lots -= order.TradedVolume + order.CanceledVolume
         self.opens = order.OffsetFlag == b"0"
-        self.resting = order.OrderStatus == b"3"
+        self.resting = status == b"3"
         self.marketable = marketable
 
 
 class _Book:
     """What the check keeps of one instrument."""
 
-    __slots__ = ("code", "exchange", "product", "limits", "info", "working", "pending", "times",
-                 "cancels", "warned", "position", "tick")
+    __slots__ = ("code", "key", "exchange", "product", "limits", "totals", "info", "cap_limit",
+                 "cap_market", "tick_size", "multiplier", "margin", "timed", "sided", "working",
+                 "buys", "sells", "sums", "pending", "times", "cancels", "warned", "position",
+                 "tick")
 
     def __init__(self, code: str, exchange: str, product: str, limits: InstrumentLimits,
-                 info: Optional[_Instrument]) -> None:
-        self.code, self.exchange, self.product = code, exchange, product
+                 totals: Optional[ProductTotals], info: Optional[_Instrument],
+                 exchange_size: bool, rate_all: bool) -> None:
+        self.code, self.key, self.exchange, self.product = code, code.encode(), exchange, product
         self.limits = limits
-        self.info = info
+        self.totals = totals                       # the product's, None when it has none
+        self.timed = rate_all or limits.orders_per_second is not None
+        self.sided = totals is not None or (limits.long, limits.short, limits.net) != (
+            None, None, None)
+        self.know(info, exchange_size)
         self.working: Dict[int, _Working] = {}     # OrderID -> its working order
+        self.buys: Dict[int, _Working] = {}        # the working buys, and the sells
+        self.sells: Dict[int, _Working] = {}
+        # Lots the working orders still trade: buying, selling, opening buys, opening sells.
+        self.sums = [0, 0, 0, 0]
         self.pending = 0                           # calls admitted and not yet placed
         self.times: "typing.Deque[float]" = collections.deque()   # admitted in the last second
         self.cancels = 0                           # cancels sent in the trading day
         self.warned = 0                            # cancel warnings told in the day (0 to 2)
         self.position: Any = None                  # the runtime's position record, once it has one
         self.tick: Any = None                      # the instrument's snapshot record, once seen
+
+    def know(self, info: Optional[_Instrument], exchange_size: bool) -> None:
+        """Takes the instrument's record: the most lots of one order, its tick and margin."""
+        self.info = info
+        caps = []
+        for most in ((info.max_limit, info.max_market) if info is not None and exchange_size
+                     else (0, 0)):
+            cap = self.limits.order_lots
+            if most > 0 and (cap is None or most < cap):
+                cap = most
+            caps.append(cap)
+        self.cap_limit, self.cap_market = caps
+        self.tick_size = info.tick if info is not None else 0.0
+        self.multiplier = info.multiplier if info is not None else 0
+        self.margin = info.margin if info is not None else 0.0
 
 
 class _Ticket:
@@ -175,10 +206,6 @@ _VERBS: Dict[str, Tuple[str, bool]] = {
     "sellClose": ("close", False), "closeLong": ("close", False), "closeShort": ("close", True)}
 
 
-def _sound(price: float) -> bool:
-    return 0.0 < price < _NO_VALUE
-
-
 def _name(text: Any) -> str:
     if text is None:
         return ""
@@ -202,7 +229,7 @@ class RiskCheck:
         self._books: Dict[Any, _Book] = {}          # instrument as the verb gave it -> book
         self._codes: Dict[bytes, _Book] = {}        # instrument code -> book
         self._ids: Dict[int, _Book] = {}            # OrderID of a working order -> its book
-        self._totals: Dict[str, ProductTotals] = {}
+        self._cash: Optional[float] = None         # usable cash, as the last order event told
         self._working = 0                           # working orders in all, and pending calls
         self._times: "typing.Deque[float]" = collections.deque()
         self.killed = False
@@ -231,7 +258,7 @@ class RiskCheck:
                 self._instruments[code] = info
                 book = self._codes.get(code.encode())
                 if book is not None:
-                    book.info = info
+                    book.know(info, self._exchange_size)
         elif event_id == _DAY_ROLLING:
             self._new_day(None)
 
@@ -262,10 +289,12 @@ class RiskCheck:
 
     def on_order(self, event_id: int, order: Optional[CQVOrderField], position: Any,
                  usable_cash: float) -> None:
+        self._cash = usable_cash
         if order is not None:
             self._seen(order)
 
     def on_trade(self, order: Optional[CQVOrderField], position: Any, usable_cash: float) -> None:
+        self._cash = usable_cash
         if order is not None:
             self._seen(order)
 
@@ -276,20 +305,37 @@ class RiskCheck:
             book = self._ids.get(order_id)
             if status in _LIVE:
                 if book is None:         # an order of an earlier session, restored
-                    self._add(self._book_of(order.StandardID, order.ExchangeID), order, False)
+                    self._add(self._book_of(order.StandardID, order.ExchangeID), order, status,
+                              False, False)
                     return
                 working = book.working[order_id]
-                working.lots = order.OriginalVolume - order.TradedVolume - order.CanceledVolume
+                lots = order.OriginalVolume - order.TradedVolume - order.CanceledVolume
+                self._count(book, working, lots - working.lots)
+                working.lots = lots
                 working.resting = working.resting or status == b"3"
             elif book is not None:
-                del book.working[order_id]
+                working = book.working.pop(order_id)
+                del (book.buys if working.buy else book.sells)[order_id]
+                self._count(book, working, -working.lots)
                 del self._ids[order_id]
                 self._working -= 1
 
-    def _add(self, book: _Book, order: CQVOrderField, marketable: bool) -> None:
-        book.working[order.OrderID] = _Working(order, marketable)
-        self._ids[order.OrderID] = book
+    def _add(self, book: _Book, order: CQVOrderField, status: bytes, marketable: bool,
+             fresh: bool) -> None:
+        working = _Working(order, status, marketable, fresh)
+        order_id = order.OrderID
+        book.working[order_id] = working
+        (book.buys if working.buy else book.sells)[order_id] = working
+        self._count(book, working, working.lots)
+        self._ids[order_id] = book
         self._working += 1
+
+    @staticmethod
+    def _count(book: _Book, working: _Working, lots: int) -> None:
+        side = 0 if working.buy else 1
+        book.sums[side] += lots
+        if working.opens:
+            book.sums[side + 2] += lots
 
     def _book_of(self, code: bytes, exchange: bytes) -> _Book:
         book = self._codes.get(code)
@@ -301,11 +347,11 @@ class RiskCheck:
         info = self._instruments.get(code)
         product = info.product if info is not None and info.product else code.rstrip(
             "0123456789")
+        totals = self.limits.totals(product)
         book = _Book(code, exchange or (info.exchange if info is not None else ""), product,
-                     self.limits.of(code, product), info)
-        self._codes[code.encode()] = book
-        if product not in self._totals:
-            self._totals[product] = self.limits.totals(product)
+                     self.limits.of(code, product), None if totals == (None, None, None) else
+                     totals, info, self._exchange_size, self._rate_all is not None)
+        self._codes[book.key] = book
         return book
 
     # Orders --------------------------------------------------------------------------------
@@ -330,14 +376,14 @@ class RiskCheck:
         if book.position is None:
             book.position = self.client.position(book.code, book.exchange or None)
         if book.tick is None:
-            book.tick = self._find_tick(book.code.encode())
-        kind, buys = _VERBS[export]
-        usable = self.client.usable_cash if kind == "ratio" else 0.0
+            book.tick = self._find_tick(book.key)
+        if self._cash is None:
+            self._cash = self.client.usable_cash
         with self._lock:
-            refusal = self._decide(book, export, kind, buys, quantity, order_type, price, usable)
-            if isinstance(refusal, _Ticket):
-                return refusal
-        self._refuse(refusal, export)
+            decided = self._decide(book, export, quantity, order_type, price)
+            if decided.__class__ is _Ticket:
+                return decided
+        self._refuse(decided, export)
         return None
 
     def _admit_all(self, export: str) -> Optional[_Ticket]:
@@ -354,38 +400,45 @@ class RiskCheck:
                 return tick
         return None
 
-    def _decide(self, book: _Book, export: str, kind: str, buys: bool, quantity: float,
-                order_type: Any, price: float, usable: float) -> Any:
+    def _decide(self, book: _Book, export: str, quantity: float, order_type: Any,
+                price: float) -> Any:
         """A _Ticket, or the refusal as (rule, instrument, limit, value, text).
         REQUIRES: the lock held."""
         code = book.code
         if self.killed:
             return ("kill_switch", code, None, None, "the kill switch is on")
-        limits, info, tick, position = book.limits, book.info, book.tick, book.position
+        kind, buys = _VERBS[export]
+        limits, tick, position = book.limits, book.tick, book.position
         source, is_limit = _TYPES.get(order_type, _DEFAULT_TYPE)
         long = short = 0
         if position is not None:
             long, short = position.LongVolume, position.ShortVolume
-        # The price the order goes at, as the runtime will set it.
         bid = ask = last = 0.0
         if tick is not None:
             bid, ask, last = tick.BidPrice1, tick.AskPrice1, tick.LastPrice
-        # Lots of the call, the lots it opens, the price it goes at.
-        if kind in ("target", "value"):
-            target: Optional[float] = quantity
+        # The call's lots, the lots it opens, the price it goes at (as the runtime sets it).
+        lots: Optional[float] = quantity
+        if kind == "lots" or kind == "open" or kind == "close":
+            pass
+        elif kind == "target" or kind == "value":
             if kind == "value":
-                target = self._lots_for(info, quantity, price if price > 0 else last)
-            if target is None:
-                lots: Optional[float] = None
-            else:
-                delta = (target if buys else -target) - (long - short)
+                lots = self._lots_for(book, quantity, price if price > 0 else last)
+            if lots is not None:
+                delta = (lots if buys else -lots) - (long - short)
                 buys, lots = delta > 0, abs(delta)
-        elif kind == "money" or kind == "ratio":
-            lots = self._lots_for(info, quantity * usable if kind == "ratio" else quantity,
-                                  price if price > 0 else (ask if buys else bid))
         else:
-            lots = quantity
-        effective = self._price_of(source, buys, price, bid, ask, last, tick)
+            amount = quantity * (self._cash or 0.0) if kind == "ratio" else quantity
+            lots = self._lots_for(book, amount, price if price > 0 else (ask if buys else bid))
+        if source == _CALLER and price > 0:
+            effective: Optional[float] = price
+        elif source == _BOUND:
+            effective = _INFINITY if buys else -_INFINITY
+        elif source == _OWN:
+            effective = (bid if buys else ask) or None
+        elif source == _LAST:
+            effective = last or None
+        else:
+            effective = (ask if buys else bid) or None
         held_against = short if buys else long
         if lots is None:
             opens = 0.0 if kind == "close" else 1.0
@@ -394,170 +447,141 @@ class RiskCheck:
         elif kind == "open":
             opens = lots
         else:
-            opens = max(0.0, lots - held_against)
-        # 1. size
-        if lots is not None and not (kind == "close" and quantity >= MAX_VOLUME):
-            cap = limits.order_lots
-            if self._exchange_size and info is not None:
-                most = info.max_limit if is_limit else info.max_market
-                if most > 0 and (cap is None or most < cap):
-                    cap = most
-            if cap is not None and lots > cap:
-                return ("order_size", code, cap, lots, "%s order of %d lots, above %d in one "
-                        "order" % (code, lots, cap))
-        # 8. daily loss: closing only
+            opens = lots - held_against if lots > held_against else 0.0
+        # order size
+        cap = book.cap_limit if is_limit else book.cap_market
+        if cap is not None and lots is not None and lots > cap and not (
+                kind == "close" and quantity >= MAX_VOLUME):
+            return ("order_size", code, cap, lots, "%s order of %d lots, above %d in one "
+                    "order" % (code, lots, cap))
+        # daily loss: closing orders only
         if self.halted and opens > 0:
             loss = self.loss
             return ("daily_loss", code, loss.limit if loss else None,
                     round(-loss.profit, 2) if loss else None,
                     "%s opens: the day's loss passed its limit, closing orders only" % code)
-        # 5. cancels of the day
-        if limits.cancels is not None and book.cancels >= limits.cancels:
-            return ("cancels", code, limits.cancels, book.cancels, "%s canceled %d times today, "
-                    "the limit is %d: no more orders of it" % (code, book.cancels, limits.cancels))
-        # 7. price collar
-        if limits.collar_ticks is not None and source == _CALLER and price > 0:
-            upper = tick.UpperLimitPrice if tick is not None else 0.0
-            lower = tick.LowerLimitPrice if tick is not None else 0.0
-            if _sound(upper) and price > upper or _sound(lower) and price < lower:
+        # cancels of the day
+        most = limits.cancels
+        if most is not None and book.cancels >= most:
+            return ("cancels", code, most, book.cancels, "%s canceled %d times today, the limit "
+                    "is %d: no more orders of it" % (code, book.cancels, most))
+        # price collar
+        collar = limits.collar_ticks
+        if collar is not None and source == _CALLER and price > 0 and tick is not None:
+            upper, lower = tick.UpperLimitPrice, tick.LowerLimitPrice
+            if 0.0 < upper < _NO_VALUE and price > upper or 0.0 < lower < _NO_VALUE and (
+                    price < lower):
                 return ("price_collar", code, upper if price > upper else lower, price,
                         "%s price %g outside the limit prices %g to %g" % (
                             code, price, lower, upper))
-            if _sound(last) and info is not None and info.tick > 0:
-                away = abs(price - last) / info.tick
-                if away > limits.collar_ticks + 1e-9:
-                    return ("price_collar", code, limits.collar_ticks, round(away, 1),
+            if 0.0 < last < _NO_VALUE and book.tick_size > 0:
+                away = abs(price - last) / book.tick_size
+                if away > collar + 1e-9:
+                    return ("price_collar", code, collar, round(away, 1),
                             "%s price %g is %.1f ticks from the last price %g, above %g" % (
-                                code, price, away, last, limits.collar_ticks))
-        # 6. self-trades
-        if self._self_trades and effective is not None and book.working:
-            for order_id, other in book.working.items():
-                if other.buy != buys and (other.resting or not other.marketable) and (
+                                code, price, away, last, collar))
+        # self-trades
+        against = book.sells if buys else book.buys
+        if against and effective is not None and self._self_trades:
+            for order_id, other in against.items():
+                if (other.resting or not other.marketable) and (
                         other.price <= effective if buys else other.price >= effective):
                     return ("self_trade", code, other.price, effective,
                             "%s %s at %g would trade with the account's own %s %d at %g" % (
                                 code, "buy" if buys else "sell", effective,
                                 "sell" if buys else "buy", order_id, other.price))
-        # 3. working orders
-        count = len(book.working) + book.pending
-        if limits.working_orders is not None and count >= limits.working_orders:
-            return ("working_orders", code, limits.working_orders, count + 1,
-                    "%s would have %d working orders, above %d" % (
-                        code, count + 1, limits.working_orders))
-        if self._working_all is not None and self._working >= self._working_all:
-            return ("working_orders", "", self._working_all, self._working + 1,
-                    "the account would have %d working orders, above %d" % (
-                        self._working + 1, self._working_all))
-        # 4. order rate
-        timed = limits.orders_per_second is not None or self._rate_all is not None
+        # working orders
+        most = limits.working_orders
+        if most is not None and len(book.working) + book.pending >= most:
+            count = len(book.working) + book.pending + 1
+            return ("working_orders", code, most, count, "%s would have %d working orders, "
+                    "above %d" % (code, count, most))
+        most = self._working_all
+        if most is not None and self._working >= most:
+            return ("working_orders", "", most, self._working + 1, "the account would have %d "
+                    "working orders, above %d" % (self._working + 1, most))
+        # order rate
+        timed = book.timed
+        now = 0.0
         if timed:
             now = self._now()
-            refusal = self._rate(book.times, limits.orders_per_second, now, code)
-            if refusal is None:
-                refusal = self._rate(self._times, self._rate_all, now, "")
-            if refusal is not None:
-                return refusal
-        # 2. position
-        if lots is not None and lots > 0:
+            for times, most, where in ((book.times, limits.orders_per_second, code),
+                                       (self._times, self._rate_all, "")):
+                while times and times[0] <= now - 1.0:
+                    times.popleft()
+                if most is not None and len(times) >= most:
+                    return ("order_rate", where, most, len(times) + 1, "%s would send %d "
+                            "orders in a second, above %d" % (where or "the account",
+                                                              len(times) + 1, most))
+        # position and margin
+        if book.sided and lots:
             refusal = self._position(book, buys, lots, opens, long, short)
             if refusal is not None:
                 return refusal
-            if self._margin_share is not None and opens > 0 and info is not None:
-                refusal = self._margin(info, opens, effective or last, usable)
-                if refusal is not None:
-                    return refusal
+        if self._margin_share is not None and opens > 0 and lots:
+            refusal = self._margin(book, opens, effective or last)
+            if refusal is not None:
+                return refusal
         book.pending += 1
         self._working += 1
         if timed:
             book.times.append(now)
             self._times.append(now)
-        marketable = effective is not None and (effective >= ask > 0 if buys else
-                                                0 < bid and effective <= bid)
+        marketable = effective is not None and (
+            (effective >= ask > 0) if buys else (0 < bid and effective <= bid))
         return _Ticket(book, marketable, timed)
 
     @staticmethod
-    def _price_of(source: int, buys: bool, price: float, bid: float, ask: float, last: float,
-                  tick: Any) -> Optional[float]:
-        if source == _CALLER and price > 0:
-            return price
-        if source == _OWN:
-            return (bid if buys else ask) or None
-        if source == _LAST:
-            return last or None
-        if source == _BOUND:
-            return float("inf") if buys else float("-inf")
-        return (ask if buys else bid) or None
-
-    @staticmethod
-    def _lots_for(info: Optional[_Instrument], amount: float, price: float) -> Optional[float]:
-        if info is None or not price > 0.010001 or not info.multiplier or not info.margin:
+    def _lots_for(book: _Book, amount: float, price: float) -> Optional[float]:
+        """The lots the runtime sizes `amount` of margin to (volume_limits.cc)."""
+        if not price > 0.010001 or not book.multiplier or not book.margin:
             return None
-        return float(int(amount / (info.multiplier * price * info.margin + 0.0001)))
-
-    @staticmethod
-    def _rate(times: "typing.Deque[float]", limit: Optional[int], now: float,
-              code: str) -> Any:
-        while times and times[0] <= now - 1.0:
-            times.popleft()
-        if limit is None or len(times) < limit:
-            return None
-        where = code or "the account"
-        return ("order_rate", code, limit, len(times) + 1, "%s would send %d orders in a "
-                "second, above %d" % (where, len(times) + 1, limit))
+        return float(int(amount / (book.multiplier * price * book.margin + 0.0001)))
 
     def _position(self, book: _Book, buys: bool, lots: float, opens: float, long: int,
                   short: int) -> Any:
         """The instrument's sides and net after the order fills, with its working orders, then
         its product's; only a figure the order raises is refused."""
-        limits, totals = book.limits, self._totals.get(book.product)
-        checks = [(book.code, (limits.long, limits.short, limits.net), long, short, [book])]
-        if totals is not None and totals != (None, None, None):
-            books = [b for b in self._codes.values() if b.product == book.product]
-            held = [b.position for b in books if b.position is not None]
-            checks.append(("product " + book.product, (totals.long, totals.short, totals.net),
-                           sum(p.LongVolume for p in held), sum(p.ShortVolume for p in held),
-                           books))
-        for where, (most_long, most_short, most_net), held_long, held_short, books in checks:
-            buying, selling, opening_buys, opening_sells = self._working_sides(books)
-            net = held_long - held_short + buying - selling
+        limits = book.limits
+        checks = [(book.code, limits.long, limits.short, limits.net, long, short, book.sums)]
+        totals = book.totals
+        if totals is not None:
+            held_long = held_short = 0
+            sums = [0, 0, 0, 0]
+            for other in self._codes.values():
+                if other.product == book.product:
+                    if other.position is not None:
+                        held_long += other.position.LongVolume
+                        held_short += other.position.ShortVolume
+                    for n in range(4):
+                        sums[n] += other.sums[n]
+            checks.append(("product " + book.product, totals.long, totals.short, totals.net,
+                           held_long, held_short, sums))
+        for where, most_long, most_short, most_net, held_long, held_short, sums in checks:
+            net = held_long - held_short + sums[0] - sums[1]
             for side, most, before, more in (
-                    ("long", most_long, held_long + opening_buys, opens if buys else 0),
-                    ("short", most_short, held_short + opening_sells, 0 if buys else opens),
+                    ("long", most_long, held_long + sums[2], opens if buys else 0),
+                    ("short", most_short, held_short + sums[3], 0 if buys else opens),
                     ("net", most_net, abs(net), abs(net + (lots if buys else -lots)) - abs(net))):
                 if most is not None and more > 0 and before + more > most:
                     return ("position", book.code, most, before + more, "%s would hold %s %d "
                             "lots, above %d" % (where, side, before + more, most))
         return None
 
-    @staticmethod
-    def _working_sides(books: List[_Book]) -> Tuple[int, int, int, int]:
-        buying = selling = opening_buys = opening_sells = 0
-        for book in books:
-            for working in book.working.values():
-                if working.buy:
-                    buying += working.lots
-                    opening_buys += working.lots if working.opens else 0
-                else:
-                    selling += working.lots
-                    opening_sells += working.lots if working.opens else 0
-        return buying, selling, opening_buys, opening_sells
-
-    def _margin(self, info: _Instrument, opens: float, price: float, usable: float) -> Any:
+    def _margin(self, book: _Book, opens: float, price: float) -> Any:
+        """Margin in use after the order opens, as a share of usable cash plus the margin."""
         used = 0.0
-        for book in self._codes.values():
-            held, tick, other = book.position, book.tick, book.info
-            if held is None or tick is None or other is None:
-                continue
-            used += ((held.LongVolume + held.ShortVolume) * tick.LastPrice * other.multiplier
-                     * other.margin)
-        more = opens * price * info.multiplier * info.margin
-        cash = usable if usable else self.client.usable_cash
-        balance = cash + used
-        if balance <= 0:
+        for other in self._codes.values():
+            held, tick = other.position, other.tick
+            if held is not None and tick is not None and other.margin:
+                used += ((held.LongVolume + held.ShortVolume) * tick.LastPrice
+                         * other.multiplier * other.margin)
+        more = opens * price * book.multiplier * book.margin
+        balance = (self._cash or 0.0) + used
+        limit = self._margin_share
+        if balance <= 0 or limit is None:
             return None
         share = (used + more) / balance
-        limit = self._margin_share
-        assert limit is not None        # only called with the rule on
         if share > limit:
             return ("margin", "", limit, round(share, 4), "margin would be %.1f%% of the "
                     "balance, above %.1f%%" % (100 * share, 100 * limit))
@@ -570,11 +594,12 @@ class RiskCheck:
             if ticket.book is not None:
                 ticket.book.pending -= 1
             for order in orders:
-                if order.OrderStatus in _LIVE and order.OrderID not in self._ids:
+                status = order.OrderStatus
+                if status in _LIVE and order.OrderID not in self._ids:
                     book = ticket.book
-                    if book is None or book.code.encode() != order.StandardID:
+                    if book is None or len(orders) > 1 and book.key != order.StandardID:
                         book = self._book_of(order.StandardID, order.ExchangeID)
-                    self._add(book, order, ticket.marketable)
+                    self._add(book, order, status, ticket.marketable, True)
 
     def _refuse(self, refusal: Tuple[str, str, Optional[float], Optional[float], str],
                 export: str) -> None:
@@ -611,7 +636,7 @@ class RiskCheck:
                         continue
                     if (export == "cancelOrderAll"
                             or export == "cancelOrderByStandardID" and args[0] is not None
-                            and book.code.encode() == args[0]
+                            and book.key == args[0]
                             or export == "cancelOrderByExchangeID" and args[0] is not None
                             and book.exchange.encode() == args[0]):
                         counted.append((book, len(book.working)))

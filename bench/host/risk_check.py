@@ -1,0 +1,119 @@
+"""Times the pre-trade check per order with every rule on, against the bare order path measured
+in the same run: the runtime's buyOpen/sellOpen export called through ctypes on the stand-in,
+with no check and no view. Orders rest (a bid far below the market and an offer far above it,
+the way a quoting strategy holds them); every round the working orders are canceled outside the
+timed part, so that each side holds up to ROUND orders as it would live. Rounds of both sides
+interleave and the fastest of each is compared, so that both meet the same phases of a shared
+machine.
+
+Printed: the bare export per order, the check alone per order (its admit and placed around the
+export, timed as the verb's added cost), the whole verb, and the check as a ratio to the export.
+
+Usage: /usr/bin/python3 bench/host/risk_check.py [ORDERS a side per round, default 20]
+with QUORVANE_LIB naming the built runtime (the stand-in's control library is found beside it).
+"""
+import os
+import sys
+import time
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+sys.path.insert(0, os.path.join(ROOT, "python"))
+
+TARGET_MICROS = 2.0       # the check's own cost per order, every rule on
+ROUNDS = 60
+INSTRUMENT, EXCHANGE = "rb2605", "SHFE"
+SCENARIO = {"tradingDay": "20260108", "instruments": [
+    {"instrumentId": INSTRUMENT, "exchangeId": EXCHANGE, "productId": "rb", "multiplier": 10,
+     "priceTick": 1, "marginRatio": 0.1, "preSettlementPrice": 3500}]}
+# Every rule on, with limits the benchmark never reaches.
+EVERY_RULE = {
+    "account": {"order_lots": 100, "working_orders": 100_000, "orders_per_second": 1_000_000,
+                "margin_share": 1000.0, "daily_loss": 1e12, "collar_ticks": 1000,
+                "cancels": 1_000_000, "cancel_warning": 1_000_000},
+    "products": {"rb": {"long": 1_000_000, "short": 1_000_000, "net": 1_000_000}},
+    "instruments": {INSTRUMENT: {"long": 1_000_000, "short": 1_000_000, "net": 1_000_000,
+                                 "working_orders": 100_000, "orders_per_second": 1_000_000}}}
+
+
+def main():
+    from quorvane import Client, sim
+    per_round = int(sys.argv[1]) if len(sys.argv) > 1 else 20
+    market = sim.Sim()
+    market.load_scenario(SCENARIO)
+    market.set_flow_control(0, 0)
+    market.set_latency(200)
+    client = Client(None, risk=EVERY_RULE, user_id="u1", password="pw", broker_id="9999",
+                    app_id="simnow_client_test", auth_code="0000000000000000",
+                    trader_front="tcp://127.0.0.1:1", md_front="tcp://127.0.0.1:2",
+                    base_path=os.path.join("/tmp", "quorvane-bench-risk-%d" % os.getpid()),
+                    task_execute_gap=20_000, loop_gap=2_000)
+    client.start(kill_signal=False)
+    assert client.wait_ready(30.0)
+    market.set_md_rate(50)
+    client.subscribe([INSTRUMENT], EXCHANGE)
+    deadline = time.monotonic() + 15
+    while client.ticks_seen < 3 and time.monotonic() < deadline:
+        time.sleep(0.01)
+    market.set_md_rate(0)
+    tick = next(iter(client._tick_views.values()))
+    bid, ask = tick.LastPrice - 200, tick.LastPrice + 200
+    lib, handle = client.lib, client.handle
+    code, exchange = INSTRUMENT.encode(), EXCHANGE.encode()
+    check = client.risk
+
+    def bare():
+        started = time.perf_counter()
+        for _ in range(per_round):
+            lib.buyOpen(handle, code, 1, b"0", bid, 0, exchange, 0)
+            lib.sellOpen(handle, code, 1, b"0", ask, 0, exchange, 0, 0)
+        return time.perf_counter() - started
+
+    def checked():
+        # The verb's path with its check and nothing else of the client: admit, export, placed.
+        view = client.order_view
+        spent = 0.0
+        for _ in range(per_round):
+            for export, price, rest in (("buyOpen", bid, (0,)), ("sellOpen", ask, (0, 0))):
+                started = time.perf_counter()
+                ticket = check.admit(export, INSTRUMENT, 1, "0", price, EXCHANGE)
+                middle = time.perf_counter()
+                order = view(getattr(lib, export)(handle, code, 1, b"0", price, 0, exchange,
+                                                  *rest))
+                after = time.perf_counter()
+                check.placed(ticket, [order] if order is not None else [])
+                spent += (middle - started) + (time.perf_counter() - after)
+        return spent
+
+    def verbs():
+        started = time.perf_counter()
+        for _ in range(per_round):
+            client.buy_open(INSTRUMENT, 1, price=bid, exchange_id=EXCHANGE)
+            client.sell_open(INSTRUMENT, 1, price=ask, exchange_id=EXCHANGE)
+        return time.perf_counter() - started
+
+    best = {"bare": float("inf"), "check": float("inf"), "verb": float("inf")}
+    for n in range(ROUNDS):
+        for name, run in sorted((("bare", bare), ("check", checked), ("verb", verbs)),
+                                key=lambda item: (hash((n, item[0])) & 0xff)):
+            spent = run()
+            best[name] = min(best[name], spent)
+            client.cancel_all()
+            time.sleep(0.02)            # the cancels' answers, outside the timed part
+    orders = 2 * per_round
+    micros = {name: 1e6 * spent / orders for name, spent in best.items()}
+    refused = client.risk.summary().refusals
+    print("orders per round: %d (%d a side, resting); rounds: %d; refused: %d" % (
+        orders, per_round, ROUNDS, refused))
+    print("bare export (buyOpen/sellOpen through ctypes): %.2f us per order" % micros["bare"])
+    print("the check alone, every rule on:                %.2f us per order, %.2fx the export"
+          % (micros["check"], micros["check"] / micros["bare"]))
+    print("the whole verb (check, export, views):         %.2f us per order, %.2fx the export"
+          % (micros["verb"], micros["verb"] / micros["bare"]))
+    print("goal: the check under %.1f us per order: %s" % (
+        TARGET_MICROS, "met" if micros["check"] < TARGET_MICROS else "NOT met"))
+    sys.stdout.flush()
+    os._exit(0 if refused == 0 else 1)
+
+
+if __name__ == "__main__":
+    main()
