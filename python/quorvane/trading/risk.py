@@ -133,8 +133,8 @@ class _Book:
 
     __slots__ = ("code", "key", "exchange", "product", "limits", "totals", "info", "cap_limit",
                  "cap_market", "tick_size", "multiplier", "margin", "timed", "sided", "working",
-                 "buys", "sells", "sums", "pending", "times", "cancels", "warned", "position",
-                 "tick")
+                 "buys", "sells", "sums", "best", "pending", "times", "cancels", "warned",
+                 "position", "tick")
 
     def __init__(self, code: str, exchange: str, product: str, limits: InstrumentLimits,
                  totals: Optional[ProductTotals], info: Optional[_Instrument],
@@ -151,6 +151,9 @@ class _Book:
         self.sells: Dict[int, _Working] = {}
         # Lots the working orders still trade: buying, selling, opening buys, opening sells.
         self.sums = [0, 0, 0, 0]
+        # The highest buy and the lowest sell an order of the other side would trade with (the
+        # working orders that rest, or will), None when to be worked out again.
+        self.best: List[Optional[float]] = [-_INFINITY, _INFINITY]
         self.pending = 0                           # calls admitted and not yet placed
         self.times: "typing.Deque[float]" = collections.deque()   # admitted in the last second
         self.cancels = 0                           # cancels sent in the trading day
@@ -312,11 +315,17 @@ class RiskCheck:
                 lots = order.OriginalVolume - order.TradedVolume - order.CanceledVolume
                 self._count(book, working, lots - working.lots)
                 working.lots = lots
-                working.resting = working.resting or status == b"3"
+                if status == b"3" and not working.resting:
+                    working.resting = True
+                    self._rests(book, working)
             elif book is not None:
                 working = book.working.pop(order_id)
                 del (book.buys if working.buy else book.sells)[order_id]
                 self._count(book, working, -working.lots)
+                if working.resting or not working.marketable:
+                    side = 0 if working.buy else 1
+                    if working.price == book.best[side]:
+                        book.best[side] = None
                 del self._ids[order_id]
                 self._working -= 1
 
@@ -327,8 +336,35 @@ class RiskCheck:
         book.working[order_id] = working
         (book.buys if working.buy else book.sells)[order_id] = working
         self._count(book, working, working.lots)
+        if working.resting or not working.marketable:
+            self._rests(book, working)
         self._ids[order_id] = book
         self._working += 1
+
+    @staticmethod
+    def _rests(book: _Book, working: _Working) -> None:
+        """A working order another of the other side would trade with."""
+        if working.buy:
+            best = book.best[0]
+            if best is not None and working.price > best:
+                book.best[0] = working.price
+        else:
+            best = book.best[1]
+            if best is not None and working.price < best:
+                book.best[1] = working.price
+
+    @staticmethod
+    def _best(book: _Book, buys: bool) -> float:
+        """The price a new order of this side would trade with the account's own at."""
+        side = 1 if buys else 0
+        best = book.best[side]
+        if best is None:
+            prices = [w.price for w in (book.sells if buys else book.buys).values()
+                      if w.resting or not w.marketable]
+            best = (min(prices) if prices else _INFINITY) if buys else (
+                max(prices) if prices else -_INFINITY)
+            book.best[side] = best
+        return best
 
     @staticmethod
     def _count(book: _Book, working: _Working, lots: int) -> None:
@@ -355,12 +391,6 @@ class RiskCheck:
         return book
 
     # Orders --------------------------------------------------------------------------------
-
-    def _now(self) -> float:
-        clock = self.client.exchange_clock
-        if clock is None:
-            return time.monotonic()
-        return clock.now_seconds or 0.0
 
     def admit(self, export: str, instrument: Any, quantity: float, order_type: Any, price: float,
               exchange_id: Any) -> Optional[_Ticket]:
@@ -481,15 +511,13 @@ class RiskCheck:
                             "%s price %g is %.1f ticks from the last price %g, above %g" % (
                                 code, price, away, last, collar))
         # self-trades
-        against = book.sells if buys else book.buys
-        if against and effective is not None and self._self_trades:
-            for order_id, other in against.items():
-                if (other.resting or not other.marketable) and (
-                        other.price <= effective if buys else other.price >= effective):
-                    return ("self_trade", code, other.price, effective,
-                            "%s %s at %g would trade with the account's own %s %d at %g" % (
-                                code, "buy" if buys else "sell", effective,
-                                "sell" if buys else "buy", order_id, other.price))
+        if effective is not None and self._self_trades and (book.sells if buys else book.buys):
+            best = self._best(book, buys)
+            if best <= effective if buys else best >= effective:
+                return ("self_trade", code, best, effective,
+                        "%s %s at %g would trade with the account's own %s at %g" % (
+                            code, "buy" if buys else "sell", effective,
+                            "sell" if buys else "buy", best))
         # working orders
         most = limits.working_orders
         if most is not None and len(book.working) + book.pending >= most:
@@ -504,15 +532,21 @@ class RiskCheck:
         timed = book.timed
         now = 0.0
         if timed:
-            now = self._now()
-            for times, most, where in ((book.times, limits.orders_per_second, code),
-                                       (self._times, self._rate_all, "")):
-                while times and times[0] <= now - 1.0:
-                    times.popleft()
-                if most is not None and len(times) >= most:
-                    return ("order_rate", where, most, len(times) + 1, "%s would send %d "
-                            "orders in a second, above %d" % (where or "the account",
-                                                              len(times) + 1, most))
+            clock = self.client.exchange_clock
+            now = time.monotonic() if clock is None else clock.now_seconds or 0.0
+            since = now - 1.0
+            times = book.times
+            while times and times[0] <= since:
+                times.popleft()
+            most = limits.orders_per_second
+            if most is not None and len(times) >= most:
+                return self._too_fast(code, most, len(times))
+            times = self._times
+            while times and times[0] <= since:
+                times.popleft()
+            most = self._rate_all
+            if most is not None and len(times) >= most:
+                return self._too_fast("", most, len(times))
         # position and margin
         if book.sided and lots:
             refusal = self._position(book, buys, lots, opens, long, short)
@@ -532,6 +566,11 @@ class RiskCheck:
         return _Ticket(book, marketable, timed)
 
     @staticmethod
+    def _too_fast(code: str, most: int, sent: int) -> Any:
+        return ("order_rate", code, most, sent + 1, "%s would send %d orders in a second, above "
+                "%d" % (code or "the account", sent + 1, most))
+
+    @staticmethod
     def _lots_for(book: _Book, amount: float, price: float) -> Optional[float]:
         """The lots the runtime sizes `amount` of margin to (volume_limits.cc)."""
         if not price > 0.010001 or not book.multiplier or not book.margin:
@@ -543,9 +582,10 @@ class RiskCheck:
         """The instrument's sides and net after the order fills, with its working orders, then
         its product's; only a figure the order raises is refused."""
         limits = book.limits
-        checks = [(book.code, limits.long, limits.short, limits.net, long, short, book.sums)]
+        refusal = self._sides(book.code, book.code, limits.long, limits.short, limits.net, long,
+                              short, book.sums, buys, lots, opens)
         totals = book.totals
-        if totals is not None:
+        if refusal is None and totals is not None:
             held_long = held_short = 0
             sums = [0, 0, 0, 0]
             for other in self._codes.values():
@@ -555,18 +595,26 @@ class RiskCheck:
                         held_short += other.position.ShortVolume
                     for n in range(4):
                         sums[n] += other.sums[n]
-            checks.append(("product " + book.product, totals.long, totals.short, totals.net,
-                           held_long, held_short, sums))
-        for where, most_long, most_short, most_net, held_long, held_short, sums in checks:
+            refusal = self._sides(book.code, "product " + book.product, totals.long,
+                                  totals.short, totals.net, held_long, held_short, sums, buys,
+                                  lots, opens)
+        return refusal
+
+    @staticmethod
+    def _sides(code: str, where: str, most_long: Optional[int], most_short: Optional[int],
+               most_net: Optional[int], held_long: int, held_short: int, sums: List[int],
+               buys: bool, lots: float, opens: float) -> Any:
+        if buys:
+            side, most, after = "long", most_long, held_long + sums[2] + opens
+        else:
+            side, most, after = "short", most_short, held_short + sums[3] + opens
+        if most is None or opens <= 0 or after <= most:
             net = held_long - held_short + sums[0] - sums[1]
-            for side, most, before, more in (
-                    ("long", most_long, held_long + sums[2], opens if buys else 0),
-                    ("short", most_short, held_short + sums[3], 0 if buys else opens),
-                    ("net", most_net, abs(net), abs(net + (lots if buys else -lots)) - abs(net))):
-                if most is not None and more > 0 and before + more > most:
-                    return ("position", book.code, most, before + more, "%s would hold %s %d "
-                            "lots, above %d" % (where, side, before + more, most))
-        return None
+            side, most, after = "net", most_net, abs(net + (lots if buys else -lots))
+            if most is None or after <= abs(net) or after <= most:
+                return None
+        return ("position", code, most, after, "%s would hold %s %d lots, above %d" % (
+            where, side, after, most))
 
     def _margin(self, book: _Book, opens: float, price: float) -> Any:
         """Margin in use after the order opens, as a share of usable cash plus the margin."""
