@@ -223,7 +223,8 @@ def risk_lines(risk: Optional[RiskSummary]) -> List[str]:
         if rule in _COUNTED:
             phrases.append(_COUNTED[rule] % risk.refused[rule])
         else:
-            phrases.append(", ".join(_phrase(d) for d in risk.first if d.rule == rule))
+            said = [_phrase(d) for d in risk.first if d.rule == rule]
+            phrases.append(", ".join(sorted(set(said), key=said.index)))
     lines = ["Risk: %d order%s refused%s" % (risk.refusals, "" if risk.refusals == 1 else "s",
                                             ": " + "; ".join(phrases) if phrases else "")]
     if risk.refused:
