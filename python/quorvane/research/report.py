@@ -301,7 +301,8 @@ def build_report(client: "Client", recorder: RunTracker, start: Optional[StartSt
     report.partial = partial
     report.start = start.describe() if start.account is not None else ""
     report.errors = client.errors
-    report.risk = client.risk.summary()
+    check = getattr(client, "risk", None)      # a client-like object may have no check
+    report.risk = check.summary() if check is not None else None
     for order in client.orders():
         status = _ORDER_OUTCOME.get(codes.char(order.OrderStatus), "Unknown")
         if status == "Filled" and order.CanceledVolume > 0:
