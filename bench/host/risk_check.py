@@ -2,7 +2,9 @@
 in the same run: the runtime's buyOpen/sellOpen export called through ctypes on the stand-in,
 with no check and no view. Orders rest (a bid far below the market and an offer far above it,
 the way a quoting strategy holds them); every round the working orders are canceled outside the
-timed part, so that each side holds up to ROUND orders as it would live. Rounds of both sides
+timed part, so that each side holds up to ROUND orders as it would live. The stand-in answers
+30 ms after each request, so that no order event competes for the interpreter while a round is
+timed. Rounds of both sides
 interleave and the fastest of each is compared, so that both meet the same phases of a shared
 machine.
 
@@ -21,6 +23,7 @@ sys.path.insert(0, os.path.join(ROOT, "python"))
 
 TARGET_MICROS = 2.0       # the check's own cost per order, every rule on
 ROUNDS = 60
+LATENCY_MICROS = 30_000
 INSTRUMENT, EXCHANGE = "rb2605", "SHFE"
 SCENARIO = {"tradingDay": "20260108", "instruments": [
     {"instrumentId": INSTRUMENT, "exchangeId": EXCHANGE, "productId": "rb", "multiplier": 10,
@@ -41,7 +44,9 @@ def main():
     market = sim.Sim()
     market.load_scenario(SCENARIO)
     market.set_flow_control(0, 0)
-    market.set_latency(200)
+    # The exchange answers after a round is timed, so that no order event runs on the trader
+    # library's thread while one is.
+    market.set_latency(LATENCY_MICROS)
     client = Client(None, risk=EVERY_RULE, user_id="u1", password="pw", broker_id="9999",
                     app_id="simnow_client_test", auth_code="0000000000000000",
                     trader_front="tcp://127.0.0.1:1", md_front="tcp://127.0.0.1:2",
@@ -97,8 +102,9 @@ def main():
                                 key=lambda item: (hash((n, item[0])) & 0xff)):
             spent = run()
             best[name] = min(best[name], spent)
+            time.sleep(2 * LATENCY_MICROS / 1e6)      # the orders' answers, then the cancels'
             client.cancel_all()
-            time.sleep(0.02)            # the cancels' answers, outside the timed part
+            time.sleep(2 * LATENCY_MICROS / 1e6)
     orders = 2 * per_round
     micros = {name: 1e6 * spent / orders for name, spent in best.items()}
     refused = client.risk.summary().refusals

@@ -115,17 +115,20 @@ class _Working:
 
     __slots__ = ("buy", "price", "lots", "opens", "resting", "marketable")
 
-    def __init__(self, order: CQVOrderField, status: bytes, marketable: bool,
-                 fresh: bool) -> None:
-        self.buy = order.Direction == b"0"
-        self.price = order.OriginalPrice
-        # A fresh order has traded nothing yet, or the event that says so comes next.
-        self.lots = order.OriginalVolume
-        if not fresh:
-            self.lots -= order.TradedVolume + order.CanceledVolume
-        self.opens = order.OffsetFlag == b"0"
-        self.resting = status == b"3"
-        self.marketable = marketable
+    def __init__(self, buy: bool, price: float, lots: int, opens: bool, resting: bool,
+                 marketable: bool) -> None:
+        self.buy, self.price, self.lots, self.opens = buy, price, lots, opens
+        self.resting, self.marketable = resting, marketable
+
+
+def _working_of(order: CQVOrderField, status: bytes, marketable: bool, fresh: bool) -> _Working:
+    """The working order a record shows; a fresh one has traded nothing yet (or the event that
+    says so comes next)."""
+    lots = order.OriginalVolume
+    if not fresh:
+        lots -= order.TradedVolume + order.CanceledVolume
+    return _Working(order.Direction == b"0", order.OriginalPrice, lots,
+                    order.OffsetFlag == b"0", status == b"3", marketable)
 
 
 class _Book:
@@ -134,7 +137,7 @@ class _Book:
     __slots__ = ("code", "key", "exchange", "product", "limits", "totals", "info", "cap_limit",
                  "cap_market", "tick_size", "multiplier", "margin", "timed", "sided", "working",
                  "buys", "sells", "sums", "best", "pending", "times", "cancels", "warned",
-                 "position", "tick")
+                 "position", "tick", "peers")
 
     def __init__(self, code: str, exchange: str, product: str, limits: InstrumentLimits,
                  totals: Optional[ProductTotals], info: Optional[_Instrument],
@@ -160,6 +163,7 @@ class _Book:
         self.warned = 0                            # cancel warnings told in the day (0 to 2)
         self.position: Any = None                  # the runtime's position record, once it has one
         self.tick: Any = None                      # the instrument's snapshot record, once seen
+        self.peers: List["_Book"] = [self]         # the books of its product, itself among them
 
     def know(self, info: Optional[_Instrument], exchange_size: bool) -> None:
         """Takes the instrument's record: the most lots of one order, its tick and margin."""
@@ -177,13 +181,9 @@ class _Book:
         self.margin = info.margin if info is not None else 0.0
 
 
-class _Ticket:
-    """An admitted call, until its orders are known."""
-
-    __slots__ = ("book", "marketable", "timed")
-
-    def __init__(self, book: Optional[_Book], marketable: bool, timed: bool) -> None:
-        self.book, self.marketable, self.timed = book, marketable, timed
+# An admitted call, until its orders are known: (its instrument's book, whether it crossed the
+# market, and (buys, price, lots) when it is one opening order of known price and lots).
+Ticket = Tuple[Optional[_Book], bool, Optional[Tuple[bool, float, int]]]
 
 
 # Price sources of the order types (order_pricing.cc): the caller's price, the own-side or
@@ -308,8 +308,8 @@ class RiskCheck:
             book = self._ids.get(order_id)
             if status in _LIVE:
                 if book is None:         # an order of an earlier session, restored
-                    self._add(self._book_of(order.StandardID, order.ExchangeID), order, status,
-                              False, False)
+                    self._add(self._book_of(order.StandardID, order.ExchangeID), order_id,
+                              _working_of(order, status, False, False))
                     return
                 working = book.working[order_id]
                 lots = order.OriginalVolume - order.TradedVolume - order.CanceledVolume
@@ -329,10 +329,7 @@ class RiskCheck:
                 del self._ids[order_id]
                 self._working -= 1
 
-    def _add(self, book: _Book, order: CQVOrderField, status: bytes, marketable: bool,
-             fresh: bool) -> None:
-        working = _Working(order, status, marketable, fresh)
-        order_id = order.OrderID
+    def _add(self, book: _Book, order_id: int, working: _Working) -> None:
         book.working[order_id] = working
         (book.buys if working.buy else book.sells)[order_id] = working
         self._count(book, working, working.lots)
@@ -387,13 +384,17 @@ class RiskCheck:
         book = _Book(code, exchange or (info.exchange if info is not None else ""), product,
                      self.limits.of(code, product), None if totals == (None, None, None) else
                      totals, info, self._exchange_size, self._rate_all is not None)
+        for other in self._codes.values():
+            if other.product == product:
+                other.peers.append(book)
+                book.peers.append(other)
         self._codes[book.key] = book
         return book
 
     # Orders --------------------------------------------------------------------------------
 
     def admit(self, export: str, instrument: Any, quantity: float, order_type: Any, price: float,
-              exchange_id: Any) -> Optional[_Ticket]:
+              exchange_id: Any) -> Optional[Ticket]:
         """Decides on one order call: a ticket to hand to placed() once the call returned, or
         None when the call is refused (the refusal told already)."""
         if instrument is None:           # closing every instrument's positions
@@ -411,16 +412,16 @@ class RiskCheck:
             self._cash = self.client.usable_cash
         with self._lock:
             decided = self._decide(book, export, quantity, order_type, price)
-            if decided.__class__ is _Ticket:
+            if len(decided) == 3:
                 return decided
         self._refuse(decided, export)
         return None
 
-    def _admit_all(self, export: str) -> Optional[_Ticket]:
+    def _admit_all(self, export: str) -> Optional[Ticket]:
         with self._lock:
             if not self.killed:
                 self._working += 1
-                return _Ticket(None, False, False)
+                return (None, False, None)
         self._refuse(("kill_switch", "", None, None, "the kill switch is on"), export)
         return None
 
@@ -432,7 +433,7 @@ class RiskCheck:
 
     def _decide(self, book: _Book, export: str, quantity: float, order_type: Any,
                 price: float) -> Any:
-        """A _Ticket, or the refusal as (rule, instrument, limit, value, text).
+        """A Ticket, or the refusal as (rule, instrument, limit, value, text).
         REQUIRES: the lock held."""
         code = book.code
         if self.killed:
@@ -563,7 +564,9 @@ class RiskCheck:
             self._times.append(now)
         marketable = effective is not None and (
             (effective >= ask > 0) if buys else (0 < bid and effective <= bid))
-        return _Ticket(book, marketable, timed)
+        seed = (buys, price, int(quantity)) if kind == "open" and source == _CALLER and (
+            price > 0) else None
+        return (book, marketable, seed)
 
     @staticmethod
     def _too_fast(code: str, most: int, sent: int) -> Any:
@@ -586,15 +589,12 @@ class RiskCheck:
                               short, book.sums, buys, lots, opens)
         totals = book.totals
         if refusal is None and totals is not None:
-            held_long = held_short = 0
-            sums = [0, 0, 0, 0]
-            for other in self._codes.values():
-                if other.product == book.product:
-                    if other.position is not None:
-                        held_long += other.position.LongVolume
-                        held_short += other.position.ShortVolume
-                    for n in range(4):
-                        sums[n] += other.sums[n]
+            held_long, held_short, sums = long, short, book.sums
+            if len(book.peers) > 1:
+                held = [p.position for p in book.peers if p.position is not None]
+                held_long = sum(p.LongVolume for p in held)
+                held_short = sum(p.ShortVolume for p in held)
+                sums = [sum(p.sums[n] for p in book.peers) for n in range(4)]
             refusal = self._sides(book.code, "product " + book.product, totals.long,
                                   totals.short, totals.net, held_long, held_short, sums, buys,
                                   lots, opens)
@@ -635,19 +635,28 @@ class RiskCheck:
                     "balance, above %.1f%%" % (100 * share, 100 * limit))
         return None
 
-    def placed(self, ticket: _Ticket, orders: List[CQVOrderField]) -> None:
+    def placed(self, ticket: Ticket, orders: List[CQVOrderField]) -> None:
         """The orders an admitted call made (none when it raised)."""
+        book, marketable, seed = ticket
         with self._lock:
             self._working -= 1
-            if ticket.book is not None:
-                ticket.book.pending -= 1
+            if book is not None:
+                book.pending -= 1
+            if seed is not None and book is not None and len(orders) == 1:
+                order = orders[0]
+                status, order_id = order.OrderStatus, order.OrderID
+                if status in _LIVE and order_id not in self._ids:
+                    buys, price, lots = seed
+                    self._add(book, order_id, _Working(buys, price, lots, True, status == b"3",
+                                                       marketable))
+                return
             for order in orders:
-                status = order.OrderStatus
-                if status in _LIVE and order.OrderID not in self._ids:
-                    book = ticket.book
-                    if book is None or len(orders) > 1 and book.key != order.StandardID:
-                        book = self._book_of(order.StandardID, order.ExchangeID)
-                    self._add(book, order, status, ticket.marketable, True)
+                status, order_id = order.OrderStatus, order.OrderID
+                if status in _LIVE and order_id not in self._ids:
+                    owner = book
+                    if owner is None or len(orders) > 1 and owner.key != order.StandardID:
+                        owner = self._book_of(order.StandardID, order.ExchangeID)
+                    self._add(owner, order_id, _working_of(order, status, marketable, True))
 
     def _refuse(self, refusal: Tuple[str, str, Optional[float], Optional[float], str],
                 export: str) -> None:
