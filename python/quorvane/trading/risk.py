@@ -548,13 +548,37 @@ class RiskCheck:
             most = self._rate_all
             if most is not None and len(times) >= most:
                 return self._too_fast("", most, len(times))
-        # position and margin
+        # position: the instrument's side and net after the order, with its working orders (a
+        # figure the order does not raise always passes), then its product's
         if book.sided and lots:
-            refusal = self._position(book, buys, lots, opens, long, short)
-            if refusal is not None:
-                return refusal
+            sums = book.sums
+            most = limits.long if buys else limits.short
+            if most is not None and opens > 0:
+                after = (long + sums[2] if buys else short + sums[3]) + opens
+                if after > most:
+                    return ("position", code, most, after, "%s would hold %s %d lots, above "
+                            "%d" % (code, "long" if buys else "short", after, most))
+            most = limits.net
+            if most is not None:
+                net = long - short + sums[0] - sums[1]
+                after = abs(net + lots if buys else net - lots)
+                if after > most and after > abs(net):
+                    return ("position", code, most, after, "%s would hold net %d lots, above "
+                            "%d" % (code, after, most))
+            if book.totals is not None:
+                refusal = self._product(book, buys, lots, opens, long, short)
+                if refusal is not None:
+                    return refusal
+        # margin
         if self._margin_share is not None and opens > 0 and lots:
-            refusal = self._margin(book, opens, effective or last)
+            used = (long + short) * last * book.multiplier * book.margin
+            if len(self._codes) > 1:
+                for other in self._codes.values():
+                    held, other_tick = other.position, other.tick
+                    if other is not book and held is not None and other_tick is not None:
+                        used += ((held.LongVolume + held.ShortVolume) * other_tick.LastPrice
+                                 * other.multiplier * other.margin)
+            refusal = self._margin(book, opens, effective or last, used)
             if refusal is not None:
                 return refusal
         book.pending += 1
@@ -580,15 +604,12 @@ class RiskCheck:
             return None
         return float(int(amount / (book.multiplier * price * book.margin + 0.0001)))
 
-    def _position(self, book: _Book, buys: bool, lots: float, opens: float, long: int,
-                  short: int) -> Any:
-        """The instrument's sides and net after the order fills, with its working orders, then
-        its product's; only a figure the order raises is refused."""
-        limits = book.limits
-        refusal = self._sides(book.code, book.code, limits.long, limits.short, limits.net, long,
-                              short, book.sums, buys, lots, opens)
+    def _product(self, book: _Book, buys: bool, lots: float, opens: float, long: int,
+                 short: int) -> Any:
+        """The product's sides and net after the order fills, with its working orders."""
         totals = book.totals
-        if refusal is None and totals is not None:
+        refusal = None
+        if totals is not None:
             held_long, held_short, sums = long, short, book.sums
             if len(book.peers) > 1:
                 held = [p.position for p in book.peers if p.position is not None]
@@ -616,14 +637,9 @@ class RiskCheck:
         return ("position", code, most, after, "%s would hold %s %d lots, above %d" % (
             where, side, after, most))
 
-    def _margin(self, book: _Book, opens: float, price: float) -> Any:
-        """Margin in use after the order opens, as a share of usable cash plus the margin."""
-        used = 0.0
-        for other in self._codes.values():
-            held, tick = other.position, other.tick
-            if held is not None and tick is not None and other.margin:
-                used += ((held.LongVolume + held.ShortVolume) * tick.LastPrice
-                         * other.multiplier * other.margin)
+    def _margin(self, book: _Book, opens: float, price: float, used: float) -> Any:
+        """Margin in use (`used`) after the order opens, as a share of usable cash plus the
+        margin."""
         more = opens * price * book.multiplier * book.margin
         balance = (self._cash or 0.0) + used
         limit = self._margin_share
