@@ -49,6 +49,8 @@ __all__ = ["RiskCheck", "RiskDecision", "RiskSummary", "RULES", "REFUSED", "WARN
 RULES = ("kill_switch", "order_size", "daily_loss", "cancels", "price_collar", "self_trade",
          "working_orders", "order_rate", "position", "margin")
 REFUSED, WARNING, HALTED, RESUMED = "refused", "warning", "halted", "resumed"
+# Rules of the whole account: the report names their first refusal once, not by instrument.
+_ACCOUNT_RULES = ("kill_switch", "daily_loss", "margin")
 
 _LIVE = (b"1", b"3")            # sent, or working at the exchange
 _NO_VALUE = 1e300               # CTP's "no value" prices are at or above this
@@ -76,7 +78,8 @@ class RiskDecision(NamedTuple):
 
 class RiskSummary(NamedTuple):
     """What the check decided over a run. refused: refusals by rule; first: the first refusal of
-    each (rule, instrument), in the order they happened; warnings and halts in order; cancels:
+    each (rule, instrument), of the account-wide rules the first of each, in the order they
+    happened; warnings and halts in order; cancels:
     trading day -> instrument -> cancels sent (a day the check was not told of is "")."""
 
     refused: "typing.Counter[str]"
@@ -681,7 +684,8 @@ class RiskCheck:
                                 self.client.now(), text)
         with self._lock:
             self._refused[rule] += 1
-            self._first.setdefault((rule, instrument), decision)
+            self._first.setdefault((rule, "" if rule in _ACCOUNT_RULES else instrument),
+                                   decision)
         self.client.hook("on_risk", decision)
 
     # Cancels -------------------------------------------------------------------------------
