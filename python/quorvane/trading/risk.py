@@ -161,7 +161,10 @@ class _Book:
         # working orders that rest, or will), None when to be worked out again.
         self.best: List[Optional[float]] = [-_INFINITY, _INFINITY]
         self.pending = 0                           # calls admitted and not yet placed
-        self.times: "typing.Deque[float]" = collections.deque()   # admitted in the last second
+        # When the last orders_per_second orders were admitted, oldest first.
+        self.times: Optional["typing.Deque[float]"] = None
+        if limits.orders_per_second is not None:
+            self.times = collections.deque(maxlen=limits.orders_per_second)
         self.cancels = 0                           # cancels sent in the trading day
         self.warned = 0                            # cancel warnings told in the day (0 to 2)
         self.position: Any = None                  # the runtime's position record, once it has one
@@ -237,7 +240,9 @@ class RiskCheck:
         self._ids: Dict[int, _Book] = {}            # OrderID of a working order -> its book
         self._cash: Optional[float] = None         # usable cash, as the last order event told
         self._working = 0                           # working orders in all, and pending calls
-        self._times: "typing.Deque[float]" = collections.deque()
+        self._times: Optional["typing.Deque[float]"] = None
+        if self._rate_all is not None:
+            self._times = collections.deque(maxlen=self._rate_all)
         self.killed = False
         self.halted = False                         # the daily loss passed its limit today
         self._day = ""
@@ -538,19 +543,16 @@ class RiskCheck:
         if timed:
             clock = self.client.exchange_clock
             now = time.monotonic() if clock is None else clock.now_seconds or 0.0
+            # Full when the oldest of the last `most` orders went within the second.
             since = now - 1.0
             times = book.times
-            while times and times[0] <= since:
-                times.popleft()
-            most = limits.orders_per_second
-            if most is not None and len(times) >= most:
-                return self._too_fast(code, most, len(times))
+            if times is not None and len(times) == times.maxlen and (
+                    not times or times[0] > since):
+                return self._too_fast(code, len(times))
             times = self._times
-            while times and times[0] <= since:
-                times.popleft()
-            most = self._rate_all
-            if most is not None and len(times) >= most:
-                return self._too_fast("", most, len(times))
+            if times is not None and len(times) == times.maxlen and (
+                    not times or times[0] > since):
+                return self._too_fast("", len(times))
         # position: the instrument's side and net after the order, with its working orders (a
         # figure the order does not raise always passes), then its product's
         if book.sided and lots:
@@ -581,14 +583,19 @@ class RiskCheck:
                     if other is not book and held is not None and other_tick is not None:
                         used += ((held.LongVolume + held.ShortVolume) * other_tick.LastPrice
                                  * other.multiplier * other.margin)
-            refusal = self._margin(book, opens, effective or last, used)
-            if refusal is not None:
-                return refusal
+            share = (used + opens * (effective or last) * book.multiplier * book.margin) / (
+                (self._cash or 0.0) + used or 1.0)
+            most_share = self._margin_share
+            if share > most_share:
+                return ("margin", "", most_share, round(share, 4), "margin would be %.1f%% of "
+                        "the balance, above %.1f%%" % (100 * share, 100 * most_share))
         book.pending += 1
         self._working += 1
         if timed:
-            book.times.append(now)
-            self._times.append(now)
+            if book.times is not None:
+                book.times.append(now)
+            if self._times is not None:
+                self._times.append(now)
         marketable = effective is not None and (
             (effective >= ask > 0) if buys else (0 < bid and effective <= bid))
         seed = (buys, price, int(quantity)) if kind == "open" and source == _CALLER and (
@@ -596,9 +603,9 @@ class RiskCheck:
         return (book, marketable, seed)
 
     @staticmethod
-    def _too_fast(code: str, most: int, sent: int) -> Any:
-        return ("order_rate", code, most, sent + 1, "%s would send %d orders in a second, above "
-                "%d" % (code or "the account", sent + 1, most))
+    def _too_fast(code: str, most: int) -> Any:
+        return ("order_rate", code, most, most + 1, "%s would send %d orders in a second, above "
+                "%d" % (code or "the account", most + 1, most))
 
     @staticmethod
     def _lots_for(book: _Book, amount: float, price: float) -> Optional[float]:
@@ -639,20 +646,6 @@ class RiskCheck:
                 return None
         return ("position", code, most, after, "%s would hold %s %d lots, above %d" % (
             where, side, after, most))
-
-    def _margin(self, book: _Book, opens: float, price: float, used: float) -> Any:
-        """Margin in use (`used`) after the order opens, as a share of usable cash plus the
-        margin."""
-        more = opens * price * book.multiplier * book.margin
-        balance = (self._cash or 0.0) + used
-        limit = self._margin_share
-        if balance <= 0 or limit is None:
-            return None
-        share = (used + more) / balance
-        if share > limit:
-            return ("margin", "", limit, round(share, 4), "margin would be %.1f%% of the "
-                    "balance, above %.1f%%" % (100 * share, 100 * limit))
-        return None
 
     def placed(self, ticket: Ticket, orders: List[CQVOrderField]) -> None:
         """The orders an admitted call made (none when it raised)."""
