@@ -335,6 +335,34 @@ class Churn(Strategy):
 '''
 
 
+# Two bids at every rb2705 snapshot (two a second of replayed time), four a second against a
+# limit of three.
+RATE = r'''
+import json
+from quorvane import Strategy
+
+
+class Rate(Strategy):
+    risk = {"instruments": {"rb2705": {"orders_per_second": 3}}}
+
+    def __init__(self, log="rate.json"):
+        self.log = log
+        self.refused = []
+
+    def on_risk(self, decision):
+        self.refused.append(str(decision.time))
+
+    def on_tick(self, tick):
+        if tick.StandardID == b"rb2705":
+            for away in (30, 31):
+                self.buy_open("rb2705", 1, price=tick.BidPrice1 - away)
+
+    def on_stop(self, reason):
+        with open(self.log, "w") as out:
+            json.dump(self.refused, out)
+'''
+
+
 class TestReplays:
     def test_a_quoting_strategy_meets_the_cancel_limit_and_the_report_counts_it(self, tmp_path,
                                                                                lib_path):
@@ -357,6 +385,30 @@ class TestReplays:
         assert counts and "m2705 50" in counts[0] and "rb2705 50" in counts[0]
         # The same limits on the replayed clock give the same bytes every run.
         assert runs[0] == runs[1]
+
+    def test_the_order_rate_runs_on_the_replayed_clock_whatever_the_pace(self, tmp_path,
+                                                                        lib_path):
+        with open(SAMPLE) as source:
+            lines = source.read().splitlines()[:401]          # 100 s of the market
+        ticks = tmp_path / "short.csv"
+        ticks.write_text("\n".join(lines) + "\n")
+        probe = tmp_path / "rate.py"
+        probe.write_text(RATE)
+        seen = []
+        for speed in ("0", "50"):
+            log = tmp_path / ("rate-%s.json" % speed)
+            done = quorvane(["replay", str(ticks), "--scenario", SCENARIO, "--strategy",
+                             str(probe), "--param", "log=%s" % log, "--speed", speed,
+                             "--out", str(tmp_path / speed)], tmp_path, lib_path)
+            assert done.returncode == 0, done.stdout + done.stderr
+            seen.append((json.loads(log.read_text()),
+                         (tmp_path / speed / "report.txt").read_text()))
+        refused, report = seen[0]
+        # Each second of replayed time turns its fourth bid away, at its second snapshot.
+        assert len(refused) == 100
+        assert refused[:2] == ["2026-12-07 09:00:00.500000", "2026-12-07 09:00:01.500000"]
+        assert "refused by rule: order_rate %d" % len(refused) in report
+        assert seen[0] == seen[1]
 
     def test_the_default_limits_leave_the_demo_as_it_was(self, tmp_path, lib_path):
         off = tmp_path / "off.json"
