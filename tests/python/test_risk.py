@@ -186,7 +186,8 @@ out["warnings"] = [h for h in watch.heard if h[0] == "warning"]
 tried("cancels", client.buy_open("rb2605", 1, price=rb - 30, exchange_id="SHFE"))
 out["cancel goes"] = client.cancel(bid)
 wait(lambda: bid.OrderStatus == b"4")
-out["bid after its cancel"] = [bid.OrderStatus.decode(), bid.CanceledVolume, client.risk.cancels("rb2605")]
+out["bid after its cancel"] = [bid.OrderStatus.decode(), bid.CanceledVolume,
+                               client.risk.cancels("rb2605")]
 
 rated = [client.sell_open("m2605", 1, price=m + 20, exchange_id="DCE") for n in range(2)]
 tried("rate", client.sell_open("m2605", 1, price=m + 20, exchange_id="DCE"))
