@@ -140,7 +140,7 @@ class _Book:
     __slots__ = ("code", "key", "exchange", "product", "limits", "totals", "info", "cap_limit",
                  "cap_market", "tick_size", "multiplier", "margin", "timed", "sided", "working",
                  "buys", "sells", "sums", "best", "pending", "times", "cancels", "warned",
-                 "position", "tick", "peers")
+                 "position", "tick", "bounds", "peers")
 
     def __init__(self, code: str, exchange: str, product: str, limits: InstrumentLimits,
                  totals: Optional[ProductTotals], info: Optional[_Instrument],
@@ -169,6 +169,7 @@ class _Book:
         self.warned = 0                            # cancel warnings told in the day (0 to 2)
         self.position: Any = None                  # the runtime's position record, once it has one
         self.tick: Any = None                      # the instrument's snapshot record, once seen
+        self.bounds: Optional[Tuple[float, float]] = None   # the day's limit prices, once read
         self.peers: List["_Book"] = [self]         # the books of its product, itself among them
 
     def know(self, info: Optional[_Instrument], exchange_size: bool) -> None:
@@ -293,6 +294,7 @@ class RiskCheck:
         with self._lock:
             for book in self._codes.values():
                 book.cancels = book.warned = 0
+                book.bounds = None
             self.halted = False
             self._day, self._day_known = trading_day or "", trading_day is not None
         if self.loss is not None:
@@ -507,7 +509,10 @@ class RiskCheck:
         # price collar
         collar = limits.collar_ticks
         if collar is not None and source == _CALLER and price > 0 and tick is not None:
-            upper, lower = tick.UpperLimitPrice, tick.LowerLimitPrice
+            bounds = book.bounds
+            if bounds is None:
+                bounds = book.bounds = (tick.UpperLimitPrice, tick.LowerLimitPrice)
+            upper, lower = bounds
             if 0.0 < upper < _NO_VALUE and price > upper or 0.0 < lower < _NO_VALUE and (
                     price < lower):
                 return ("price_collar", code, upper if price > upper else lower, price,
@@ -655,12 +660,30 @@ class RiskCheck:
             if book is not None:
                 book.pending -= 1
             if seed is not None and book is not None and len(orders) == 1:
+                # One opening order: booked as _add would, from what the check decided.
                 order = orders[0]
                 status, order_id = order.OrderStatus, order.OrderID
                 if status in _LIVE and order_id not in self._ids:
                     buys, price, lots = seed
-                    self._add(book, order_id, _Working(buys, price, lots, True, status == b"3",
-                                                       marketable))
+                    working = _Working(buys, price, lots, True, status == b"3", marketable)
+                    book.working[order_id] = working
+                    sums, best = book.sums, book.best
+                    if buys:
+                        book.buys[order_id] = working
+                        sums[0] += lots
+                        sums[2] += lots
+                        if (working.resting or not marketable) and best[0] is not None and (
+                                price > best[0]):
+                            best[0] = price
+                    else:
+                        book.sells[order_id] = working
+                        sums[1] += lots
+                        sums[3] += lots
+                        if (working.resting or not marketable) and best[1] is not None and (
+                                price < best[1]):
+                            best[1] = price
+                    self._ids[order_id] = book
+                    self._working += 1
                 return
             for order in orders:
                 status, order_id = order.OrderStatus, order.OrderID
