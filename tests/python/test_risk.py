@@ -364,6 +364,34 @@ class Rate(Strategy):
 '''
 
 
+# Buys a lot at the ask of every rb2705 snapshot while the margin allows: about ten lots of rb2705
+# (4,566 of margin each) fit in 5% of a balance of a million.
+MARGIN = r'''
+import json
+from quorvane import Strategy
+
+
+class Margin(Strategy):
+    risk = {"account": {"margin_share": 0.05}}
+
+    def __init__(self, log="margin.json"):
+        self.log = log
+        self.heard = []
+
+    def on_risk(self, decision):
+        self.heard.append([decision.rule, decision.limit, decision.value])
+
+    def on_tick(self, tick):
+        if tick.StandardID == b"rb2705" and not self.heard:
+            self.buy_open("rb2705", 1, price=tick.AskPrice1)
+
+    def on_stop(self, reason):
+        held = self.client.position("rb2705")
+        with open(self.log, "w") as out:
+            json.dump({"heard": self.heard, "long": held.LongVolume}, out)
+'''
+
+
 class TestReplays:
     def test_a_quoting_strategy_meets_the_cancel_limit_and_the_report_counts_it(self, tmp_path,
                                                                                lib_path):
@@ -440,6 +468,20 @@ class TestReplays:
         assert seen["tried"] == {"open": False, "close": True}
         assert ["refused", "daily_loss", 40] in seen["heard"]
         assert "daily_loss halted: the day's loss" in done.stdout
+
+    def test_the_margin_share_stops_opening_once_the_margin_would_pass_it(self, tmp_path,
+                                                                         lib_path):
+        probe = tmp_path / "margin.py"
+        probe.write_text(MARGIN)
+        log = tmp_path / "margin.json"
+        done = quorvane(["replay", SAMPLE, "--scenario", SCENARIO, "--strategy", str(probe),
+                         "--param", "log=%s" % log, "--out", str(tmp_path / "run")], tmp_path,
+                        lib_path)
+        assert done.returncode == 0, done.stdout + done.stderr
+        seen = json.loads(log.read_text())
+        rule, limit, value = seen["heard"][0]
+        assert rule == "margin" and limit == 0.05 and 0.05 < value < 0.056
+        assert seen["long"] == 10
 
     def test_cancel_counts_start_again_each_trading_day(self, tmp_path, lib_path):
         probe = tmp_path / "churn.py"

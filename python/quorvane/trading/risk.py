@@ -5,8 +5,8 @@ Rules, each with its limits in risk_limits.RiskLimits:
   order_size     lots of one call above the instrument's MaxLimitOrderVolume (MaxMarketOrderVolume
                  for market orders) from the instrument records the runtime loads, or a lower cap
   position       lots per instrument and per product, each side and net, after the order
-  margin         margin in use (the last price, the instrument's margin ratio) as a share of the
-                 balance (usable cash plus that margin)
+  margin         margin of the lots held and of the working opening orders (the last price, the
+                 instrument's margin ratio) as a share of the balance (usable cash plus it)
   working_orders working orders at once, per instrument and in all
   order_rate     orders in the last second of the client's clock, per instrument and in all
   cancels        cancels of an instrument in the trading day: a warning at cancel_warning and at
@@ -579,15 +579,19 @@ class RiskCheck:
                 refusal = self._product(book, buys, lots, opens, long, short)
                 if refusal is not None:
                     return refusal
-        # margin
+        # margin: of the lots held and of the working orders that open (usable cash has both
+        # taken off), at the last price
         if self._margin_share is not None and opens > 0 and lots:
-            used = (long + short) * last * book.multiplier * book.margin
+            sums = book.sums
+            used = (long + short + sums[2] + sums[3]) * last * book.multiplier * book.margin
             if len(self._codes) > 1:
                 for other in self._codes.values():
                     held, other_tick = other.position, other.tick
-                    if other is not book and held is not None and other_tick is not None:
-                        used += ((held.LongVolume + held.ShortVolume) * other_tick.LastPrice
-                                 * other.multiplier * other.margin)
+                    if other is not book and other_tick is not None:
+                        lots_in = other.sums[2] + other.sums[3] + (
+                            held.LongVolume + held.ShortVolume if held is not None else 0)
+                        used += (lots_in * other_tick.LastPrice * other.multiplier
+                                 * other.margin)
             share = (used + opens * (effective or last) * book.multiplier * book.margin) / (
                 (self._cash or 0.0) + used or 1.0)
             most_share = self._margin_share
