@@ -62,8 +62,8 @@ def write_report_page(path: _Path, title: str, report: "Report", days: Sequence[
     (the clock's seconds, equity), the candles of its ticks and the exchange clock that timed
     them (which dates the clock's seconds)."""
     charts, notes = _chart_data(fills, trips, equity, candles, _clock_origin(clock), stats)
-    body = [_header(title, report), _report_section(report, days), _statistics_section(stats),
-            _charts_section(charts, notes), _risk_section(getattr(report, "risk", None)),
+    body = [_header(title, report), '<div class="columns">\n', _report_section(report, days),
+            _statistics_section(stats), "</div>\n", _charts_section(charts, notes), _risk_section(getattr(report, "risk", None)),
             _orders_section(orders), _trips_section(fills, trips), _footer(),
             page.data_script("qv-data", charts)]
     text = page.document("Report: %s" % title, "".join(body),
@@ -186,11 +186,11 @@ def _statistics_section(stats: statistics.Stats) -> str:
     for day, profit in (stats.get("daily_profit") or {}).items():
         daily.append("<tr><th>%s</th>%s</tr>\n" % (
             page.escape(day), _stat_cell("daily_profit", profit, "%.2f" % profit, str(day))))
-    return "".join(['<section id="statistics">\n<h2>Statistics</h2>\n<div class="columns">\n'
+    return "".join(['<section id="statistics">\n<h2>Statistics</h2>\n'
                     '<table class="stats">\n<tbody>\n'] + rows +
-                   ['</tbody>\n</table>\n<table class="stats daily">\n<thead><tr><th>day</th>'
-                    '<th class="num">net profit</th></tr></thead>\n<tbody>\n'] + daily +
-                   ["</tbody>\n</table>\n</div>\n</section>\n"])
+                   ['</tbody>\n</table>\n<h3>Daily profit</h3>\n<table class="stats daily">\n'
+                    '<thead><tr><th>day</th><th class="num">net profit</th></tr></thead>\n'
+                    '<tbody>\n'] + daily + ["</tbody>\n</table>\n</section>\n"])
 
 
 def _charts_section(charts: Dict[str, Any], notes: List[str]) -> str:
