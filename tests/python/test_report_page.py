@@ -28,6 +28,7 @@ from quorvane import bars_from_csv  # noqa: E402
 from quorvane.research import stats as statistics  # noqa: E402
 from quorvane.research.report import Report  # noqa: E402
 from quorvane.web import page, write_report_page  # noqa: E402
+from quorvane.web.candles import Candles  # noqa: E402
 
 SAMPLE = ROOT / "sim" / "data" / "sample_ticks.csv"
 STRATEGY = ROOT / "examples" / "ma_cross.py"
@@ -38,7 +39,8 @@ RUN_FILES = ("report.txt", "trades.csv", "days.csv", "stats.json")
 
 def run_cli(args, cwd, lib_path):
     env = dict(os.environ, QUORVANE_LIB=lib_path, PYTHONPATH=str(ROOT / "python"))
-    done = subprocess.run([sys.executable, "-m", "quorvane", *args, "--no-progress"], env=env,
+    quiet = [] if args[0] == "generate" else ["--no-progress"]
+    done = subprocess.run([sys.executable, "-m", "quorvane", *args, *quiet], env=env,
                           cwd=str(cwd), timeout=180, capture_output=True, text=True)
     assert done.returncode == 0, done.stdout + done.stderr
     return done
@@ -60,6 +62,19 @@ def demos(tmp_path_factory, lib_path):
                                lib_path) for name, extra in runs.items()]
         for future in started:
             future.result()
+    return root
+
+
+@pytest.fixture(scope="module")
+def two_days(tmp_path_factory, lib_path):
+    """Two generated trading days of rb2705 (night sessions, breaks) replayed with no strategy."""
+    root = tmp_path_factory.mktemp("days")
+    run_cli(["generate", "--instrument", "rb2705.SHFE", "--start", "20261207", "--days", "2",
+             "--out", str(root / "days")], root, lib_path)
+    (root / "idle.py").write_text("from quorvane import Strategy\n\n\n"
+                                  "class Idle(Strategy):\n    pass\n")
+    run_cli(["replay", str(root / "days"), "--strategy", str(root / "idle.py"), "--no-pictures",
+             "--no-journal", "--out", str(root / "run")], root, lib_path)
     return root
 
 
@@ -223,6 +238,22 @@ class TestWhatThePageChanges:
                     for b in bars_from_csv(SAMPLE, 1) if b.instrument == instrument["name"]]
             assert candles == bars and bars
 
+    def test_candles_over_night_sessions_and_breaks_are_the_bars_too(self, two_days):
+        data = page_data(two_days / "run" / "report.html")
+        (instrument,) = data["instruments"]
+        c = instrument["candles"]
+        at = [datetime.datetime.utcfromtimestamp(t) for t in c["t"]]
+        candles = [(t.strftime("%H:%M:00"), o, h, l, e)
+                   for t, o, h, l, e in zip(at, c["o"], c["h"], c["l"], c["c"])]
+        bars = [(b.start, b.open, b.high, b.low, b.close)
+                for day in sorted((two_days / "days").iterdir()) for b in bars_from_csv(day, 1)]
+        assert candles == bars
+        (first, start), (second, then) = instrument["days"]
+        assert (first, second) == ("20261207", "20261208") and start == 0
+        # Monday's night session ran on Friday evening, Tuesday's on Monday's.
+        assert at[0] == datetime.datetime(2026, 12, 4, 21, 0)
+        assert at[then] == datetime.datetime(2026, 12, 7, 21, 0)
+
     def test_its_round_trips_are_those_of_the_statistics(self, demos):
         text = (demos / "first" / "report.html").read_text()
         trips = text[text.index('<section id="trips">'):]
@@ -253,6 +284,21 @@ class TestBoundedTables:
         inner = made[len('<script type="application/json" id="x">'):-len("</script>")]
         assert "</" not in inner
         assert json.loads(inner) == {"text": "</script><b>", "values": [1.5, None]}
+
+
+class TestCoarserCandles:
+    def test_a_long_run_merges_its_candles_on_the_clock(self):
+        candles = Candles()
+        for minute, price in enumerate([10, 12, 9, 11, 13, 14, 8]):
+            candles.add(3600.0 + 60 * minute, [price, price + 0.5])
+        candles.days = [("20261207", 0), ("20261208", 5)]
+        merged = candles.coarser(5)
+        assert list(merged.starts) == [3600.0, 3900.0]
+        assert list(merged.opens) == [10, 14]
+        assert list(merged.highs) == [13.5, 14.5]
+        assert list(merged.lows) == [9, 8]
+        assert list(merged.closes) == [13.5, 8.5]
+        assert merged.days == [("20261207", 0), ("20261208", 1)]
 
 
 class TestRiskSummary:

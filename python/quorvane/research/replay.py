@@ -387,12 +387,14 @@ def _replay(market: sim.Sim, client: Client, strategy: Strategy, files: List[day
     equity = EquityCurve(days.opening_balance(start), rates, recorder.multipliers,
                          recorder.started,
                          start.account.Commission if start.account is not None else 0.0)
-    exchanges = {k: i.ExchangeID.decode() for k, i in listed.items()}
-    for instruments in resolved:
-        exchanges.update({k: v for k, v in instruments.items() if k not in exchanges})
     # The page's candles, from each day's ticks once the day closed (before the curve takes them).
-    candles = MinuteCandles(lambda name: client.market_time.hours.of(
-        exchanges.get(name, ""), product_of(name))) if html else None
+    candles: Optional[MinuteCandles] = None
+    if html:
+        exchanges = {k: i.ExchangeID.decode() for k, i in listed.items()}
+        for instruments in resolved:
+            exchanges.update({k: v for k, v in instruments.items() if k not in exchanges})
+        candles = MinuteCandles(lambda name: client.market_time.hours.of(
+            exchanges.get(name, ""), product_of(name)))
     bar = progress_bar(sum(t.count for t in tick_files), progress, "tick", "replay", leave=False,
                        mininterval=0.2)
     if bar is not None:

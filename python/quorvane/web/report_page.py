@@ -63,9 +63,9 @@ def write_report_page(path: _Path, title: str, report: "Report", days: Sequence[
     them (which dates the clock's seconds)."""
     charts, notes = _chart_data(fills, trips, equity, candles, _clock_origin(clock), stats)
     body = [_header(title, report), '<div class="columns">\n', _report_section(report, days),
-            _statistics_section(stats), "</div>\n", _charts_section(charts, notes), _risk_section(getattr(report, "risk", None)),
-            _orders_section(orders), _trips_section(fills, trips), _footer(),
-            page.data_script("qv-data", charts)]
+            _statistics_section(stats), "</div>\n", _charts_section(charts, notes),
+            _risk_section(getattr(report, "risk", None)), _orders_section(orders),
+            _trips_section(fills, trips), _footer(), page.data_script("qv-data", charts)]
     text = page.document("Report: %s" % title, "".join(body),
                          [page.CHARTS_FILE, "report.js"])
     with open(path, "w", encoding="utf-8", newline="\n") as out:
