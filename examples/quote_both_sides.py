@@ -50,11 +50,16 @@ class QuoteBothSides(Strategy):
                 self.client.cancel(quote)
             return
         if net > 0:
-            self.quotes[(instrument, "ask")] = self.client.sell(
-                instrument, net, price=tick.BidPrice1, exchange_id=exchange)
+            self._closing(instrument, "ask", self.client.sell(
+                instrument, net, price=tick.BidPrice1, exchange_id=exchange))
         elif net < 0:
-            self.quotes[(instrument, "bid")] = self.client.buy(
-                instrument, -net, price=tick.AskPrice1, exchange_id=exchange)
+            self._closing(instrument, "bid", self.client.buy(
+                instrument, -net, price=tick.AskPrice1, exchange_id=exchange))
+
+    def _closing(self, instrument, side, order):
+        # None when nothing was sent (the pre-trade check refused it, say): tried again next tick.
+        if order is not None:
+            self.quotes[(instrument, side)] = order
 
     def on_order(self, event_id, order, position, usable_cash):
         if event_id == codes.INSERT_REJECTED:

@@ -3,9 +3,9 @@
     from quorvane import Client, Strategy, run_replay
 
 The trading core is `quorvane.trading` (the runtime's declarations, records, Client, Strategy and
-its order verbs, codes, timers, bars); the research tools are `quorvane.research` (replay of one or
-several days, report, statistics, pictures, sweeps, recording); `quorvane.sim` controls the
-stand-in CTP libraries. Every exception the package raises on purpose is a QuorvaneError.
+its order verbs, codes, timers, bars, the pre-trade check); the research tools are
+`quorvane.research` (replay of one or several days, report, statistics, pictures, sweeps,
+recording); `quorvane.sim` controls the stand-in CTP libraries. Every exception the package raises on purpose is a QuorvaneError.
 """
 from typing import TYPE_CHECKING, Any
 
@@ -16,6 +16,7 @@ from .trading import codes
 from .trading.bars import Bar, BarBuilder, bars_from_csv
 from .trading.client import Client, login_record, shutdown
 from .trading.fills import OrderFill
+from .trading.risk import RiskDecision
 from .trading.strategy import Strategy
 
 if TYPE_CHECKING:
@@ -23,7 +24,7 @@ if TYPE_CHECKING:
     from .research.replay import ReplayResult, run_replay
     from .sim import Sim
 
-__all__ = ["Client", "Strategy", "OrderFill", "login_record", "shutdown", "codes", "Bar",
+__all__ = ["Client", "Strategy", "OrderFill", "RiskDecision", "login_record", "shutdown", "codes", "Bar",
            "BarBuilder", "bars_from_csv", "run_replay", "ReplayResult", "load_strategy", "Sim",
            "QuorvaneError", "StartupError", "InputFileError", "SimError", "ParameterError",
            "__version__"]

@@ -77,7 +77,7 @@ def replay(args: argparse.Namespace, out: TextIO) -> int:
                         progress=not args.no_progress, scenario=args.scenario,
                         continue_from=args.continue_from, pictures=not args.no_pictures,
                         log=lambda text: print(text, file=out, flush=True), strict=args.strict,
-                        journal=not args.no_journal, html=not args.no_html)
+                        journal=not args.no_journal, risk=args.risk, html=not args.no_html)
     for problem in result.problems:
         print(problem, file=out)
     if result.partial and "Ctrl-C" in result.partial:
@@ -105,7 +105,7 @@ def sweep(args: argparse.Namespace, out: TextIO) -> int:
                              scenario=args.scenario, scheduler=args.scheduler,
                              workers=args.workers, progress=not args.no_progress,
                              strict=args.strict, sample=args.sample, seed=args.seed,
-                             resume=args.resume, html=not args.no_html,
+                             resume=args.resume, risk=args.risk, html=not args.no_html,
                              log=lambda text: print(text, file=out, flush=True))
     failed = [r for r in results if not r["ok"]]
     print("Ran %d combinations in %.1f s: %d completed, %d failed." % (
@@ -139,7 +139,7 @@ def _walk_forward(args: argparse.Namespace, grid: Dict[str, List[str]], fixed: D
         args.ticks, args.strategy, grid, args.out, train, test, args.sort, fixed=fixed,
         scenario=args.scenario, scheduler=args.scheduler, workers=args.workers,
         progress=not args.no_progress, strict=args.strict, sample=args.sample, seed=args.seed,
-        resume=args.resume, html=not args.no_html,
+        resume=args.resume, risk=args.risk, html=not args.no_html,
         log=lambda text: print(text, file=out, flush=True))
     failed = done.failed
     print("Ran %d replays in %.1f s: %d completed, %d failed." % (
@@ -252,6 +252,11 @@ def _replay_options(parser: argparse.ArgumentParser,
                         help="refuse a tick file at the first thing its loading would normalise "
                              "(a price without a value, a snapshot older than its instrument's "
                              "last), naming the file, line and field, instead of normalising it")
+    parser.add_argument("--risk", metavar="FILE.json",
+                        help="limits of the pre-trade check that every order and cancel passes "
+                             "(see the README's Risk limits); default: the strategy's own, else "
+                             "the defaults (order size, 500 cancels an instrument a day, "
+                             "self-trades)")
     parser.add_argument("--no-progress", action="store_true", help="no progress bar")
     parser.add_argument("--no-pictures", action="store_true", help="no pictures")
     parser.add_argument("--no-html", action="store_true",

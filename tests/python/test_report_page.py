@@ -302,26 +302,30 @@ class TestCoarserCandles:
 
 
 class TestRiskSummary:
-    def test_the_page_has_a_risk_table_when_the_report_has_risk_figures(self, tmp_path):
+    def test_the_page_shows_what_the_pre_trade_check_decided(self, tmp_path):
         from collections import Counter
-        from types import SimpleNamespace
+        from quorvane.trading.risk import RiskDecision, RiskSummary
         report = Report()
         stats = statistics.compute([], [], {}, 1000000.0)
-        write_report_page(tmp_path / "plain.html", "a run", report, [], stats, [], [])
-        assert '<section id="risk">' not in (tmp_path / "plain.html").read_text()
-        refusal = SimpleNamespace(rule="cancels", instrument="rb2705", action="refused",
-                                  value=500, limit=500, text="")
-        report.risk = SimpleNamespace(refused=Counter(cancels=3), first=[refusal], warnings=[],
-                                      halts=[], cancels={"20261207": {"rb2705": 502}},
-                                      threshold=500)
+        write_report_page(tmp_path / "none.html", "a run", report, [], stats, [], [])
+        assert 'id="risk"' not in (tmp_path / "none.html").read_text()
+        refusal = RiskDecision("refused", "cancels", "rb2705", 500, 500, "cancelOrder",
+                               datetime.datetime(2026, 12, 7, 10, 1, 2),
+                               "rb2705 cancels 500 of 500 <refused>")
+        warnings = [refusal._replace(action="warning", value=n) for n in range(30)]
+        report.risk = RiskSummary(Counter(cancels=3, self_trade=1), [refusal], warnings, [],
+                                  {"20261207": {"rb2705": 502}}, 500)
         write_report_page(tmp_path / "risk.html", "a run", report, [], stats, [], [])
-        risk = (tmp_path / "risk.html").read_text()
-        risk = risk[risk.index('<section id="risk">'):risk.index("</section>",
-                                                                 risk.index('id="risk"'))]
-        for shown in ("orders refused</td><td>3", "refused by cancels</td><td>3",
-                      "cancels rb2705 refused 500 of 500", "cancels rb2705 (20261207)</td><td>"
-                      "502 of 500"):
+        text = (tmp_path / "risk.html").read_text()
+        risk = text[text.index('<section id="risk">'):]
+        risk = risk[:risk.index("</section>")]
+        for shown in ("orders refused</td><td>4", "refused by cancels</td><td>3",
+                      "refused by self_trade</td><td>1",
+                      "2026-12-07 10:01:02 rb2705 cancels 500 of 500 &lt;refused&gt;",
+                      "cancels rb2705 (20261207)</td><td>502 of 500", "20 of 30 rows shown"):
             assert shown in risk
+        assert risk.index("by cancels") < risk.index("by self_trade")
+        assert risk.count("<td>warning</td>") == 20
 
 
 class TestVendoredCharts:

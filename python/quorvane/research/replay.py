@@ -26,6 +26,7 @@ from ..errors import InputFileError, ParameterError, QuorvaneError, StartupError
 from ..trading import records
 from ..trading.client import Client
 from ..trading.journal import journal_name
+from ..trading.risk_limits import RiskLimits, Source
 from ..trading.market_time import EVENING, MORNING, MarketTime, evening_of_action_day, product_of
 from ..trading.strategy import Strategy
 from ..trading.timers import tick_seconds
@@ -285,7 +286,7 @@ def run_replay(strategy: Union[Strategy, _Path],
                continue_from: Optional[_Path] = None, pictures: bool = True,
                timeout: Optional[float] = None,
                log: Optional[Callable[[str], Any]] = None, strict: bool = False,
-               journal: bool = True, html: bool = True) -> ReplayResult:
+               journal: bool = True, risk: Source = None, html: bool = True) -> ReplayResult:
     """Replays a tick file through `strategy` (a Strategy, or a "file.py[:Class]" location built
     with `params`) on the exchange of `scenario` (a JSON file; None: the stand-in's built-in one).
     `ticks` may also be a list of files or folders holding one trading day each: they are played
@@ -298,9 +299,11 @@ def run_replay(strategy: Union[Strategy, _Path],
     snapshot pushed again with an older time) is normalised and counted in the report; `strict`
     refuses such a file instead. With `journal`, the run keeps the journal of its days in its
     folder (journal-YYYYMMDD.sqlite; it changes nothing else the run writes); with `html`, its
-    page, report.html (likewise). Raises an
-    InputFileError, ParameterError or StartupError (each a QuorvaneError), or OSError, before
-    the replay when the inputs are refused."""
+    page, report.html (likewise). `risk` holds the limits of the pre-trade check (a mapping or a
+    JSON file, over the strategy class's own; trading.risk_limits), which the replay applies on
+    the replayed market's clock as a live client would. Raises an InputFileError,
+    ParameterError or StartupError (each a QuorvaneError), or OSError, before the replay when the
+    inputs are refused."""
     log = log or (lambda text: print(text, flush=True))
     if isinstance(strategy, (str, os.PathLike)):
         strategy = load_strategy(strategy, params)
@@ -308,6 +311,7 @@ def run_replay(strategy: Union[Strategy, _Path],
         raise ParameterError("params are for a strategy given by its location")
     locations = list(ticks) if isinstance(ticks, (list, tuple)) else [ticks]
     files = _day_files(locations)
+    limits = RiskLimits(type(strategy).risk, risk)      # refused before anything runs
 
     market = sim.Sim()
     if scenario:
@@ -332,7 +336,7 @@ def run_replay(strategy: Union[Strategy, _Path],
     if folder.replaced:
         log("Replacing the earlier run's files in %s" % folder.path)
 
-    client = Client(strategy, base_path=folder.flow, **DEMO_LOGIN)
+    client = Client(strategy, base_path=folder.flow, risk=limits.as_dict(), **DEMO_LOGIN)
     client.use_exchange_time()
     if journal:
         client.keep_journal(folder.path, source="replay")
@@ -375,6 +379,8 @@ def _replay(market: sim.Sim, client: Client, strategy: Strategy, files: List[day
               for i in client.query(11402, records.CThostFtdcInstrumentField)}
     resolved = [t.instruments for t in tick_files]
     rates = commission_rates(client)
+    if client.risk.loss is not None:
+        client.risk.loss.rates = rates
     start = StartState.query(client, kept_from=cast(
         Optional[str], continue_from and os.path.basename(os.path.abspath(continue_from))))
     if files[0].trading_day is None and start.account is not None:

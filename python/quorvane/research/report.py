@@ -12,6 +12,7 @@ from typing import TYPE_CHECKING, Any, Dict, Iterable, List, Mapping, Optional, 
 from typing import Tuple, Type, TypeVar, Union
 
 from ..trading import codes
+from ..trading.risk import RiskDecision, RiskSummary
 from ..trading.records import (CThostFtdcInvestorPositionField, CThostFtdcTradeField,
                                CThostFtdcTradingAccountField)
 from .stats import exchange_order
@@ -124,6 +125,8 @@ class Report:
         self.balance = 0.0
         self.checks: List[Check] = []
         self.errors = 0
+        # what the pre-trade check decided (None: a report of no client)
+        self.risk: Optional[RiskSummary] = None
         # the run's trades, as the exchange records them
         self.trades: List[CThostFtdcTradeField] = []
 
@@ -153,6 +156,7 @@ class Report:
             lines.append(self.normalised)
         lines += ["Orders: %d placed (%s)" % (sum(self.orders.values()), ", ".join(
                       "%d %s" % (n, status) for status, n in sorted(self.orders.items()))),
+                  *risk_lines(self.risk),
                   "Fills: %d, %d lots" % (self.fills, self.fill_volume),
                   "Positions at the end: %s" % self.positions_text(),
                   "Fees: %.2f" % self.fees,
@@ -165,6 +169,95 @@ class Report:
             lines.append("  %-34s host %-16s exchange %-16s %s" % (
                 what, figure_text(mine), figure_text(theirs), "agrees" if ok else "DIFFERS"))
         return "\n".join(lines) + "\n"
+
+
+# How each rule's refusals and warnings read, from the first of each instrument: (rule, its
+# figure at the instrument, in all). A rule missing here reads as its name and figures.
+_RULE_WORDS = {
+    "order_size": ("%(at)s order size %(value)s of %(limit)s", None),
+    "position": ("%(at)s position %(value)s of %(limit)s", None),
+    "margin": (None, "margin %(value)s of %(limit)s of the balance"),
+    "working_orders": ("%(at)s working orders %(value)s of %(limit)s",
+                       "working orders %(value)s of %(limit)s in all"),
+    "order_rate": ("%(at)s orders %(value)s of %(limit)s a second",
+                   "orders %(value)s of %(limit)s a second in all"),
+    "cancels": ("%(at)s cancels %(value)s of %(limit)s", None),
+    "price_collar": ("%(at)s price %(value)s of %(limit)s", None),
+    "daily_loss": ("daily loss %(value)s of %(limit)s", "daily loss %(value)s of %(limit)s"),
+    "kill_switch": ("kill switch", "kill switch"),
+}
+# Rules counted rather than shown by instrument.
+_COUNTED = {"self_trade": "self-trades prevented %d"}
+
+
+def _figure(rule: str, value: Optional[float]) -> str:
+    if value is None:
+        return "n/a"
+    if rule == "margin":
+        return "%.1f%%" % (100 * value)
+    if rule == "daily_loss":
+        return "%.2f" % value
+    return "%g" % value
+
+
+def _phrase(decision: RiskDecision) -> str:
+    by_instrument, in_all = _RULE_WORDS.get(decision.rule, (None, None))
+    words = by_instrument if decision.instrument else in_all
+    if words is None:
+        words = "%(rule)s %(at)s %(value)s of %(limit)s"
+    return (words % {"at": decision.instrument, "rule": decision.rule,
+                     "value": _figure(decision.rule, decision.value),
+                     "limit": _figure(decision.rule, decision.limit)}).replace("  ", " ").strip()
+
+
+def risk_lines(risk: Optional[RiskSummary]) -> List[str]:
+    """The report's lines on the pre-trade check; none when it neither refused nor warned.
+
+        Risk: 312 orders refused: rb2705 cancels 500 of 500; self-trades prevented 4
+          refused by rule: cancels 308, self_trade 4
+          warnings by rule: cancels 2 (rb2705 cancels 400 of 500, rb2705 cancels 500 of 500)
+          cancels in the trading day, against the exchange's threshold of 500: rb2705 502
+    """
+    if risk is None or not (risk.refusals or risk.warnings or risk.halts):
+        return []
+    phrases: List[str] = []
+    for rule in sorted({d.rule for d in risk.first}, key=_rule_order):
+        if rule in _COUNTED:
+            phrases.append(_COUNTED[rule] % risk.refused[rule])
+        else:
+            said = [_phrase(d) for d in risk.first if d.rule == rule]
+            phrases.append(", ".join(sorted(set(said), key=said.index)))
+    lines = ["Risk: %d order%s refused%s" % (risk.refusals, "" if risk.refusals == 1 else "s",
+                                            ": " + "; ".join(phrases) if phrases else "")]
+    if risk.refused:
+        lines.append("  refused by rule: " + ", ".join(
+            "%s %d" % (rule, risk.refused[rule]) for rule in sorted(risk.refused,
+                                                                   key=_rule_order)))
+    if risk.warnings:
+        rules = sorted({d.rule for d in risk.warnings}, key=_rule_order)
+        lines.append("  warnings by rule: " + "; ".join(
+            "%s %d (%s)" % (rule, sum(1 for d in risk.warnings if d.rule == rule),
+                            ", ".join(_phrase(d) for d in risk.warnings if d.rule == rule))
+            for rule in rules))
+    for halt in risk.halts:
+        lines.append("  %s %s: %s" % (halt.rule, halt.action, halt.text))
+    counts: Dict[str, Tuple[int, str]] = {}
+    for day, by_instrument in sorted(risk.cancels.items()):
+        for instrument, count in by_instrument.items():
+            if count > counts.get(instrument, (-1, ""))[0]:
+                counts[instrument] = (count, day)
+    if counts:
+        several = len(risk.cancels) > 1
+        lines.append("  cancels in the trading day, against the exchange's threshold of %d: %s" % (
+            risk.threshold, ", ".join(
+                "%s %d%s" % (instrument, count, " (%s)" % day if several and day else "")
+                for instrument, (count, day) in sorted(counts.items()))))
+    return lines
+
+
+def _rule_order(rule: str) -> int:
+    from ..trading.risk import RULES
+    return RULES.index(rule) if rule in RULES else len(RULES)
 
 
 # How an order ended, by OrderStatus; a finished order with canceled volume counts as Canceled.
@@ -219,6 +312,8 @@ def build_report(client: "Client", recorder: RunTracker, start: Optional[StartSt
     report.partial = partial
     report.start = start.describe() if start.account is not None else ""
     report.errors = client.errors
+    check = getattr(client, "risk", None)      # a client-like object may have no check
+    report.risk = check.summary() if check is not None else None
     for order in client.orders():
         status = order_outcome(order)
         report.orders[status] = report.orders.get(status, 0) + 1

@@ -57,8 +57,9 @@ class Result(TypedDict, total=False):
 
 
 # The arguments of run_combination for one replay: (files, strategy, params, fixed,
-# scenario, out_dir, strict).
-Task = Tuple[List[_PathArg], str, Dict[str, str], Dict[str, Any], Optional[str], str, bool]
+# scenario, out_dir, strict, risk file).
+Task = Tuple[List[_PathArg], str, Dict[str, str], Dict[str, Any], Optional[str], str, bool,
+             Optional[str]]
 
 
 def label(params: Mapping[str, Any]) -> str:
@@ -87,11 +88,14 @@ def _file_stamp(path: Optional[str]) -> Optional[List[Any]]:
 
 def _inputs(task: Task) -> Dict[str, Any]:
     """What a combination's replay depends on, as JSON values."""
-    files, strategy, params, fixed, scenario, _, strict = task
-    return json.loads(json.dumps({
-        "files": [_file_stamp(str(f)) for f in files],
-        "strategy": [strategy, _file_stamp(strategy.partition(":")[0])],
-        "params": params, "fixed": fixed, "scenario": _file_stamp(scenario), "strict": strict}))
+    files, strategy, params, fixed, scenario, _, strict, risk = task
+    inputs = {"files": [_file_stamp(str(f)) for f in files],
+              "strategy": [strategy, _file_stamp(strategy.partition(":")[0])],
+              "params": params, "fixed": fixed, "scenario": _file_stamp(scenario),
+              "strict": strict}
+    if risk is not None:
+        inputs["risk"] = _file_stamp(risk)
+    return json.loads(json.dumps(inputs))
 
 
 def _write_atomically(path: str, text: str) -> None:
@@ -146,14 +150,16 @@ if sys.platform.startswith("linux"):
 
 def run_combination(files: Sequence[_PathArg], strategy: str, params: Mapping[str, str],
                     fixed: Mapping[str, Any], scenario: Optional[str], out_dir: str,
-                    strict: bool = False, timeout: float = 3600.0, html: bool = True) -> Result:
+                    strict: bool = False, risk: Optional[str] = None,
+                    timeout: float = 3600.0, html: bool = True) -> Result:
     """Replays one combination in a new interpreter; returns {"params", "ok", "stats", "error",
     "seconds", "out"}. A replay that ended by itself (with its statistics, or with its error)
     leaves its result in out_dir/result.json, which finished() reads. `html`: the replay writes
     its page, report.html (which changes no result). Runs on a Dask worker, so it never
     raises."""
     started = time.monotonic()
-    task: Task = (list(files), strategy, dict(params), dict(fixed), scenario, out_dir, strict)
+    task: Task = (list(files), strategy, dict(params), dict(fixed), scenario, out_dir, strict,
+                  risk)
     result: Result = {"params": params, "ok": False, "stats": None, "error": None, "out": out_dir}
     command = [sys.executable, "-m", "quorvane", "replay", *files, "--strategy", strategy,
                "--out", out_dir, "--no-progress", "--no-pictures"]
@@ -163,6 +169,8 @@ def run_combination(files: Sequence[_PathArg], strategy: str, params: Mapping[st
         command += ["--scenario", scenario]
     if strict:
         command.append("--strict")
+    if risk:
+        command += ["--risk", risk]
     if not html:
         command.append("--no-html")
     env = dict(os.environ)
@@ -208,16 +216,17 @@ def sweep(files: Iterable[_PathArg], strategy: _PathArg, grid: Mapping[str, Sequ
           workers: Optional[int] = None, progress: bool = True,
           log: Callable[[str], Any] = print, strict: bool = False,
           sample: Optional[int] = None, seed: int = 1, resume: bool = False,
-          html: bool = True) -> List[Result]:
+          risk: Optional[_PathArg] = None, html: bool = True) -> List[Result]:
     """Runs every combination of the grid, or `sample` of them drawn with `seed`
     (grids.combinations); returns the results in grid order. `strict` refuses tick files that
     loading would normalise, as `replay --strict` does. `resume` replays only the combinations
     without a finished result in out_dir from an earlier sweep of the same inputs; without it,
-    earlier results there are forgotten and every combination is replayed. `html`: each replay
-    writes its page."""
+    earlier results there are forgotten and every combination is replayed. `risk` names the
+    limits file of every replay's pre-trade check (replay --risk). `html`: each replay writes
+    its page."""
     combos = combinations(grid, sample, seed)
     out_dir = os.path.abspath(out_dir)
-    setup = Setup(files, strategy, fixed, scenario, strict)
+    setup = Setup(files, strategy, fixed, scenario, strict, risk)
     tasks = [setup.task(params, os.path.join(out_dir, "runs", label(params))) for params in combos]
     return execute(tasks, out_dir, "Sweeping %d combinations" % len(tasks), scheduler=scheduler,
                    workers=workers, progress=progress, log=log, resume=resume, html=html)
@@ -225,22 +234,27 @@ def sweep(files: Iterable[_PathArg], strategy: _PathArg, grid: Mapping[str, Sequ
 
 class Setup:
     """What every replay of a sweep shares: the tick files, the strategy, the fixed parameters,
-    the scenario and strictness, with absolute paths as the workers read them."""
+    the scenario, strictness and the risk limits file, with absolute paths as the workers read
+    them. A risk file it cannot take is refused here, before any replay."""
 
     def __init__(self, files: Iterable[_PathArg], strategy: _PathArg,
                  fixed: Optional[Mapping[str, Any]] = None, scenario: Optional[_PathArg] = None,
-                 strict: bool = False) -> None:
+                 strict: bool = False, risk: Optional[_PathArg] = None) -> None:
         self.files: List[_PathArg] = [os.path.abspath(f) for f in files]
         self.strategy = _absolute_strategy(strategy)
         self.fixed = dict(fixed or {})
         self.scenario = os.path.abspath(scenario) if scenario else None
         self.strict = strict
+        self.risk = os.path.abspath(risk) if risk else None
+        if self.risk is not None:
+            from ..trading.risk_limits import RiskLimits
+            RiskLimits(self.risk)
 
     def task(self, params: Mapping[str, str], out_dir: str,
              files: Optional[Sequence[_PathArg]] = None) -> Task:
         """The replay of `params` on these files (default: all of them) into out_dir."""
         return (list(self.files if files is None else files), self.strategy, dict(params),
-                dict(self.fixed), self.scenario, out_dir, self.strict)
+                dict(self.fixed), self.scenario, out_dir, self.strict, self.risk)
 
 
 def _absolute_strategy(location: _PathArg) -> str:

@@ -124,17 +124,19 @@ def walk_forward(files: Iterable[_PathArg], strategy: _PathArg, grid: Mapping[st
                  scheduler: Optional[str] = None, workers: Optional[int] = None,
                  progress: bool = True, log: Callable[[str], Any] = print, strict: bool = False,
                  sample: Optional[int] = None, seed: int = 1,
-                 resume: bool = False, html: bool = True) -> WalkForward:
+                 resume: bool = False, risk: Optional[_PathArg] = None,
+                 html: bool = True) -> WalkForward:
     """Walks the grid (or `sample` combinations of it drawn with `seed`) forward over the day
     files, TRAIN:TEST trading days a window, choosing by `key`; writes each window's train table
     (windows/NN/train.csv), walk_forward.csv and walk_forward_stats.json into out_dir, and each
     replay's files under windows/ (with its page when `html`). `resume` keeps the replays
-    finished before, as sweep does."""
+    finished before, as sweep does; `risk` names the limits file of every replay (replay
+    --risk)."""
     if key not in COLUMNS:
         raise ParameterError("--sort takes one of %s" % ", ".join(COLUMNS))
     combos = combinations(grid, sample, seed)
     out_dir = os.path.abspath(out_dir)
-    setup = Setup(files, strategy, fixed, scenario, strict)
+    setup = Setup(files, strategy, fixed, scenario, strict, risk)
     ordered_days = day_files(setup.files)
     plan = windows(ordered_days, train, test)
     width = len(str(len(plan)))

@@ -12,6 +12,7 @@ import collections
 import ctypes
 import datetime
 import os
+import signal
 import sys
 import threading
 import time
@@ -25,6 +26,8 @@ from .fills import FillLedger, fill_of
 from .journal import Journal
 from .market_time import MarketTime, Session
 from .orders import Code, Order, OrderVerbs, Text, _code, _text
+from .risk import RiskCheck
+from .risk_limits import RiskLimits, Source
 from .strategy import Strategy
 from .timers import ExchangeClock, Timers, wall_seconds
 
@@ -146,6 +149,21 @@ def shutdown(code: int = 0) -> NoReturn:
         os._exit(code)
 
 
+def _install_kill_signal() -> None:
+    """SIGUSR1 trips the kill switch of every client, from a thread of its own: the signal may
+    come while the main thread is inside a check."""
+    if threading.current_thread() is not threading.main_thread():
+        return
+    if signal.getsignal(signal.SIGUSR1) is not signal.SIG_DFL:
+        return
+
+    def killed(signum: int, frame: Any) -> None:
+        for client in list(_clients):
+            threading.Thread(target=client.kill, args=("SIGUSR1",), name="quorvane-kill",
+                             daemon=True).start()
+    signal.signal(signal.SIGUSR1, killed)
+
+
 def shared_runtime(path: Optional[str] = None) -> runtime.Runtime:
     """The one loaded runtime of this process (the library keeps process-wide state)."""
     global _runtime
@@ -165,12 +183,16 @@ class Client(OrderVerbs):
     client.run()              # until Ctrl-C or client.stop()
 
     With run_dir, the client keeps the journal of its days in that folder (journal.py).
+    `risk` holds the limits of the pre-trade check (risk.py) that every order and cancel passes:
+    a mapping or a JSON file's path, over the strategy class's own `risk`; the defaults
+    without either. ParameterError or InputFileError when a limit cannot be taken.
     """
 
     def __init__(self, strategy: Optional[Strategy] = None, client_index: int = 0,
                  quiet: bool = True, library: Optional[str] = None,
-                 run_dir: Optional[str] = None, **login: Any) -> None:
+                 run_dir: Optional[str] = None, risk: Source = None, **login: Any) -> None:
         self.strategy = strategy or Strategy()
+        limits = RiskLimits(type(self.strategy).risk, risk)
         self.strategy.client = self
         self.client_index = client_index
         self.login = login_record(**login)
@@ -204,6 +226,12 @@ class Client(OrderVerbs):
         self._tick_thread: Optional[int] = None
         self._observers: List[Any] = []
         self._sent_observers: List[Any] = []    # observers with on_order_sent
+        # The pre-trade check sees every event first, so that a handler's orders meet the
+        # state the event left.
+        self.risk = RiskCheck(self, limits)
+        self.add_observer(self.risk)
+        if self.risk.loss is not None:
+            self.add_observer(self.risk.loss)
         self.ticks_seen = 0
         self.events_seen: typing.Counter[int] = collections.Counter()
         # The market's hours and calendar, and what a replay tells of its days: the clock, the
@@ -446,15 +474,31 @@ class Client(OrderVerbs):
 
     # Life cycle ----------------------------------------------------------------------------------
 
-    def start(self, loop: bool = True) -> "Client":
+    def start(self, loop: bool = True, kill_signal: Optional[bool] = None) -> "Client":
         """init (raises runtime.InitError), then the runtime's loop on a daemon thread. Start every
-        client of the process before the first loop: clients made later get no worker."""
+        client of the process before the first loop: clients made later get no worker.
+        kill_signal: SIGUSR1 trips every client's kill switch (None: when trading live, not in a
+        replay); the handler is installed from the main thread only, and only over the
+        signal's default action."""
         self.raw = self.runtime.init(self.client_index, self.login, self._on_order_event,
                                      self._on_response, self._on_loop, self._on_snapshot)
         self.handle = self.raw.handle
+        if kill_signal is None:
+            kill_signal = self.exchange_clock is None
+        if kill_signal:
+            _install_kill_signal()
         if loop:
             _start_loop(self.lib)
         return self
+
+    def kill(self, reason: str = "the kill switch") -> None:
+        """Trips the kill switch: every working order is canceled and every order refused until
+        reset_kill(). The strategy's on_risk hears of it."""
+        self.risk.kill(reason)
+
+    def reset_kill(self) -> None:
+        """Lets orders go again after kill()."""
+        self.risk.reset_kill()
 
     def wait_ready(self, timeout: float = 30.0) -> bool:
         """True once the session is ready (event 10002)."""
@@ -546,23 +590,28 @@ class Client(OrderVerbs):
     def _quorvane_order(self, export: str, instrument: Text, quantity: Union[int, float],
                         order_type: Code, price: float, mark: int, exchange_id: Text,
                         *rest: Any) -> Order:
-        return self._placed(getattr(self.lib, export)(
-            self.handle, _text(instrument), quantity, _code(order_type), price, mark,
-            _text(exchange_id), *rest))
+        ticket = self.risk.admit(export, instrument, quantity, order_type, price, exchange_id)
+        if ticket is None:
+            return None
+        made: List[records.CQVOrderField] = []
+        try:
+            order = self.order_view(getattr(self.lib, export)(
+                self.handle, _text(instrument), quantity, _code(order_type), price, mark,
+                _text(exchange_id), *rest))
+            if order is not None:
+                made = self.chain(order)
+                self._orders.extend(made)
+                for observer in self._sent_observers:
+                    for each in made:
+                        self._call(observer, "on_order_sent", (each,))
+        finally:
+            self.risk.placed(ticket, made)
+        return order
 
     def _quorvane_cancel(self, export: str, *args: Any) -> int:
         result: int = getattr(self.lib, export)(self.handle, *args)
+        self.risk.cancelled(export, args, result)
         return result
-
-    def _placed(self, address: Optional[int]) -> Order:
-        order = self.order_view(address)
-        if order is not None:
-            made = self.chain(order)
-            self._orders.extend(made)
-            for observer in self._sent_observers:
-                for each in made:
-                    self._call(observer, "on_order_sent", (each,))
-        return order
 
     def chain(self, order: Optional[records.CQVOrderField]) -> List[records.CQVOrderField]:
         """Every order one call made, starting at the record it returned (NextOrder links)."""

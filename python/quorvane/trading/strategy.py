@@ -11,7 +11,7 @@ position's spin locks while it delivers that order's event.
 import datetime
 import sys
 import traceback
-from typing import TYPE_CHECKING, Any, Callable, Optional
+from typing import TYPE_CHECKING, Any, Callable, Mapping, Optional
 
 from .orders import Order, OrderVerbs
 from .records import CQVMarketDataField, CQVOrderField, CQVPositionField
@@ -21,6 +21,7 @@ if TYPE_CHECKING:
     from .client import Client
     from .fills import OrderFill
     from .market_time import Session
+    from .risk import RiskDecision
     from .timers import Timer
 
 __all__ = ["Strategy"]
@@ -43,6 +44,7 @@ class Strategy(OrderVerbs):
       each turn of the worker when ready -> on_loop()
       a trading session of the ticks begins or ends -> on_session_start(session),
                                                      on_session_end(session)
+      an order refused by the pre-trade check, a warning of it, a halt -> on_risk(decision)
       the end of the run, however it ends -> on_stop(reason)
     A handler that raises is reported through on_error and event delivery carries on.
 
@@ -55,6 +57,9 @@ class Strategy(OrderVerbs):
     """
 
     client: Optional["Client"] = None
+    # Limits of the pre-trade check for this strategy (risk_limits.RiskLimits: the shape of a
+    # risk file); a client's or a command's own limits go over them.
+    risk: Optional[Mapping[str, Any]] = None
     # Ticks a replay will deliver (set by the replay before it starts); None when trading live.
     ticks_expected: Optional[int] = None
     # The client's ticks_seen when the replayed day began (a run of several days).
@@ -108,6 +113,12 @@ class Strategy(OrderVerbs):
 
     def on_loop(self) -> None:
         pass
+
+    def on_risk(self, decision: "RiskDecision") -> None:
+        """The pre-trade check refused an order (the verb returned None), warned (cancels
+        nearing the day's limit) or halted trading (the daily loss, the kill switch): a
+        RiskDecision with the rule, the instrument, the limit and the value that met it. Called on
+        the thread of the verb or event that caused it, with no lock of the check held."""
 
     # Bars of `bar_minutes` minutes, by exchange time and cut at the breaks, built from the ticks
     # when on_bar is overridden (quorvane.bars); each finished bar arrives before the tick that

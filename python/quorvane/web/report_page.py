@@ -1,8 +1,8 @@
 """report.html: a run's page, one file that opens from disk with no network. It holds the report's
 figures and checks, the table by day, every statistic, the equity curve with its drawdown
 beneath, the daily profit, a candlestick chart of each instrument (1-minute candles, zoomable over
-a day or the whole run) with each fill marked and its round trip shown on hover, the risk summary
-when the report has one, and the tables of orders and round trips.
+a day or the whole run) with each fill marked and its round trip shown on hover, the pre-trade
+check's summary, and the tables of orders and round trips.
 
 Every statistic is an element with data-stat (its key in stats.json) and data-value (its value as
 stats.json writes it, in JSON); its text is the value as report.txt prints it. The daily profits
@@ -21,6 +21,7 @@ from typing import Union
 from ..research import stats as statistics
 from ..research.report import figure_text, order_outcome
 from ..trading import codes
+from ..trading.risk import RULES
 from ..trading.timers import tick_seconds
 from . import page
 from .candles import MinuteCandles
@@ -29,6 +30,7 @@ if TYPE_CHECKING:
     from ..research.days import DayResult
     from ..research.report import Report
     from ..trading.records import CQVOrderField
+    from ..trading.risk import RiskSummary
     from ..trading.timers import ExchangeClock
 
 __all__ = ["write_report_page", "CANDLES_PER_CHART", "FILLS_MARKED"]
@@ -41,6 +43,8 @@ CANDLES_PER_CHART = 50_000
 _COARSER = (2, 3, 5, 10, 15, 30, 60, 120, 240, 1440)
 # Fills an instrument's chart marks at most: the first and the last half of them.
 FILLS_MARKED = 20_000
+# Warnings of the pre-trade check shown from the start and from the end of a longer list.
+_RISK_AT_EACH_END = 10
 _EPOCH = datetime.datetime(1970, 1, 1)
 
 # Labels of the statistics stats.text does not print.
@@ -64,7 +68,7 @@ def write_report_page(path: _Path, title: str, report: "Report", days: Sequence[
     charts, notes = _chart_data(fills, trips, equity, candles, _clock_origin(clock), stats)
     body = [_header(title, report), '<div class="columns">\n', _report_section(report, days),
             _statistics_section(stats), "</div>\n", _charts_section(charts, notes),
-            _risk_section(getattr(report, "risk", None)), _orders_section(orders),
+            _risk_section(report.risk), _orders_section(orders),
             _trips_section(fills, trips), _footer(), page.data_script("qv-data", charts)]
     text = page.document("Report: %s" % title, "".join(body),
                          [page.CHARTS_FILE, "report.js"])
@@ -122,8 +126,9 @@ def _header(title: str, report: "Report") -> str:
         out.append('<p class="partial">PARTIAL RUN: %s</p>\n' % page.escape(report.partial))
     out.append('<nav><a href="#report">Report</a> <a href="#statistics">Statistics</a> '
                '<a href="#equity">Equity</a> <a href="#daily">Daily profit</a> '
-               '<a href="#prices">Prices</a> <a href="#orders">Orders</a> '
-               '<a href="#trips">Round trips</a></nav>\n</header>\n')
+               '<a href="#prices">Prices</a>%s <a href="#orders">Orders</a> '
+               '<a href="#trips">Round trips</a></nav>\n</header>\n' % (
+                   ' <a href="#risk">Risk</a>' if report.risk is not None else ""))
     return "".join(out)
 
 
@@ -225,40 +230,31 @@ def _charts_section(charts: Dict[str, Any], notes: List[str]) -> str:
     return "".join(out)
 
 
-def _risk_section(risk: Any) -> str:
-    """The pre-trade check's summary: refusals by rule, the first refusals, warnings, halts and
-    the cancels counted against the exchange's threshold."""
+def _risk_section(risk: Optional["RiskSummary"]) -> str:
+    """The pre-trade check's summary: refusals by rule, the first refusal of each rule and
+    instrument, warnings (the first and last of many), halts, and each instrument's cancels of a
+    trading day against the exchange's threshold."""
     if risk is None:
         return ""
-    rows = [["orders refused", page.escape(sum(getattr(risk, "refused", {}).values()))]]
-    for rule, count in sorted(getattr(risk, "refused", {}).items()):
-        rows.append(["refused by %s" % page.escape(rule), page.escape(count)])
-    for title, decisions in (("first refusal", getattr(risk, "first", [])),
-                             ("warning", getattr(risk, "warnings", [])),
-                             ("halt", getattr(risk, "halts", []))):
-        for decision in decisions:
-            rows.append([title, page.escape(_decision_text(decision))])
-    threshold = getattr(risk, "threshold", None)
-    for day, by_instrument in sorted(getattr(risk, "cancels", {}).items()):
+    rank = {rule: n for n, rule in enumerate(RULES)}
+    rows = [["orders refused", str(risk.refusals)]]
+    for rule in sorted(risk.refused, key=lambda r: (rank.get(r, len(RULES)), r)):
+        rows.append(["refused by %s" % page.escape(rule), str(risk.refused[rule])])
+    decisions = [("first refusal", d) for d in risk.first]
+    decisions += [("warning", d) for _, d in page.bounded(risk.warnings, _RISK_AT_EACH_END)[0]]
+    decisions += [(d.action, d) for d in risk.halts]
+    for what, decision in decisions:
+        when = decision.time.strftime("%Y-%m-%d %H:%M:%S ") if decision.time else ""
+        rows.append([page.escape(what), page.escape(when + decision.text)])
+    for day, by_instrument in sorted(risk.cancels.items()):
         for instrument, count in sorted(by_instrument.items()):
             rows.append(["cancels %s%s" % (page.escape(instrument),
                                            " (%s)" % page.escape(day) if day else ""),
-                         page.escape("%d of %s" % (count, threshold) if threshold is not None
-                                     else count)])
-    return ('<section id="risk">\n<h2>Risk</h2>\n%s</section>\n'
-            % page.table(["", ""], rows, css="figures"))
-
-
-def _decision_text(decision: Any) -> str:
-    parts = [str(getattr(decision, name)) for name in ("rule", "instrument", "action")
-             if getattr(decision, name, None)]
-    value, limit = getattr(decision, "value", None), getattr(decision, "limit", None)
-    if value is not None:
-        parts.append("%s of %s" % (value, limit) if limit is not None else str(value))
-    text = getattr(decision, "text", None)
-    if text:
-        parts.append(str(text))
-    return " ".join(parts) or str(decision)
+                         "%d of %d" % (count, risk.threshold)])
+    note = page.bounded(risk.warnings, _RISK_AT_EACH_END)[1]
+    return ('<section id="risk">\n<h2>Risk</h2>\n%s%s</section>\n' % (
+        '<p class="note">Warnings: %s</p>\n' % page.escape(note) if note else "",
+        page.table(["", ""], rows, css="figures")))
 
 
 def _orders_section(orders: Sequence["CQVOrderField"]) -> str:
