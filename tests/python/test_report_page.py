@@ -223,6 +223,16 @@ class TestWhatThePageChanges:
                 demos / "no-html" / name).read_bytes(), name
         assert not (demos / "no-html" / "report.html").exists()
 
+    def test_a_sweep_without_pages_writes_none_for_its_combinations_either(self, tmp_path,
+                                                                            lib_path):
+        out = tmp_path / "sweep"
+        run_cli(["sweep", str(SAMPLE), "--strategy", str(STRATEGY), "--scenario", str(SCENARIO),
+                 "--grid", "fast=3", "--grid", "slow=20", "--workers", "1", "--no-html",
+                 "--out", str(out)], tmp_path, lib_path)
+        assert (out / "sweep.csv").exists() and not (out / "sweep.html").exists()
+        (run,) = (out / "runs").iterdir()
+        assert (run / "stats.json").exists() and not (run / "report.html").exists()
+
     def test_a_replay_writes_the_same_page_every_run_and_names_no_folder(self, demos):
         first = (demos / "first" / "report.html").read_bytes()
         assert first == (demos / "second" / "report.html").read_bytes()
