@@ -92,14 +92,13 @@ class _FillTimes:
         self._midnights: Dict[str, Optional[float]] = {}
 
     def of(self, fill: statistics.Fill) -> Optional[float]:
-        midnight = self._midnights.get(fill.date, -1.0)
-        if midnight == -1.0:
+        if fill.date not in self._midnights:
             try:
                 day = datetime.datetime.strptime(fill.date, "%Y%m%d")
-                midnight = (day - _EPOCH).total_seconds()
+                self._midnights[fill.date] = (day - _EPOCH).total_seconds()
             except ValueError:
-                midnight = None
-            self._midnights[fill.date] = midnight
+                self._midnights[fill.date] = None
+        midnight = self._midnights[fill.date]
         seconds = tick_seconds(fill.time)
         if midnight is None or seconds is None:
             return None
