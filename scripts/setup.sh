@@ -13,13 +13,15 @@ packages=(
   binutils
 )
 # What the tests add: GoogleTest and Google Benchmark, pytest, Dask for sweeps, mypy, clang with
-# libFuzzer and the sanitizers' runtime, and pip with venv for the install check.
+# libFuzzer and the sanitizers' runtime, pip with venv for the install check, and headless
+# Chromium with its driver and Selenium for the report pages' tests in a browser.
 if [ "${1:-all}" != "demo" ]; then
   packages+=(
     python3-pytest python3-distributed python3-mypy
     python3-venv python3-pip python3-setuptools python3-wheel
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     clang libclang-rt-14-dev libfuzzer-14-dev
+    chromium chromium-driver python3-selenium
   )
 fi
 

@@ -77,7 +77,7 @@ def replay(args: argparse.Namespace, out: TextIO) -> int:
                         progress=not args.no_progress, scenario=args.scenario,
                         continue_from=args.continue_from, pictures=not args.no_pictures,
                         log=lambda text: print(text, file=out, flush=True), strict=args.strict,
-                        journal=not args.no_journal, risk=args.risk)
+                        journal=not args.no_journal, risk=args.risk, html=not args.no_html)
     for problem in result.problems:
         print(problem, file=out)
     if result.partial and "Ctrl-C" in result.partial:
@@ -105,7 +105,7 @@ def sweep(args: argparse.Namespace, out: TextIO) -> int:
                              scenario=args.scenario, scheduler=args.scheduler,
                              workers=args.workers, progress=not args.no_progress,
                              strict=args.strict, sample=args.sample, seed=args.seed,
-                             resume=args.resume, risk=args.risk,
+                             resume=args.resume, risk=args.risk, html=not args.no_html,
                              log=lambda text: print(text, file=out, flush=True))
     failed = [r for r in results if not r["ok"]]
     print("Ran %d combinations in %.1f s: %d completed, %d failed." % (
@@ -121,6 +121,10 @@ def sweep(args: argparse.Namespace, out: TextIO) -> int:
                                         args.sort, log=lambda text: print(text, file=out))
         if picture:
             print("Heat map: %s" % picture, file=out)
+    if not args.no_html:
+        from .web.sweep_page import write_sweep_page
+        print("Page: %s" % write_sweep_page(os.path.join(args.out, "sweep.html"), results, grid,
+                                            args.sort), file=out)
     print("Each combination's files: %s" % os.path.join(args.out, "runs"), file=out, flush=True)
     return 1 if failed else 0
 
@@ -135,7 +139,8 @@ def _walk_forward(args: argparse.Namespace, grid: Dict[str, List[str]], fixed: D
         args.ticks, args.strategy, grid, args.out, train, test, args.sort, fixed=fixed,
         scenario=args.scenario, scheduler=args.scheduler, workers=args.workers,
         progress=not args.no_progress, strict=args.strict, sample=args.sample, seed=args.seed,
-        resume=args.resume, risk=args.risk, log=lambda text: print(text, file=out, flush=True))
+        resume=args.resume, risk=args.risk, html=not args.no_html,
+        log=lambda text: print(text, file=out, flush=True))
     failed = done.failed
     print("Ran %d replays in %.1f s: %d completed, %d failed." % (
         len(done.results), time.monotonic() - started, len(done.results) - len(failed),
@@ -254,6 +259,8 @@ def _replay_options(parser: argparse.ArgumentParser,
                              "self-trades)")
     parser.add_argument("--no-progress", action="store_true", help="no progress bar")
     parser.add_argument("--no-pictures", action="store_true", help="no pictures")
+    parser.add_argument("--no-html", action="store_true",
+                        help="no page in the browser (report.html, and a sweep's sweep.html)")
 
 
 def _journal_option(parser: argparse.ArgumentParser) -> None:

@@ -98,6 +98,11 @@ class EquityCurve:
         return stats.Curve(values, ends, self._names,
                            lambda n, day: label((int(numbers[n]), day, times[n])))
 
+    def kept(self) -> Tuple["array[float]", "array[float]"]:
+        """(exchange seconds, equity) of the kept points, in the curve's order."""
+        _, times, values = self._kept.columns
+        return times, values
+
     @staticmethod
     def _labeller(clock: Optional["ExchangeClock"]) -> _Labeller:
         # A clock that has seconds has a time too.

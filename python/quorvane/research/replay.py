@@ -27,9 +27,11 @@ from ..trading import records
 from ..trading.client import Client
 from ..trading.journal import journal_name
 from ..trading.risk_limits import RiskLimits, Source
-from ..trading.market_time import EVENING, MORNING, MarketTime, evening_of_action_day
+from ..trading.market_time import EVENING, MORNING, MarketTime, evening_of_action_day, product_of
 from ..trading.strategy import Strategy
 from ..trading.timers import tick_seconds
+from ..web import report_page
+from ..web.candles import MinuteCandles
 from . import days
 from . import stats as statistics
 from .equity import EquityCurve
@@ -284,7 +286,7 @@ def run_replay(strategy: Union[Strategy, _Path],
                continue_from: Optional[_Path] = None, pictures: bool = True,
                timeout: Optional[float] = None,
                log: Optional[Callable[[str], Any]] = None, strict: bool = False,
-               journal: bool = True, risk: Source = None) -> ReplayResult:
+               journal: bool = True, risk: Source = None, html: bool = True) -> ReplayResult:
     """Replays a tick file through `strategy` (a Strategy, or a "file.py[:Class]" location built
     with `params`) on the exchange of `scenario` (a JSON file; None: the stand-in's built-in one).
     `ticks` may also be a list of files or folders holding one trading day each: they are played
@@ -296,11 +298,12 @@ def run_replay(strategy: Union[Strategy, _Path],
     and returns a partial result. What ordinary recorders write (prices without a value, a
     snapshot pushed again with an older time) is normalised and counted in the report; `strict`
     refuses such a file instead. With `journal`, the run keeps the journal of its days in its
-    folder (journal-YYYYMMDD.sqlite; it changes nothing else the run writes). `risk` holds the
-    limits of the pre-trade check (a mapping or a JSON file, over the strategy class's own;
-    trading.risk_limits), which the replay applies on the replayed market's clock as a live
-    client would. Raises an InputFileError, ParameterError or StartupError (each a
-    QuorvaneError), or OSError, before the replay when the inputs are refused."""
+    folder (journal-YYYYMMDD.sqlite; it changes nothing else the run writes); with `html`, its
+    page, report.html (likewise). `risk` holds the limits of the pre-trade check (a mapping or a
+    JSON file, over the strategy class's own; trading.risk_limits), which the replay applies on
+    the replayed market's clock as a live client would. Raises an InputFileError,
+    ParameterError or StartupError (each a QuorvaneError), or OSError, before the replay when the
+    inputs are refused."""
     log = log or (lambda text: print(text, flush=True))
     if isinstance(strategy, (str, os.PathLike)):
         strategy = load_strategy(strategy, params)
@@ -340,7 +343,7 @@ def run_replay(strategy: Union[Strategy, _Path],
     _keep_scenario_hours(client.market_time, _scenario_of(scenario))
     try:
         return _replay(market, client, strategy, files, tick_files, folder, speed, progress,
-                       continue_from, pictures, timeout, log)
+                       continue_from, pictures, timeout, log, html)
     except KeyboardInterrupt:
         client.end("interrupted")
         raise
@@ -368,7 +371,7 @@ def _scenario_of(path: Optional[_Path]) -> Dict[str, Any]:
 def _replay(market: sim.Sim, client: Client, strategy: Strategy, files: List[days.DayFile],
             tick_files: List[_TickFile], folder: RunFolder, speed: float, progress: bool,
             continue_from: Optional[_Path], pictures: bool, timeout: Optional[float],
-            log: Callable[[str], Any]) -> ReplayResult:
+            log: Callable[[str], Any], html: bool = True) -> ReplayResult:
     client.start()
     if not client.wait_ready(30.0):
         raise StartupError("the client did not log in to the simulated exchange")
@@ -390,6 +393,14 @@ def _replay(market: sim.Sim, client: Client, strategy: Strategy, files: List[day
     equity = EquityCurve(days.opening_balance(start), rates, recorder.multipliers,
                          recorder.started,
                          start.account.Commission if start.account is not None else 0.0)
+    # The page's candles, from each day's ticks once the day closed (before the curve takes them).
+    candles: Optional[MinuteCandles] = None
+    if html:
+        exchanges = {k: i.ExchangeID.decode() for k, i in listed.items()}
+        for instruments in resolved:
+            exchanges.update({k: v for k, v in instruments.items() if k not in exchanges})
+        candles = MinuteCandles(lambda name: client.market_time.hours.of(
+            exchanges.get(name, ""), product_of(name)))
     bar = progress_bar(sum(t.count for t in tick_files), progress, "tick", "replay", leave=False,
                        mininterval=0.2)
     if bar is not None:
@@ -408,6 +419,8 @@ def _replay(market: sim.Sim, client: Client, strategy: Strategy, files: List[day
                 client.hook("on_day_end", files[index - 1].trading_day)
                 played.append(days.close_day(client, files[index - 1].trading_day,
                                              tick_files[index - 1].count, recorder))
+                if candles is not None:
+                    candles.add_day(files[index - 1].trading_day, recorder)
                 equity.add_day(played[-1], played[-2] if len(played) > 1 else None, recorder)
                 # Each file of a run of several days has its trading day, and run_replay put
                 # the client on the exchange's time.
@@ -470,6 +483,8 @@ def _replay(market: sim.Sim, client: Client, strategy: Strategy, files: List[day
                                                                   client.ticks_seen))
     played.append(days.close_day(client, last.trading_day, tick_files[len(played)].count,
                                  recorder))
+    if candles is not None:
+        candles.add_day(last.trading_day, recorder)
     equity.add_day(played[-1], played[-2] if len(played) > 1 else None, recorder)
     report = build_report(client, recorder, start, partial)
     normalised: Dict[str, int] = {}
@@ -485,8 +500,12 @@ def _replay(market: sim.Sim, client: Client, strategy: Strategy, files: List[day
     result.days = played
     result.normalised = normalised
     result.normalised_files = {t.path: t.normalised for t in tick_files}
+    fills = days.fills_of_trades(report.trades)
+    # Paired once, for the statistics and for the page's round trips.
+    totals = statistics.FillTotals(recorder.multipliers, keep_pairs=html)
+    totals.add(fills)
     result.stats = statistics.compute(
-        [d.day() for d in played], days.fills_of_trades(report.trades), recorder.multipliers,
+        [d.day() for d in played], totals, recorder.multipliers,
         days.opening_balance(start), drawn=equity.figures(client.exchange_clock))
     result.files["report"] = write_text(folder.file("report.txt"), report, played,
                                         result.stats)
@@ -494,6 +513,11 @@ def _replay(market: sim.Sim, client: Client, strategy: Strategy, files: List[day
     result.files["days"] = days.write_days(folder.file("days.csv"), played)
     result.files["stats.json"] = statistics.write_json(folder.file("stats.json"), result.stats)
     result.files["stats.csv"] = statistics.write_csv(folder.file("stats.csv"), result.stats)
+    if candles is not None:
+        result.files["report.html"] = report_page.write_report_page(
+            folder.file("report.html"), "%s on %s" % (type(strategy).__name__, ", ".join(
+                os.path.basename(f.path) for f in files)), report, played, result.stats, fills,
+            totals.pairs, client.orders(), equity.kept(), candles, client.exchange_clock)
     log(report.text().rstrip("\n"))
     log(days.day_table(played))
     log(statistics.text(result.stats))

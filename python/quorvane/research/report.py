@@ -20,10 +20,12 @@ from .tracking import RunTracker
 
 if TYPE_CHECKING:
     from ..trading.client import Client
+    from ..trading.records import CQVOrderField
     from .days import DayResult
     from .stats import Stats
 
-__all__ = ["RunTracker", "Report", "StartState", "build_report", "write_trades", "write_text"]
+__all__ = ["RunTracker", "Report", "StartState", "build_report", "order_outcome", "figure_text",
+           "write_trades", "write_text"]
 
 _Path = TypeVar("_Path", bound=Union[str, "os.PathLike[str]"])
 _State = TypeVar("_State", bound="StartState")
@@ -165,7 +167,7 @@ class Report:
         lines.append("Checked against the exchange's own queries:")
         for what, mine, theirs, ok in self.checks:
             lines.append("  %-34s host %-16s exchange %-16s %s" % (
-                what, _fmt(mine), _fmt(theirs), "agrees" if ok else "DIFFERS"))
+                what, figure_text(mine), figure_text(theirs), "agrees" if ok else "DIFFERS"))
         return "\n".join(lines) + "\n"
 
 
@@ -263,7 +265,16 @@ _ORDER_OUTCOME = {"\0": "Not sent", "1": "Unanswered", "3": "Working", "4": "Fil
                   "5": "Rejected"}
 
 
-def _fmt(value: Any) -> str:
+def order_outcome(order: "CQVOrderField") -> str:
+    """How an order ended, as the report counts it: Filled, Canceled, Working, Rejected, ..."""
+    status = _ORDER_OUTCOME.get(codes.char(order.OrderStatus), "Unknown")
+    if status == "Filled" and order.CanceledVolume > 0:
+        return "Canceled"
+    return status
+
+
+def figure_text(value: Any) -> str:
+    """A figure of the report's checks as its text shows it."""
     if isinstance(value, float):
         return "%.2f" % value
     if isinstance(value, tuple):
@@ -304,9 +315,7 @@ def build_report(client: "Client", recorder: RunTracker, start: Optional[StartSt
     check = getattr(client, "risk", None)      # a client-like object may have no check
     report.risk = check.summary() if check is not None else None
     for order in client.orders():
-        status = _ORDER_OUTCOME.get(codes.char(order.OrderStatus), "Unknown")
-        if status == "Filled" and order.CanceledVolume > 0:
-            status = "Canceled"
+        status = order_outcome(order)
         report.orders[status] = report.orders.get(status, 0) + 1
     report.fills = len(recorder.fills)
     report.fill_volume = sum(f["volume"] for f in recorder.fills)

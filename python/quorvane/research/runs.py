@@ -19,7 +19,7 @@ RUNS_ROOT = "quorvane-runs"
 
 # The files a run writes; an earlier run's are removed before a run reuses its folder.
 RUN_FILES = ("report.txt", "trades.csv", "equity.png", "days.csv", "stats.json", "stats.csv",
-             "equity_drawdown.png", "daily_profit.png")
+             "equity_drawdown.png", "daily_profit.png", "report.html")
 # The journal of each trading day (quorvane.trading.journal), with SQLite's files beside it.
 RUN_PATTERNS = ("price_*.png", "journal-*.sqlite", "journal-*.sqlite-wal", "journal-*.sqlite-shm")
 FLOW = "flow"

@@ -44,8 +44,9 @@ from array import array
 from typing import Any, Callable, Dict, Iterable, List, Mapping, NamedTuple, Optional, Sequence
 from typing import Tuple, TypeVar, Union, cast
 
-__all__ = ["Fill", "Day", "Curve", "PERIODS_PER_YEAR", "exchange_order", "round_trips", "FillTotals",
-           "drawdown", "Drawdown", "compute", "text", "write_json", "write_csv", "plot"]
+__all__ = ["Fill", "Day", "Curve", "PERIODS_PER_YEAR", "exchange_order", "round_trips", "Trip",
+           "FillTotals", "drawdown", "Drawdown", "compute", "shown", "text", "write_json",
+           "write_csv", "plot"]
 
 PERIODS_PER_YEAR = 240
 
@@ -103,14 +104,25 @@ def round_trips(fills: Iterable[Fill], multipliers: Mapping[str, float]) -> List
     return totals.trip_profits
 
 
+class Trip(NamedTuple):
+    """A round trip as FillTotals paired it: its closing fill and the opening fills it closes,
+    with the lots it takes of each, as the fills' numbers in the order they were added (from 0),
+    and its profit."""
+
+    close: int
+    opens: List[Tuple[int, int]]
+    profit: float
+
+
 class FillTotals:
     """What the statistics need of a run's fills, counted as they come, so that the fills
     themselves need not be kept: the fills and their lots, the turnover, and the round trips
     (paired as round_trips pairs them), their total and the winning and losing ones. `add` takes
     them a trading day at a time, in the run's order; `keep_trips` also keeps each trip's
-    profit."""
+    profit, and `keep_pairs` each Trip."""
 
-    def __init__(self, multipliers: Mapping[str, float], keep_trips: bool = False) -> None:
+    def __init__(self, multipliers: Mapping[str, float], keep_trips: bool = False,
+                 keep_pairs: bool = False) -> None:
         self.multipliers = multipliers
         self.fills = 0
         self.lots = 0
@@ -122,8 +134,9 @@ class FillTotals:
         self.losses = 0
         self.losses_total: float = 0
         self.trip_profits: List[float] = []
-        self._keep = keep_trips
-        # (instrument, long?) -> [price, lots] of the lots open, oldest first
+        self.pairs: List[Trip] = []
+        self._keep, self._keep_pairs = keep_trips, keep_pairs
+        # (instrument, long?) -> [price, lots, fill number] of the lots open, oldest first
         self._open: typing.DefaultDict[Tuple[str, bool], typing.Deque[List[float]]] = \
             collections.defaultdict(collections.deque)
 
@@ -131,21 +144,24 @@ class FillTotals:
         """Counts `fills` (one trading day's, or the rest of the run's); `paired`: their round
         trips too."""
         listed = list(fills)
+        base = self.fills
         for f in listed:
             self.fills += 1
             self.lots += f.volume
             self.turnover += f.price * f.volume * self.multipliers.get(f.instrument, 1)
         if not paired:
             return
-        for f in sorted(listed, key=lambda f: exchange_order(f.trading_day, f.time)):
+        for number, f in sorted(enumerate(listed, base),
+                                key=lambda n_f: exchange_order(n_f[1].trading_day, n_f[1].time)):
             multiplier = self.multipliers.get(f.instrument, 1)
             buy = f.direction.lower() == "buy"
             if f.offset.lower() == "open":
-                self._open[(f.instrument, buy)].append([f.price, f.volume])
+                self._open[(f.instrument, buy)].append([f.price, f.volume, number])
                 continue
             held = self._open[(f.instrument, not buy)]   # a buy closes shorts, a sell longs
             remaining: float
             remaining, profit = f.volume, 0.0
+            taken: List[Tuple[int, int]] = []
             while remaining and held:
                 lot = held[0]
                 take = min(remaining, lot[1])
@@ -153,9 +169,13 @@ class FillTotals:
                 profit += sign * (f.price - lot[0]) * take * multiplier
                 lot[1] -= take
                 remaining -= take
+                if self._keep_pairs:
+                    taken.append((int(lot[2]), int(take)))
                 if lot[1] == 0:
                     held.popleft()
             self.add_trips((profit,))
+            if self._keep_pairs:
+                self.pairs.append(Trip(number, taken, profit))
 
     def add_trips(self, profits: Iterable[float]) -> None:
         """Counts round trips paired elsewhere."""
@@ -384,17 +404,22 @@ _LABELS = [
 _PERCENT = {"total_return", "annualised_return", "win_rate"}
 
 
-def text(stats: Stats) -> str:
-    """The statistics as aligned lines, for printing."""
-    lines = ["Statistics:"]
+def shown(stats: Stats) -> List[Tuple[str, str, str]]:
+    """(key, label, value as text prints it) of each statistic text prints, in its order."""
+    rows = []
     for key, label, fmt in _LABELS:
         value = stats.get(key)
         if value is None:
-            shown = "n/a"
+            rows.append((key, label, "n/a"))
         else:
-            shown = fmt % (value * 100.0 if key in _PERCENT else value)
-        lines.append("  %-26s %s" % (label, shown))
-    return "\n".join(lines)
+            rows.append((key, label, fmt % (value * 100.0 if key in _PERCENT else value)))
+    return rows
+
+
+def text(stats: Stats) -> str:
+    """The statistics as aligned lines, for printing."""
+    return "\n".join(["Statistics:"] + ["  %-26s %s" % (label, value)
+                                        for _, label, value in shown(stats)])
 
 
 def _plain(stats: Stats) -> Dict[str, Any]:

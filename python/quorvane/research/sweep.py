@@ -30,13 +30,14 @@ from .progress import progress_bar
 
 
 __all__ = ["parse_grid", "combinations", "run_combination", "finished", "sweep", "execute",
-           "Setup", "ordered", "table", "write_csv", "plot_heatmap", "COLUMNS", "RESULT_FILE"]
+           "Setup", "ordered", "cell_text", "table", "write_csv", "plot_heatmap", "COLUMNS",
+           "ASCENDING", "RESULT_FILE"]
 
 # The statistics shown in the results table, after the parameters.
 COLUMNS = ["net_profit", "total_return", "sharpe", "max_drawdown", "max_drawdown_pct", "win_rate",
            "profit_factor", "round_trips", "trades", "fees"]
 # Sorting keys for which smaller is better.
-_ASCENDING = {"max_drawdown", "max_drawdown_pct", "fees"}
+ASCENDING = {"max_drawdown", "max_drawdown_pct", "fees"}
 # The folder that holds this package, so that a worker's interpreter imports this same copy.
 _IMPORT_ROOT = str(pathlib.Path(__file__).resolve().parents[2])
 
@@ -150,11 +151,12 @@ if sys.platform.startswith("linux"):
 def run_combination(files: Sequence[_PathArg], strategy: str, params: Mapping[str, str],
                     fixed: Mapping[str, Any], scenario: Optional[str], out_dir: str,
                     strict: bool = False, risk: Optional[str] = None,
-                    timeout: float = 3600.0) -> Result:
+                    timeout: float = 3600.0, html: bool = True) -> Result:
     """Replays one combination in a new interpreter; returns {"params", "ok", "stats", "error",
     "seconds", "out"}. A replay that ended by itself (with its statistics, or with its error)
-    leaves its result in out_dir/result.json, which finished() reads. Runs on a Dask worker, so
-    it never raises."""
+    leaves its result in out_dir/result.json, which finished() reads. `html`: the replay writes
+    its page, report.html (which changes no result). Runs on a Dask worker, so it never
+    raises."""
     started = time.monotonic()
     task: Task = (list(files), strategy, dict(params), dict(fixed), scenario, out_dir, strict,
                   risk)
@@ -169,6 +171,8 @@ def run_combination(files: Sequence[_PathArg], strategy: str, params: Mapping[st
         command.append("--strict")
     if risk:
         command += ["--risk", risk]
+    if not html:
+        command.append("--no-html")
     env = dict(os.environ)
     env["PYTHONPATH"] = os.pathsep.join(p for p in (_IMPORT_ROOT, env.get("PYTHONPATH")) if p)
     # The replay runs in its own folder: a library named relative to where the worker started
@@ -212,19 +216,20 @@ def sweep(files: Iterable[_PathArg], strategy: _PathArg, grid: Mapping[str, Sequ
           workers: Optional[int] = None, progress: bool = True,
           log: Callable[[str], Any] = print, strict: bool = False,
           sample: Optional[int] = None, seed: int = 1, resume: bool = False,
-          risk: Optional[_PathArg] = None) -> List[Result]:
+          risk: Optional[_PathArg] = None, html: bool = True) -> List[Result]:
     """Runs every combination of the grid, or `sample` of them drawn with `seed`
     (grids.combinations); returns the results in grid order. `strict` refuses tick files that
     loading would normalise, as `replay --strict` does. `resume` replays only the combinations
     without a finished result in out_dir from an earlier sweep of the same inputs; without it,
     earlier results there are forgotten and every combination is replayed. `risk` names the
-    limits file of every replay's pre-trade check (replay --risk)."""
+    limits file of every replay's pre-trade check (replay --risk). `html`: each replay writes
+    its page."""
     combos = combinations(grid, sample, seed)
     out_dir = os.path.abspath(out_dir)
     setup = Setup(files, strategy, fixed, scenario, strict, risk)
     tasks = [setup.task(params, os.path.join(out_dir, "runs", label(params))) for params in combos]
     return execute(tasks, out_dir, "Sweeping %d combinations" % len(tasks), scheduler=scheduler,
-                   workers=workers, progress=progress, log=log, resume=resume)
+                   workers=workers, progress=progress, log=log, resume=resume, html=html)
 
 
 class Setup:
@@ -265,10 +270,10 @@ class _Tasks:
     """The replays of a run, those known from the start and those added as results arrive, with
     their results. A task with a finished result (when resuming) is done without running."""
 
-    def __init__(self, then: Optional[_Then], resume: bool, bar: Any) -> None:
+    def __init__(self, then: Optional[_Then], resume: bool, bar: Any, html: bool = True) -> None:
         self.tasks: List[Task] = []
         self.results: List[Optional[Result]] = []
-        self.then, self.resume, self.bar = then, resume, bar
+        self.then, self.resume, self.bar, self.html = then, resume, bar, html
         self.reused = 0
 
     def add(self, tasks: Sequence[Task]) -> List[int]:
@@ -298,14 +303,16 @@ class _Tasks:
 def execute(tasks: Sequence[Task], out_dir: str, what: str, then: Optional[_Then] = None,
             expected: Optional[int] = None, scheduler: Optional[str] = None,
             workers: Optional[int] = None, progress: bool = True,
-            log: Callable[[str], Any] = print, resume: bool = False) -> List[Result]:
+            log: Callable[[str], Any] = print, resume: bool = False,
+            html: bool = True) -> List[Result]:
     """Runs the tasks, and those `then` adds as results arrive, on Dask (or threads without it);
     returns every result, in the order the tasks were added. `what` begins the line saying where
-    they run; `expected` is how many tasks there will be in all, for the progress bar."""
+    they run; `expected` is how many tasks there will be in all, for the progress bar; `html`:
+    each replay writes its page."""
     if not resume:
         forget(task[5] for task in tasks)
     bar = progress_bar(expected or len(tasks), progress, "run", "sweep")
-    plan = _Tasks(then, resume, bar)
+    plan = _Tasks(then, resume, bar, html)
     try:
         runnable = plan.add(tasks)
         if resume:
@@ -348,7 +355,7 @@ def _run_threads(plan: _Tasks, runnable: List[int], count: int) -> None:
 
         def start(indexes: Iterable[int]) -> None:
             for n in indexes:
-                running[pool.submit(run_combination, *plan.tasks[n])] = n
+                running[pool.submit(run_combination, *plan.tasks[n], html=plan.html)] = n
         start(runnable)
         while running:
             ended, _ = wait(list(running), return_when=FIRST_COMPLETED)
@@ -380,7 +387,8 @@ def _run_dask(distributed: Any, plan: _Tasks, runnable: List[int], what: str,
         # distributed.scheduler.allowed-failures times); the replay it started dies with it.
         key = "replay-%s-%d-%s" % (run, n, label(plan.tasks[n][2]))
         index[key] = n
-        return client.submit(run_combination, *plan.tasks[n], pure=False, key=key)
+        return client.submit(run_combination, *plan.tasks[n], html=plan.html, pure=False,
+                             key=key)
     try:
         pending = distributed.as_completed([submit(n) for n in runnable])
         for future in pending:
@@ -400,7 +408,7 @@ def _sort_key(result: Result, key: str) -> Tuple[int, float]:
     value = (result["stats"] or {}).get(key)
     if not result["ok"] or value is None:
         return (1, 0.0)
-    return (0, value if key in _ASCENDING else -value)
+    return (0, value if key in ASCENDING else -value)
 
 
 def ordered(results: Iterable[Result], key: str) -> List[Result]:
@@ -410,7 +418,8 @@ def ordered(results: Iterable[Result], key: str) -> List[Result]:
     return sorted(results, key=lambda r: _sort_key(r, key))
 
 
-def _cell(value: Any) -> str:
+def cell_text(value: Any) -> str:
+    """A statistic as the results table shows it."""
     if value is None:
         return "n/a"
     if isinstance(value, float):
@@ -426,7 +435,7 @@ def table(results: Iterable[Result], names: Sequence[str]) -> str:
     # A combination that ran has its stats; a row has no more cells than the header (the
     # fill value is never a width).
     for params, r in rows:
-        cells = params + ([_cell(cast(Dict[str, Any], r["stats"]).get(c)) for c in COLUMNS]
+        cells = params + ([cell_text(cast(Dict[str, Any], r["stats"]).get(c)) for c in COLUMNS]
                           if r["ok"] else [])
         widths = [max(cast(int, w), len(c))
                   for w, c in itertools.zip_longest(widths, cells, fillvalue="")]
@@ -434,7 +443,7 @@ def table(results: Iterable[Result], names: Sequence[str]) -> str:
     for params, r in rows:
         cells = [c.rjust(w) for c, w in zip(params, widths)]
         if r["ok"]:
-            cells += [_cell(cast(Dict[str, Any], r["stats"]).get(c)).rjust(w)
+            cells += [cell_text(cast(Dict[str, Any], r["stats"]).get(c)).rjust(w)
                       for c, w in zip(COLUMNS, widths[len(params):])]
         else:
             cells.append("FAILED: %s" % r["error"])
@@ -475,7 +484,7 @@ def plot_heatmap(path: _Path, results: Iterable[Result], grid: Mapping[str, Sequ
         y, x = ys.index(r["params"][y_name]), xs.index(r["params"][x_name])
         if r["ok"] and value is not None:
             values[y][x] = value
-            notes[y][x] = _cell(value)
+            notes[y][x] = cell_text(value)
         else:
             notes[y][x] = "failed" if not r["ok"] else "n/a"
     figure, axes = plt.subplots(figsize=(1.2 * len(xs) + 3, 0.8 * len(ys) + 2), dpi=100)

@@ -124,12 +124,14 @@ def walk_forward(files: Iterable[_PathArg], strategy: _PathArg, grid: Mapping[st
                  scheduler: Optional[str] = None, workers: Optional[int] = None,
                  progress: bool = True, log: Callable[[str], Any] = print, strict: bool = False,
                  sample: Optional[int] = None, seed: int = 1,
-                 resume: bool = False, risk: Optional[_PathArg] = None) -> WalkForward:
+                 resume: bool = False, risk: Optional[_PathArg] = None,
+                 html: bool = True) -> WalkForward:
     """Walks the grid (or `sample` combinations of it drawn with `seed`) forward over the day
     files, TRAIN:TEST trading days a window, choosing by `key`; writes each window's train table
     (windows/NN/train.csv), walk_forward.csv and walk_forward_stats.json into out_dir, and each
-    replay's files under windows/. `resume` keeps the replays finished before, as sweep does;
-    `risk` names the limits file of every replay (replay --risk)."""
+    replay's files under windows/ (with its page when `html`). `resume` keeps the replays
+    finished before, as sweep does; `risk` names the limits file of every replay (replay
+    --risk)."""
     if key not in COLUMNS:
         raise ParameterError("--sort takes one of %s" % ", ".join(COLUMNS))
     combos = combinations(grid, sample, seed)
@@ -165,7 +167,7 @@ def walk_forward(files: Iterable[_PathArg], strategy: _PathArg, grid: Mapping[st
             train, test, len(ordered_days), len(plan), len(tasks), len(combos),
             "" if len(combos) == 1 else "s", len(plan)),
         then=then, expected=len(tasks) + len(plan), scheduler=scheduler, workers=workers,
-        progress=progress, log=log, resume=resume)
+        progress=progress, log=log, resume=resume, html=html)
     tests = {r["out"]: r for r in results[len(tasks):]}
     outcomes = []
     for w, folder in zip(plan, folders):
