@@ -9,11 +9,11 @@ Usage: /usr/bin/python3 bench/host/day_roll.py [DAYS, default 20]
 with QUORVANE_LIB naming the built runtime.
 """
 import os
-import subprocess
 import sys
 import tempfile
 
-from replay_command import EMPTY_STRATEGY, _env, measure
+from host_runs import generate, write_empty
+from replay_command import measure
 
 GOAL_MS = 50.0
 SNAPSHOTS = 60
@@ -22,9 +22,7 @@ SNAPSHOTS = 60
 def short_days(folder: str, days: int) -> None:
     """`days` generated days in `folder`, each cut to its first SNAPSHOTS snapshots."""
     full = folder + "-full"
-    subprocess.run([sys.executable, "-m", "quorvane", "generate", "--instrument", "rb2705.SHFE",
-                    "--start", "20261207", "--days", str(days), "--out", full], check=True,
-                   stdout=subprocess.DEVNULL, env=_env())
+    generate(full, days, ["rb2705.SHFE"])
     os.makedirs(folder)
     for name in sorted(os.listdir(full)):
         with open(os.path.join(full, name)) as source, open(os.path.join(folder, name), "w") as out:
@@ -41,9 +39,7 @@ def main() -> None:
         os.makedirs(one)
         first = sorted(os.listdir(folder))[0]
         os.link(os.path.join(folder, first), os.path.join(one, first))
-        strategy = os.path.join(work, "empty.py")
-        with open(strategy, "w") as out:
-            out.write(EMPTY_STRATEGY)
+        strategy = write_empty(work)
         _, single, _, _ = measure(one, strategy, os.path.join(work, "run-one"))
         _, several, _, _ = measure(folder, strategy, os.path.join(work, "run-all"))
     roll = (several - single) / (days - 1) * 1000.0

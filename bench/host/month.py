@@ -19,18 +19,12 @@ import tempfile
 import time
 from typing import Any, Dict, List, Tuple
 
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
-PACKAGE = os.path.join(ROOT, "python")
-DEMO_STRATEGY = os.path.join(ROOT, "examples", "ma_cross.py")
+from host_runs import MA_CROSS as DEMO_STRATEGY
+from host_runs import generate, package_env, write_empty
+
 SCALE_OUT_GOAL = 0.8
 GRID = ["--grid", "fast=3,5,8,13", "--grid", "slow=20,30,40,60"]
 
-EMPTY_STRATEGY = '''from quorvane import Strategy
-
-
-class Empty(Strategy):
-    """Does nothing: the replay's cost around a strategy."""
-'''
 
 # (instrument, exchange, product, multiplier, tick, pre-settlement price, limit ratio, margin)
 CONTRACTS: List[Tuple[str, str, str, int, float, float, float, float]] = [
@@ -60,32 +54,18 @@ def scenario(contracts: int) -> Dict[str, Any]:
     return {"initialFunds": 1e12, "persist": False, "instruments": instruments}
 
 
-def _env() -> Dict[str, str]:
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(p for p in (PACKAGE, env.get("PYTHONPATH")) if p)
-    return env
-
-
 def run(command: List[str]) -> Tuple[float, float]:
     """(seconds, peak memory in MB) of a `python3 -m quorvane` command and its children."""
     with tempfile.TemporaryFile("w+") as output:
         started = time.perf_counter()
         process = subprocess.Popen([sys.executable, "-m", "quorvane"] + command, stdout=output,
-                                   stderr=subprocess.STDOUT, env=_env())
+                                   stderr=subprocess.STDOUT, env=package_env())
         _, status, usage = os.wait4(process.pid, 0)
         seconds = time.perf_counter() - started
         if not (os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0):
             output.seek(0)
             raise SystemExit("%s failed:\n%s" % (" ".join(command), output.read()))
     return seconds, usage.ru_maxrss / 1024.0
-
-
-def snapshots_of(folder: str) -> int:
-    total = 0
-    for name in os.listdir(folder):
-        with open(os.path.join(folder, name), "rb") as day:
-            total += sum(1 for _ in day) - 1
-    return total
 
 
 def main() -> None:
@@ -98,16 +78,11 @@ def main() -> None:
         scenario_file = os.path.join(work, "month.json")
         with open(scenario_file, "w") as out:
             json.dump(scenario(args.contracts), out)
-        empty = os.path.join(work, "empty.py")
-        with open(empty, "w") as out:
-            out.write(EMPTY_STRATEGY)
+        empty = write_empty(work)
         days = os.path.join(work, "days")
-        command = ["generate", "--start", "20261207", "--days", str(args.days), "--out", days,
-                   "--scenario", scenario_file]
-        for code, exchange, *_ in CONTRACTS[:args.contracts]:
-            command += ["--instrument", "%s.%s" % (code, exchange)]
-        run(command)
-        snapshots = snapshots_of(days)
+        snapshots = generate(days, args.days, ["%s.%s" % (code, exchange) for code, exchange, *_
+                                               in CONTRACTS[:args.contracts]],
+                             ["--scenario", scenario_file])
         print("a month: %d generated trading days of %d contracts, %d snapshots" % (
             args.days, args.contracts, snapshots))
         common = ["--scenario", scenario_file, "--no-pictures", "--no-progress"]

@@ -18,43 +18,13 @@ import subprocess
 import sys
 import tempfile
 import time
-from typing import Any, Dict, List, Sequence, Tuple
+from typing import Any, List, Sequence, Tuple
 
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
-PACKAGE = os.path.join(ROOT, "python")
-sys.path.insert(0, PACKAGE)
+from host_runs import generate, package_env, write_empty
 
 GOAL = 1.2                   # the command within this many times its replay phase
-INSTRUMENTS = ("rb2705.SHFE", "m2705.DCE")
 SNAPSHOTS_A_DAY = 82_808     # what the generator writes of these two in a day with a night
 MARK = "replay phase: "
-
-EMPTY_STRATEGY = '''from quorvane import Strategy
-
-
-class Empty(Strategy):
-    """Does nothing: the replay's cost around a strategy."""
-'''
-
-
-def generate(folder: str, days: int) -> int:
-    """Writes `days` generated trading days into `folder`; returns their snapshots."""
-    command = [sys.executable, "-m", "quorvane", "generate", "--start", "20261207",
-               "--days", str(days), "--out", folder]
-    for instrument in INSTRUMENTS:
-        command += ["--instrument", instrument]
-    subprocess.run(command, check=True, stdout=subprocess.DEVNULL, env=_env())
-    with_header = 0
-    for name in os.listdir(folder):
-        with open(os.path.join(folder, name), "rb") as day:
-            with_header += sum(1 for _ in day) - 1
-    return with_header
-
-
-def _env() -> Dict[str, str]:
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(p for p in (PACKAGE, env.get("PYTHONPATH")) if p)
-    return env
 
 
 def child(argv: List[str]) -> None:
@@ -81,7 +51,8 @@ def measure(days: str, strategy: str, out: str, options: Sequence[str] = ()
     command += options
     with tempfile.TemporaryFile("w+") as output:
         started = time.perf_counter()
-        process = subprocess.Popen(command, stdout=output, stderr=subprocess.STDOUT, env=_env())
+        process = subprocess.Popen(command, stdout=output, stderr=subprocess.STDOUT,
+                                   env=package_env())
         _, status, usage = os.wait4(process.pid, 0)
         seconds = time.perf_counter() - started
         process.returncode = os.WEXITSTATUS(status) if os.WIFEXITED(status) else -1
@@ -102,9 +73,7 @@ def main() -> None:
     with tempfile.TemporaryDirectory() as workdir:
         folder = os.path.join(workdir, "days")
         snapshots = generate(folder, days)
-        strategy = os.path.join(workdir, "empty.py")
-        with open(strategy, "w") as out:
-            out.write(EMPTY_STRATEGY)
+        strategy = write_empty(workdir)
         command, phase, ticks, peak = measure(folder, strategy, os.path.join(workdir, "run"))
     print("the replay command on %d generated days, %d snapshots, an empty strategy, no pictures"
           % (days, snapshots))

@@ -18,27 +18,12 @@ import tempfile
 import time
 from typing import Any, Dict, List, Tuple
 
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
-PACKAGE = os.path.join(ROOT, "python")
-sys.path.insert(0, PACKAGE)
+from host_runs import DEMO_SCENARIO as SCENARIO
+from host_runs import MA_CROSS as STRATEGY
+from host_runs import SAMPLE, generate, package_env, same_files, write_empty
 
 GOAL = 1.05                  # a replay with its journal within this many times one without
 MARK = "replay phase: "
-STRATEGY = os.path.join(ROOT, "examples", "ma_cross.py")
-EMPTY_STRATEGY = '''from quorvane import Strategy
-
-
-class Empty(Strategy):
-    """Does nothing: the replay's cost around a strategy."""
-'''
-SCENARIO = os.path.join(ROOT, "examples", "demo_scenario.json")
-SAMPLE = os.path.join(ROOT, "sim", "data", "sample_ticks.csv")
-
-
-def _env() -> Dict[str, str]:
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(p for p in (PACKAGE, env.get("PYTHONPATH")) if p)
-    return env
 
 
 def child(argv: List[str]) -> None:
@@ -62,7 +47,7 @@ def measure(ticks: str, strategy: str, out: str, journal: bool) -> Tuple[float, 
                "--strategy", strategy, "--scenario", SCENARIO, "--no-pictures",
                "--no-progress", "--out", out] + ([] if journal else ["--no-journal"])
     started = time.perf_counter()
-    done = subprocess.run(command, capture_output=True, text=True, env=_env())
+    done = subprocess.run(command, capture_output=True, text=True, env=package_env())
     seconds = time.perf_counter() - started
     if done.returncode != 0:
         raise SystemExit("the replay command failed (%d):\n%s%s" % (
@@ -72,28 +57,15 @@ def measure(ticks: str, strategy: str, out: str, journal: bool) -> Tuple[float, 
     return seconds, phase["seconds"], phase["fills"]
 
 
-def same_files(a: str, b: str) -> bool:
-    for name in ("report.txt", "trades.csv"):
-        with open(os.path.join(a, name), "rb") as one, open(os.path.join(b, name), "rb") as two:
-            if one.read() != two.read():
-                return False
-    return True
-
-
 def main() -> None:
     if sys.argv[1:2] == ["--child"]:
         child(sys.argv[2:])
     repetitions = int(sys.argv[1]) if len(sys.argv) > 1 else 3
     with tempfile.TemporaryDirectory() as workdir:
         days = os.path.join(workdir, "days")
-        subprocess.run([sys.executable, "-m", "quorvane", "generate", "--start", "20261207",
-                        "--days", "1", "--out", days, "--instrument", "rb2705.SHFE",
-                        "--instrument", "m2705.DCE"], check=True, stdout=subprocess.DEVNULL,
-                       env=_env())
+        generate(days, 1)
         day = os.path.join(days, sorted(os.listdir(days))[0])
-        empty = os.path.join(workdir, "empty.py")
-        with open(empty, "w") as out:
-            out.write(EMPTY_STRATEGY)
+        empty = write_empty(workdir)
         for label, ticks, strategy in (
                 ("the demo (sample day, moving averages)", SAMPLE, STRATEGY),
                 ("a generated day, empty strategy", day, empty),
@@ -107,7 +79,8 @@ def main() -> None:
                     command, phase, fills = measure(ticks, strategy, out, journal)
                     best[journal] = [min(best[journal][0], command), min(best[journal][1], phase)]
             identical = same_files(os.path.join(workdir, "with-0"),
-                                   os.path.join(workdir, "without-0"))
+                                   os.path.join(workdir, "without-0"),
+                                   ("report.txt", "trades.csv"))
             print("%s, %d fills, fastest of %d each:" % (label, fills, repetitions))
             print("  replay phase without the journal (baseline): %6.3f s" % best[False][1])
             print("  replay phase with the journal:               %6.3f s  %.3f x" % (

@@ -16,12 +16,11 @@ import os
 import sys
 import tempfile
 
-from replay_command import EMPTY_STRATEGY, SNAPSHOTS_A_DAY, generate, measure
+from host_runs import MA_CROSS, generate, write_empty
+from replay_command import SNAPSHOTS_A_DAY, measure
 
 GOAL = 1.25                  # the long run's peak within this many times the short run's
 FUNDS = 1e12                 # enough for the demo to lose on every day of the longer run
-DEMO = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples",
-                    "ma_cross.py")
 
 
 def main() -> None:
@@ -35,9 +34,7 @@ def main() -> None:
         os.makedirs(short)
         for name in sorted(os.listdir(folder))[:short_days]:
             os.link(os.path.join(folder, name), os.path.join(short, name))
-        empty = os.path.join(work, "empty.py")
-        with open(empty, "w") as out:
-            out.write(EMPTY_STRATEGY)
+        empty = write_empty(work)
         funded = os.path.join(work, "funded.json")
         with open(funded, "w") as out:
             json.dump({"initialFunds": FUNDS}, out)
@@ -45,7 +42,7 @@ def main() -> None:
             long_days, snapshots, short_days))
         demo = ["--param", "fast=5", "--param", "slow=20", "--scenario", funded]
         for name, strategy, options in (("empty strategy", empty, []),
-                                        ("demo strategy", DEMO, demo)):
+                                        ("demo strategy", MA_CROSS, demo)):
             peaks = []
             for days in (short, folder):
                 _, _, _, peak = measure(days, strategy, os.path.join(work, "run"), options)

@@ -19,28 +19,13 @@ import tempfile
 import time
 from typing import Any, Dict, List, Tuple
 
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
-PACKAGE = os.path.join(ROOT, "python")
-sys.path.insert(0, PACKAGE)
+from host_runs import DEMO_SCENARIO as SCENARIO
+from host_runs import MA_CROSS as STRATEGY
+from host_runs import SAMPLE, generate, package_env, same_files, write_empty
 
 GOAL = 0.2                   # the page within this share of the replay phase
 MARK = "page cost: "
-STRATEGY = os.path.join(ROOT, "examples", "ma_cross.py")
-EMPTY_STRATEGY = '''from quorvane import Strategy
-
-
-class Empty(Strategy):
-    """Does nothing: the replay's cost around a strategy."""
-'''
-SCENARIO = os.path.join(ROOT, "examples", "demo_scenario.json")
-SAMPLE = os.path.join(ROOT, "sim", "data", "sample_ticks.csv")
 SAME = ("report.txt", "trades.csv", "days.csv", "stats.json")
-
-
-def _env() -> Dict[str, str]:
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(p for p in (PACKAGE, env.get("PYTHONPATH")) if p)
-    return env
 
 
 def child(argv: List[str]) -> None:
@@ -78,7 +63,7 @@ def measure(ticks: str, strategy: str, out: str, html: bool) -> Tuple[float, Dic
                "--strategy", strategy, "--scenario", SCENARIO, "--no-pictures",
                "--no-progress", "--no-journal", "--out", out] + ([] if html else ["--no-html"])
     started = time.perf_counter()
-    done = subprocess.run(command, capture_output=True, text=True, env=_env())
+    done = subprocess.run(command, capture_output=True, text=True, env=package_env())
     seconds = time.perf_counter() - started
     if done.returncode != 0:
         raise SystemExit("the replay command failed (%d):\n%s%s" % (
@@ -88,28 +73,15 @@ def measure(ticks: str, strategy: str, out: str, html: bool) -> Tuple[float, Dic
     return seconds, phase
 
 
-def same_files(a: str, b: str) -> bool:
-    for name in SAME:
-        with open(os.path.join(a, name), "rb") as one, open(os.path.join(b, name), "rb") as two:
-            if one.read() != two.read():
-                return False
-    return True
-
-
 def main() -> None:
     if sys.argv[1:2] == ["--child"]:
         child(sys.argv[2:])
     repetitions = int(sys.argv[1]) if len(sys.argv) > 1 else 3
     with tempfile.TemporaryDirectory() as workdir:
         days = os.path.join(workdir, "days")
-        subprocess.run([sys.executable, "-m", "quorvane", "generate", "--start", "20261207",
-                        "--days", "1", "--out", days, "--instrument", "rb2705.SHFE",
-                        "--instrument", "m2705.DCE"], check=True, stdout=subprocess.DEVNULL,
-                       env=_env())
+        generate(days, 1)
         day = os.path.join(days, sorted(os.listdir(days))[0])
-        empty = os.path.join(workdir, "empty.py")
-        with open(empty, "w") as out:
-            out.write(EMPTY_STRATEGY)
+        empty = write_empty(workdir)
         for label, ticks, strategy in (
                 ("the demo (sample day, moving averages)", SAMPLE, STRATEGY),
                 ("a generated day, empty strategy", day, empty),
@@ -128,7 +100,7 @@ def main() -> None:
                         replay, page = min(replay, phase["replay"]), min(page, phase["page"])
                         size = os.path.getsize(os.path.join(out, "report.html"))
             identical = same_files(os.path.join(workdir, "with-0"),
-                                   os.path.join(workdir, "without-0"))
+                                   os.path.join(workdir, "without-0"), SAME)
             print("%s, %d fills, fastest of %d each:" % (label, fills, repetitions))
             print("  replay phase (baseline):        %6.3f s" % replay)
             print("  the page (candles and writing): %6.3f s  %.3f x the replay phase, "
