@@ -171,20 +171,20 @@ class _TickFile:
 
 
 def _checked(market: sim.Sim, paths: Sequence[str]) -> List[_TickFile]:
-    """The tick files, checked at once on as many threads as the machine has cores; the first
-    refused in the order given is the one named."""
-    def check(path: str) -> Union[sim.CheckedFile, sim.SimError]:
+    """The tick files read at once on as many threads as the machine has cores: the first opened
+    for the replay, the others checked; the first refused in the order given is the one named."""
+    def read(n: int) -> Union[_TickFile, sim.CheckedFile, QuorvaneError]:
         try:
-            return market.replay_check(path)
-        except sim.SimError as error:
+            return _TickFile(market, paths[0]) if n == 0 else market.replay_check(paths[n])
+        except QuorvaneError as error:
             return error
     with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 1) as pool:
-        found = list(pool.map(check, paths))
+        found = list(pool.map(read, range(len(paths))))
     files = []
     for path, result in zip(paths, found):
-        if isinstance(result, sim.SimError):
+        if isinstance(result, QuorvaneError):
             raise InputFileError(str(result))
-        files.append(_TickFile(market, path, result))
+        files.append(result if isinstance(result, _TickFile) else _TickFile(market, path, result))
     return files
 
 
@@ -211,8 +211,8 @@ def normalised_text(counts: Mapping[str, int]) -> str:
 def _open_days(market: sim.Sim, files: List[days.DayFile],
                scenario: Optional[_Path]) -> List[_TickFile]:
     """Every day's tick file, checked before the first plays (the first refused in day order is
-    the one named), and the first opened, so that the login that follows reports its trading
-    day. Several files are held to the trading day the exchange read in each, and
+    the one named), the first opened while the others are checked, so that the login that
+    follows reports its trading day. Several files are held to the trading day the exchange read in each, and
     `files` is put in that order; when that is not the order their last rows gave, the exchange
     starts again on the first day."""
     if len(files) == 1:
@@ -223,7 +223,7 @@ def _open_days(market: sim.Sim, files: List[days.DayFile],
                                  [opened[f.path].count for f in files])
     if (files[0].path, files[0].trading_day) != (first.path, first.trading_day):
         market.load_scenario({**_scenario_of(scenario), "tradingDay": files[0].trading_day})
-    opened[files[0].path] = _TickFile(market, files[0].path)
+        opened[files[0].path] = _TickFile(market, files[0].path)
     return [opened[f.path] for f in files]
 
 
