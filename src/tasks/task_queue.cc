@@ -97,7 +97,8 @@ void TaskQueue::endOutstandingRun(int64_t now, bool keep) {
 }
 
 int64_t TaskQueue::executeStep() {
-  if (!lock_.tryLock()) return 0;
+  // Held elsewhere only for a moment: the worker looks again soon, without spinning on it.
+  if (!lock_.tryLock()) return kBusyRetry;
   int64_t due = kNoneDue;
   const TurnEvent event = stepLocked(due);
   lock_.unlock();

@@ -52,9 +52,12 @@ class TaskQueue {
   // executeStep's answer when nothing waits on a gap: the next turn is due only on new work.
   static constexpr int64_t kNoneDue = std::numeric_limits<int64_t>::max();
 
+  // executeStep's answer when the lock was held elsewhere: try again this many µs later.
+  static constexpr int64_t kBusyRetry = 1000;
+
   // One turn of the worker: times out, paces and sends the next task, then raises the event the
   // turn ended with. Returns the µs until the front task's gap has passed when that gap alone
-  // held it back, else kNoneDue; returns at once (0) when the lock is held elsewhere.
+  // held it back, else kNoneDue; returns at once (kBusyRetry) when the lock is held elsewhere.
   int64_t executeStep() QV_EXCLUDES(lock_);
   // Waits up to `micros` for new work: a task queued, a request answered or the queue reset since
   // the last wait. The worker waits here between connected turns, so a session step goes out as
