@@ -21,7 +21,7 @@ if [ "${1:-all}" != "demo" ]; then
     python3-venv python3-pip python3-setuptools python3-wheel
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     clang libclang-rt-14-dev libfuzzer-14-dev
-    chromium chromium-driver python3-selenium
+    chromium chromium-driver python3-selenium python3-aiohttp
   )
 fi
 

@@ -77,7 +77,8 @@ def replay(args: argparse.Namespace, out: TextIO) -> int:
                         progress=not args.no_progress, scenario=args.scenario,
                         continue_from=args.continue_from, pictures=not args.no_pictures,
                         log=lambda text: print(text, file=out, flush=True), strict=args.strict,
-                        journal=not args.no_journal, risk=args.risk, html=not args.no_html)
+                        journal=not args.no_journal, risk=args.risk, html=not args.no_html,
+                        monitor=args.monitor)
     for problem in result.problems:
         print(problem, file=out)
     if result.partial and "Ctrl-C" in result.partial:
@@ -211,6 +212,28 @@ def journal(args: argparse.Namespace, out: TextIO) -> int:
     return journal_day.main(args.run_dir, args.day, args.csv, out)
 
 
+def monitor(args: argparse.Namespace, out: TextIO) -> int:
+    """Serves the monitor's page of a run's day from its journal, read-only, until Ctrl-C."""
+    from .errors import InputFileError
+    from .research import journal_day
+    from .web.monitor import Monitor
+    from .web.monitor_feed import JournalFeed
+    files = journal_day.journal_files(args.run_dir)
+    day = args.day or list(files)[-1]
+    if day not in files:
+        raise InputFileError("%s holds no journal of %s (its days: %s)" % (
+            args.run_dir, day, ", ".join(files)))
+    server = Monitor(JournalFeed(files[day]), args.listen,
+                     title="quorvane monitor: %s, %s" % (os.path.basename(
+                         os.path.abspath(args.run_dir)), day)).start(out)
+    try:
+        while True:
+            time.sleep(3600)
+    except KeyboardInterrupt:
+        server.stop()
+    return 0
+
+
 def compare(args: argparse.Namespace, out: TextIO) -> int:
     """Prints a live day's fills against those of its replay."""
     from .research import compare as comparing
@@ -263,6 +286,13 @@ def _replay_options(parser: argparse.ArgumentParser,
                         help="no page in the browser (report.html, and a sweep's sweep.html)")
 
 
+def _monitor_option(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("--monitor", metavar="[HOST:]PORT",
+                        help="serve the run's live page in the browser on PORT (0: a free "
+                             "one), on 127.0.0.1 unless HOST is given; its address is printed "
+                             "with the token that allows actions")
+
+
 def _journal_option(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--no-journal", action="store_true",
                         help="keep no journal of the run's days (journal-YYYYMMDD.sqlite)")
@@ -278,9 +308,11 @@ def main(argv: Optional[Sequence[str]] = None, prog: str = "python3 -m quorvane"
         "demo", help="run the example strategy on the sample day and print its report")
     _replay_options(demo, SAMPLE_TICKS, DEMO_SCENARIO)
     _journal_option(demo)
+    _monitor_option(demo)
     replaying = commands.add_parser("replay", help="run a strategy on a tick file")
     _replay_options(replaying, None)
     _journal_option(replaying)
+    _monitor_option(replaying)
     sweeper = commands.add_parser(
         "sweep", help="replay every combination of a parameter grid, in parallel on Dask")
     _replay_options(sweeper, None)
@@ -333,6 +365,14 @@ def main(argv: Optional[Sequence[str]] = None, prog: str = "python3 -m quorvane"
     reading.add_argument("--csv", action="store_true", help="machine-readable rows")
     reading.add_argument("--day", metavar="YYYYMMDD",
                          help="the trading day (default: the folder's latest)")
+    watching = commands.add_parser(
+        "monitor", help="serve the live page of a finished or running day from its journal")
+    watching.add_argument("run_dir", metavar="RUN_DIR",
+                          help="a run's folder (or one journal-YYYYMMDD.sqlite)")
+    watching.add_argument("--day", metavar="YYYYMMDD",
+                          help="the trading day (default: the folder's latest)")
+    watching.add_argument("--listen", default="127.0.0.1:0", metavar="[HOST:]PORT",
+                          help="address of the page (default: %(default)s, a free port)")
     comparing = commands.add_parser(
         "compare", help="match a live day's fills with those of its replay")
     comparing.add_argument("live", metavar="LIVE_RUN_DIR", help="the live run's folder")
@@ -364,9 +404,10 @@ def main(argv: Optional[Sequence[str]] = None, prog: str = "python3 -m quorvane"
         except (RuntimeError, OSError) as error:
             print("quorvane: %s" % error, file=sys.stderr)
             return 1
-    if args.command in ("journal", "compare"):
+    if args.command in ("journal", "compare", "monitor"):
         try:
-            return (journal if args.command == "journal" else compare)(args, sys.stdout)
+            return {"journal": journal, "compare": compare, "monitor": monitor}[args.command](
+                args, sys.stdout)
         except BrokenPipeError:
             # The reader went away (| head): nothing more to say, and no flush at exit.
             os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())

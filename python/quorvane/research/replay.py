@@ -286,7 +286,8 @@ def run_replay(strategy: Union[Strategy, _Path],
                continue_from: Optional[_Path] = None, pictures: bool = True,
                timeout: Optional[float] = None,
                log: Optional[Callable[[str], Any]] = None, strict: bool = False,
-               journal: bool = True, risk: Source = None, html: bool = True) -> ReplayResult:
+               journal: bool = True, risk: Source = None, html: bool = True,
+               monitor: Optional[Union[int, str]] = None) -> ReplayResult:
     """Replays a tick file through `strategy` (a Strategy, or a "file.py[:Class]" location built
     with `params`) on the exchange of `scenario` (a JSON file; None: the stand-in's built-in one).
     `ticks` may also be a list of files or folders holding one trading day each: they are played
@@ -303,7 +304,8 @@ def run_replay(strategy: Union[Strategy, _Path],
     JSON file, over the strategy class's own; trading.risk_limits), which the replay applies on
     the replayed market's clock as a live client would. Raises an InputFileError,
     ParameterError or StartupError (each a QuorvaneError), or OSError, before the replay when the
-    inputs are refused."""
+    inputs are refused. With `monitor` ([HOST:]PORT), the run's page is served in the browser
+    while it plays (web/monitor.py)."""
     log = log or (lambda text: print(text, flush=True))
     if isinstance(strategy, (str, os.PathLike)):
         strategy = load_strategy(strategy, params)
@@ -336,7 +338,8 @@ def run_replay(strategy: Union[Strategy, _Path],
     if folder.replaced:
         log("Replacing the earlier run's files in %s" % folder.path)
 
-    client = Client(strategy, base_path=folder.flow, risk=limits.as_dict(), **DEMO_LOGIN)
+    client = Client(strategy, base_path=folder.flow, risk=limits.as_dict(), monitor=monitor,
+                    **DEMO_LOGIN)
     client.use_exchange_time()
     if journal:
         client.keep_journal(folder.path, source="replay")

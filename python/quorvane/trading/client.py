@@ -182,7 +182,9 @@ class Client(OrderVerbs):
     client.wait_ready()
     client.run()              # until Ctrl-C or client.stop()
 
-    With run_dir, the client keeps the journal of its days in that folder (journal.py).
+    With run_dir, the client keeps the journal of its days in that folder (journal.py). With
+    monitor (a port, or "HOST:PORT"; port 0 picks a free one), its page is served in the browser
+    (web/monitor.py) and its address, with the token that allows actions, printed.
     `risk` holds the limits of the pre-trade check (risk.py) that every order and cancel passes:
     a mapping or a JSON file's path, over the strategy class's own `risk`; the defaults
     without either. ParameterError or InputFileError when a limit cannot be taken.
@@ -190,7 +192,8 @@ class Client(OrderVerbs):
 
     def __init__(self, strategy: Optional[Strategy] = None, client_index: int = 0,
                  quiet: bool = True, library: Optional[str] = None,
-                 run_dir: Optional[str] = None, risk: Source = None, **login: Any) -> None:
+                 run_dir: Optional[str] = None, risk: Source = None,
+                 monitor: Optional[Union[int, str]] = None, **login: Any) -> None:
         self.strategy = strategy or Strategy()
         limits = RiskLimits(type(self.strategy).risk, risk)
         self.strategy.client = self
@@ -244,6 +247,10 @@ class Client(OrderVerbs):
         self.journal: Optional[Journal] = None
         if run_dir is not None:
             self.keep_journal(run_dir)
+        self.monitor: Any = None
+        if monitor is not None:
+            from ..web.monitor import start_monitor
+            self.monitor = start_monitor(self, monitor)
         _clients.append(self)
         # A host that ends as any Python program does still ends its run.
         atexit.register(self._at_exit)
