@@ -119,6 +119,7 @@ class Monitor:
         app = web.Application()
         app.router.add_get("/", self._page)
         app.router.add_get("/ws", self._socket)
+        app.router.add_get("/favicon.ico", self._no_icon)
         app.router.add_post("/action", self._post)
         runner = web.AppRunner(app, access_log=None, handle_signals=False)
         await runner.setup()
@@ -160,6 +161,9 @@ class Monitor:
 
     async def _page(self, request: web.Request) -> web.Response:
         return web.Response(text=monitor_page(self.title), content_type="text/html")
+
+    async def _no_icon(self, request: web.Request) -> web.Response:
+        return web.Response(status=204)
 
     async def _post(self, request: web.Request) -> web.Response:
         try:

@@ -181,6 +181,8 @@ class MonitorFeed:
             minute = _minute_of(day, clock)
             if minute is not None and price > 0:
                 self._bars.add(instrument, minute, price)
+        # Copies made in one step each (no Python code runs while they are made), so that the
+        # event threads may go on changing the originals.
         orders = self.orders.copy()
         positions = self.positions.copy()
         prices = self.prices.copy()
@@ -220,10 +222,10 @@ class MonitorFeed:
                 self._equity[-1] = (latest, value)
         return {"fronts": dict(self.fronts), "session": self.session,
                 "exchange_time": self.exchange_time, "account": account, "positions": shown,
-                "working": working, "trades": [list(t) for t in self.trades],
+                "working": working, "trades": [list(t) for t in tuple(self.trades)],
                 "risk": risk_view, "bars": self._bars.view(),
                 "equity": [list(e) for e in self._equity],
-                "events": [list(e) for e in self.events], "events_seen": self.events_seen}
+                "events": [list(e) for e in tuple(self.events)], "events_seen": self.events_seen}
 
 
 class JournalFeed:

@@ -2,7 +2,8 @@
 // pushes (fronts, account, risk, positions, working orders, trades, bars, equity, events). The
 // token in the page's address, when there is one, goes with every action; without it the page
 // is read-only and shows no buttons. What the page saw is kept in window.qvMonitor: the updates
-// drawn, when each fill first showed (wall-clock seconds) and the answers to its actions.
+// drawn, when each fill first showed (wall-clock seconds), how long after its event, and the
+// answers to its actions.
 (function () {
   "use strict";
   var charts = window.LightweightCharts;
@@ -38,14 +39,25 @@
     return td;
   }
 
-  function body(id) {
+  // The body of table `id` emptied for new rows, or null when `rows` are those it shows already:
+  // a table is redrawn only when it changed, so that its buttons stay under the pointer.
+  var shown = {};
+  function body(id, rows) {
+    var key = JSON.stringify(rows);
+    if (shown[id] === key) {
+      return null;
+    }
+    shown[id] = key;
     var tbody = document.querySelector("#" + id + " tbody");
     tbody.textContent = "";
     return tbody;
   }
 
   function figures(id, rows) {
-    var tbody = body(id);
+    var tbody = body(id, rows);
+    if (!tbody) {
+      return;
+    }
     rows.forEach(function (pair) {
       var tr = document.createElement("tr");
       var th = document.createElement("th");
@@ -123,7 +135,10 @@
   }
 
   function drawPositions(positions) {
-    var tbody = body("qv-positions");
+    var tbody = body("qv-positions", positions);
+    if (!tbody) {
+      return;
+    }
     positions.forEach(function (p) {
       var tr = document.createElement("tr");
       cell(tr, p[0]);
@@ -136,42 +151,69 @@
     });
   }
 
+  // Each order keeps its row and its button while it works (only the cells change), so that the
+  // button stays under the pointer while the orders around it come and go.
+  var workingRows = new Map();
   function drawWorking(orders) {
-    var tbody = body("qv-working");
+    var tbody = document.querySelector("#qv-working tbody");
+    var now = new Set();
     orders.forEach(function (o) {
-      var tr = document.createElement("tr");
-      tr.dataset.order = o[0];
-      [o[0], o[1], o[3], o[4]].forEach(function (v) { cell(tr, v); });
-      cell(tr, o[5], true);
-      cell(tr, o[6], true);
-      cell(tr, o[7], true);
-      cell(tr, o[9] === "3" ? "working" : o[9] === "1" ? "sent" : o[9]);
-      cell(tr, o[11]);
-      var td = cell(tr, "");
-      if (token) {
-        var button = document.createElement("button");
-        button.textContent = "Cancel";
-        button.className = "qv-cancel";
-        button.addEventListener("click", function () {
-          act({ action: "cancel", order_id: o[0] });
-        });
-        td.appendChild(button);
+      now.add(o[0]);
+      var tr = workingRows.get(o[0]);
+      if (!tr) {
+        tr = document.createElement("tr");
+        tr.dataset.order = o[0];
+        for (var i = 0; i < 10; i++) {
+          cell(tr, "", i >= 4 && i <= 6);
+        }
+        if (token) {
+          var button = document.createElement("button");
+          button.textContent = "Cancel";
+          button.className = "qv-cancel";
+          button.addEventListener("click", function () {
+            act({ action: "cancel", order_id: o[0] });
+          });
+          tr.lastChild.appendChild(button);
+        }
+        tbody.appendChild(tr);
+        workingRows.set(o[0], tr);
       }
-      tbody.appendChild(tr);
+      var values = [o[0], o[1], o[3], o[4], o[5], o[6], o[7],
+                    o[9] === "3" ? "working" : o[9] === "1" ? "sent" : o[9], o[11]];
+      values.forEach(function (value, n) {
+        var td = tr.children[n];
+        if (td.textContent !== text(value)) {
+          td.textContent = text(value);
+        }
+      });
+    });
+    workingRows.forEach(function (tr, id) {
+      if (!now.has(id)) {
+        tbody.removeChild(tr);
+        workingRows.delete(id);
+      }
     });
   }
 
+  // The first state also lists the fills made before the page opened: they count as seen, not
+  // as late.
   function drawTrades(trades) {
     var now = Date.now() / 1000;
     trades.forEach(function (t) {
       var key = t[7] + "@" + t[0];
       if (!(key in monitor.fills)) {
         monitor.fills[key] = now;
-        monitor.lags.push(now - t[0]);
+        if (monitor.updates > 1) {
+          monitor.lags.push(now - t[0]);
+        }
       }
     });
-    var tbody = body("qv-trades");
-    trades.slice(-50).reverse().forEach(function (t) {
+    var recent = trades.slice(-50).reverse();
+    var tbody = body("qv-trades", recent);
+    if (!tbody) {
+      return;
+    }
+    recent.forEach(function (t) {
       var tr = document.createElement("tr");
       [t[6], t[1], t[2], t[3]].forEach(function (v) { cell(tr, v); });
       cell(tr, t[4], true);
