@@ -2,7 +2,8 @@
 client (through a MonitorFeed) or a run's journal (through a JournalFeed).
 
 Threads. The server's thread ("quorvane-monitor") runs its own asyncio loop. Every PUSH_SECONDS it
-asks the feed for one snapshot and hands it to each connected page: a page whose previous update
+asks the feed for one snapshot (whole charts every FULL_EVERY, else their last bars; a page that
+connects starts from the next one, made whole) and hands it to each connected page: a page whose previous update
 is still being sent gets only the newest state once that send completes, so a slow or stuck
 browser drops updates and never delays the others, the feed or the runtime's threads. Actions
 (cancel an order, the kill switch and its reset) carry the token printed with the page's address;
@@ -23,7 +24,8 @@ from .monitor_page import monitor_page
 
 __all__ = ["Monitor", "PUSH_SECONDS", "parse_address", "start_monitor"]
 
-PUSH_SECONDS = 0.06     # about 16 updates a second
+PUSH_SECONDS = 0.085    # about 12 updates a second
+FULL_EVERY = 15         # every so many updates holds whole charts; the others their last bars
 SEND_SECONDS = 5.0      # a page that takes longer to take one update is closed
 
 Address = Union[int, str, Tuple[str, int]]
@@ -63,6 +65,7 @@ class Monitor:
         self.updates = 0
         self._sockets: Set[web.WebSocketResponse] = set()
         self._latest: Optional[str] = None
+        self._want_full = True                 # a page connected: the next update is whole
         self._changed: Optional[asyncio.Condition] = None
         self._loop: Optional[asyncio.AbstractEventLoop] = None
         self._thread: Optional[threading.Thread] = None
@@ -136,7 +139,9 @@ class Monitor:
         assert self._changed is not None
         while True:
             try:
-                state = self.feed.snapshot()
+                full = self._want_full or self.updates % FULL_EVERY == 0
+                self._want_full = False
+                state = self.feed.snapshot(full)
                 self._latest = json.dumps({"type": "state", "seq": self.updates, "state": state},
                                           separators=(",", ":"), default=str)
                 self.updates += 1
@@ -202,7 +207,8 @@ class Monitor:
 
     async def _send_to(self, page: web.WebSocketResponse) -> None:
         assert self._changed is not None
-        sent: Optional[str] = None
+        sent = self._latest      # a page starts from the next update, a whole one
+        self._want_full = True
         while not page.closed:
             async with self._changed:
                 await self._changed.wait_for(lambda: self._latest is not sent)

@@ -22,6 +22,7 @@ MAX_EVENTS = 200        # the last events the page lists
 MAX_TRADES = 500        # the fills kept for the table and the chart's marks
 MAX_BARS = 600          # one-minute bars a chart keeps, per instrument
 MAX_TICKS = 50_000      # ticks waiting for the server thread to make bars of them
+PARTIAL_ROWS = 100      # trades and events in an update without whole charts
 
 _WORKING = (b"1", b"3")
 _FRONTS = {11101: ("trader", "connected"), 11102: ("md", "connected"),
@@ -35,11 +36,16 @@ def _text(value: bytes) -> str:
 
 
 def _order_facts(order: records.CQVOrderField) -> Tuple[Any, ...]:
-    return (order.OrderID, _text(order.StandardID), _text(order.ExchangeID),
-            codes.direction_name(order.Direction), codes.offset_name(order.OffsetFlag),
-            order.OriginalPrice, order.OriginalVolume, order.TradedVolume, order.CanceledVolume,
-            order.OrderStatus.decode("ascii", "replace"), _text(order.InsertTime),
-            _text(order.UpdateTime))
+    """The fields of an order the page shows, as the record holds them (decoded later)."""
+    return (order.OrderID, order.StandardID, order.ExchangeID, order.Direction,
+            order.OffsetFlag, order.OriginalPrice, order.OriginalVolume, order.TradedVolume,
+            order.CanceledVolume, order.OrderStatus, order.InsertTime, order.UpdateTime)
+
+
+def _order_shown(facts: Tuple[Any, ...]) -> List[Any]:
+    return [facts[0], _text(facts[1]), _text(facts[2]), codes.direction_name(facts[3]),
+            codes.offset_name(facts[4]), facts[5], facts[6], facts[7], facts[8],
+            facts[9].decode("ascii", "replace"), _text(facts[10]), _text(facts[11])]
 
 
 class _Bars:
@@ -60,8 +66,11 @@ class _Bars:
         elif not bars or bars[-1][0] < minute:
             bars.append([minute, price, price, price, price])
 
-    def view(self) -> Dict[str, List[List[Any]]]:
-        return {name: list(bars) for name, bars in self.bars.items()}
+    def view(self, last: Optional[int] = None) -> Dict[str, List[List[Any]]]:
+        """Each instrument's bars, or its `last` ones."""
+        if last is None:
+            return {name: list(bars) for name, bars in self.bars.items()}
+        return {name: list(bars)[-last:] for name, bars in self.bars.items()}
 
 
 def _minute_of(date: str, clock: str) -> Optional[int]:
@@ -86,56 +95,60 @@ class MonitorFeed:
         self._client = client
         self.fronts: Dict[str, str] = {"trader": "not connected", "md": "not connected"}
         self.session = "starting"
-        self.exchange_time = ""
-        self.orders: Dict[int, Tuple[Any, ...]] = {}
-        self.positions: Dict[str, Tuple[Any, ...]] = {}
-        self.prices: Dict[str, float] = {}
+        self.orders: Dict[int, Tuple[Any, ...]] = {}        # working orders only
+        self.positions: Dict[bytes, Tuple[Any, ...]] = {}
         self.account: Dict[str, float] = {}
         self.multipliers: Dict[str, int] = {}
         self.cash = 0.0
         self.events_seen = 0
-        self.events: Deque[Tuple[float, str, str]] = collections.deque(maxlen=MAX_EVENTS)
-        self.trades: Deque[Tuple[Any, ...]] = collections.deque(maxlen=MAX_TRADES)
-        self._ticks: Deque[Tuple[str, str, str, float]] = collections.deque(maxlen=MAX_TICKS)
+        # Appended on the event threads, taken (popleft) by the server thread.
+        self._events: Deque[Tuple[Any, ...]] = collections.deque(maxlen=MAX_EVENTS)
+        self._fills: Deque[Tuple[Any, ...]] = collections.deque(maxlen=MAX_TRADES)
+        self._ticks: Deque[Tuple[bytes, bytes, float]] = collections.deque(maxlen=MAX_TICKS)
         # The server thread's own.
         self._bars = _Bars()
         self._equity: Deque[Tuple[int, float]] = collections.deque(maxlen=MAX_BARS)
+        self._shown_events: Deque[List[Any]] = collections.deque(maxlen=MAX_EVENTS)
+        self._trades: Deque[List[Any]] = collections.deque(maxlen=MAX_TRADES)
+        self._prices: Dict[str, float] = {}
+        self._exchange_time = ""
+        self._names: Dict[bytes, str] = {}
+        self._minutes: Dict[Tuple[str, bytes], Optional[int]] = {}
 
     # Event threads --------------------------------------------------------------------------
 
-    def _event(self, name: str, message: str = "") -> None:
+    def _event(self, name: Any, message: Any = "", instrument: bytes = b"") -> None:
         self.events_seen += 1
-        self.events.append((time.time(), name, message))
+        self._events.append((time.time(), name, message, instrument))
 
     def on_tick(self, tick: records.CQVMarketDataField) -> None:
-        instrument = _text(tick.StandardID)
-        clock = _text(tick.UpdateTime)
-        self.prices[instrument] = tick.LastPrice
-        self.exchange_time = clock
-        self._ticks.append((instrument, _text(tick.TradingDay), clock, tick.LastPrice))
+        self._ticks.append((tick.StandardID, tick.UpdateTime, tick.LastPrice))
+
+    def _order(self, order: records.CQVOrderField) -> None:
+        if order.OrderStatus in _WORKING:
+            self.orders[order.OrderID] = _order_facts(order)
+        else:
+            self.orders.pop(order.OrderID, None)
 
     def on_order_sent(self, order: records.CQVOrderField) -> None:
-        self.orders[order.OrderID] = _order_facts(order)
-        self._event("Sent", "order %d %s" % (order.OrderID, _text(order.StandardID)))
+        self._order(order)
+        self._event("Sent", order.OrderID, order.StandardID)
 
     def on_order(self, event_id: int, order: Optional[records.CQVOrderField],
                  position: Optional[records.CQVPositionField], usable_cash: float) -> None:
         self.cash = usable_cash
         if order is not None:
-            self.orders[order.OrderID] = _order_facts(order)
-            self._event(codes.event_name(event_id), "order %d %s %s" % (
-                order.OrderID, _text(order.StandardID), _text(order.Message)))
+            self._order(order)
+            self._event(event_id, order.OrderID, order.StandardID)
         if position is not None:
-            self.positions[_text(position.StandardID)] = (
-                _text(position.ExchangeID), position.LongVolume, position.LongVolumeToday,
+            self.positions[position.StandardID] = (
+                position.ExchangeID, position.LongVolume, position.LongVolumeToday,
                 position.LongVolumeHistory, position.LongVolumeFrozen, position.LongAverageCost,
                 position.ShortVolume, position.ShortVolumeToday, position.ShortVolumeHistory,
                 position.ShortVolumeFrozen, position.ShortAverageCost)
 
     def on_fill(self, fill: Any) -> None:
-        self.trades.append((time.time(), fill.instrument, fill.direction, fill.offset,
-                            fill.price, fill.volume, fill.time, fill.order_id,
-                            _minute_of(fill.date or fill.trading_day, fill.time)))
+        self._fills.append((time.time(), fill))
 
     def on_response(self, event_id: int, address: Optional[int], is_last: bool,
                     error_id: int, message: str) -> None:
@@ -156,8 +169,8 @@ class MonitorFeed:
             instrument = records.CThostFtdcInstrumentField.from_address(address)
             self.multipliers[_text(instrument.InstrumentID)] = instrument.VolumeMultiple
         if event_id != codes.SNAPSHOT:
-            self._event(codes.event_name(event_id), (
-                "%s %s" % (codes.error_name(error_id), message)).strip() if error_id else message)
+            self._event(event_id, ("%s %s" % (codes.error_name(error_id), message)).strip()
+                        if error_id else message)
 
     def on_ready(self) -> None:
         self.session = "ready"
@@ -172,37 +185,78 @@ class MonitorFeed:
 
     # The server thread ----------------------------------------------------------------------
 
-    def snapshot(self) -> Dict[str, Any]:
+    def _take(self) -> None:
+        """Moves what the event threads appended into the server thread's own state."""
+        # The ticks' calendar date is the client's clock's (the replayed market's in a replay).
+        now = self._client.now()
+        date = now.strftime("%Y%m%d") if now is not None else time.strftime("%Y%m%d")
+        names, minutes, bars, clock = self._names, self._minutes, self._bars, b""
         while True:
             try:
-                instrument, day, clock, price = self._ticks.popleft()
+                code, clock, price = self._ticks.popleft()
             except IndexError:
                 break
-            minute = _minute_of(day, clock)
-            if minute is not None and price > 0:
-                self._bars.add(instrument, minute, price)
+            if price <= 0:
+                continue
+            instrument = names.get(code)
+            if instrument is None:
+                instrument = names[code] = _text(code)
+            key = (date, clock[:5])
+            minute = minutes.get(key, -1)
+            if minute == -1:
+                if len(minutes) > 10_000:
+                    minutes.clear()
+                minute = minutes[key] = _minute_of(date, _text(clock))
+            self._prices[instrument] = price
+            if minute is not None:
+                bars.add(instrument, minute, price)
+        if clock:
+            self._exchange_time = _text(clock)
+        while True:
+            try:
+                local, name, message, named = self._events.popleft()
+            except IndexError:
+                break
+            if isinstance(name, int):
+                name = codes.event_name(name)
+            if isinstance(message, int):
+                message = "order %d %s" % (message, _text(named))
+            self._shown_events.append([local, name, message])
+        while True:
+            try:
+                local, fill = self._fills.popleft()
+            except IndexError:
+                break
+            self._trades.append([local, fill.instrument, fill.direction, fill.offset,
+                                 fill.price, fill.volume, fill.time, fill.order_id,
+                                 _minute_of(fill.date or fill.trading_day, fill.time)])
+
+    def snapshot(self, full: bool = True) -> Dict[str, Any]:
+        """The page's state; with `full` false, only each chart's last two bars."""
+        self._take()
         # Copies made in one step each (no Python code runs while they are made), so that the
         # event threads may go on changing the originals.
         orders = self.orders.copy()
         positions = self.positions.copy()
-        prices = self.prices.copy()
+        prices = self._prices
         shown = []
         profit = 0.0
-        for name, held in sorted(positions.items()):
+        for code, held in sorted(positions.items()):
+            name = _text(code)
             multiplier = self.multipliers.get(name, 1)
             last = prices.get(name, 0.0)
             marked = 0.0
             if last:
                 marked = ((last - held[5]) * held[1] + (held[10] - last) * held[6]) * multiplier
             profit += marked
-            shown.append([name, *held, marked])
+            shown.append([name, _text(held[0]), *held[1:], marked])
         account = dict(self.account)
         account["usable_cash"] = self.cash
         account["marked_profit"] = profit
         risk = self._client.risk.summary()
         day = max(risk.cancels) if risk.cancels else None
         cancels = risk.cancels.get(day, {}) if day is not None else {}
-        working = [list(o) for o in orders.values() if o[9].encode() in _WORKING]
+        working = [_order_shown(o) for _, o in sorted(orders.items())]
         check = self._client.risk
         loss = check.loss
         risk_view = {
@@ -210,8 +264,7 @@ class MonitorFeed:
             "working_limit": check.limits.get("working_orders"),
             "loss": -loss.profit if loss is not None else None,
             "loss_limit": loss.limit if loss is not None else None,
-            "refusals": risk.refusals, "halts": len(risk.halts),
-            "killed": check.killed}
+            "refusals": risk.refusals, "halts": len(risk.halts), "killed": check.killed}
         if self._bars.bars:
             latest = max(bars[-1][0] for bars in self._bars.bars.values() if bars)
             balance = account.get("balance")
@@ -221,11 +274,15 @@ class MonitorFeed:
             else:
                 self._equity[-1] = (latest, value)
         return {"fronts": dict(self.fronts), "session": self.session,
-                "exchange_time": self.exchange_time, "account": account, "positions": shown,
-                "working": working, "trades": [list(t) for t in tuple(self.trades)],
-                "risk": risk_view, "bars": self._bars.view(),
-                "equity": [list(e) for e in self._equity],
-                "events": [list(e) for e in tuple(self.events)], "events_seen": self.events_seen}
+                "exchange_time": self._exchange_time, "account": account, "positions": shown,
+                "working": working,
+                "trades": list(self._trades) if full else list(self._trades)[-PARTIAL_ROWS:],
+                "risk": risk_view,
+                "bars": self._bars.view(None if full else 2), "full": full,
+                "equity": [list(e) for e in self._equity] if full else
+                [list(e) for e in list(self._equity)[-2:]],
+                "events": list(self._shown_events)[-PARTIAL_ROWS:],
+                "events_seen": self.events_seen}
 
 
 class JournalFeed:
@@ -296,7 +353,7 @@ class JournalFeed:
                         self.fronts[front] = state
                 self.session = name
 
-    def snapshot(self) -> Dict[str, Any]:
+    def snapshot(self, full: bool = True) -> Dict[str, Any]:
         now = time.monotonic()
         if not self._state or now - self._polled >= self.poll:
             self._polled = now
@@ -309,5 +366,6 @@ class JournalFeed:
                 "positions": positions,
                 "working": [o for o in self.orders.values() if o[9] in ("1", "3")],
                 "trades": list(self.trades), "risk": None, "bars": self._bars.view(),
+                "full": True,
                 "equity": [], "events": list(self.events), "events_seen": self.events_seen}
         return self._state

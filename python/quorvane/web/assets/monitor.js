@@ -233,7 +233,8 @@
     };
   }
 
-  function drawCharts(bars, trades) {
+  // Whole charts come with `full` states; the others hold each chart's last bars.
+  function drawCharts(bars, trades, full) {
     Object.keys(bars).sort().forEach(function (name) {
       var made = drawn.charts[name];
       if (!made) {
@@ -248,7 +249,7 @@
         document.getElementById("qv-charts").appendChild(box);
         var chart = charts.createChart(element, options());
         made = drawn.charts[name] = {
-          chart: chart, count: 0, marks: -1, series: chart.addCandlestickSeries({
+          chart: chart, first: 0, last: 0, marks: -1, series: chart.addCandlestickSeries({
             upColor: GREEN, downColor: RED, borderVisible: false, wickUpColor: GREEN,
             wickDownColor: RED
           })
@@ -257,17 +258,24 @@
       var rows = bars[name].map(function (b) {
         return { time: b[0], open: b[1], high: b[2], low: b[3], close: b[4] };
       });
-      if (rows.length === made.count && rows.length) {
-        made.series.update(rows[rows.length - 1]);
-      } else {
+      if (full) {
         made.series.setData(rows);
-        made.count = rows.length;
+        made.first = rows.length ? rows[0].time : 0;
+        made.last = rows.length ? rows[rows.length - 1].time : 0;
+      } else {
+        rows.forEach(function (row) {
+          if (row.time >= made.last) {
+            made.series.update(row);
+            made.last = row.time;
+          }
+        });
       }
       var fills = trades.filter(function (t) { return t[1] === name && t[8] !== null; });
       if (fills.length !== made.marks) {
         made.marks = fills.length;
-        var first = rows.length ? rows[0].time : 0;
-        made.series.setMarkers(fills.filter(function (t) { return t[8] >= first; })
+        made.series.setMarkers(fills.filter(function (t) {
+          return t[8] >= made.first && t[8] <= made.last;
+        })
           .map(function (t) {
             var buy = buying(t[2]);
             return { time: t[8], position: buy ? "belowBar" : "aboveBar",
@@ -277,15 +285,27 @@
     });
   }
 
-  function drawEquity(points) {
+  function drawEquity(points, full) {
     if (!points.length) {
       return;
     }
     if (!drawn.equity) {
       var chart = charts.createChart(document.getElementById("qv-equity"), options());
-      drawn.equity = chart.addLineSeries({ color: BLUE, lineWidth: 2, title: "equity" });
+      drawn.equity = { last: 0, series: chart.addLineSeries({
+        color: BLUE, lineWidth: 2, title: "equity" }) };
     }
-    drawn.equity.setData(points.map(function (p) { return { time: p[0], value: p[1] }; }));
+    var rows = points.map(function (p) { return { time: p[0], value: p[1] }; });
+    if (full) {
+      drawn.equity.series.setData(rows);
+      drawn.equity.last = rows[rows.length - 1].time;
+      return;
+    }
+    rows.forEach(function (row) {
+      if (row.time >= drawn.equity.last) {
+        drawn.equity.series.update(row);
+        drawn.equity.last = row.time;
+      }
+    });
   }
 
   function drawEvents(events) {
@@ -297,6 +317,9 @@
   }
 
   function draw(state) {
+    if (!monitor.updates && !state.full) {
+      return;       // a page starts from a whole state
+    }
     monitor.updates += 1;
     monitor.state = state;
     drawHeader(state);
@@ -306,8 +329,8 @@
     drawPositions(state.positions);
     drawWorking(state.working);
     drawTrades(state.trades);
-    drawCharts(state.bars, state.trades);
-    drawEquity(state.equity);
+    drawCharts(state.bars, state.trades, state.full);
+    drawEquity(state.equity, state.full);
     drawEvents(state.events);
   }
 
