@@ -26,7 +26,7 @@ from host_runs import DEMO_SCENARIO, ROOT, generate, package_env
 
 QUOTING = os.path.join(ROOT, "examples", "quote_both_sides.py")
 GOAL = 0.10         # the replay's speed with the monitor within 10% of the baseline's
-ROUNDS = 3
+ROUNDS = 5
 REPLAYED = re.compile(r"Replayed (\d+) ticks in ([0-9.]+) s")
 ADDRESS = re.compile(r"Monitor: (http://\S+)")
 
