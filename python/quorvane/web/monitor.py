@@ -3,9 +3,10 @@ client (through a MonitorFeed) or a run's journal (through a JournalFeed).
 
 Threads. The server's thread ("quorvane-monitor") runs its own asyncio loop. Every PUSH_SECONDS it
 asks the feed for one snapshot (whole charts every FULL_EVERY, else their last bars; a page that
-connects starts from the next one, made whole) and hands it to each connected page: a page whose previous update
-is still being sent gets only the newest state once that send completes, so a slow or stuck
-browser drops updates and never delays the others, the feed or the runtime's threads. Actions
+connects starts from the next one, made whole) and hands it to each connected page: a page whose
+previous update is still being sent gets only the newest state once that send completes, so a
+slow or stuck browser drops updates and never delays the others, the feed or the runtime's
+threads. The feed's snapshot() runs on this thread only. Actions
 (cancel an order, the kill switch and its reset) carry the token printed with the page's address;
 without it they are refused, and the client's verbs run on the server's thread.
 """
@@ -15,6 +16,7 @@ import secrets
 import socket
 import sys
 import threading
+import time
 from typing import Any, Callable, Dict, Optional, Set, Tuple, Union
 
 from aiohttp import WSMsgType, web
@@ -26,6 +28,7 @@ __all__ = ["Monitor", "PUSH_SECONDS", "parse_address", "start_monitor"]
 
 PUSH_SECONDS = 0.085    # about 12 updates a second
 FULL_EVERY = 15         # every so many updates holds whole charts; the others their last bars
+IDLE_SECONDS = 1.0      # with no page connected, the feed is taken this often (its bars go on)
 SEND_SECONDS = 5.0      # a page that takes longer to take one update is closed
 
 Address = Union[int, str, Tuple[str, int]]
@@ -137,7 +140,14 @@ class Monitor:
 
     async def _push(self) -> None:
         assert self._changed is not None
+        failed = ""
+        taken = 0.0
         while True:
+            await asyncio.sleep(PUSH_SECONDS)
+            now = time.monotonic()
+            if not self._sockets and now - taken < IDLE_SECONDS:
+                continue
+            taken = now
             try:
                 full = self._want_full or self.updates % FULL_EVERY == 0
                 self._want_full = False
@@ -146,10 +156,11 @@ class Monitor:
                                           separators=(",", ":"), default=str)
                 self.updates += 1
             except Exception as error:  # a bad snapshot must not end the server
-                print("quorvane monitor: %s" % error, file=sys.stderr)
+                if str(error) != failed:
+                    failed = str(error)
+                    print("quorvane monitor: %s" % error, file=sys.stderr)
             async with self._changed:
                 self._changed.notify_all()
-            await asyncio.sleep(PUSH_SECONDS)
 
     def _authorised(self, token: Any) -> bool:
         return isinstance(token, str) and secrets.compare_digest(token, self.token)
@@ -163,6 +174,8 @@ class Monitor:
             return 200, self.act(message)
         except (KeyError, ValueError, TypeError) as error:
             return 400, {"ok": False, "error": "bad action: %s" % error}
+        except Exception as error:  # the verb failed: told to the page, the server goes on
+            return 500, {"ok": False, "error": "%s failed: %s" % (message.get("action"), error)}
 
     async def _page(self, request: web.Request) -> web.Response:
         return web.Response(text=monitor_page(self.title), content_type="text/html")
