@@ -2,13 +2,15 @@
 back from a run's journal.
 
 Threads. MonitorFeed's handler methods run on the runtime's event threads: each copies a few plain
-values into a dict (the latest of each order, position, front, instrument) or appends one tuple to
-a bounded deque, and returns. No lock, no wait, no export call: a dict assignment and a deque
+values into a dict (the working orders' and the positions' views, the fronts, the instruments) or
+appends one tuple to a bounded deque, and returns. The order and position records live as long
+as the client, so the server thread reads their fields itself when it shows them. No lock, no wait, no export call: a dict assignment and a deque
 append are atomic under the interpreter's lock. The monitor's server thread alone calls snapshot(),
 which copies the dicts (dict.copy() is atomic too), drains the ticks into minute bars it owns, and
 makes the JSON-ready state of the page.
 """
 import collections
+import ctypes
 import sqlite3
 import time
 import urllib.parse
@@ -35,17 +37,20 @@ def _text(value: bytes) -> str:
     return value.decode("gb2312", "replace").rstrip("\0").strip()
 
 
-def _order_facts(order: records.CQVOrderField) -> Tuple[Any, ...]:
-    """The fields of an order the page shows, as the record holds them (decoded later)."""
-    return (order.OrderID, order.StandardID, order.ExchangeID, order.Direction,
-            order.OffsetFlag, order.OriginalPrice, order.OriginalVolume, order.TradedVolume,
-            order.CanceledVolume, order.OrderStatus, order.InsertTime, order.UpdateTime)
+def _order_shown(order: records.CQVOrderField) -> List[Any]:
+    """The fields of an order the page shows."""
+    return [order.OrderID, _text(order.StandardID), _text(order.ExchangeID),
+            codes.direction_name(order.Direction), codes.offset_name(order.OffsetFlag),
+            order.OriginalPrice, order.OriginalVolume, order.TradedVolume, order.CanceledVolume,
+            order.OrderStatus.decode("ascii", "replace"), _text(order.InsertTime),
+            _text(order.UpdateTime)]
 
 
-def _order_shown(facts: Tuple[Any, ...]) -> List[Any]:
-    return [facts[0], _text(facts[1]), _text(facts[2]), codes.direction_name(facts[3]),
-            codes.offset_name(facts[4]), facts[5], facts[6], facts[7], facts[8],
-            facts[9].decode("ascii", "replace"), _text(facts[10]), _text(facts[11])]
+def _position_shown(position: records.CQVPositionField) -> List[Any]:
+    return [_text(position.ExchangeID), position.LongVolume, position.LongVolumeToday,
+            position.LongVolumeHistory, position.LongVolumeFrozen, position.LongAverageCost,
+            position.ShortVolume, position.ShortVolumeToday, position.ShortVolumeHistory,
+            position.ShortVolumeFrozen, position.ShortAverageCost]
 
 
 class _Bars:
@@ -95,8 +100,8 @@ class MonitorFeed:
         self._client = client
         self.fronts: Dict[str, str] = {"trader": "not connected", "md": "not connected"}
         self.session = "starting"
-        self.orders: Dict[int, Tuple[Any, ...]] = {}        # working orders only
-        self.positions: Dict[bytes, Tuple[Any, ...]] = {}
+        self.orders: Dict[int, records.CQVOrderField] = {}      # working orders only
+        self.positions: Dict[int, records.CQVPositionField] = {}  # by the record's address
         self.account: Dict[str, float] = {}
         self.multipliers: Dict[str, int] = {}
         self.cash = 0.0
@@ -126,7 +131,7 @@ class MonitorFeed:
 
     def _order(self, order: records.CQVOrderField) -> None:
         if order.OrderStatus in _WORKING:
-            self.orders[order.OrderID] = _order_facts(order)
+            self.orders[order.OrderID] = order
         else:
             self.orders.pop(order.OrderID, None)
 
@@ -141,11 +146,7 @@ class MonitorFeed:
             self._order(order)
             self._event(event_id, order.OrderID, order.StandardID)
         if position is not None:
-            self.positions[position.StandardID] = (
-                position.ExchangeID, position.LongVolume, position.LongVolumeToday,
-                position.LongVolumeHistory, position.LongVolumeFrozen, position.LongAverageCost,
-                position.ShortVolume, position.ShortVolumeToday, position.ShortVolumeHistory,
-                position.ShortVolumeFrozen, position.ShortAverageCost)
+            self.positions[ctypes.addressof(position)] = position
 
     def on_fill(self, fill: Any) -> None:
         self._fills.append((time.time(), fill))
@@ -241,15 +242,15 @@ class MonitorFeed:
         prices = self._prices
         shown = []
         profit = 0.0
-        for code, held in sorted(positions.items()):
-            name = _text(code)
+        for name, held in sorted((_text(p.StandardID), _position_shown(p))
+                                 for p in positions.values()):
             multiplier = self.multipliers.get(name, 1)
             last = prices.get(name, 0.0)
             marked = 0.0
             if last:
                 marked = ((last - held[5]) * held[1] + (held[10] - last) * held[6]) * multiplier
             profit += marked
-            shown.append([name, _text(held[0]), *held[1:], marked])
+            shown.append([name, *held, marked])
         account = dict(self.account)
         account["usable_cash"] = self.cash
         account["marked_profit"] = profit
