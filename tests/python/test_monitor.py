@@ -117,14 +117,12 @@ def over_socket(base, message):
 
 # The quoting example, with one bid resting far below the market that it never cancels itself:
 # the order whose cancel button the test clicks.
-RESTING = """import importlib.util
+RESTING = """import runpy
 
-spec = importlib.util.spec_from_file_location("quote_both_sides", %r)
-module = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(module)
+QuoteBothSides = runpy.run_path(%r)["QuoteBothSides"]
 
 
-class QuoteAndRest(module.QuoteBothSides):
+class QuoteAndRest(QuoteBothSides):
     rested = None
 
     def on_tick(self, tick):
