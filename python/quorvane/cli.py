@@ -269,8 +269,8 @@ def _replay_options(parser: argparse.ArgumentParser,
                              "scenario's own day")
     parser.add_argument("--speed", type=float, default=0.0,
                         help="0 replays as fast as possible, each tick once everything the last "
-                             "one caused was delivered; s > 0 paces the ticks s times faster "
-                             "than real time")
+                             "one caused was delivered; s > 0 also holds each tick back to its "
+                             "time, s times faster than real time (the trades are the same)")
     parser.add_argument("--strict", action="store_true",
                         help="refuse a tick file at the first thing its loading would normalise "
                              "(a price without a value, a snapshot older than its instrument's "

@@ -269,7 +269,7 @@ class Sim:
     def replay_play(self, speed: float = 0.0) -> None:
         """Plays the open tick file: speed 0 sends each tick once everything the previous one
         caused was delivered (the host's requests from inside its handlers and their answers
-        included); s > 0 paces the ticks by their own times s times faster than real time."""
+        included); s > 0 also paces the ticks by their own times, s times faster than real time."""
         self._check(self._lib.qvsim_replay_play(float(speed)))
 
     def replay(self, path: Union[str, os.PathLike], speed: float = 0.0) -> int:

@@ -4,8 +4,8 @@ page (or a stuck connection) watching the run changes nothing the run writes. Th
 finished run from its journal, and the mistakes a caller makes starting one.
 
 The paced replay ("acted", about 40 s) has the page whose buttons are clicked, its strategy
-resting one bid far below the market that only the page cancels. Two lock-step replays of three
-generated days compare a run watched by a page that closes mid-run and by a connection that never
+resting one bid far below the market that only the page cancels. Two more replays of the day at
+the same pace compare a run watched by a page that closes mid-run and by a connection that never
 reads with one without a monitor; the watched one's journal then serves the journal's page.
 QV_UPDATE_SCREENSHOTS=1 writes the acted run's page as docs/monitor_page.png
 for the README.
@@ -219,19 +219,9 @@ class TestTheLivePage:
 
     def test_a_page_closed_mid_run_and_a_stuck_one_change_nothing_the_run_writes(
             self, runs, browser, lib_path):
-        # Lock-step (speed 0): a paced replay on a loaded machine may see an order reach the
-        # exchange a tick later, page or none, and so is not the same bytes every run.
         root, started, addresses = runs
-        days = root / "days"
-        subprocess.run([sys.executable, "-m", "quorvane", "generate", "--instrument",
-                        "rb2705.SHFE", "--start", "20261207", "--days", "3", "--out", str(days)],
-                       env=environment(lib_path), check=True, stdout=subprocess.DEVNULL)
-        lockstep = ["--speed", "0", "--strategy", str(STRATEGY)]
-        plain = start(["replay", str(days), "--no-progress", "--no-pictures", "--no-html",
-                       "--out", str(root / "plain"), *lockstep], root, lib_path)
-        watched = start(["replay", str(days), "--no-progress", "--no-pictures", "--no-html",
-                         "--out", str(root / "watched"), "--monitor", "127.0.0.1:0", *lockstep],
-                        root, lib_path)
+        plain = replay(root / "plain", lib_path)
+        watched = replay(root / "watched", lib_path, "--monitor", "127.0.0.1:0")
         url = address_of(watched)
         host, port = re.match(r"http://([^:]+):(\d+)/", url).groups()
         stuck = socket.create_connection((host, int(port)))

@@ -245,7 +245,13 @@ void Replay::advanceLocked() {
   Lockstep& lockstep = Lockstep::get();
   while (!stop_.load(std::memory_order_relaxed) && lockstep.quiet()) {
     if (cursor_ < file_.ticks.size()) {
-      if (speed_ > 0.0) return;  // the replay's thread paces the snapshots
+      if (speed_ > 0.0) {
+        // The replay's thread paces the snapshots; it waits for this quiet to send the next.
+        std::lock_guard<std::mutex> lock(mu_);
+        kicked_ = true;
+        cv_.notify_all();
+        return;
+      }
       stepLocked();
     } else if (!delayed_.empty()) {
       arriveLocked(LLONG_MAX);
@@ -269,7 +275,10 @@ void Replay::finishLocked() {
 void Replay::run() {
   World& w = World::get();
   if (speed_ > 0.0) {
-    // Paced: each snapshot at its own time, s times faster; the end waits for what they caused.
+    // Paced: each snapshot at its own time, s times faster, and, as in lock step, not before
+    // everything the one before caused was delivered: the pace only holds snapshots back, so a
+    // paced run trades exactly as a lock-step one, and falls behind the clock rather than ahead
+    // of a slow strategy. The end waits for what the last one caused.
     const std::int64_t startedAt = monotonicMicros();
     long long first = -1;
     for (;;) {
@@ -289,7 +298,18 @@ void Replay::run() {
         }
       }
       if (stop_.load()) break;
-      std::lock_guard<std::mutex> lock(w.mu);
+      std::unique_lock<std::mutex> world(w.mu);
+      while (!stop_.load() && !Lockstep::get().quiet()) {
+        world.unlock();
+        {
+          std::unique_lock<std::mutex> lock(mu_);
+          cv_.wait_for(lock, std::chrono::microseconds(kPaceSliceMicros),
+                       [this] { return kicked_ || stop_.load(); });
+          kicked_ = false;
+        }
+        world.lock();
+      }
+      if (stop_.load()) break;
       stepLocked();
     }
   }

@@ -5,7 +5,8 @@
 // runs, deliveries follow the lock-step order (core/sessions/lockstep.h). At speed 0 the next snapshot goes
 // out once everything the previous one caused was delivered, including the answers to requests the
 // host sent from inside those callbacks; it is played by the thread that delivered the last of
-// them. Speed s > 0 paces the snapshots by their own times on the replay's thread, s times faster.
+// them. Speed s > 0 paces the snapshots by their own times on the replay's thread, s times faster,
+// each still waiting for what the previous one caused: a paced run trades as a lock-step one.
 // With an order latency, orders and cancels reach the matching that much replayed time after they
 // were sent.
 // One per process (get()). open() readies the exchange for a file (its clock, price bands and,
