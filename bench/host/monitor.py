@@ -5,7 +5,8 @@ page is a WebSocket client that takes and parses every update the server pushes,
 script does (a headless browser would compete with the replay for the machine's cores, which
 measures the machine, not the monitor). Events are the ticks plus the rows of the run's journal
 (every order event, fill, position and session change), over the replay phase the command
-prints; each way runs ROUNDS times and keeps its fastest.
+measures (the replay's own elapsed time, to the microsecond); the ways take turns, ROUNDS times,
+and each keeps its fastest.
 
 Usage: /usr/bin/python3 bench/host/monitor.py [DAYS, default 1]
 with QUORVANE_LIB naming the built runtime.
@@ -23,11 +24,11 @@ import threading
 from typing import List, Optional, Tuple
 
 from host_runs import DEMO_SCENARIO, ROOT, generate, package_env
+from replay_command import MARK
 
 QUOTING = os.path.join(ROOT, "examples", "quote_both_sides.py")
 GOAL = 0.10         # the replay's speed with the monitor within 10% of the baseline's
 ROUNDS = 5
-REPLAYED = re.compile(r"Replayed (\d+) ticks in ([0-9.]+) s")
 ADDRESS = re.compile(r"Monitor: (http://\S+)")
 
 
@@ -55,7 +56,9 @@ def attach(url: str, seen: List[int]) -> threading.Thread:
 
 def replay(days: str, out: str, monitor: bool, page: bool) -> Tuple[float, int, int]:
     """(replay phase seconds, events, page updates) of one run."""
-    command = [sys.executable, "-m", "quorvane", "replay", days, "--strategy", QUOTING,
+    command = [sys.executable, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                            "replay_command.py"), "--child", "replay", days,
+               "--strategy", QUOTING,
                "--scenario", DEMO_SCENARIO, "--no-progress", "--no-pictures", "--no-html",
                "--out", out]
     if monitor:
@@ -72,9 +75,9 @@ def replay(days: str, out: str, monitor: bool, page: bool) -> Tuple[float, int, 
         found = ADDRESS.search(line)
         if found and page:
             reader = attach(found.group(1), seen)
-        done = REPLAYED.search(line)
-        if done:
-            phase = int(done.group(1)), float(done.group(2))
+        if line.startswith(MARK):
+            figures = json.loads(line[len(MARK):])
+            phase = figures["ticks"], figures["seconds"]
     if process.wait() != 0 or phase is None:
         raise SystemExit("the replay failed (%s):\n%s" % (process.returncode, "".join(text)))
     if reader is not None:
