@@ -294,7 +294,8 @@ def run_replay(strategy: Union[Strategy, _Path],
     in trading-day order, the exchange settling between them, and the strategy lives across them.
     Files go to `out_dir` (None: a new folder under quorvane-runs/), cleared of an earlier run's;
     `continue_from` names an earlier run's folder whose kept trading day to continue. speed 0
-    replays lock-step as fast as possible, s > 0 also paces the ticks s times faster than real time (same trades).
+    replays lock-step as fast as possible, s > 0 also paces the ticks s times faster than real
+    time (the trades are the same).
     Ctrl-C (KeyboardInterrupt) during the replay, or `timeout` seconds passing, cuts it short
     and returns a partial result. What ordinary recorders write (prices without a value, a
     snapshot pushed again with an older time) is normalised and counted in the report; `strict`
